@@ -1,0 +1,241 @@
+/*
+ * nlibc.h: the appliance's utility library (our stand-in).
+ *
+ * Runs programs, edits configuration files in Subversion's config format,
+ * and keeps string hashes and string lists.
+ *
+ * Conventions
+ * - Results: a function returns an int, 0 or positive on success and
+ *   negative on failure, unless its comment says otherwise.  After a
+ *   failure NLIBCErrGet() gives one of the codes listed below; a success
+ *   leaves the last code as it was.
+ * - Strings: every string argument is a NUL-terminated text owned by the
+ *   caller and only read.  Strings handed back (NLIBCSzHashGetValue,
+ *   NLIBCSzListGet) stay owned by their container and live until the
+ *   container changes or is freed.
+ * - Handles: PNLIBSZHASH and PNLIBSZLIST are made by their Alloc function
+ *   and released by their Free function.  Containers copy every key and
+ *   value they are given and free the copies themselves.  A function that
+ *   takes a handle's address may replace the handle (for instance to grow
+ *   it); the caller goes on with, and frees, what its variable then holds.
+ * - Sizes: the size given to an Alloc function is an initial capacity; a
+ *   container grows past it.
+ * - Flags: every "flags" argument is reserved and must be 0.
+ *
+ * Configuration files
+ *   Files are read the way Subversion reads svnserve.conf and passwd:
+ *   '#' starts a comment only in column 0; "[name]" in column 0 starts a
+ *   section; "key = value" or "key: value" in column 0 is an option, with
+ *   blanks around key and value trimmed; an indented line right after an
+ *   option continues its value; key and section names compare ignoring
+ *   ASCII case, repeated sections merge and the last of repeated keys wins.
+ *   A file that Subversion would refuse to parse is refused here too
+ *   (NLIBC_E_SYNTAX).
+ *
+ *   Keys and line tokens address the file's first section (together with
+ *   later repeats of it); sections are addressed by name.  A line token is
+ *   the text an option line begins with ("realm =", "anon-access = "): it
+ *   selects the option lines whose key is the token's key.
+ *
+ *   Every write is a read-modify-write under an exclusive lock on the
+ *   file's directory, so concurrent writers never lose each other's
+ *   change, and replaces the file atomically (temporary file in the same
+ *   directory, fsync, rename, original mode kept): at any moment the file
+ *   is either the old or the new version.  A write changes only the lines
+ *   it is about; every other byte stays as it was.  Before anything is
+ *   written the new text is parsed again and must hold exactly the old
+ *   keys and values except the one being written; otherwise nothing is
+ *   written.
+ *
+ *   What cannot be written faithfully is refused, writing nothing:
+ *   - any text holding CR, LF or NUL (NLIBC_E_BADCHAR);
+ *   - a key that is empty, starts or ends with white space, starts with
+ *     '#' or '[', or holds '=' or ':' (NLIBC_E_BADKEY);
+ *   - a value that starts or ends with white space, holds "%(" (Subversion
+ *     would expand it) or is NLIBC_VALUE_MAX bytes or longer
+ *     (NLIBC_E_BADVALUE);
+ *   - two keys of one section that Subversion would take for one name,
+ *     being equal but for ASCII case (NLIBC_E_DUPKEY).
+ *
+ * Error codes (NLIBCErrGet)
+ *   1  NLIBC_E_ARG       an argument is null, empty where it may not be,
+ *                        or a flag is set
+ *   2  NLIBC_E_NOMEM     out of memory
+ *   3  NLIBC_E_READ      the file cannot be opened or read
+ *   4  NLIBC_E_WRITE     the new file cannot be written, synced or renamed
+ *                        into place (full disk, permissions)
+ *   5  NLIBC_E_LOCK      the file's directory cannot be locked
+ *   6  NLIBC_E_SYNTAX    the file, or the text after the edit, is not
+ *                        valid Subversion config syntax
+ *   7  NLIBC_E_NOTFOUND  no line, section or key matches
+ *   8  NLIBC_E_OVERFLOW  the result does not fit the caller's buffer
+ *   9  NLIBC_E_BADCHAR   a text holds CR, LF or NUL
+ *   10 NLIBC_E_BADKEY    a key cannot be written faithfully
+ *   11 NLIBC_E_BADVALUE  a value cannot be written faithfully
+ *   12 NLIBC_E_DUPKEY    two keys of one section differ only in case
+ *   13 NLIBC_E_UNFAITHFUL  the edit would change more than asked
+ *   14 NLIBC_E_EXEC      the program cannot be started
+ *   15 NLIBC_E_CHILD     the program exited non-zero or was killed
+ */
+#ifndef NLIBC_H_
+#define NLIBC_H_
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+  NLIBC_E_NONE = 0,
+  NLIBC_E_ARG = 1,
+  NLIBC_E_NOMEM = 2,
+  NLIBC_E_READ = 3,
+  NLIBC_E_WRITE = 4,
+  NLIBC_E_LOCK = 5,
+  NLIBC_E_SYNTAX = 6,
+  NLIBC_E_NOTFOUND = 7,
+  NLIBC_E_OVERFLOW = 8,
+  NLIBC_E_BADCHAR = 9,
+  NLIBC_E_BADKEY = 10,
+  NLIBC_E_BADVALUE = 11,
+  NLIBC_E_DUPKEY = 12,
+  NLIBC_E_UNFAITHFUL = 13,
+  NLIBC_E_EXEC = 14,
+  NLIBC_E_CHILD = 15
+};
+
+/* Values of this many bytes or more are refused on write: every caller
+ * reads values into buffers of this size. */
+#define NLIBC_VALUE_MAX 512
+
+/* A string list.  nItem is the number of strings; read it, never write. */
+typedef struct NLIBSZLIST {
+  int nItem;
+  int nCap;
+  char **ppszItem;
+} NLIBSZLIST, *PNLIBSZLIST;
+
+/* A string hash: keys (compared exactly) to values, kept in the order in
+ * which keys were first set. */
+typedef struct NLIBSZHASH NLIBSZHASH, *PNLIBSZHASH;
+
+/* The code of the last failure in this library (0 if none yet). */
+int NLIBCErrGet(void);
+
+/* ---- Processes ---- */
+
+/* Runs the program szProg with up to four arguments, stopping at the first
+ * null one; argv[0] is szProg.  The program runs directly (no shell), with
+ * stdin from /dev/null, its stdout sent to our stderr (so it can never mix
+ * into our own output) and LC_ALL=C.UTF-8.  Waits for it to end.
+ * Returns 0 when it exited with status 0; negative when it could not start
+ * (NLIBC_E_EXEC) or exited non-zero or was killed (NLIBC_E_CHILD). */
+int NLIBCExec(const char *szProg, const char *szArg1, const char *szArg2,
+              const char *szArg3, const char *szArg4);
+
+/* ---- Files ---- */
+
+/* Non-zero if szPath names an existing file (links followed), else 0. */
+int NLIBCFileExist(const char *szPath);
+
+/* Reads the value of szKey in the file's first section, as Subversion
+ * would use it (the last of repeated keys; from [DEFAULT] when the section
+ * has none; no %(name)s expansion).  Returns 0 when no active line holds
+ * the key, leaving szBuf untouched; 1 when the value, NUL-terminated, is
+ * in szBuf; negative on failure, NLIBC_E_OVERFLOW when the value does not
+ * fit nBufSize bytes. */
+int NLIBCFileGetKeyValue(const char *szFile, const char *szKey, char *szBuf,
+                         int nBufSize, int nFlags);
+
+/* Sets szKey to szValue in the file's first section: replaces the value of
+ * the line Subversion would use; without an active line, activates the
+ * first commented-out line of the key ("# key = old"); without one, adds
+ * "key = value" at the end of the section.  Returns 0, or negative. */
+int NLIBCFileSetKeyValue(const char *szFile, const char *szKey,
+                         const char *szValue, int nFlags);
+
+/* With bActive 1: makes the first commented-out line of the token's key in
+ * the first section an active line starting in column 0 ("# realm = x"
+ * becomes "realm = x"); NLIBC_E_NOTFOUND when there is none.
+ * With bActive 0: comments out every active line of the token's key in the
+ * first section (and the continuation lines of its value), so that the
+ * key is absent afterwards; succeeds without change when there is none.
+ * Returns 0, or negative. */
+int NLIBCFileLineComment(const char *szFile, const char *szLineToken,
+                         int bActive);
+
+/* Copies the active line of the token's key that Subversion would use (the
+ * last one) into szBuf, without its line end.  Returns 0, or negative:
+ * NLIBC_E_NOTFOUND without such a line, NLIBC_E_OVERFLOW when it does not
+ * fit. */
+int NLIBCFileGetLine(const char *szFile, const char *szLineToken,
+                     char *szBuf, int nBufSize, int nFlags);
+
+/* Replaces the line that NLIBCFileGetLine finds by szText (a single line).
+ * The new line may change only the token's key.  Returns 0, or negative. */
+int NLIBCFileSetLine(const char *szFile, const char *szLineToken,
+                     const char *szText, int nFlags);
+
+/* Reads the options of section szSection (all its repeats merged, names
+ * equal but for case counted once with their first spelling and last
+ * value) into *ppHash, adding to what it holds; a file without the
+ * section adds nothing.  Returns 0, or negative. */
+int NLIBCFileGetSection(const char *szFile, const char *szSection,
+                        PNLIBSZHASH *ppHash);
+
+/* Makes the options of section szSection exactly pHash's pairs, in the
+ * hash's order: the section's option lines are replaced, its comments
+ * kept; later repeats of the section lose their options; a missing
+ * section is appended.  szReserved must be null.  Returns 0, or negative
+ * (see the refusals above). */
+int NLIBCFileSetSection(const char *szFile, const char *szSection,
+                        const char *szReserved, PNLIBSZHASH pHash,
+                        int nFlags);
+
+/* ---- Strings ---- */
+
+/* Strips white space from both ends of szBuf, in place.  Returns 0, or
+ * negative for a null buffer. */
+int NLIBCStrTrimSpace(char *szBuf, int nFlags);
+
+/* ---- String hashes ---- */
+
+/* A new empty hash with room for nSize pairs; null on failure. */
+PNLIBSZHASH NLIBCSzHashAlloc(int nSize);
+
+/* Releases the hash and everything it holds; null is allowed. */
+void NLIBCSzHashFree(PNLIBSZHASH pHash);
+
+/* Adds the pair, or replaces the value of a key already held.
+ * Returns 0, or negative. */
+int NLIBCSzHashSetValue(PNLIBSZHASH *ppHash, const char *szKey,
+                        const char *szValue);
+
+/* The value of szKey, or null when the hash does not hold it. */
+const char *NLIBCSzHashGetValue(PNLIBSZHASH pHash, const char *szKey);
+
+/* Number of pairs in the hash (0 for null). */
+int NLIBCSzHashCount(PNLIBSZHASH pHash);
+
+/* Replaces the contents of *ppList by the hash's keys, in the hash's
+ * order.  Returns 0, or negative. */
+int NLIBCSzHashEnumKey(PNLIBSZHASH pHash, PNLIBSZLIST *ppList);
+
+/* ---- String lists ---- */
+
+/* A new empty list with room for nSize strings; null on failure. */
+PNLIBSZLIST NLIBCSzListAlloc(int nSize);
+
+/* Releases the list and its strings; null is allowed. */
+void NLIBCSzListFree(PNLIBSZLIST pList);
+
+/* Appends a copy of szItem.  Returns 0, or negative. */
+int NLIBCSzListAdd(PNLIBSZLIST *ppList, const char *szItem);
+
+/* The string at nIndex (from 0), or null when out of range. */
+const char *NLIBCSzListGet(PNLIBSZLIST pList, int nIndex);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NLIBC_H_ */

@@ -1,0 +1,96 @@
+#include "svn_config_reader.h"
+
+#include <apr_general.h>
+#include <apr_pools.h>
+#include <svn_config.h>
+#include <svn_error.h>
+#include <svn_pools.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Pool {
+  Pool() {
+    static bool initialized = apr_initialize() == APR_SUCCESS;
+    (void)initialized;
+    pool = svn_pool_create(nullptr);
+  }
+  ~Pool() { svn_pool_destroy(pool); }
+  apr_pool_t* pool;
+};
+
+svn_config_t* Read(const std::string& path, apr_pool_t* pool,
+                   std::string* error) {
+  svn_config_t* cfg = nullptr;
+  svn_error_t* err = svn_config_read3(&cfg, path.c_str(), TRUE, FALSE, FALSE,
+                                      pool);
+  if (err != nullptr) {
+    char buf[512];
+    if (error != nullptr) *error = svn_err_best_message(err, buf, sizeof buf);
+    svn_error_clear(err);
+    return nullptr;
+  }
+  return cfg;
+}
+
+struct Walk {
+  SvnConfig* config;
+  const char* section;
+  svn_config_t* cfg;
+};
+
+svn_boolean_t OnOption(const char* name, const char* value, void* baton,
+                       apr_pool_t*) {
+  Walk* w = static_cast<Walk*>(baton);
+  (*w->config)[w->section][name] = value;
+  return TRUE;
+}
+
+svn_boolean_t OnSection(const char* name, void* baton, apr_pool_t* pool) {
+  Walk* w = static_cast<Walk*>(baton);
+  Walk inner{w->config, name, w->cfg};
+  (*w->config)[name];
+  svn_config_enumerate2(w->cfg, name, OnOption, &inner, pool);
+  return TRUE;
+}
+
+}  // namespace
+
+bool SvnReadConfig(const std::string& path, SvnConfig* config,
+                   std::string* error) {
+  Pool p;
+  svn_config_t* cfg = Read(path, p.pool, error);
+  if (cfg == nullptr) return false;
+  config->clear();
+  Walk w{config, nullptr, cfg};
+  svn_config_enumerate_sections2(cfg, OnSection, &w, p.pool);
+  return true;
+}
+
+bool SvnGetValue(const std::string& path, const std::string& section,
+                 const std::string& option, std::string* value) {
+  Pool p;
+  svn_config_t* cfg = Read(path, p.pool, nullptr);
+  if (cfg == nullptr) return false;
+  const char* v = nullptr;
+  svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
+  if (v == nullptr) return false;
+  *value = v;
+  return true;
+}
+
+bool SvnReadConfigText(const std::string& text, SvnConfig* config,
+                       std::string* error) {
+  char path[] = "/tmp/svnconfXXXXXX";
+  int fd = mkstemp(path);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) ==
+            static_cast<ssize_t>(text.size());
+  close(fd);
+  ok = ok && SvnReadConfig(path, config, error);
+  unlink(path);
+  return ok;
+}

@@ -1,0 +1,222 @@
+// webform.cpp: request reading through cgicc, and the JSON responses.
+
+#include "webform.h"
+
+#include <cgicc/CgiInput.h>
+#include <cgicc/Cgicc.h>
+#include <fcntl.h>
+#include <json/writer.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <exception>
+
+namespace {
+
+const char kJsonType[] = "application/json; charset=\"UTF-8\"";
+
+std::string Env(const char* name) {
+  const char* v = getenv(name);
+  return v == nullptr ? std::string() : std::string(v);
+}
+
+// The process's CGI input, except that a POST request's query string is
+// hidden: POST parameters come from the body alone.
+class BodyOnlyInput : public cgicc::CgiInput {
+ public:
+  std::string getenv(const char* name) override {
+    if (Env("REQUEST_METHOD") == "POST" && std::string(name) == "QUERY_STRING")
+      return std::string();
+    return cgicc::CgiInput::getenv(name);
+  }
+};
+
+bool ValidUtf8(const std::string& s) {
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    unsigned long cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 1, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n >= s.size()) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      unsigned char d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+bool CleanText(const std::string& s) {
+  return s.find('\0') == std::string::npos && ValidUtf8(s);
+}
+
+// "scheme://host[:port]" -> "host[:port]"; empty when it has no host.
+std::string OriginHost(const std::string& origin) {
+  size_t p = origin.find("://");
+  if (p == std::string::npos) return std::string();
+  std::string host = origin.substr(p + 3);
+  return host.find('/') == std::string::npos ? host : std::string();
+}
+
+bool CrossSite() {
+  const char* site = getenv("HTTP_SEC_FETCH_SITE");
+  if (site != nullptr && strcmp(site, "same-origin") != 0 &&
+      strcmp(site, "none") != 0)
+    return true;
+  const char* origin = getenv("HTTP_ORIGIN");
+  if (origin == nullptr) return false;
+  std::string host = OriginHost(origin);
+  return host.empty() || strcasecmp(host.c_str(), Env("HTTP_HOST").c_str()) != 0;
+}
+
+}  // namespace
+
+// ---- WebMan ----
+
+WebMan::WebMan() = default;
+
+std::string WebMan::Load() {
+  if (loaded_) return loadStatus_;
+  loaded_ = true;
+  std::string method = Env("REQUEST_METHOD");
+  if (method != "GET" && method != "POST")
+    return loadStatus_ = "405 Method Not Allowed";
+  if (method == "POST") {
+    std::string length = Env("CONTENT_LENGTH");
+    if (length.find_first_not_of("0123456789") != std::string::npos)
+      return loadStatus_ = "400 Bad Request";
+    if (length.size() > 9 || strtoul(length.c_str(), nullptr, 10) > kMaxBody)
+      return loadStatus_ = "413 Payload Too Large";
+  }
+  try {
+    BodyOnlyInput input;
+    cgicc::Cgicc form(&input);
+    for (const cgicc::FormEntry& e : form.getElements()) {
+      if (!CleanText(e.getName()) || !CleanText(e.getValue())) {
+        params_.clear();
+        return loadStatus_ = "400 Bad Request";
+      }
+      params_.emplace_back(e.getName(), e.getValue());
+    }
+  } catch (const std::exception&) {  // a body shorter than announced
+    params_.clear();
+    return loadStatus_ = "400 Bad Request";
+  }
+  return loadStatus_;
+}
+
+std::string WebMan::In(const char* name, const char* def) {
+  Load();
+  for (const auto& p : params_)
+    if (p.first == name) return p.second;
+  return def == nullptr ? std::string() : std::string(def);
+}
+
+void WebMan::WriteHeader(const char* contentType) {
+  if (responded_) return;
+  responded_ = true;
+  headerOnly_ = true;
+  printf("Content-Type: %s\r\n\r\n", contentType);
+  fflush(stdout);
+}
+
+void WebMan::WriteBody(const Json::Value& body) {
+  if (!headerOnly_) return;
+  headerOnly_ = false;
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  std::string text = Json::writeString(builder, body);
+  fwrite(text.data(), 1, text.size(), stdout);
+  fflush(stdout);
+}
+
+void WebMan::Respond(const char* status, const char* contentType,
+                     const Json::Value& body) {
+  if (responded_) return;
+  if (status != nullptr && *status != '\0') printf("Status: %s\r\n", status);
+  WriteHeader(contentType);
+  WriteBody(body);
+}
+
+// ---- ServerFormHandler ----
+
+ServerFormHandler::ServerFormHandler(bool allowAnonymous, const char* lockFile)
+    : allowAnonymous_(allowAnonymous),
+      lockFile_(lockFile == nullptr ? "" : lockFile) {}
+
+ServerFormHandler::~ServerFormHandler() {
+  if (lockFd_ >= 0) close(lockFd_);
+}
+
+bool ServerFormHandler::LockFile(int operation) {
+  if (lockFile_.empty()) return true;
+  if (lockFd_ < 0)
+    lockFd_ = open(lockFile_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  return lockFd_ >= 0 && flock(lockFd_, operation) == 0;
+}
+
+int ServerFormHandler::ExLock() { return LockFile(LOCK_EX) ? 0 : -1; }
+
+int ServerFormHandler::ShLock() { return LockFile(LOCK_SH) ? 0 : -1; }
+
+bool ServerFormHandler::Authenticate() {
+  if ((!allowAnonymous_ && Env("REMOTE_USER").empty()) || CrossSite()) {
+    Json::Value body;
+    body["success"] = false;
+    body["errinfo"]["sec"] = "error";
+    body["errinfo"]["key"] = "forbidden";
+    webMan.Respond("403 Forbidden", kJsonType, body);
+    return false;
+  }
+  std::string status = webMan.Load();
+  if (!status.empty()) {
+    Json::Value body;
+    body["success"] = false;
+    webMan.Respond(status.c_str(), kJsonType, body);
+    return false;
+  }
+  return true;
+}
+
+void ServerFormHandler::ReportSuccess(const Json::Value& value) {
+  Json::Value body;
+  body["success"] = true;
+  body["data"] = value;
+  if (!errInfo_.isNull()) body["errinfo"] = errInfo_;
+  webMan.Respond("", kJsonType, body);
+}
+
+void ServerFormHandler::ReportError() {
+  Json::Value body;
+  body["success"] = false;
+  if (!errInfo_.isNull()) body["errinfo"] = errInfo_;
+  webMan.Respond("", kJsonType, body);
+}
+
+void ServerFormHandler::SetFormErrInfo(const char* section, const char* key,
+                                       int line) {
+  errInfo_ = Json::Value(Json::objectValue);
+  errInfo_["sec"] = section;
+  errInfo_["key"] = key;
+  errInfo_["line"] = line;
+}

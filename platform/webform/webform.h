@@ -1,0 +1,129 @@
+// webform.h: the appliance's web form framework (our stand-in).
+//
+// A CGI program derives its handler from ServerFormHandler, and answers
+// one request per process through the handler's WebMan:
+//
+//   class MyHandler : public ServerFormHandler { void Process() override; };
+//   int main() { MyHandler h; h.Process(); return 0; }
+//
+// Request: GET parameters come from the query string, POST parameters from
+// the body (application/x-www-form-urlencoded or multipart/form-data; file
+// parts are ignored).  Parameter names compare exactly; when a name is
+// given twice the first value wins.
+//
+// Response: exactly one per request.  JSON bodies are written as compact
+// ASCII JSON (other characters as \u escapes), so that the text is valid
+// JSON whatever bytes a value holds.  Once a response is written, later
+// attempts to write one are ignored.
+#ifndef WEBFORM_WEBFORM_H_
+#define WEBFORM_WEBFORM_H_
+
+#include <json/value.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// The request and the response of one CGI request.
+class WebMan {
+ public:
+  // The greatest request body read; a larger one is refused unread.
+  static const unsigned long kMaxBody = 1024 * 1024;
+
+  WebMan();
+  WebMan(const WebMan&) = delete;
+  WebMan& operator=(const WebMan&) = delete;
+
+  // The value of parameter `name`, or `def` when the request has none; a
+  // null `def` reads as the empty text.  Never fails: a request whose form
+  // cannot be read has no parameters.
+  std::string In(const char* name, const char* def);
+
+  // Starts the response with the given content type.
+  void WriteHeader(const char* contentType);
+
+  // Writes the JSON text of `body` after WriteHeader.
+  void WriteBody(const Json::Value& body);
+
+  // Writes a whole response: an optional "Status:" line (empty `status`
+  // for none), the content type and `body` as JSON.
+  void Respond(const char* status, const char* contentType,
+               const Json::Value& body);
+
+  // Checks the request line and reads the form, in this order: the method
+  // must be GET or POST ("405 Method Not Allowed"), the body no larger
+  // than kMaxBody ("413 Payload Too Large"), and the body complete, every
+  // name and value free of NUL bytes and valid UTF-8 ("400 Bad Request").
+  // Returns an empty text when the request can be served, else the status.
+  std::string Load();
+
+  // True once a response has been started.
+  bool Responded() const { return responded_; }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> params_;
+  bool loaded_ = false;
+  std::string loadStatus_;
+  bool responded_ = false;
+  bool headerOnly_ = false;  // WriteHeader done, WriteBody not yet
+};
+
+// The base of a request handler.
+class ServerFormHandler {
+ public:
+  // `allowAnonymous`: admit requests that the web server did not
+  // authenticate (no REMOTE_USER).  `lockFile`: the file that ExLock and
+  // ShLock lock; null for none.
+  ServerFormHandler(bool allowAnonymous, const char* lockFile);
+  virtual ~ServerFormHandler();
+
+  ServerFormHandler(const ServerFormHandler&) = delete;
+  ServerFormHandler& operator=(const ServerFormHandler&) = delete;
+
+  // Answers the request.
+  virtual void Process() = 0;
+  virtual void HandleLoadAction() = 0;
+  virtual void HandleApplyAction() = 0;
+
+  // Take an exclusive or a shared lock on the lock file, held until the
+  // handler is destroyed.  0, or -1 when it cannot be taken; 0 without a
+  // lock file.
+  virtual int ExLock();
+  virtual int ShLock();
+
+  // Decides whether the request may be served.  On refusal it writes the
+  // response itself and returns false.  Tested in this order:
+  // - no REMOTE_USER (unless anonymous requests are allowed), or a
+  //   cross-site request (Sec-Fetch-Site other than "same-origin" or
+  //   "none", or an Origin whose host[:port] is not the Host): "403
+  //   Forbidden", body
+  //   {"success":false,"errinfo":{"sec":"error","key":"forbidden"}};
+  // - the request line or form is bad (see WebMan::Load): that status,
+  //   body {"success":false}.
+  // Nothing of the body is read before the first test has passed.
+  virtual bool Authenticate();
+
+  // {"success":true,"data":value}, with "errinfo" when SetFormErrInfo was
+  // called before.
+  void ReportSuccess(const Json::Value& value);
+
+  // {"success":false,"errinfo":{...}} after SetFormErrInfo, else the
+  // generic error {"success":false}.
+  void ReportError();
+
+  // Records the error information that the next report carries.
+  void SetFormErrInfo(const char* section, const char* key, int line);
+
+ protected:
+  WebMan webMan;
+
+ private:
+  bool LockFile(int operation);
+
+  bool allowAnonymous_;
+  std::string lockFile_;
+  int lockFd_ = -1;
+  Json::Value errInfo_;
+};
+
+#endif  // WEBFORM_WEBFORM_H_

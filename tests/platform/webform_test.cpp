@@ -1,0 +1,156 @@
+// The web form framework, driven as a web server drives a CGI program.
+
+#include <gtest/gtest.h>
+
+#include <json/reader.h>
+
+#include "cgi_run.h"
+
+namespace {
+
+const char kProbe[] = WEBFORM_PROBE;
+const char kJson[] = "application/json; charset=\"UTF-8\"";
+
+Json::Value Parse(const std::string& text) {
+  Json::Value v;
+  Json::Reader().parse(text, v);
+  return v;
+}
+
+TEST(WebformRequest, ReadsGetPostAndMultipart) {
+  CgiResult r = RunCgi(kProbe, GetEnv("action=load&name=a+b%2Bc&action=second"
+                                      "&ACTION=upper&realm=%zz&accounts="));
+  EXPECT_EQ(0, r.exitStatus);
+  EXPECT_EQ("text/html; charset=\"UTF-8\"", r.contentType);
+  EXPECT_EQ(Parse(R"({"action":"load","name":"a b+c","realm":"%zz",)"
+                  R"("accounts":"","ACTION":"upper","nullDefault":""})"),
+            r.json)
+      << r.body;
+
+  // POST reads the body only; the query string is not a parameter source.
+  std::string body = FormEncode({{"action", "post"}, {"realm", "R\xC3\xA9"}});
+  CgiEnv env = PostEnv(body);
+  env["QUERY_STRING"] = "name=fromquery";
+  r = RunCgi(kProbe, env, body);
+  EXPECT_EQ("post", r.json["action"].asString());
+  EXPECT_EQ("R\xC3\xA9", r.json["realm"].asString());
+  EXPECT_EQ("(absent)", r.json["name"].asString());
+
+  body =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"action\"\r\n\r\nmp\r\n"
+      "--XyZ\r\nContent-Disposition: form-data; name=\"name\"; "
+      "filename=\"f.txt\"\r\nContent-Type: text/plain\r\n\r\nfile\r\n"
+      "--XyZ\r\nContent-Disposition: form-data; name=\"accounts\"\r\n\r\n"
+      "[{\"account\":\"a\"}]\r\n--XyZ--\r\n";
+  r = RunCgi(kProbe, PostEnv(body, "multipart/form-data; boundary=XyZ"), body);
+  EXPECT_EQ("mp", r.json["action"].asString()) << r.body;
+  EXPECT_EQ("[{\"account\":\"a\"}]", r.json["accounts"].asString());
+  EXPECT_EQ("(absent)", r.json["name"].asString());  // file parts ignored
+}
+
+TEST(WebformRequest, RefusesBadRequestsBeforeServingThem) {
+  struct {
+    const char* name;
+    CgiEnv env;
+    std::string body;
+    const char* status;
+  } cases[] = {
+      {"PUT", [] { CgiEnv e = GetEnv(""); e["REQUEST_METHOD"] = "PUT"; return e; }(),
+       "", "405 Method Not Allowed"},
+      {"lower-case post", [] { CgiEnv e = PostEnv("a=b"); e["REQUEST_METHOD"] = "post"; return e; }(),
+       "a=b", "405 Method Not Allowed"},
+      {"body over 1 MiB", PostEnv(std::string(1024 * 1024 + 1, 'a')),
+       std::string(1024 * 1024 + 1, 'a'), "413 Payload Too Large"},
+      {"huge announced length", [] { CgiEnv e = PostEnv(""); e["CONTENT_LENGTH"] = "99999999999999999999"; return e; }(),
+       "", "413 Payload Too Large"},
+      {"body shorter than announced", [] { CgiEnv e = PostEnv("action=x"); e["CONTENT_LENGTH"] = "100"; return e; }(),
+       "action=x", "400 Bad Request"},
+      {"length not a number", [] { CgiEnv e = PostEnv(""); e["CONTENT_LENGTH"] = "-1"; return e; }(),
+       "", "400 Bad Request"},
+      {"NUL in a value", GetEnv("name=a%00b"), "", "400 Bad Request"},
+      {"NUL in a name", GetEnv("na%00me=a"), "", "400 Bad Request"},
+      {"invalid UTF-8", GetEnv("name=%C3%28"), "", "400 Bad Request"},
+      {"overlong UTF-8", GetEnv("name=%C0%AE%C0%AE"), "", "400 Bad Request"},
+      {"surrogate", GetEnv("name=%ED%A0%80"), "", "400 Bad Request"},
+  };
+  for (const auto& c : cases) {
+    CgiResult r = RunCgi(kProbe, c.env, c.body);
+    EXPECT_EQ(0, r.exitStatus) << c.name;
+    EXPECT_EQ(c.status, r.status) << c.name;
+    EXPECT_EQ(kJson, r.contentType) << c.name;
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+  }
+  // Exactly 1 MiB is still served.
+  std::string body = "name=" + std::string(1024 * 1024 - 5, 'n');
+  CgiResult r = RunCgi(kProbe, PostEnv(body), body);
+  EXPECT_EQ("", r.status);
+  EXPECT_EQ(1024u * 1024 - 5, r.json["name"].asString().size());
+}
+
+TEST(WebformAuthenticate, AdmitsOnlyAuthenticatedSameOriginRequests) {
+  struct {
+    const char* name;
+    std::map<std::string, std::string> set;
+    std::vector<std::string> unset;
+    bool admitted;
+  } cases[] = {
+      {"plain request", {}, {}, true},
+      {"same-origin fetch", {{"HTTP_SEC_FETCH_SITE", "same-origin"}}, {}, true},
+      {"typed address", {{"HTTP_SEC_FETCH_SITE", "none"}}, {}, true},
+      {"matching origin", {{"HTTP_ORIGIN", "http://NAS:5000"}}, {}, true},
+      {"no user", {}, {"REMOTE_USER"}, false},
+      {"empty user", {{"REMOTE_USER", ""}}, {}, false},
+      {"cross-site fetch", {{"HTTP_SEC_FETCH_SITE", "cross-site"}}, {}, false},
+      {"same-site fetch", {{"HTTP_SEC_FETCH_SITE", "same-site"}}, {}, false},
+      {"other origin", {{"HTTP_ORIGIN", "http://evil.example"}}, {}, false},
+      {"other port", {{"HTTP_ORIGIN", "http://nas:5001"}}, {}, false},
+      {"null origin", {{"HTTP_ORIGIN", "null"}}, {}, false},
+      {"origin without host header", {{"HTTP_ORIGIN", "http://nas:5000"}},
+       {"HTTP_HOST"}, false},
+  };
+  for (const auto& c : cases) {
+    CgiEnv env = GetEnv("mode=success&value=ok");
+    for (const auto& kv : c.set) env[kv.first] = kv.second;
+    for (const auto& name : c.unset) env.erase(name);
+    CgiResult r = RunCgi(kProbe, env);
+    EXPECT_EQ(0, r.exitStatus) << c.name;
+    if (c.admitted) {
+      EXPECT_EQ("", r.status) << c.name;
+      EXPECT_EQ(R"({"data":"ok","success":true})", r.body) << c.name;
+    } else {
+      EXPECT_EQ("403 Forbidden", r.status) << c.name;
+      EXPECT_EQ(Parse(R"({"success":false,"errinfo":{"sec":"error","key":"forbidden"}})"),
+                r.json)
+          << c.name;
+    }
+  }
+  // A refused request's body is never read, however large it claims to be.
+  CgiEnv env = PostEnv("x");
+  env.erase("REMOTE_USER");
+  env["CONTENT_LENGTH"] = "5000000";
+  EXPECT_EQ("403 Forbidden", RunCgi(kProbe, env, "x").status);
+}
+
+TEST(WebformResponse, Envelopes) {
+  struct {
+    const char* query;
+    const char* body;
+  } cases[] = {
+      {"mode=success&value=v", R"({"data":"v","success":true})"},
+      {"mode=success&value=v&key=nonexist",
+       R"({"data":"v","errinfo":{"key":"nonexist","line":42,"sec":"error"},"success":true})"},
+      {"mode=error", R"({"success":false})"},
+      {"mode=error&key=exist",
+       R"({"errinfo":{"key":"exist","line":42,"sec":"error"},"success":false})"},
+      {"mode=twice", R"({"data":"first","success":true})"},
+      {"mode=success&value=%C3%A9%22%3C", R"({"data":"\u00e9\"<","success":true})"},
+  };
+  for (const auto& c : cases) {
+    CgiResult r = RunCgi(kProbe, GetEnv(c.query));
+    EXPECT_EQ(0, r.exitStatus) << c.query;
+    EXPECT_EQ(kJson, r.contentType) << c.query;
+    EXPECT_EQ(c.body, r.body) << c.query;
+  }
+}
+
+}  // namespace

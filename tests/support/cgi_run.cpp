@@ -1,0 +1,120 @@
+#include "cgi_run.h"
+
+#include <fcntl.h>
+#include <json/reader.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <memory>
+#include <sstream>
+
+namespace {
+
+std::string Header(const std::string& head, const std::string& name) {
+  std::istringstream lines(head);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, name.size() + 2, name + ": ") == 0)
+      return line.substr(name.size() + 2);
+  }
+  return "";
+}
+
+}  // namespace
+
+CgiResult RunCgi(const std::string& program, const CgiEnv& env,
+                 const std::string& body) {
+  CgiResult r;
+  char input[] = "/tmp/cgibodyXXXXXX";
+  int in = mkstemp(input);
+  if (in < 0) return r;
+  if (write(in, body.data(), body.size()) != static_cast<ssize_t>(body.size()))
+    return r;
+  lseek(in, 0, SEEK_SET);
+  unlink(input);
+  int out[2];
+  if (pipe(out) != 0) return r;
+
+  std::vector<std::string> vars;
+  for (const auto& kv : env) vars.push_back(kv.first + "=" + kv.second);
+  vars.push_back("PATH=/usr/bin:/bin");
+  for (const char* pass : {"SYSLOG_CAPTURE", "LD_PRELOAD"})
+    if (getenv(pass) != nullptr && env.count(pass) == 0)
+      vars.push_back(std::string(pass) + "=" + getenv(pass));
+  std::vector<char*> envp;
+  for (std::string& v : vars) envp.push_back(&v[0]);
+  envp.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in, 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  pid_t pid;
+  int err = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  close(in);
+  close(out[1]);
+  std::string raw;
+  char buf[65536];
+  ssize_t n;
+  while (err == 0 && (n = read(out[0], buf, sizeof buf)) > 0) raw.append(buf, n);
+  close(out[0]);
+  if (err != 0) return r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+
+  size_t split = raw.find("\r\n\r\n");
+  std::string head = raw.substr(0, split);
+  r.body = split == std::string::npos ? "" : raw.substr(split + 4);
+  r.status = Header(head, "Status");
+  r.contentType = Header(head, "Content-Type");
+  Json::CharReaderBuilder builder;
+  builder["strictRoot"] = true;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  std::string errors;
+  r.isJson = reader->parse(r.body.data(), r.body.data() + r.body.size(),
+                           &r.json, &errors);
+  if (!r.isJson) r.json = Json::Value();
+  return r;
+}
+
+std::string FormEncode(const Params& params) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const auto& kv : params) {
+    if (!out.empty()) out += '&';
+    for (const std::string* s : {&kv.first, &kv.second}) {
+      for (unsigned char c : *s) {
+        if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+          out += static_cast<char>(c);
+        } else {
+          out += '%';
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        }
+      }
+      if (s == &kv.first) out += '=';
+    }
+  }
+  return out;
+}
+
+CgiEnv GetEnv(const std::string& query) {
+  return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query},
+          {"REMOTE_USER", "admin"},  {"HTTP_HOST", "nas:5000"},
+          {"GATEWAY_INTERFACE", "CGI/1.1"}};
+}
+
+CgiEnv PostEnv(const std::string& body, const std::string& contentType) {
+  CgiEnv env = GetEnv("");
+  env["REQUEST_METHOD"] = "POST";
+  env["CONTENT_TYPE"] = contentType;
+  env["CONTENT_LENGTH"] = std::to_string(body.size());
+  return env;
+}

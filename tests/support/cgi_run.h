@@ -1,0 +1,41 @@
+// cgi_run.h: runs a CGI program as the web server would, for tests.
+#ifndef TESTS_SUPPORT_CGI_RUN_H_
+#define TESTS_SUPPORT_CGI_RUN_H_
+
+#include <json/value.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+using CgiEnv = std::map<std::string, std::string>;
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+struct CgiResult {
+  int exitStatus = -1;      // the program's exit status; -1 if killed
+  std::string status;       // the "Status:" header, empty when absent
+  std::string contentType;  // the "Content-Type:" header
+  std::string body;         // everything after the blank line
+  Json::Value json;         // the body parsed, null when it is not JSON
+  bool isJson = false;
+};
+
+// Runs `program` with exactly `env` as its environment (plus PATH and,
+// when set in the test's own environment, SYSLOG_CAPTURE and LD_PRELOAD)
+// and `body` on its standard input.
+CgiResult RunCgi(const std::string& program, const CgiEnv& env,
+                 const std::string& body = "");
+
+// application/x-www-form-urlencoded text of `params`.
+std::string FormEncode(const Params& params);
+
+// The environment of an authenticated same-origin GET with this query.
+CgiEnv GetEnv(const std::string& query);
+
+// The environment of an authenticated same-origin POST of `body`.
+CgiEnv PostEnv(const std::string& body,
+               const std::string& contentType =
+                   "application/x-www-form-urlencoded");
+
+#endif  // TESTS_SUPPORT_CGI_RUN_H_

@@ -1,0 +1,71 @@
+// sandbox.h: a package directory of a test's own (SANDBOX_DIR, set by the
+// build per test binary): repo/ for repositories and bin/svnadmin linked to
+// the system's svnadmin, plus a capture file for syslog lines.
+#ifndef TESTS_SUPPORT_SANDBOX_H_
+#define TESTS_SUPPORT_SANDBOX_H_
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace sandbox {
+
+inline std::string Dir() { return SANDBOX_DIR; }
+inline std::string Root() { return Dir() + "/repo"; }
+inline std::string RepoDir(const std::string& name) { return Root() + "/" + name; }
+inline std::string LogFile() { return Dir() + "/syslog"; }
+
+inline int Shell(const std::string& command) {
+  return system(command.c_str());
+}
+
+// Empties the sandbox and lays it out again; syslog lines of this process
+// and of the programs it runs go to LogFile().
+inline void Reset() {
+  Shell("rm -rf '" + Dir() + "'");
+  Shell("mkdir -p '" + Root() + "' '" + Dir() + "/bin'");
+  Shell("ln -s \"$(command -v svnadmin)\" '" + Dir() + "/bin/svnadmin'");
+  setenv("SYSLOG_CAPTURE", LogFile().c_str(), 1);
+}
+
+// A repository made by the real svnadmin, as the package's tool makes it.
+inline bool CreateRepo(const std::string& name) {
+  return Shell("svnadmin create '" + RepoDir(name) + "'") == 0;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The syslog lines captured since the last ClearLog, without the priority
+// (all are checked to be LOG_ERR, 3).
+inline std::vector<std::string> Log() {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(LogFile()));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, 2, "3 ") != 0) {
+      lines.push_back("(priority not LOG_ERR) " + line);
+    } else {
+      lines.push_back(line.substr(2));
+    }
+  }
+  return lines;
+}
+
+inline void ClearLog() { unlink(LogFile().c_str()); }
+
+}  // namespace sandbox
+
+#endif  // TESTS_SUPPORT_SANDBOX_H_

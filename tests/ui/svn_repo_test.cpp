@@ -105,7 +105,8 @@ TEST_F(SVNRepoTest, ExistenceFollowsTheDirectoryAndBothFiles) {
     const char* name;
     bool exists;
   } cases[] = {
-      {"real", true},      {"link", true},        {"sub/../real", true},
+      {"real", true},      {"link", true},        {"real..", false},
+      {"sub/../real", false}, {"./real", false},  {"real/", false},
       {"file.txt", false}, {"nopasswd", false},   {"noconf", false},
       {"empty", false},    {"missing", false},    {"filelink", false},
       {"dangling", false}, {"real/conf", false},
@@ -130,7 +131,7 @@ TEST_F(SVNRepoTest, OpeningRefusesBadNamesWithTheirLogLines) {
   EXPECT_EQ(Lines{"Argument error."}, LogTexts());
 
   ASSERT_TRUE(sandbox::CreateRepo("x"));
-  for (const char* name : {"..", "a..b", "sub/../x", "x/.."}) {
+  for (const char* name : {"..", "a..b", "sub/../x", "x/..", "sub/x", "/x", "x/"}) {
     sandbox::ClearLog();
     try {
       SVNRepo repo(name);
@@ -143,9 +144,9 @@ TEST_F(SVNRepoTest, OpeningRefusesBadNamesWithTheirLogLines) {
               LogTexts())
         << name;
   }
-  // Single dots, slashes and blanks pass the name test; such names then
-  // fail only because nothing is there.
-  for (const char* name : {"a.b", "a/b", "with blank", "."}) {
+  // Single dots and blanks pass the name test; such names then fail only
+  // because nothing is there.
+  for (const char* name : {"a.b", "with blank", ".", "-rf"}) {
     sandbox::ClearLog();
     EXPECT_THROW(SVNRepo repo(name), std::runtime_error) << name;
     Lines log = LogTexts();
@@ -269,15 +270,27 @@ TEST_F(SVNRepoTest, CreatingRefusesMissingArgumentsBeforeTheTool) {
 }
 
 TEST_F(SVNRepoTest, CreatingReportsAFailingTool) {
-  try {
-    SVNRepo repo("no-parent/child", "", "read", Json::Value(Json::arrayValue));
-    FAIL();
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ("execute command failed", e.what());
+  const std::string tool = sandbox::Dir() + "/bin/svnadmin";
+  struct {
+    const char* tool;  // what bin/svnadmin is, or null for nothing
+    const char* code;
+  } cases[] = {{"/bin/false", "0x000F"}, {nullptr, "0x000E"}};
+  for (const auto& c : cases) {
+    sandbox::Shell("rm -f '" + tool + "'");
+    if (c.tool != nullptr) sandbox::Shell("ln -s " + std::string(c.tool) + " '" + tool + "'");
+    sandbox::ClearLog();
+    try {
+      SVNRepo repo("new", "", "read", Json::Value(Json::arrayValue));
+      FAIL();
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ("execute command failed", e.what());
+    }
+    EXPECT_EQ(Lines{"Execute command [" + tool + " create " +
+                    sandbox::RepoDir("new") + "] failed.[" + c.code + "]"},
+              LogTexts());
+    EXPECT_NE(0, access(sandbox::RepoDir("new").c_str(), F_OK));
   }
-  EXPECT_EQ(Lines{"Execute command [" + sandbox::Dir() + "/bin/svnadmin create " +
-                  sandbox::RepoDir("no-parent/child") + "] failed.[0x000F]"},
-            LogTexts());
+  sandbox::Shell("ln -sf \"$(command -v svnadmin)\" '" + tool + "'");
   // An existing repository is not made again.
   sandbox::ClearLog();
   EXPECT_THROW(SVNRepo("template", "", "read", Json::Value(Json::arrayValue)),

@@ -60,7 +60,10 @@ std::string SVNRepo::getRepoPath(const std::string& dirname) {
 }
 
 int SVNRepo::checkPath(const std::string& dirtyInput) {
-  if (dirtyInput.find("..") != std::string::npos) {
+  // A name is one directory directly under the root: ".." would climb out
+  // of it, and "/" would reach below it (through links, anywhere).
+  if (dirtyInput.find("..") != std::string::npos ||
+      dirtyInput.find('/') != std::string::npos) {
     REPO_LOG("Path have illegal symbol.");
     return -1;
   }
@@ -91,6 +94,7 @@ bool SVNRepo::isExist(const std::string& dirname) {
     REPO_LOG("Argument error.");
     return false;
   }
+  if (dirname.find('/') != std::string::npos) return false;
   struct stat st;
   if (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return NLIBCFileExist(passwd.c_str()) != 0 &&

@@ -27,7 +27,7 @@ class SVNRepo {
   // and its accounts from the account file.  Reads only.  Does not test
   // whether the repository exists (see isExist).
   // Throws std::invalid_argument for an empty name; std::runtime_error when
-  // the name holds ".." or a file cannot be read.
+  // the name holds ".." or "/", or a file cannot be read.
   explicit SVNRepo(const std::string& dirname);
 
   // Creates the repository `dirname` with the package's svnadmin, makes the
@@ -42,9 +42,10 @@ class SVNRepo {
           const std::string& anon, const Json::Value& accounts);
 
   // True when `dirname` names a repository: a directory (or a link to
-  // one) under the root holding both conf files.  The name is looked up as
-  // the path it spells; it is not checked for "..".  An empty name is
-  // false (and logged).
+  // one) directly under the root holding both conf files.  A name holding
+  // "/" names nothing directly under the root and is false; otherwise the
+  // name is looked up as the path it spells (it is not checked for "..").
+  // An empty name is false (and logged).
   static bool isExist(const std::string& dirname);
 
   // The repository root followed by "/" and `dirname`, unchecked.
@@ -75,7 +76,7 @@ class SVNRepo {
   std::map<std::string, std::string> getAccounts() const { return accounts; }
 
  private:
-  // -1 (logged) when the name holds "..", else 0.
+  // -1 (logged) when the name holds ".." or "/", else 0.
   int checkPath(const std::string& dirtyInput);
   // Fills name and the three paths; -1 (logged, nothing changed) for an
   // empty name or one that fails checkPath.

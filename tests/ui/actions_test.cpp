@@ -1,0 +1,501 @@
+// The administration actions, driven through the built program as the web
+// server drives it, against a sandbox repository root.
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <json/reader.h>
+#include <json/writer.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+
+#include "cgi_run.h"
+#include "sandbox.h"
+#include "svn_config_reader.h"
+
+namespace {
+
+const char kProgram[] = SVN_CGI;
+const char kBareType[] = "text/html; charset=\"UTF-8\"";
+using Lines = std::vector<std::string>;
+
+CgiResult Post(const Params& params) {
+  std::string body = FormEncode(params);
+  return RunCgi(kProgram, PostEnv(body), body);
+}
+
+CgiResult Get(const std::string& query) { return RunCgi(kProgram, GetEnv(query)); }
+
+Json::Value ParseJson(const std::string& text) {
+  Json::Value v;
+  Json::Reader().parse(text, v);
+  return v;
+}
+
+// Log lines with their line numbers dropped: "ui:88 text" -> "ui: text".
+Lines LogTexts() {
+  Lines texts;
+  for (const std::string& line : sandbox::Log()) {
+    size_t colon = line.find(':'), blank = line.find(' ');
+    texts.push_back(line.substr(0, colon + 1) + line.substr(blank));
+  }
+  return texts;
+}
+
+std::string Conf(const std::string& name) {
+  return sandbox::RepoDir(name) + "/conf/svnserve.conf";
+}
+std::string Passwd(const std::string& name) {
+  return sandbox::RepoDir(name) + "/conf/passwd";
+}
+
+// A directory with the two conf files: all the listing needs.
+void SyntheticRepo(const std::string& name, const std::string& realm = "") {
+  sandbox::Shell("mkdir -p '" + sandbox::RepoDir(name) + "/conf'");
+  sandbox::WriteFile(Conf(name), "[general]\nrealm = " + realm + "\n");
+  sandbox::WriteFile(Passwd(name), "[users]\n");
+}
+
+// The repository root's entries in the order the OS lists them.
+std::vector<std::string> DirectoryOrder() {
+  std::vector<std::string> names;
+  DIR* dir = opendir(sandbox::Root().c_str());
+  while (struct dirent* e = readdir(dir))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+      names.push_back(e->d_name);
+  closedir(dir);
+  return names;
+}
+
+std::string Accounts(const std::vector<std::pair<std::string, std::string>>& list) {
+  Json::Value json(Json::arrayValue);
+  for (const auto& a : list) {
+    Json::Value item;
+    item["account"] = a.first;
+    item["password"] = a.second;
+    json.append(item);
+  }
+  return json.toStyledString();
+}
+
+class Actions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox::Reset();
+    setenv("LD_PRELOAD", SYSLOG_CAPTURE_LIB, 1);
+  }
+};
+
+// ---- Listing ----
+
+TEST_F(Actions, ListingCountsMatchesAndOpensOnlyThePage) {
+  SyntheticRepo("alpha", "A");
+  SyntheticRepo("gamma", "G");
+  SyntheticRepo("delta", "D");
+  sandbox::WriteFile(sandbox::Root() + "/notes.txt", "x");
+  sandbox::Shell("mkdir '" + sandbox::RepoDir("beta") + "'");
+  // gamma's settings cannot be read (svnserve would refuse them too).
+  sandbox::WriteFile(Conf("gamma"), "  broken\n");
+  std::vector<std::string> matches;
+  for (const std::string& n : DirectoryOrder())
+    if (n == "alpha" || n == "gamma" || n == "delta") matches.push_back(n);
+
+  for (int start = 0; start <= 3; ++start) {
+    sandbox::ClearLog();
+    CgiResult r = Get("action=load&start=" + std::to_string(start) + "&limit=2");
+    EXPECT_EQ(kBareType, r.contentType);
+    Json::Value expected(Json::arrayValue);
+    bool gammaOnPage = false;
+    for (int i = start; i < start + 2 && i < 3; ++i) {
+      if (matches[i] == "gamma") {
+        gammaOnPage = true;
+        continue;
+      }
+      Json::Value s;
+      s["name"] = matches[i];
+      s["realm"] = matches[i] == "alpha" ? "A" : "D";
+      expected.append(s);
+    }
+    EXPECT_EQ(expected, r.json["data"]) << "start " << start;
+    EXPECT_EQ(3, r.json["total"].asInt());
+    EXPECT_EQ(2u, r.json.getMemberNames().size());
+    Lines log = LogTexts();
+    EXPECT_EQ(gammaOnPage,
+              !log.empty() &&
+                  log.back() == "ui: SVN Repo [gamma] construct failed, assume it "
+                                "is not generate by nimbra.")
+        << "start " << start;
+  }
+}
+
+TEST_F(Actions, ListingPagesAndClamps) {
+  for (int i = 0; i < 60; ++i) SyntheticRepo("r" + std::to_string(i));
+  CgiResult all = Get("action=load");  // default page: 50
+  ASSERT_EQ(50u, all.json["data"].size());
+  EXPECT_EQ(60, all.json["total"].asInt());
+
+  std::vector<std::string> seen;
+  for (int start = 0; start < 60; start += 7) {
+    CgiResult page = Get("action=find&start=" + std::to_string(start) + "&limit=7");
+    for (const Json::Value& s : page.json["data"]) seen.push_back(s["name"].asString());
+  }
+  EXPECT_EQ(60u, std::set<std::string>(seen.begin(), seen.end()).size());
+
+  struct {
+    const char* query;
+    unsigned size;
+  } cases[] = {
+      {"start=0&limit=0", 0},
+      {"start=60&limit=5", 0},
+      {"start=99999999999&limit=5", 0},
+      {"start=007&limit=99999999999", 53},
+      {"start=55&limit=000010", 5},
+  };
+  for (const auto& c : cases) {
+    CgiResult r = Get(std::string("action=enum&") + c.query);
+    EXPECT_EQ(c.size, r.json["data"].size()) << c.query;
+    EXPECT_EQ(60, r.json["total"].asInt()) << c.query;
+  }
+}
+
+TEST_F(Actions, ListingRefusesPagingThatIsNotDigits) {
+  for (const char* query : {"start=-1", "start=%2B1", "start=1.5", "start=+1",
+                            "start=", "limit=", "limit=1%20", "limit=0x10",
+                            "start=%EF%BC%91", "start=-0"}) {
+    sandbox::ClearLog();
+    CgiResult r = Get(std::string("action=load&") + query);
+    EXPECT_EQ(R"({"success":false})", r.body) << query;
+    EXPECT_EQ(Lines{"ui: Invalid argument"}, LogTexts()) << query;
+  }
+}
+
+TEST_F(Actions, SearchIsACaseSensitiveSubstring) {
+  for (const char* name : {"abc", "xabcx", "abc1", "ABC", "a-bc"})
+    SyntheticRepo(name);
+  std::set<std::string> found;
+  CgiResult r = Get("action=find&query=abc");
+  for (const Json::Value& s : r.json["data"]) found.insert(s["name"].asString());
+  EXPECT_EQ((std::set<std::string>{"abc", "xabcx", "abc1"}), found);
+  EXPECT_EQ(3, r.json["total"].asInt());
+  EXPECT_EQ(5, Get("action=find&query=").json["total"].asInt());
+}
+
+TEST_F(Actions, ListingOddEntries) {
+  SyntheticRepo("real", "R");
+  SyntheticRepo("a..b");  // counted, never listed: it cannot be opened
+  symlink(sandbox::RepoDir("real").c_str(), sandbox::RepoDir("link").c_str());
+  symlink("/nonexistent", sandbox::RepoDir("dangling").c_str());
+  CgiResult r = Get("action=load");
+  EXPECT_EQ(3, r.json["total"].asInt());
+  std::set<std::string> names;
+  for (const Json::Value& s : r.json["data"]) {
+    names.insert(s["name"].asString());
+    EXPECT_EQ("R", s["realm"].asString());
+  }
+  EXPECT_EQ((std::set<std::string>{"real", "link"}), names);
+
+  sandbox::Shell("rm -rf '" + sandbox::Root() + "'");
+  r = Get("action=load");
+  EXPECT_EQ(ParseJson(R"({"data":[],"total":0})"), r.json);
+}
+
+// ---- Show and account view ----
+
+TEST_F(Actions, ShowAndAccountView) {
+  ASSERT_TRUE(sandbox::CreateRepo("fresh"));  // nothing set in its files
+  CgiResult r = Get("action=show&name=fresh");
+  EXPECT_EQ(ParseJson(R"({"success":true,"data":{"name":"fresh","realm":"","anon":""}})"),
+            r.json);
+  r = Get("action=acc_show&name=fresh");
+  EXPECT_EQ(kBareType, r.contentType);
+  EXPECT_EQ(R"({"account":[]})", r.body);
+
+  sandbox::WriteFile(Passwd("fresh"), "[users]\nbob = b\nalice = a\nZed = z\n");
+  r = Get("action=acc_show&name=fresh");
+  EXPECT_EQ(ParseJson(R"({"account":[{"account":"Zed","password":"z"},)"
+                      R"({"account":"alice","password":"a"},)"
+                      R"({"account":"bob","password":"b"}]})"),
+            r.json);
+}
+
+TEST_F(Actions, ShowAndAccountViewFailures) {
+  SyntheticRepo("broken");
+  sandbox::WriteFile(Conf("broken"), "  broken\n");
+  SyntheticRepo("a..b");
+  struct {
+    const char* name;
+    const char* show;
+    const char* accShow;
+  } cases[] = {
+      {"missing",
+       R"({"success":true,"data":null,"errinfo":{"sec":"error","key":"nonexist"}})",
+       R"({"success":false,"errinfo":{"sec":"error","key":"nonexist"}})"},
+      {"broken", R"({"success":true,"data":null})", R"({"success":false})"},
+      {"a..b", R"({"success":true,"data":null})", R"({"success":false})"},
+      {"", R"({"success":false})", R"({"success":false})"},
+  };
+  for (const auto& c : cases) {
+    for (const char* action : {"show", "acc_show"}) {
+      CgiResult r = Post({{"action", action}, {"name", c.name}});
+      Json::Value expected =
+          ParseJson(std::string(action) == "show" ? c.show : c.accShow);
+      if (r.json.isMember("errinfo")) {
+        EXPECT_TRUE(r.json["errinfo"]["line"].isInt());
+        r.json["errinfo"].removeMember("line");
+      }
+      EXPECT_EQ(expected, r.json) << action << " " << c.name;
+    }
+  }
+  sandbox::ClearLog();
+  Post({{"action", "show"}, {"name", ""}});
+  Post({{"action", "acc_show"}, {"name", ""}});
+  EXPECT_EQ((Lines{"ui: Invalid argument", "ui: Arguments Error"}), LogTexts());
+}
+
+// ---- Creation ----
+
+TEST_F(Actions, AddCreatesWhatWasAsked) {
+  CgiResult r = Post({{"action", "add"}, {"name", "proj"}, {"realm", "Proj Realm"},
+                      {"anon", "none"},
+                      {"accounts", Accounts({{"bob", "b pw"}, {"alice", "a:pw"}})}});
+  EXPECT_EQ(R"({"data":null,"success":true})", r.body);
+  SvnConfig conf, passwd;
+  std::string error;
+  ASSERT_TRUE(SvnReadConfig(Conf("proj"), &conf, &error)) << error;
+  ASSERT_TRUE(SvnReadConfig(Passwd("proj"), &passwd, &error)) << error;
+  EXPECT_EQ((std::map<std::string, std::string>{{"anon-access", "none"},
+                                                {"auth-access", "write"},
+                                                {"password-db", "passwd"},
+                                                {"realm", "Proj Realm"}}),
+            conf["general"]);
+  EXPECT_EQ((std::map<std::string, std::string>{{"alice", "a:pw"}, {"bob", "b pw"}}),
+            passwd["users"]);
+  EXPECT_TRUE(sandbox::Log().empty());
+
+  // The same name again: "exist", and the accounts text is not looked at.
+  const std::string before = sandbox::ReadFile(Passwd("proj"));
+  r = Post({{"action", "add"}, {"name", "proj"}, {"anon", "read"},
+            {"accounts", "not json"}});
+  EXPECT_FALSE(r.json["success"].asBool());
+  EXPECT_EQ("exist", r.json["errinfo"]["key"].asString());
+  EXPECT_EQ(before, sandbox::ReadFile(Passwd("proj")));
+  EXPECT_EQ(Lines{"ui: Repository proj is exist"}, LogTexts());
+}
+
+TEST_F(Actions, AddEdgeCases) {
+  struct {
+    const char* name;
+    Params params;
+    bool created;
+    Lines log;
+  } cases[] = {
+      {"empty accounts", {{"name", "n1"}, {"anon", "read"}, {"accounts", ""}}, false,
+       {"ui: Account is empty", "ui: Parse accounts failed"}},
+      {"unclosed array",
+       {{"name", "n2"}, {"anon", "read"},
+        {"accounts", R"([{"account":"a","password":"hunter2")"}},
+       false, {}},
+      {"empty name", {{"name", ""}, {"anon", "read"}, {"accounts", "[]"}}, false,
+       {"svn_repo: Argument error.", "svn_repo: Argument error.",
+        "ui: SVN Repo construct failed."}},
+      {"empty anon", {{"name", "n3"}, {"anon", ""}, {"accounts", "[]"}}, false,
+       {"svn_repo: Argument error.", "ui: SVN Repo construct failed."}},
+      {"no accounts", {{"name", "n4"}, {"anon", "read"}, {"accounts", "[]"}}, true, {}},
+      {"odd access word", {{"name", "n5"}, {"anon", "READ"}, {"accounts", "[]"}},
+       true, {}},
+      {"comments in the list",
+       {{"name", "n6"}, {"anon", "write"},
+        {"accounts", "// list\n[{\"account\":\"a\",\"password\":\"p\"}]"}},
+       true, {}},
+  };
+  for (const auto& c : cases) {
+    sandbox::ClearLog();
+    Params params = c.params;
+    params.insert(params.begin(), {"action", "add"});
+    CgiResult r = Post(params);
+    EXPECT_EQ(c.created ? R"({"data":null,"success":true})" : R"({"success":false})",
+              r.body)
+        << c.name;
+    const std::string& name = c.params[0].second;
+    if (!name.empty()) {
+      EXPECT_EQ(c.created, access(sandbox::RepoDir(name).c_str(), F_OK) == 0) << c.name;
+    }
+    Lines log = LogTexts();
+    if (!c.log.empty()) {
+      EXPECT_EQ(c.log, log) << c.name;
+    }
+    for (const std::string& line : log)
+      EXPECT_EQ(std::string::npos, line.find("hunter2")) << c.name;
+  }
+  // The unparsable text is logged without its content.
+  sandbox::ClearLog();
+  Post({{"action", "add"}, {"name", "n7"}, {"anon", "read"},
+        {"accounts", R"([{"account":"a","password":"hunter2")"}});
+  Lines log = LogTexts();
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ(0u, log[0].find("ui: Failed to parse account info from accounts "
+                            "string [36 bytes: "));
+  EXPECT_EQ("ui: Parse accounts failed", log[1]);
+
+  // An empty realm leaves the tool's realm line alone; the odd word is
+  // written as given.
+  SvnConfig conf;
+  std::string error;
+  ASSERT_TRUE(SvnReadConfig(Conf("n5"), &conf, &error));
+  EXPECT_EQ(0u, conf["general"].count("realm"));
+  EXPECT_EQ("READ", conf["general"]["anon-access"]);
+}
+
+// ---- Editing ----
+
+TEST_F(Actions, EditChecksItsParametersInOrder) {
+  ASSERT_TRUE(sandbox::CreateRepo("repo"));
+  const std::string conf = sandbox::ReadFile(Conf("repo"));
+  const std::string passwd = sandbox::ReadFile(Passwd("repo"));
+  struct {
+    const char* name;
+    Params params;
+    const char* key;  // error key, or "" for the generic error
+    Lines log;
+  } cases[] = {
+      {"no name", {{"anon", "read"}, {"accounts", "[]"}}, "", {"ui: Arguments Error"}},
+      {"no anon", {{"name", "repo"}, {"accounts", "[]"}}, "", {"ui: Arguments Error"}},
+      {"case of the word", {{"name", "repo"}, {"anon", "Read"}, {"accounts", "[]"}},
+       "", {"ui: Unknown permission."}},
+      {"missing, bad word", {{"name", "nope"}, {"anon", "all"}, {"accounts", "[]"}},
+       "", {"ui: Unknown permission."}},
+      {"empty accounts", {{"name", "repo"}, {"anon", "read"}, {"accounts", ""}}, "",
+       {"ui: Account is empty", "ui: Parse accounts failed"}},
+      {"missing", {{"name", "nope"}, {"anon", "read"}, {"accounts", "[]"}},
+       "nonexist", {"ui: Repository nope is not exist"}},
+      {"accounts not a list", {{"name", "repo"}, {"anon", "read"}, {"accounts", "{}"}},
+       "", {}},
+  };
+  for (const auto& c : cases) {
+    sandbox::ClearLog();
+    Params params = c.params;
+    params.insert(params.begin(), {"action", "edit"});
+    params.emplace_back("realm", "Changed");
+    CgiResult r = Post(params);
+    EXPECT_FALSE(r.json["success"].asBool()) << c.name;
+    EXPECT_EQ(c.key, r.json["errinfo"]["key"].asString()) << c.name;
+    if (!c.log.empty()) {
+      EXPECT_EQ(c.log, LogTexts()) << c.name;
+    }
+  }
+  EXPECT_EQ(passwd, sandbox::ReadFile(Passwd("repo")));
+  // Only the last case got as far as writing: the realm and access level
+  // stay written, as nothing is rolled back.
+  SvnConfig seen;
+  std::string error;
+  ASSERT_TRUE(SvnReadConfig(Conf("repo"), &seen, &error));
+  EXPECT_EQ("Changed", seen["general"]["realm"]);
+}
+
+TEST_F(Actions, EditReplacesRealmAccessAndAccounts) {
+  Post({{"action", "add"}, {"name", "e"}, {"realm", "Old"}, {"anon", "read"},
+        {"accounts", Accounts({{"old", "1"}})}});
+  auto edit = [](const char* realm, const char* anon, const std::string& accounts) {
+    return Post({{"action", "edit"}, {"name", "e"}, {"realm", realm},
+                 {"anon", anon}, {"accounts", accounts}});
+  };
+  CgiResult r = edit("New", "write", Accounts({{"x", "1"}, {"y", "2"}}));
+  EXPECT_EQ(R"({"data":null,"success":true})", r.body);
+  EXPECT_EQ(ParseJson(R"({"success":true,"data":{"name":"e","realm":"New","anon":"write"}})"),
+            Get("action=show&name=e").json);
+  CgiResult accounts = Get("action=acc_show&name=e");
+  EXPECT_EQ(ParseJson(R"({"account":[{"account":"x","password":"1"},{"account":"y","password":"2"}]})"),
+            accounts.json);
+
+  // What acc_show returns can be sent back unchanged.
+  const std::string before = sandbox::ReadFile(Passwd("e"));
+  const std::string list = Json::FastWriter().write(accounts.json["account"]);
+  EXPECT_EQ(R"({"data":null,"success":true})", edit("New", "write", list).body);
+  EXPECT_EQ(before, sandbox::ReadFile(Passwd("e")));
+
+  // An empty realm comments the line out; an empty list removes everyone.
+  EXPECT_EQ(R"({"data":null,"success":true})", edit("", "none", "[]").body);
+  SvnConfig conf, passwd;
+  std::string error;
+  ASSERT_TRUE(SvnReadConfig(Conf("e"), &conf, &error));
+  ASSERT_TRUE(SvnReadConfig(Passwd("e"), &passwd, &error));
+  EXPECT_EQ(0u, conf["general"].count("realm"));
+  EXPECT_EQ("none", conf["general"]["anon-access"]);
+  EXPECT_TRUE(passwd["users"].empty());
+  EXPECT_EQ(R"({"data":null,"success":true})", edit("", "none", "[]").body);
+  EXPECT_TRUE(sandbox::Log().empty());
+}
+
+// ---- Removal ----
+
+TEST_F(Actions, RemoveDeletesOnlyTheRepository) {
+  ASSERT_TRUE(sandbox::CreateRepo("gone"));
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "remove"}, {"name", "gone"}}).body);
+  EXPECT_NE(0, access(sandbox::RepoDir("gone").c_str(), F_OK));
+  CgiResult r = Post({{"action", "remove"}, {"name", "gone"}});
+  EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "add"}, {"name", "gone"}, {"anon", "read"},
+                  {"accounts", "[]"}}).body);
+
+  // A link is removed, not what it points to.
+  ASSERT_EQ(0, sandbox::Shell("svnadmin create '" + sandbox::Dir() + "/elsewhere'"));
+  symlink((sandbox::Dir() + "/elsewhere").c_str(), sandbox::RepoDir("link").c_str());
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "remove"}, {"name", "link"}}).body);
+  EXPECT_EQ(0, access((sandbox::Dir() + "/elsewhere/conf/passwd").c_str(), F_OK));
+
+  sandbox::ClearLog();
+  r = Post({{"action", "remove"}, {"name", ""}});
+  EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
+  EXPECT_EQ((Lines{"svn_repo: Argument error.", "ui: Repository  is not exist"}),
+            LogTexts());
+
+  // A name with ".." that exists is never removed.
+  SyntheticRepo("a..b");
+  sandbox::ClearLog();
+  r = Post({{"action", "remove"}, {"name", "a..b"}});
+  EXPECT_EQ(R"({"success":false})", r.body);
+  EXPECT_EQ(0, access(sandbox::RepoDir("a..b").c_str(), F_OK));
+  Lines log = LogTexts();
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ("ui: Arguments Error", log[0]);
+  EXPECT_EQ(0u, log[1].find("ui: Remove name a..b failed.[0x"));
+}
+
+// ---- Hostile names ----
+
+TEST_F(Actions, NoRequestReachesOutsideTheRoot) {
+  // A repository beside the root, and a link inside the root to its parent.
+  const std::string outside = sandbox::Dir() + "/outside";
+  ASSERT_EQ(0, sandbox::Shell("svnadmin create '" + outside + "'"));
+  symlink(sandbox::Dir().c_str(), sandbox::RepoDir("up").c_str());
+  const std::string conf = sandbox::ReadFile(outside + "/conf/svnserve.conf");
+  const std::string passwd = sandbox::ReadFile(outside + "/conf/passwd");
+  const char* names[] = {"../outside", "%2e%2e/outside", "%2E%2E%2Foutside",
+                         "up/outside", "up%2Foutside", outside.c_str(),
+                         "./../outside", "..", "%2e%2e", "up/../outside",
+                         "../outside%00", "up/new"};
+  for (const char* name : names) {
+    for (const char* action : {"show", "acc_show", "edit", "remove", "add"}) {
+      std::string query = std::string("action=") + action + "&name=" + name +
+                          "&anon=none&realm=Hacked&accounts=" +
+                          "%5B%7B%22account%22%3A%22x%22%2C%22password%22%3A%22y%22%7D%5D";
+      CgiResult r = Get(query);
+      EXPECT_EQ(0, r.exitStatus) << query;
+      EXPECT_TRUE(r.isJson) << query;
+      EXPECT_TRUE(r.json["data"].isNull()) << query;
+      EXPECT_FALSE(r.json["success"].asBool() && action != std::string("show"))
+          << query;
+    }
+  }
+  EXPECT_EQ(conf, sandbox::ReadFile(outside + "/conf/svnserve.conf"));
+  EXPECT_EQ(passwd, sandbox::ReadFile(outside + "/conf/passwd"));
+  EXPECT_NE(0, access((sandbox::Dir() + "/new").c_str(), F_OK));
+  EXPECT_EQ(0, access(sandbox::Root().c_str(), F_OK));
+}
+
+}  // namespace

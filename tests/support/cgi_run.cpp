@@ -84,6 +84,17 @@ CgiResult RunCgi(const std::string& program, const CgiEnv& env,
   return r;
 }
 
+Json::Value AccountList(const Params& accounts) {
+  Json::Value json(Json::arrayValue);
+  for (const auto& a : accounts) {
+    Json::Value item;
+    item["account"] = a.first;
+    item["password"] = a.second;
+    json.append(item);
+  }
+  return json;
+}
+
 std::string FormEncode(const Params& params) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;

@@ -27,6 +27,9 @@ struct CgiResult {
 CgiResult RunCgi(const std::string& program, const CgiEnv& env,
                  const std::string& body = "");
 
+// An account list: [{"account": name, "password": password}, ...].
+Json::Value AccountList(const Params& accounts);
+
 // application/x-www-form-urlencoded text of `params`.
 std::string FormEncode(const Params& params);
 

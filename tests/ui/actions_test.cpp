@@ -69,15 +69,8 @@ std::vector<std::string> DirectoryOrder() {
   return names;
 }
 
-std::string Accounts(const std::vector<std::pair<std::string, std::string>>& list) {
-  Json::Value json(Json::arrayValue);
-  for (const auto& a : list) {
-    Json::Value item;
-    item["account"] = a.first;
-    item["password"] = a.second;
-    json.append(item);
-  }
-  return json.toStyledString();
+std::string Accounts(const Params& list) {
+  return AccountList(list).toStyledString();
 }
 
 class Actions : public ::testing::Test {

@@ -12,6 +12,7 @@
 
 #include <stdexcept>
 
+#include "cgi_run.h"
 #include "nlibc.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
@@ -26,17 +27,6 @@ std::string ConfPath(const std::string& name) {
 }
 std::string PasswdPath(const std::string& name) {
   return sandbox::RepoDir(name) + "/conf/passwd";
-}
-
-Json::Value AccountList(const std::vector<std::pair<std::string, std::string>>& list) {
-  Json::Value json(Json::arrayValue);
-  for (const auto& a : list) {
-    Json::Value item;
-    item["account"] = a.first;
-    item["password"] = a.second;
-    json.append(item);
-  }
-  return json;
 }
 
 // Log lines without their line numbers: "svn_repo:123 text" -> "text".

@@ -2,16 +2,14 @@
 // by the real svnserve (on 127.0.0.1, an ephemeral port) exactly as asked,
 // checked with the real svn client.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "cgi_run.h"
+#include "net.h"
 #include "sandbox.h"
 
 extern char** environ;
@@ -20,42 +18,18 @@ namespace {
 
 const char kProgram[] = SVN_CGI;
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
 class SvnserveEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     sandbox::Reset();
-    port_ = FreePort();
+    port_ = net::FreePort();
     std::string portText = std::to_string(port_), root = sandbox::Root();
     const char* argv[] = {"svnserve", "-d", "--foreground", "--listen-host",
                           "127.0.0.1", "--listen-port", portText.c_str(), "-r",
                           root.c_str(), nullptr};
     ASSERT_EQ(0, posix_spawnp(&server_, "svnserve", nullptr, nullptr,
                               const_cast<char**>(argv), environ));
-    for (int i = 0; i < 100 && !Accepts(port_); ++i) usleep(50 * 1000);
-    ASSERT_TRUE(Accepts(port_));
+    ASSERT_TRUE(net::WaitFor(port_, true));
   }
 
   void TearDown() override {

@@ -170,10 +170,13 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     if (entry == nullptr) break;
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
-    std::string fullPath = SVNRepo::getRepoPath(name);
-    if (!isDirExist(fullPath)) continue;
+    // The tests have no side effects, so the cheapest go first: the search
+    // text, then the directory test, which needs no stat when the
+    // directory itself says the entry is one.
     if (!substr.empty() && strstr(name.c_str(), substr.c_str()) == nullptr)
       continue;
+    std::string fullPath = SVNRepo::getRepoPath(name);
+    if (entry->d_type != DT_DIR && !isDirExist(fullPath)) continue;
     if (!SVNRepo::isExist(name)) continue;
     // Only the matches on the page are opened; the rest are just counted.
     if (count >= start && count - start < limit) {

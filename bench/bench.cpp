@@ -1,0 +1,184 @@
+// bench: figures for svn.cgi, each measured side by side with the least
+// that any implementation must do on this machine, as medians of runs that
+// alternate between the two.  Not a test: it prints and never fails.
+//
+//   bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI [RUNS]
+//
+// PACKAGE_DIR is the directory svn.cgi was built for; its repo/ is made a
+// link to synthetic roots of 1,000, 10,000 and 100,000 repositories (kept
+// in PACKAGE_DIR/roots between runs).
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Run {
+  double ms;
+  long maxRssKiB;
+};
+
+// Runs argv with env, stdin from `input` (or /dev/null), stdout discarded.
+Run Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& input = "") {
+  std::vector<char*> a, e;
+  for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+  a.push_back(nullptr);
+  for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+  e.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, input.empty() ? "/dev/null" : input.c_str(),
+                                   O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  timespec t0, t1;
+  clock_gettime(CLOCK_MONOTONIC, &t0);
+  pid_t pid;
+  if (posix_spawn(&pid, a[0], &fa, nullptr, a.data(), e.data()) != 0) {
+    perror(a[0]);
+    exit(1);
+  }
+  int status;
+  rusage ru;
+  wait4(pid, &status, 0, &ru);
+  clock_gettime(CLOCK_MONOTONIC, &t1);
+  posix_spawn_file_actions_destroy(&fa);
+  return {(t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6,
+          ru.ru_maxrss};
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+int Sh(const std::string& cmd) { return system(cmd.c_str()); }
+
+std::vector<std::string> CgiEnv(const std::string& query) {
+  return {"REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REMOTE_USER=admin",
+          "HTTP_HOST=127.0.0.1", "PATH=/usr/bin:/bin"};
+}
+
+std::vector<std::string> PostEnv(const std::string& body) {
+  return {"REQUEST_METHOD=POST", "CONTENT_TYPE=application/x-www-form-urlencoded",
+          "CONTENT_LENGTH=" + std::to_string(body.size()), "REMOTE_USER=admin",
+          "HTTP_HOST=127.0.0.1", "PATH=/usr/bin:/bin"};
+}
+
+// A root of n synthetic repositories: directories with the two files.
+std::string Root(const std::string& pkg, int n) {
+  std::string root = pkg + "/roots/" + std::to_string(n);
+  if (access((root + "/.complete").c_str(), F_OK) == 0) return root;
+  fprintf(stderr, "making %d repositories in %s ...\n", n, root.c_str());
+  Sh("rm -rf '" + root + "' && mkdir -p '" + root + "'");
+  for (int i = 0; i < n; ++i) {
+    std::string dir = root + "/repo" + std::to_string(i);
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "/conf").c_str(), 0755);
+    std::ofstream(dir + "/conf/svnserve.conf")
+        << "[general]\nanon-access = read\nauth-access = write\n"
+           "password-db = passwd\nrealm = Repository " << i << "\n";
+    std::ofstream(dir + "/conf/passwd") << "[users]\nalice = a\nbob = b\n";
+  }
+  std::ofstream(root + "/.complete");
+  return root;
+}
+
+void UseRoot(const std::string& pkg, const std::string& root) {
+  Sh("rm -rf '" + pkg + "/repo' && ln -s '" + root + "' '" + pkg + "/repo'");
+}
+
+// Alternates `ours` and `floor` `runs` times (after one warm-up of each)
+// and prints their medians and ratio.
+void Compare(const char* what, int runs, const std::function<Run()>& ours,
+             const std::function<Run()>& floor, const char* goal, double limit) {
+  ours();
+  floor();
+  std::vector<double> a, b;
+  for (int i = 0; i < runs; ++i) {
+    a.push_back(ours().ms);
+    b.push_back(floor().ms);
+  }
+  double ratio = Median(a) / Median(b);
+  printf("%-34s %9.2f ms %9.2f ms %7.2fx  %-8s %s\n", what, Median(a), Median(b),
+         ratio, goal, ratio <= limit ? "met" : "MISSED");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 5) {
+    fprintf(stderr, "usage: bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI [RUNS]\n");
+    return 2;
+  }
+  std::string pkg = argv[1], cgi = argv[2], floorListing = argv[3], floorCgi = argv[4];
+  int runs = argc > 5 ? atoi(argv[5]) : 11;
+  Sh("mkdir -p '" + pkg + "/bin' && ln -sf \"$(command -v svnadmin)\" '" + pkg +
+     "/bin/svnadmin'");
+
+  printf("%-34s %12s %12s %8s  %-8s %s\n", "figure (median of runs)", "svn.cgi",
+         "floor", "ratio", "goal", "");
+  for (int n : {1000, 10000, 100000}) {
+    std::string root = Root(pkg, n);
+    UseRoot(pkg, root);
+    std::string what = "load, 50 of " + std::to_string(n);
+    Compare(what.c_str(), n == 100000 ? std::max(3, runs / 2) : runs,
+            [&] { return Spawn({cgi}, CgiEnv("action=load&start=0&limit=50")); },
+            [&] { return Spawn({floorListing, root, "0", "50"}, {}); },
+            "<= 1.5x", 1.5);
+  }
+
+  // Peak memory of a listing over the largest root.
+  long peak = 0;
+  for (int i = 0; i < 3; ++i)
+    peak = std::max(peak, Spawn({cgi}, CgiEnv("action=load&start=0&limit=50")).maxRssKiB);
+  printf("%-34s %9.2f MiB %22s  %-8s %s\n", "peak memory, load of 100000",
+         peak / 1024.0, "", "<= 8 MiB", peak <= 8 * 1024 ? "met" : "MISSED");
+
+  // One "show" against a program that only starts and prints.
+  UseRoot(pkg, Root(pkg, 1000));
+  Compare("show, one repository", runs,
+          [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
+          [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=repo7")); },
+          "<= 1.3x", 1.3);
+
+  // "add" with three accounts against a bare svnadmin create.
+  std::string fresh = pkg + "/roots/add";
+  Sh("rm -rf '" + fresh + "' && mkdir -p '" + fresh + "'");
+  UseRoot(pkg, fresh);
+  int serial = 0;
+  std::string bodyFile = pkg + "/add-body";
+  Compare("add, three accounts", runs,
+          [&] {
+            std::string body =
+                "action=add&name=made" + std::to_string(++serial) +
+                "&realm=Bench&anon=read&accounts=" +
+                "%5B%7B%22account%22%3A%22alice%22%2C%22password%22%3A%22a%22%7D%2C"
+                "%7B%22account%22%3A%22bob%22%2C%22password%22%3A%22b%22%7D%2C"
+                "%7B%22account%22%3A%22carol%22%2C%22password%22%3A%22c%22%7D%5D";
+            std::ofstream(bodyFile) << body;
+            return Spawn({cgi}, PostEnv(body), bodyFile);
+          },
+          [&] {
+            return Spawn({"/usr/bin/svnadmin", "create",
+                          fresh + "/bare" + std::to_string(serial)},
+                         {"PATH=/usr/bin:/bin"});
+          },
+          "<= 1.10x", 1.10);
+  Sh("rm -rf '" + fresh + "'");
+  return 0;
+}

@@ -18,20 +18,26 @@ namespace {
 
 const char kJsonType[] = "application/json; charset=\"UTF-8\"";
 
-std::string Env(const char* name) {
-  const char* v = getenv(name);
-  return v == nullptr ? std::string() : std::string(v);
-}
-
-// The process's CGI input, except that a POST request's query string is
-// hidden: POST parameters come from the body alone.
-class BodyOnlyInput : public cgicc::CgiInput {
+// cgicc's view of a RequestSource, except that a POST request's query
+// string is hidden: POST parameters come from the body alone.
+class SourceInput : public cgicc::CgiInput {
  public:
+  explicit SourceInput(const WebMan& web, RequestSource* source)
+      : web_(web), source_(source) {}
+
   std::string getenv(const char* name) override {
-    if (Env("REQUEST_METHOD") == "POST" && std::string(name) == "QUERY_STRING")
+    if (web_.Env("REQUEST_METHOD") == "POST" && strcmp(name, "QUERY_STRING") == 0)
       return std::string();
-    return cgicc::CgiInput::getenv(name);
+    return web_.Env(name);
   }
+
+  size_t read(char* data, size_t length) override {
+    return source_->Read(data, length);
+  }
+
+ private:
+  const WebMan& web_;
+  RequestSource* source_;
 };
 
 bool ValidUtf8(const std::string& s) {
@@ -78,22 +84,38 @@ std::string OriginHost(const std::string& origin) {
   return host.find('/') == std::string::npos ? host : std::string();
 }
 
-bool CrossSite() {
-  const char* site = getenv("HTTP_SEC_FETCH_SITE");
-  if (site != nullptr && strcmp(site, "same-origin") != 0 &&
-      strcmp(site, "none") != 0)
-    return true;
-  const char* origin = getenv("HTTP_ORIGIN");
-  if (origin == nullptr) return false;
+bool CrossSite(const WebMan& web) {
+  std::string site = web.Env("HTTP_SEC_FETCH_SITE");
+  if (!site.empty() && site != "same-origin" && site != "none") return true;
+  std::string origin = web.Env("HTTP_ORIGIN");
+  if (origin.empty()) return false;
   std::string host = OriginHost(origin);
-  return host.empty() || strcasecmp(host.c_str(), Env("HTTP_HOST").c_str()) != 0;
+  return host.empty() || strcasecmp(host.c_str(), web.Env("HTTP_HOST").c_str()) != 0;
 }
 
 }  // namespace
 
 // ---- WebMan ----
 
-WebMan::WebMan() = default;
+const char* RequestSource::Env(const char* name) { return getenv(name); }
+
+size_t RequestSource::Read(char* data, size_t length) {
+  size_t done = 0;
+  while (done < length) {
+    size_t n = fread(data + done, 1, length - done, stdin);
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+WebMan::WebMan(RequestSource* source)
+    : source_(source != nullptr ? source : &defaultSource_) {}
+
+std::string WebMan::Env(const char* name) const {
+  const char* v = source_->Env(name);
+  return v == nullptr ? std::string() : std::string(v);
+}
 
 std::string WebMan::Load() {
   if (loaded_) return loadStatus_;
@@ -109,7 +131,7 @@ std::string WebMan::Load() {
       return loadStatus_ = "413 Payload Too Large";
   }
   try {
-    BodyOnlyInput input;
+    SourceInput input(*this, source_);
     cgicc::Cgicc form(&input);
     for (const cgicc::FormEntry& e : form.getElements()) {
       if (!CleanText(e.getName()) || !CleanText(e.getValue())) {
@@ -180,7 +202,8 @@ int ServerFormHandler::ExLock() { return LockFile(LOCK_EX) ? 0 : -1; }
 int ServerFormHandler::ShLock() { return LockFile(LOCK_SH) ? 0 : -1; }
 
 bool ServerFormHandler::Authenticate() {
-  if ((!allowAnonymous_ && Env("REMOTE_USER").empty()) || CrossSite()) {
+  if ((!allowAnonymous_ && webMan.Env("REMOTE_USER").empty()) ||
+      CrossSite(webMan)) {
     Json::Value body;
     body["success"] = false;
     body["errinfo"]["sec"] = "error";

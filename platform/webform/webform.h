@@ -24,13 +24,30 @@
 #include <utility>
 #include <vector>
 
+// Where a request comes from.  The default reads the process's CGI
+// environment and standard input; tests and fuzzers supply their own.
+class RequestSource {
+ public:
+  virtual ~RequestSource() {}
+  // The CGI variable `name`, or null when it is not set.
+  virtual const char* Env(const char* name);
+  // Reads up to `length` bytes of the body into `data`; returns the count
+  // read, less than `length` only at the end of the body.
+  virtual size_t Read(char* data, size_t length);
+};
+
 // The request and the response of one CGI request.
 class WebMan {
  public:
   // The greatest request body read; a larger one is refused unread.
   static const unsigned long kMaxBody = 1024 * 1024;
 
-  WebMan();
+  // Serves the request that `source` gives (not owned; null for the
+  // process's own).
+  explicit WebMan(RequestSource* source = nullptr);
+
+  // The CGI variable `name` of the request, empty when it is not set.
+  std::string Env(const char* name) const;
   WebMan(const WebMan&) = delete;
   WebMan& operator=(const WebMan&) = delete;
 
@@ -61,6 +78,8 @@ class WebMan {
   bool Responded() const { return responded_; }
 
  private:
+  RequestSource defaultSource_;
+  RequestSource* source_;
   std::vector<std::pair<std::string, std::string>> params_;
   bool loaded_ = false;
   std::string loadStatus_;

@@ -70,18 +70,22 @@ int Parse(const std::string& text, Parsed* p) {
     l.next = nl == std::string::npos ? text.size() : nl + 1;
     l.end = nl == std::string::npos ? text.size() : nl;
     l.section = static_cast<int>(p->sections.size()) - 1;
-    size_t i = l.begin;
-    while (i < l.end && IsSpace(text[i])) ++i;
+    // Leading white space makes a line indented, except CR, which
+    // Subversion skips there without counting it.
+    size_t i = l.begin, indent = 0;
+    for (; i < l.end && IsSpace(text[i]); ++i) indent += text[i] != '\r';
     if (i == l.end) {
       l.kind = Kind::kBlank;
       inValue = false;
-    } else if (i > l.begin) {
+    } else if (indent > 0) {
       if (!inValue) return NLIBC_E_SYNTAX;  // indented, not a continuation
       l.kind = Kind::kContinuation;
     } else if (text[i] == '[') {
-      size_t close = text.find(']', i);
-      if (close == std::string::npos || close >= l.end) return NLIBC_E_SYNTAX;
-      p->sections.push_back(CutAtNul(text.substr(i + 1, close - i - 1)));
+      // Subversion scans a name as a C string: a NUL in it is an error.
+      size_t close = text.find_first_of(std::string("]\0", 2), i);
+      if (close == std::string::npos || close >= l.end || text[close] != ']')
+        return NLIBC_E_SYNTAX;
+      p->sections.push_back(text.substr(i + 1, close - i - 1));
       l.section = static_cast<int>(p->sections.size()) - 1;
       l.kind = Kind::kSection;
       inValue = false;
@@ -91,8 +95,9 @@ int Parse(const std::string& text, Parsed* p) {
     } else {
       if (l.section < 0 || p->sections[l.section].empty())
         return NLIBC_E_SYNTAX;  // an option outside any named section
-      l.sep = text.find_first_of(":=", l.begin);
-      if (l.sep == std::string::npos || l.sep >= l.end) return NLIBC_E_SYNTAX;
+      l.sep = text.find_first_of(std::string(":=\0", 3), i);
+      if (l.sep == std::string::npos || l.sep >= l.end || text[l.sep] == '\0')
+        return NLIBC_E_SYNTAX;
       l.kind = Kind::kOption;
       inValue = true;
     }
@@ -113,7 +118,7 @@ std::string Terminator(const std::string& text, const Line& l) {
 }
 
 std::string OptionKey(const std::string& text, const Line& l) {
-  return CutAtNul(Strip(text.substr(l.begin, l.sep - l.begin)));
+  return Strip(text.substr(l.begin, l.sep - l.begin));
 }
 
 // The value as Subversion assembles it: the first line's text stripped,

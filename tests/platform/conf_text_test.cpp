@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <vector>
 #include <fstream>
 #include <sstream>
 
@@ -90,8 +93,18 @@ TEST(ConfParse, AgreesWithSubversion) {
       "[users]\n[bob] = pw\nalice = 2\n",
       "",
       "\n\n# only comments\n",
+      "\r[general]\r\n\rk\r:\r v \r\n",
+      "[general]\n\r k = v\n",
+      "[gen\ral]\nk\ry = v\rz\n",
+      "[general]\nk = v\n \r\n",
   };
-  for (const char* text : cases) {
+  std::vector<std::string> texts(std::begin(cases), std::end(cases));
+  // NUL bytes: an error in a section name or a key, the end of a value.
+  for (const char* nul : {"[u\0sers]\n", "[general]\nk\0y = v\n",
+                          "[general]\n\0k = v\n", "[general]\nk = v\0x\n",
+                          "[general]\0x\nk = v\n", "[general]\nk = v\n \0x\n"})
+    texts.emplace_back(nul, strlen(nul) + strlen(nul + strlen(nul) + 1) + 1);
+  for (const std::string& text : texts) {
     SvnConfig theirs;
     std::string error;
     bool svnOk = SvnReadConfigText(text, &theirs, &error);

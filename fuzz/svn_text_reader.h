@@ -1,0 +1,69 @@
+// svn_text_reader.h: Subversion's own config parser on a text in memory,
+// for the fuzz targets (no file per run).
+#ifndef FUZZ_SVN_TEXT_READER_H_
+#define FUZZ_SVN_TEXT_READER_H_
+
+#include <apr_allocator.h>
+#include <apr_general.h>
+#include <apr_strings.h>
+#include <svn_config.h>
+#include <svn_pools.h>
+#include <svn_string.h>
+
+#include <map>
+#include <string>
+
+// Sections (Subversion's spelling) to options to values, as svnserve sees
+// them; false when Subversion refuses the text.
+using SvnView = std::map<std::string, std::map<std::string, std::string>>;
+
+inline bool SvnParseText(const std::string& text, SvnView* view) {
+  static bool init = apr_initialize() == APR_SUCCESS;
+  (void)init;
+  // A pool on an allocator of its own: no memory of an earlier run is
+  // handed to the parser.
+  apr_allocator_t* allocator = nullptr;
+  apr_allocator_create(&allocator);
+  apr_allocator_max_free_set(allocator, 1);
+  apr_pool_t* pool = nullptr;
+  apr_pool_create_ex(&pool, nullptr, nullptr, allocator);
+  apr_allocator_owner_set(allocator, pool);
+  // An exact copy, so that a read past its end is caught, not served
+  // from the string's spare capacity.
+  char* copy = static_cast<char*>(apr_pmemdup(pool, text.c_str(), text.size() + 1));
+  svn_string_t str = {copy, text.size()};
+  svn_config_t* cfg = nullptr;
+  svn_error_t* err =
+      svn_config_parse(&cfg, svn_stream_from_string(&str, pool), FALSE, FALSE, pool);
+  bool ok = err == nullptr;
+  svn_error_clear(err);
+  if (ok && view != nullptr) {
+    view->clear();
+    struct Walk {
+      SvnView* view;
+      svn_config_t* cfg;
+      const char* section;
+    } walk{view, cfg, nullptr};
+    svn_config_enumerate_sections2(
+        cfg,
+        [](const char* name, void* baton, apr_pool_t* p) -> svn_boolean_t {
+          Walk* w = static_cast<Walk*>(baton);
+          Walk inner{w->view, w->cfg, name};
+          (*w->view)[name];
+          svn_config_enumerate2(
+              w->cfg, name,
+              [](const char* key, const char* value, void* b, apr_pool_t*) -> svn_boolean_t {
+                Walk* in = static_cast<Walk*>(b);
+                (*in->view)[in->section][key] = value;
+                return TRUE;
+              },
+              &inner, p);
+          return TRUE;
+        },
+        &walk, pool);
+  }
+  svn_pool_destroy(pool);
+  return ok;
+}
+
+#endif  // FUZZ_SVN_TEXT_READER_H_

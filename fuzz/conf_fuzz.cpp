@@ -108,11 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cut(kv.second);
   }
 
-  // The parser agrees with Subversion's.  (Subversion's parser is given a
-  // fresh allocator each time: on recycled pool memory, 1.14.2 can call
-  // memcpy with a size of -1 on some texts, depending on earlier runs.)
+  // The parser agrees with Subversion's.  Texts holding CR are left out:
+  // Subversion (1.14) drops a CR only where its reader happens to refill
+  // or start a token, so where CR counts depends on its read buffer's
+  // boundaries; the unit tests' table covers CR at line ends and starts.
+  // (Its parser gets a fresh allocator each time: on recycled pool memory
+  // it can call memcpy with a size of -1 on some texts.)
+  const bool oracle = text.find('\r') == std::string::npos;
   SvnView before;
-  bool svnOk = SvnParseText(text, &before);
+  bool svnOk = oracle ? SvnParseText(text, &before) : nlibc::ConfCheck(text) == 0;
   Check(svnOk == (nlibc::ConfCheck(text) == 0));
   bool plain = text.find("%(") == std::string::npos;  // no expansion to model
   if (svnOk && plain) {
@@ -176,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (op == 2)
     Check(nlibc::ConfGetKeyValue(after, key, &readBack, &found) == 0 && found &&
           readBack == value);
+  if (!oracle) return 0;
   SvnView seen;
   Check(SvnParseText(after, &seen));
   // A token selects its key as the parser reads it: up to ':' or '=',

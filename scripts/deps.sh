@@ -15,4 +15,4 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libcgicc-dev subversion)
-TEST_PACKAGES=(googletest libgtest-dev libsvn-dev libapr1-dev lighttpd curl)
+TEST_PACKAGES=(googletest libgtest-dev libsvn-dev libapr1-dev lighttpd curl valgrind)

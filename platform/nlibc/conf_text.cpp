@@ -387,7 +387,13 @@ int ConfLineComment(const std::string& text, const std::string& token,
           CommentedOption(text, l, key) != std::string::npos)
         break;
     }
-    if (i == p.lines.size()) return NLIBC_E_NOTFOUND;
+    if (i == p.lines.size()) {
+      // Already active (a concurrent writer may have just activated it):
+      // the line is what the caller wants.
+      if (ActiveLines(text, p, section, key).empty()) return NLIBC_E_NOTFOUND;
+      *out = text;
+      return 0;
+    }
     size_t b = CommentedOption(text, p.lines[i], key);
     w.Replace(i, text.substr(b, p.lines[i].end - b));
   } else {

@@ -155,7 +155,8 @@ int NLIBCFileSetKeyValue(const char *szFile, const char *szKey,
 
 /* With bActive 1: makes the first commented-out line of the token's key in
  * the first section an active line starting in column 0 ("# realm = x"
- * becomes "realm = x"); NLIBC_E_NOTFOUND when there is none.
+ * becomes "realm = x"); without one, succeeds without change when the key
+ * has an active line already, else NLIBC_E_NOTFOUND.
  * With bActive 0: comments out every active line of the token's key in the
  * first section (and the continuation lines of its value), so that the
  * key is absent afterwards; succeeds without change when there is none.

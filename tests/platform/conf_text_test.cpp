@@ -164,6 +164,10 @@ TEST(ConfEdit, ActivatesTemplateLines) {
 
   EXPECT_EQ(NLIBC_E_NOTFOUND,
             nlibc::ConfLineComment(tpl, "no-such-key = ", true, &out));
+  // Activating a line that is active already changes nothing.
+  std::string active = Replace(tpl, "# realm = My First Repository", "realm = R");
+  ASSERT_EQ(0, nlibc::ConfLineComment(active, "realm =", true, &out));
+  EXPECT_EQ(active, out);
 }
 
 TEST(ConfEdit, CommentingOutRemovesEveryActiveLineOfTheKey) {

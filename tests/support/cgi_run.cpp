@@ -1,6 +1,7 @@
 #include "cgi_run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <json/reader.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -35,39 +36,60 @@ CgiResult RunCgi(const std::string& program, const CgiEnv& env,
     return r;
   lseek(in, 0, SEEK_SET);
   unlink(input);
+  char errPath[] = "/tmp/cgierrXXXXXX";
+  int err = mkstemp(errPath);
+  if (err < 0) return r;
   int out[2];
   if (pipe(out) != 0) return r;
 
   std::vector<std::string> vars;
   for (const auto& kv : env) vars.push_back(kv.first + "=" + kv.second);
   vars.push_back("PATH=/usr/bin:/bin");
-  for (const char* pass : {"SYSLOG_CAPTURE", "LD_PRELOAD"})
+  for (const char* pass :
+       {"SYSLOG_CAPTURE", "LD_PRELOAD", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
     if (getenv(pass) != nullptr && env.count(pass) == 0)
       vars.push_back(std::string(pass) + "=" + getenv(pass));
   std::vector<char*> envp;
   for (std::string& v : vars) envp.push_back(&v[0]);
   envp.push_back(nullptr);
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  // CGI_WRAPPER (say "valgrind -q --error-exitcode=1") runs the program
+  // under another one, which must then exit 0 too.
+  std::vector<std::string> words;
+  const char* wrapper = getenv("CGI_WRAPPER");
+  std::istringstream wrapperWords(wrapper != nullptr ? wrapper : "");
+  for (std::string w; wrapperWords >> w;) words.push_back(w);
+  words.push_back(program);
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
 
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in, 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, err, 2);
   posix_spawn_file_actions_addclose(&fa, out[0]);
   pid_t pid;
-  int err = posix_spawn(&pid, program.c_str(), &fa, nullptr, argv, envp.data());
+  int failed = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   close(in);
   close(out[1]);
   std::string raw;
   char buf[65536];
   ssize_t n;
-  while (err == 0 && (n = read(out[0], buf, sizeof buf)) > 0) raw.append(buf, n);
+  while (failed == 0 && (n = read(out[0], buf, sizeof buf)) > 0) raw.append(buf, n);
   close(out[0]);
-  if (err != 0) return r;
   int status = 0;
-  waitpid(pid, &status, 0);
+  if (failed == 0) waitpid(pid, &status, 0);
+  lseek(err, 0, SEEK_SET);
+  while ((n = read(err, buf, sizeof buf)) > 0) r.errors.append(buf, n);
+  close(err);
+  unlink(errPath);
+  if (failed != 0) return r;
   r.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (wrapper != nullptr && r.exitStatus != 0)
+    ADD_FAILURE() << wrapper << " reported errors for " << program << ":\n"
+                  << r.errors;
 
   size_t split = raw.find("\r\n\r\n");
   std::string head = raw.substr(0, split);

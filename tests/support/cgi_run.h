@@ -17,13 +17,16 @@ struct CgiResult {
   std::string status;       // the "Status:" header, empty when absent
   std::string contentType;  // the "Content-Type:" header
   std::string body;         // everything after the blank line
+  std::string errors;       // what the program wrote to stderr
   Json::Value json;         // the body parsed, null when it is not JSON
   bool isJson = false;
 };
 
 // Runs `program` with exactly `env` as its environment (plus PATH and,
-// when set in the test's own environment, SYSLOG_CAPTURE and LD_PRELOAD)
-// and `body` on its standard input.
+// when set in the test's own environment, SYSLOG_CAPTURE, LD_PRELOAD and
+// the sanitizers' options)
+// and `body` on its standard input.  Its stderr is kept apart, as a web
+// server keeps it for its error log.
 CgiResult RunCgi(const std::string& program, const CgiEnv& env,
                  const std::string& body = "");
 

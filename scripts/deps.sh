@@ -15,4 +15,12 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libcgicc-dev subversion)
-TEST_PACKAGES=(googletest libgtest-dev libsvn-dev libapr1-dev lighttpd curl valgrind)
+TEST_PACKAGES=(googletest libgtest-dev libsvn-dev libapr1-dev lighttpd curl valgrind
+               chromium)
+
+# Node.js for the page's browser tests, from Debian when the machine has
+# none (a machine may bring its own, with npm).
+install_node() {
+  command -v node >/dev/null && command -v npm >/dev/null && return 0
+  install_missing nodejs npm
+}

@@ -1,0 +1,219 @@
+// The administration page in headless Chromium, over lighttpd + svn.cgi +
+// svnserve (scripts/serve on a sandbox package directory), checked with
+// the real svn client.  Run by ctest with SOURCE_DIR, SVN_CGI, SANDBOX_DIR
+// and SHOTS_DIR set.
+
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import net from 'node:net';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const { SOURCE_DIR, SVN_CGI, SANDBOX_DIR, SHOTS_DIR } = process.env;
+const PASSWORD = 'page test pw';
+let web, svnPort, server, browser, page;
+
+function freePort() {
+  return new Promise((resolve) => {
+    const s = net.createServer().listen(0, '127.0.0.1', () => {
+      const { port } = s.address();
+      s.close(() => resolve(port));
+    });
+  });
+}
+
+async function waitForPort(port) {
+  for (let i = 0; i < 200; i++) {
+    const open = await new Promise((resolve) => {
+      const c = net.connect(port, '127.0.0.1', () => { c.end(); resolve(true); });
+      c.on('error', () => resolve(false));
+    });
+    if (open) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  throw new Error(`port ${port} never opened`);
+}
+
+// A request as another client would send it (same origin, authenticated).
+async function post(params) {
+  const response = await fetch(`${web}/svn.cgi`, {
+    method: 'POST',
+    headers: { Authorization: `Basic ${Buffer.from(`admin:${PASSWORD}`).toString('base64')}` },
+    body: new URLSearchParams(params),
+  });
+  return response.json();
+}
+
+function svn(args, user) {
+  const auth = user ? ['--username', user[0], '--password', user[1]] : [];
+  return spawnSync('svn', [...args, '--non-interactive', '--no-auth-cache',
+    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth]).status === 0;
+}
+
+const url = (name) => `svn://127.0.0.1:${svnPort}/${name}`;
+
+before(async () => {
+  fs.rmSync(SANDBOX_DIR, { recursive: true, force: true });
+  for (const dir of ['repo', 'bin', 'ui']) fs.mkdirSync(path.join(SANDBOX_DIR, dir), { recursive: true });
+  const svnadmin = spawnSync('sh', ['-c', 'command -v svnadmin']).stdout.toString().trim();
+  fs.symlinkSync(svnadmin, path.join(SANDBOX_DIR, 'bin/svnadmin'));
+  fs.copyFileSync(SVN_CGI, path.join(SANDBOX_DIR, 'ui/svn.cgi'));
+  fs.chmodSync(path.join(SANDBOX_DIR, 'ui/svn.cgi'), 0o755);
+  for (const f of ['index.html', 'app.js', 'style.css']) {
+    fs.copyFileSync(path.join(SOURCE_DIR, 'ui/web', f), path.join(SANDBOX_DIR, 'ui', f));
+  }
+  fs.mkdirSync(SHOTS_DIR, { recursive: true });
+
+  const port = await freePort();
+  svnPort = await freePort();
+  web = `http://127.0.0.1:${port}`;
+  server = spawn('bash', [path.join(SOURCE_DIR, 'scripts/serve'), '--package-dir', SANDBOX_DIR,
+    '--port', String(port), '--svn-port', String(svnPort)],
+  { env: { ...process.env, SVN_ADMIN_PASSWORD: PASSWORD }, detached: true, stdio: 'ignore' });
+  await waitForPort(port);
+  await waitForPort(svnPort);
+
+  browser = await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+  const context = await browser.newContext({
+    baseURL: web,
+    httpCredentials: { username: 'admin', password: PASSWORD },
+    viewport: { width: 1100, height: 760 },
+  });
+  page = await context.newPage();
+  page.setDefaultTimeout(10000);
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (server) process.kill(-server.pid, 'SIGTERM');
+});
+
+test('an empty root says so', async () => {
+  await page.goto('/');
+  await page.getByText('There are no repositories yet').waitFor();
+  assert.equal(await page.locator('#repos').isVisible(), false);
+});
+
+test('create a repository with two accounts', async () => {
+  await page.getByRole('button', { name: 'New repository' }).click();
+  const dialog = page.getByRole('dialog', { name: 'New repository' });
+  await dialog.getByLabel('Name', { exact: true }).fill('alpha');
+  await dialog.getByLabel('Realm').fill('Alpha team');
+  await dialog.getByLabel('None').check();
+  for (const [account, password] of [['alice', 'pw-a'], ['bob', 'pw-b']]) {
+    await dialog.getByRole('button', { name: 'Add account' }).click();
+    await dialog.getByLabel('Account', { exact: true }).last().fill(account);
+    await dialog.getByLabel('Password', { exact: true }).last().fill(password);
+  }
+  const secret = dialog.getByLabel('Password', { exact: true }).first();
+  assert.equal(await secret.getAttribute('type'), 'password');
+  await dialog.getByRole('button', { name: 'Show' }).first().click();
+  assert.equal(await secret.getAttribute('type'), 'text');
+  await dialog.getByRole('button', { name: 'Create' }).click();
+  await page.getByText('Repository “alpha” created.').waitFor();
+  const row = page.getByRole('row', { name: /alpha/ });
+  await row.waitFor();
+  assert.match(await row.textContent(), new RegExp(`Alpha team.*svn://127\\.0\\.0\\.1:${svnPort}/alpha`));
+  assert.ok(svn(['ls', url('alpha')], ['alice', 'pw-a']));
+  assert.ok(!svn(['ls', url('alpha')]));
+});
+
+test('errors are named in words', async () => {
+  await page.getByRole('button', { name: 'New repository' }).click();
+  const dialog = page.getByRole('dialog');
+  await dialog.getByLabel('Name', { exact: true }).fill('alpha');
+  await dialog.getByRole('button', { name: 'Create' }).click();
+  await dialog.getByText('A repository named “alpha” already exists.').waitFor();
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+});
+
+test('page through 60 more repositories, and find one by search', async () => {
+  for (let i = 0; i < 60; i++) {
+    const answer = await post({ action: 'add', name: `bulk-${String(i).padStart(2, '0')}`,
+      realm: `Bulk ${i}`, anon: 'read', accounts: '[]' });
+    assert.equal(answer.success, true);
+  }
+  await page.goto('/');
+  await page.getByText('1–20 of 61').waitFor();
+  const names = new Set();
+  for (const range of ['1–20 of 61', '21–40 of 61', '41–60 of 61', '61–61 of 61']) {
+    await page.getByText(range).waitFor();
+    for (const cell of await page.locator('#repos tbody td.name').allTextContents()) names.add(cell);
+    if (range !== '61–61 of 61') await page.getByRole('button', { name: 'Next' }).click();
+  }
+  assert.equal(names.size, 61);
+  assert.equal(await page.getByRole('button', { name: 'Next' }).isDisabled(), true);
+
+  await page.getByLabel('Find by name').fill('alph');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.locator('#repos tbody tr').first().filter({ hasText: 'alpha' }).waitFor();
+  assert.equal(await page.locator('#repos tbody tr').count(), 1);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'table.png') });
+  await page.getByRole('button', { name: 'Show all' }).click();
+  await page.getByText('1–20 of 61').waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'table-full.png') });
+});
+
+test('edit access and accounts, then use them with svn', async () => {
+  await page.getByLabel('Find by name').fill('alpha');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('button', { name: 'Edit alpha' }).click();
+  const dialog = page.getByRole('dialog', { name: 'Edit “alpha”' });
+  assert.equal(await dialog.getByLabel('Realm').inputValue(), 'Alpha team');
+  assert.equal(await dialog.getByLabel('None').isChecked(), true);
+  assert.equal(await dialog.getByLabel('Account', { exact: true }).count(), 2);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'edit.png') });
+
+  await dialog.getByLabel('Read', { exact: true }).check();
+  await dialog.getByRole('button', { name: 'Remove account 2' }).click();   // bob
+  await dialog.getByLabel('Password', { exact: true }).first().fill('pw-a2');
+  await dialog.getByRole('button', { name: 'Add account' }).click();
+  await dialog.getByLabel('Account', { exact: true }).last().fill('carol');
+  await dialog.getByLabel('Password', { exact: true }).last().fill('pw-c');
+  await dialog.getByRole('button', { name: 'Save' }).click();
+  await page.getByText('Repository “alpha” saved.').waitFor();
+
+  const shown = await post({ action: 'show', name: 'alpha' });
+  assert.deepEqual(shown.data, { name: 'alpha', realm: 'Alpha team', anon: 'read' });
+  assert.ok(svn(['ls', url('alpha')]));                                   // anonymous read
+  assert.ok(svn(['mkdir', '-m', 'c', `${url('alpha')}/carol`], ['carol', 'pw-c']));
+  assert.ok(!svn(['mkdir', '-m', 'b', `${url('alpha')}/bob`], ['bob', 'pw-b']));
+  assert.ok(!svn(['mkdir', '-m', 'a', `${url('alpha')}/old`], ['alice', 'pw-a']));
+  assert.ok(svn(['mkdir', '-m', 'a', `${url('alpha')}/alice`], ['alice', 'pw-a2']));
+});
+
+test('remove after a confirmation that names the repository', async () => {
+  await page.getByRole('button', { name: 'Remove alpha' }).click();
+  const dialog = page.getByRole('dialog', { name: 'Remove “alpha”?' });
+  await dialog.getByText('The repository “alpha” and its whole history').waitFor();
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  assert.ok(svn(['ls', url('alpha')]));
+  await page.getByRole('button', { name: 'Remove alpha' }).click();
+  await page.getByRole('dialog').getByRole('button', { name: 'Remove' }).click();
+  await page.getByText('Repository “alpha” removed.').waitFor();
+  await page.getByText('No repository has “alpha” in its name.').waitFor();
+  assert.ok(!svn(['ls', url('alpha')]));
+});
+
+test('keyboard use and a narrow screen', async () => {
+  await page.goto('/');
+  await page.getByText('1–20 of 60').waitFor();
+  await page.keyboard.press('Tab');
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), 'New repository');
+  await page.keyboard.press('Enter');
+  await page.getByRole('dialog', { name: 'New repository' }).waitFor();
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'f-name');
+  await page.keyboard.press('Escape');
+  assert.equal(await page.getByRole('dialog').count(), 0);
+
+  await page.setViewportSize({ width: 375, height: 740 });
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 375));
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'narrow.png') });
+});

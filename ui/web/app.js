@@ -1,0 +1,353 @@
+// The administration page: a table of repositories with search and
+// paging, and forms to create, edit and remove them, all through svn.cgi.
+'use strict';
+
+const ENDPOINT = 'svn.cgi';
+const PAGE_SIZE = 20;
+
+const state = {
+  query: '',
+  start: 0,
+  total: 0,
+  svnPort: null,   // from config.json; null for svnserve's default
+  editing: null,   // name of the repository in the editor, null when creating
+  opener: null,    // the button that opened a dialog, to return focus to
+};
+
+const $ = (selector, root = document) => root.querySelector(selector);
+
+// ---- Talking to the program ----
+
+class RequestError extends Error {
+  constructor(message, key) {
+    super(message);
+    this.key = key;
+  }
+}
+
+// Sends one action; reads use GET, changes POST.  Resolves to the JSON
+// answer, or rejects with a RequestError carrying the error key.
+async function call(params, { change = false } = {}) {
+  const body = new URLSearchParams(params);
+  let response;
+  try {
+    response = change
+      ? await fetch(ENDPOINT, { method: 'POST', body, credentials: 'same-origin' })
+      : await fetch(`${ENDPOINT}?${body}`, { credentials: 'same-origin' });
+  } catch {
+    throw new RequestError('The server cannot be reached.');
+  }
+  let json = null;
+  try {
+    json = JSON.parse(await response.text());
+  } catch {
+    // left null: not an answer of the program
+  }
+  const key = json && json.errinfo ? json.errinfo.key : undefined;
+  if (response.status === 403 && key === 'forbidden') {
+    throw new RequestError('This page may only be used from its own address.', key);
+  }
+  if (!response.ok || json === null) {
+    throw new RequestError(`The server answered with an error (${response.status}).`);
+  }
+  if (json.success === false) throw new RequestError('', key);
+  return json;
+}
+
+// Words for a failed action on `name`.
+function failure(error, name, doing) {
+  if (error.key === 'exist') return `A repository named “${name}” already exists.`;
+  if (error.key === 'nonexist') return `There is no repository named “${name}” any more.`;
+  if (error.message) return error.message;
+  return `The repository “${name}” could not be ${doing}. The system log has the details.`;
+}
+
+// ---- The table ----
+
+function accessUrl(name) {
+  const port = state.svnPort ? `:${state.svnPort}` : '';
+  return `svn://${location.hostname}${port}/${encodeURIComponent(name)}`;
+}
+
+function say(text) {
+  $('#status').textContent = text;
+}
+
+function cell(row, text, className) {
+  const td = row.insertCell();
+  td.textContent = text;
+  if (className) td.className = className;
+  return td;
+}
+
+function renderRow(tbody, repo) {
+  const row = tbody.insertRow();
+  const name = row.insertCell();
+  name.className = 'name';
+  name.dataset.label = 'Name';
+  name.textContent = repo.name;
+  const realm = cell(row, repo.realm || 'none', repo.realm ? '' : 'muted');
+  realm.dataset.label = 'Realm';
+  const url = cell(row, '', 'url');
+  url.dataset.label = 'Access URL';
+  const code = document.createElement('code');
+  code.textContent = accessUrl(repo.name);
+  url.append(code);
+  const actions = row.insertCell();
+  actions.className = 'actions';
+  for (const [label, handler] of [['Edit', openEditor], ['Remove', confirmRemove]]) {
+    const button = document.createElement('button');
+    button.type = 'button';
+    button.textContent = label;
+    button.setAttribute('aria-label', `${label} ${repo.name}`);
+    button.addEventListener('click', () => handler(repo.name, button));
+    actions.append(button);
+  }
+}
+
+async function loadPage() {
+  let page;
+  try {
+    page = await call({
+      action: state.query ? 'find' : 'load',
+      query: state.query,
+      start: String(state.start),
+      limit: String(PAGE_SIZE),
+    });
+  } catch (error) {
+    say(error.message || 'The repositories could not be listed.');
+    return;
+  }
+  state.total = page.total;
+  if (state.start > 0 && state.start >= state.total) {
+    state.start = Math.max(0, state.total - PAGE_SIZE);  // the last page went away
+    return loadPage();
+  }
+  const tbody = $('#repos tbody');
+  tbody.replaceChildren();
+  for (const repo of page.data) renderRow(tbody, repo);
+
+  const empty = $('#empty');
+  empty.hidden = state.total > 0;
+  $('#repos').hidden = state.total === 0;
+  empty.textContent = state.query
+    ? `No repository has “${state.query}” in its name.`
+    : 'There are no repositories yet. Create one with “New repository”.';
+
+  const first = state.total === 0 ? 0 : state.start + 1;
+  const last = Math.min(state.start + PAGE_SIZE, state.total);
+  $('#range').textContent = state.total === 0 ? '' : `${first}–${last} of ${state.total}`;
+  $('#prev').disabled = state.start === 0;
+  $('#next').disabled = last >= state.total;
+  $('.pager').hidden = state.total <= PAGE_SIZE && state.start === 0;
+  $('#clear').hidden = !state.query;
+}
+
+// ---- The editor ----
+
+function addAccountRow(account = '', password = '') {
+  const row = $('#account-row').content.firstElementChild.cloneNode(true);
+  const list = $('#accounts');
+  const n = list.children.length + 1;
+  const name = $('.account-name', row);
+  const secret = $('.account-password', row);
+  name.id = `account-${n}-${Date.now()}`;
+  secret.id = `${name.id}-password`;
+  const [nameLabel, secretLabel] = row.querySelectorAll('label');
+  nameLabel.htmlFor = name.id;
+  secretLabel.htmlFor = secret.id;
+  name.value = account;
+  secret.value = password;
+  const show = $('.show-password', row);
+  show.setAttribute('aria-controls', secret.id);
+  show.addEventListener('click', () => {
+    const visible = secret.type === 'password';
+    secret.type = visible ? 'text' : 'password';
+    show.textContent = visible ? 'Hide' : 'Show';
+    show.setAttribute('aria-pressed', String(visible));
+  });
+  const remove = $('.remove-account', row);
+  remove.addEventListener('click', () => {
+    const next = row.nextElementSibling || row.previousElementSibling;
+    row.remove();
+    relabelAccounts();
+    ($('.account-name', next || document) || $('#add-account')).focus();
+  });
+  list.append(row);
+  relabelAccounts();
+  return name;
+}
+
+function relabelAccounts() {
+  const rows = [...$('#accounts').children];
+  rows.forEach((row, i) => {
+    $('.remove-account', row).setAttribute('aria-label', `Remove account ${i + 1}`);
+  });
+  $('#no-accounts').hidden = rows.length > 0;
+}
+
+function showFormError(text) {
+  const box = $('#form-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+function openDialog(dialog, opener) {
+  state.opener = opener;
+  dialog.showModal();
+}
+
+function closeDialog(dialog) {
+  dialog.close();
+  if (state.opener && state.opener.isConnected) state.opener.focus();
+  else $('#create').focus();
+}
+
+async function openEditor(name, opener) {
+  const form = $('#repo-form');
+  form.reset();
+  $('#accounts').replaceChildren();
+  showFormError('');
+  state.editing = name;
+  $('#editor-title').textContent = name ? `Edit “${name}”` : 'New repository';
+  $('#save').textContent = name ? 'Save' : 'Create';
+  $('#f-name').readOnly = Boolean(name);
+  if (name) {
+    try {
+      const shown = await call({ action: 'show', name });
+      if (shown.data === null) throw new RequestError('', shown.errinfo ? shown.errinfo.key : '');
+      const accounts = await call({ action: 'acc_show', name });
+      form.elements.name.value = shown.data.name;
+      form.elements.realm.value = shown.data.realm;
+      const anon = form.querySelector(`input[name=anon][value="${shown.data.anon}"]`);
+      (anon || form.querySelector('input[name=anon][value=none]')).checked = true;
+      for (const a of accounts.account) addAccountRow(a.account, a.password);
+    } catch (error) {
+      say(failure(error, name, 'opened'));
+      if (error.key === 'nonexist') loadPage();
+      return;
+    }
+  }
+  relabelAccounts();
+  openDialog($('#editor'), opener);
+  (name ? $('#f-realm') : $('#f-name')).focus();
+}
+
+// The form's account list, or an error text.
+function readAccounts() {
+  const accounts = [];
+  const seen = new Set();
+  for (const row of $('#accounts').children) {
+    const account = $('.account-name', row).value.trim();
+    const password = $('.account-password', row).value;
+    if (!account) return { error: 'Every account needs a name.', focus: $('.account-name', row) };
+    if (seen.has(account.toLowerCase())) {
+      return {
+        error: `The account “${account}” is listed twice (names may not differ only in case).`,
+        focus: $('.account-name', row),
+      };
+    }
+    seen.add(account.toLowerCase());
+    accounts.push({ account, password });
+  }
+  return { accounts };
+}
+
+async function save(event) {
+  event.preventDefault();
+  const form = $('#repo-form');
+  const name = form.elements.name.value.trim();
+  if (!name || name.includes('/') || name.includes('..')) {
+    showFormError('Give the repository a name without slashes or “..”.');
+    $('#f-name').focus();
+    return;
+  }
+  const { accounts, error, focus } = readAccounts();
+  if (error) {
+    showFormError(error);
+    focus.focus();
+    return;
+  }
+  const creating = state.editing === null;
+  const saveButton = $('#save');
+  saveButton.disabled = true;
+  try {
+    await call({
+      action: creating ? 'add' : 'edit',
+      name,
+      realm: form.elements.realm.value,
+      anon: form.elements.anon.value,
+      accounts: JSON.stringify(accounts),
+    }, { change: true });
+  } catch (err) {
+    showFormError(failure(err, name, creating ? 'created' : 'changed'));
+    return;
+  } finally {
+    saveButton.disabled = false;
+  }
+  closeDialog($('#editor'));
+  say(creating ? `Repository “${name}” created.` : `Repository “${name}” saved.`);
+  await loadPage();
+}
+
+// ---- Removal ----
+
+function confirmRemove(name, opener) {
+  const dialog = $('#confirm');
+  $('#confirm-title').textContent = `Remove “${name}”?`;
+  $('#confirm-text').textContent =
+    `The repository “${name}” and its whole history will be deleted. This cannot be undone.`;
+  dialog.returnValue = '';
+  dialog.onclose = async () => {
+    if (state.opener && state.opener.isConnected) state.opener.focus();
+    if (dialog.returnValue !== 'remove') return;
+    try {
+      await call({ action: 'remove', name }, { change: true });
+      say(`Repository “${name}” removed.`);
+    } catch (error) {
+      say(failure(error, name, 'removed'));
+    }
+    await loadPage();
+    if (!state.opener || !state.opener.isConnected) $('#create').focus();
+  };
+  openDialog(dialog, opener);
+}
+
+// ---- Wiring ----
+
+async function start() {
+  try {
+    const config = await (await fetch('config.json', { credentials: 'same-origin' })).json();
+    if (config.svnPort && Number(config.svnPort) !== 3690) state.svnPort = config.svnPort;
+  } catch {
+    // no config: svnserve on its default port
+  }
+  $('#search').addEventListener('submit', (event) => {
+    event.preventDefault();
+    state.query = $('#query').value;
+    state.start = 0;
+    loadPage();
+  });
+  $('#clear').addEventListener('click', () => {
+    $('#query').value = '';
+    state.query = '';
+    state.start = 0;
+    loadPage();
+    $('#query').focus();
+  });
+  $('#prev').addEventListener('click', () => {
+    state.start = Math.max(0, state.start - PAGE_SIZE);
+    loadPage();
+  });
+  $('#next').addEventListener('click', () => {
+    state.start += PAGE_SIZE;
+    loadPage();
+  });
+  $('#create').addEventListener('click', (event) => openEditor(null, event.currentTarget));
+  $('#add-account').addEventListener('click', () => addAccountRow().focus());
+  $('#cancel').addEventListener('click', () => closeDialog($('#editor')));
+  $('#repo-form').addEventListener('submit', save);
+  await loadPage();
+}
+
+start();

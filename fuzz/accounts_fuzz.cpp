@@ -16,27 +16,11 @@
 #include <vector>
 
 #include "svn_repo.h"
-#include "svn_text_reader.h"
+#include "fuzz_support.h"
 
 namespace {
 
 std::vector<std::string> g_log;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// Stops the run, naming the invariant that failed.
-#define Check(...)                                                  \
-  do {                                                             \
-    if (!(__VA_ARGS__)) {                                                 \
-      fprintf(stderr, "%s:%d invariant failed: %s\n", __FILE__, __LINE__, #__VA_ARGS__); \
-      abort();                                                     \
-    }                                                              \
-  } while (0)
 
 const std::string kPasswd = SVN_PACKAGE_DIR "/repo/fuzz/conf/passwd";
 

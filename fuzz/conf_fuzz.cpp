@@ -19,7 +19,7 @@
 
 #include "conf_text.h"
 #include "nlibc.h"
-#include "svn_text_reader.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -60,22 +60,6 @@ std::string FirstSection(const std::string& text) {
   }
   return "";
 }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-// Stops the run, naming the invariant that failed.
-#define Check(...)                                                  \
-  do {                                                             \
-    if (!(__VA_ARGS__)) {                                                 \
-      fprintf(stderr, "%s:%d invariant failed: %s\n", __FILE__, __LINE__, #__VA_ARGS__); \
-      abort();                                                     \
-    }                                                              \
-  } while (0)
 
 const std::string& File() {
   static std::string path = [] {

@@ -1,7 +1,8 @@
-// svn_text_reader.h: Subversion's own config parser on a text in memory,
-// for the fuzz targets (no file per run).
-#ifndef FUZZ_SVN_TEXT_READER_H_
-#define FUZZ_SVN_TEXT_READER_H_
+// fuzz_support.h: what the fuzz targets share: invariant checks, reading
+// a file whole, and Subversion's own config parser on a text in memory (no
+// file per run).
+#ifndef FUZZ_FUZZ_SUPPORT_H_
+#define FUZZ_FUZZ_SUPPORT_H_
 
 #include <apr_allocator.h>
 #include <apr_general.h>
@@ -10,8 +11,29 @@
 #include <svn_pools.h>
 #include <svn_string.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
+
+// Stops the run, naming the invariant that failed.
+#define Check(...)                                                         \
+  do {                                                                     \
+    if (!(__VA_ARGS__)) {                                                  \
+      fprintf(stderr, "%s:%d invariant failed: %s\n", __FILE__, __LINE__, \
+              #__VA_ARGS__);                                               \
+      abort();                                                             \
+    }                                                                      \
+  } while (0)
+
+inline std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
 
 // Sections (Subversion's spelling) to options to values, as svnserve sees
 // them; false when Subversion refuses the text.
@@ -66,4 +88,4 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
   return ok;
 }
 
-#endif  // FUZZ_SVN_TEXT_READER_H_
+#endif  // FUZZ_FUZZ_SUPPORT_H_

@@ -70,23 +70,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::map<std::string, std::string> users = seen["users"];
     Check(users == repo.getAccounts());
   }
-  // Passwords never reach the log.
+  // Passwords never reach the log.  Account names may be logged, so they
+  // are blanked out first: a password could be built of a name and the
+  // text around it.  Only passwords holding a byte that no fixed log text
+  // holds are looked for.
   if (list.isArray()) {
+    std::vector<std::string> names;
+    for (const Json::Value& item : list)
+      if (item.isObject() && item["account"].isString())
+        names.push_back(item["account"].asString());
+    std::vector<std::string> lines = g_log;
+    for (std::string& line : lines)
+      for (const std::string& name : names)
+        for (size_t at; !name.empty() && (at = line.find(name)) != std::string::npos;)
+          line.replace(at, name.size(), "\x01");
     for (const Json::Value& item : list) {
       if (!item.isObject() || !item["password"].isString()) continue;
       std::string pw = item["password"].asString();
-      // Only passwords holding a byte that no log text or path holds can
-      // be told apart from them.
       if (pw.size() < 6 || pw.find_first_of("!~{}|^`@$\x80\xA0\xC3\xE2\xFF") ==
                                std::string::npos)
         continue;
-      bool inName = false;
-      for (const Json::Value& other : list)
-        if (other.isObject() && other["account"].isString() &&
-            other["account"].asString().find(pw) != std::string::npos)
-          inName = true;
-      if (inName) continue;
-      for (const std::string& line : g_log) Check(line.find(pw) == std::string::npos);
+      for (const std::string& line : lines) Check(line.find(pw) == std::string::npos);
     }
   }
   return 0;

@@ -82,8 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> lines = g_log;
     for (std::string& line : lines)
       for (const std::string& name : names)
-        for (size_t at; !name.empty() && (at = line.find(name)) != std::string::npos;)
-          line.replace(at, name.size(), "\x01");
+        for (size_t at = 0; !name.empty() && (at = line.find(name, at)) != std::string::npos;)
+          line.replace(at, name.size(), "\x01"), ++at;
     for (const Json::Value& item : list) {
       if (!item.isObject() || !item["password"].isString()) continue;
       std::string pw = item["password"].asString();

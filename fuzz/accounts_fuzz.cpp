@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> names;
     for (const Json::Value& item : list)
       if (item.isObject() && item["account"].isString())
-        names.push_back(item["account"].asString());
+        names.push_back(item["account"].asString().c_str());  // logged as C text
     std::vector<std::string> lines = g_log;
     for (std::string& line : lines)
       for (const std::string& name : names)

@@ -185,9 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           Others(Flatten(seen), editedSection, editedKey));
   Flat flat = Flatten(seen);
   auto at = flat.find({Lower(section), Lower(tokenKey)});
-  if (op == 2 && plainAfter) Check(at != flat.end() && at->second == value);
-  if (op == 4) Check(at == flat.end());
-  if (op == 6 && plainAfter) {
+  if (op == 2 && plain && plainAfter) Check(at != flat.end() && at->second == value);
+  if (op == 4 && plain) Check(at == flat.end());
+  if (op == 6 && plain && plainAfter) {
     std::map<std::string, std::string> want;
     for (const auto& kv : pairs) want[kv.first] = kv.second;  // as the hash keeps them
     std::map<std::string, std::string> got;

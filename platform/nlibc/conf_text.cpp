@@ -24,6 +24,7 @@ struct Line {
   Kind kind;
   int section;   // index into Parsed::sections; -1 before the first header
   size_t sep;    // option lines: offset of the ':' or '=' ending the key
+  bool toDefault;  // option lines: filed under [DEFAULT], see FileOptions
 };
 
 struct Parsed {
@@ -58,6 +59,38 @@ std::string Lower(std::string s) {
 
 bool SameName(const std::string& a, const std::string& b) {
   return Lower(a) == Lower(b);
+}
+
+// Whether Subversion takes a section name for [DEFAULT] when deciding
+// about the fallback: it compares "naturally", skipping white space
+// anywhere and ignoring case.
+bool NaturallyDefault(const std::string& name) {
+  std::string s;
+  for (char c : name)
+    if (!IsSpace(c)) s += c;
+  return SameName(s, "DEFAULT");
+}
+
+std::string OptionKey(const std::string& text, const Line& l) {
+  return Strip(text.substr(l.begin, l.sep - l.begin));
+}
+
+// Subversion stores each option line as svn_config_set would: under its
+// own section, unless that section already holds other options but not
+// this one while [DEFAULT] holds it; then the line overwrites the value
+// in [DEFAULT] and its own section never gets the option.
+void FileOptions(const std::string& text, Parsed* p) {
+  std::map<std::string, std::set<std::string>> held;  // lower-case names
+  for (Line& l : p->lines) {
+    if (l.kind != Kind::kOption) continue;
+    const std::string& name = p->sections[l.section];
+    std::string section = Lower(name), key = Lower(OptionKey(text, l));
+    auto own = held.find(section), def = held.find("default");
+    l.toDefault = own != held.end() && !own->second.count(key) &&
+                  !NaturallyDefault(name) && def != held.end() &&
+                  def->second.count(key);
+    if (!l.toDefault) held[section].insert(key);
+  }
 }
 
 int Parse(const std::string& text, Parsed* p) {
@@ -106,6 +139,7 @@ int Parse(const std::string& text, Parsed* p) {
     p->lines.push_back(l);
     pos = l.next;
   }
+  FileOptions(text, p);
   return 0;
 }
 
@@ -115,10 +149,6 @@ std::string Content(const std::string& text, const Line& l) {
 
 std::string Terminator(const std::string& text, const Line& l) {
   return text.substr(l.end, l.next - l.end);
-}
-
-std::string OptionKey(const std::string& text, const Line& l) {
-  return Strip(text.substr(l.begin, l.sep - l.begin));
 }
 
 // The value as Subversion assembles it: the first line's text stripped,
@@ -143,18 +173,31 @@ bool InSection(const Parsed& p, const Line& l, const std::string& section) {
   return l.section >= 0 && SameName(p.sections[l.section], section);
 }
 
-// Indices of the option lines of `key` in every repeat of `section`.
+// The section an option line's value ends up in (lower case).
+std::string Home(const Parsed& p, const Line& l) {
+  return l.toDefault ? "default" : Lower(p.sections[l.section]);
+}
+
+// Indices of the option lines that set `key` of `section`, wherever they
+// stand.
 std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
                                 const std::string& section,
                                 const std::string& key) {
   std::vector<size_t> found;
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (l.kind == Kind::kOption && InSection(p, l, section) &&
+    if (l.kind == Kind::kOption && Home(p, l) == Lower(section) &&
         SameName(OptionKey(text, l), key))
       found.push_back(i);
   }
   return found;
+}
+
+// Whether `section` holds any option of its own.
+bool Exists(const Parsed& p, const std::string& section) {
+  for (const Line& l : p.lines)
+    if (l.kind == Kind::kOption && Home(p, l) == Lower(section)) return true;
+  return false;
 }
 
 // For a comment line "#  key = value": the offset where "key" starts, or
@@ -175,8 +218,7 @@ Model BuildModel(const std::string& text, const Parsed& p) {
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
     if (l.kind != Kind::kOption) continue;
-    m[{Lower(p.sections[l.section]), Lower(OptionKey(text, l))}] =
-        OptionValue(text, p, i);
+    m[{Home(p, l), Lower(OptionKey(text, l))}] = OptionValue(text, p, i);
   }
   return m;
 }
@@ -307,8 +349,10 @@ int ConfGetKeyValue(const std::string& text, const std::string& key,
   *found = false;
   if (int rc = Parse(text, &p)) return rc;
   if (p.sections.empty()) return 0;
-  std::vector<size_t> lines = ActiveLines(text, p, p.sections[0], key);
-  if (lines.empty() && !SameName(p.sections[0], "DEFAULT"))
+  // A section without options of its own has no fallback either.
+  const std::string& section = p.sections[0];
+  std::vector<size_t> lines = ActiveLines(text, p, section, key);
+  if (lines.empty() && Exists(p, section) && !NaturallyDefault(section))
     lines = ActiveLines(text, p, "DEFAULT", key);
   if (lines.empty()) return 0;
   *value = OptionValue(text, p, lines.back());
@@ -457,7 +501,7 @@ int ConfGetSection(const std::string& text, const std::string& section,
   std::map<std::string, size_t> at;  // lower-case key -> index in *pairs
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (l.kind != Kind::kOption || !InSection(p, l, section)) continue;
+    if (l.kind != Kind::kOption || Home(p, l) != Lower(section)) continue;
     std::string key = OptionKey(text, l);
     auto it = at.find(Lower(key));
     if (it == at.end()) {

@@ -29,6 +29,9 @@
  *   blanks around key and value trimmed; an indented line right after an
  *   option continues its value; key and section names compare ignoring
  *   ASCII case, repeated sections merge and the last of repeated keys wins.
+ *   Like Subversion, an option line of a section that already holds other
+ *   options, but not this one, sets the option of [DEFAULT] instead when
+ *   [DEFAULT] holds it already.
  *   A file that Subversion would refuse to parse is refused here too
  *   (NLIBC_E_SYNTAX).
  *
@@ -139,10 +142,10 @@ int NLIBCFileExist(const char *szPath);
 
 /* Reads the value of szKey in the file's first section, as Subversion
  * would use it (the last of repeated keys; from [DEFAULT] when the section
- * has none; no %(name)s expansion).  Returns 0 when no active line holds
- * the key, leaving szBuf untouched; 1 when the value, NUL-terminated, is
- * in szBuf; negative on failure, NLIBC_E_OVERFLOW when the value does not
- * fit nBufSize bytes. */
+ * has none but holds other options; no %(name)s expansion).  Returns 0
+ * when no active line holds the key, leaving szBuf untouched; 1 when the
+ * value, NUL-terminated, is in szBuf; negative on failure,
+ * NLIBC_E_OVERFLOW when the value does not fit nBufSize bytes. */
 int NLIBCFileGetKeyValue(const char *szFile, const char *szKey, char *szBuf,
                          int nBufSize, int nFlags);
 

@@ -97,6 +97,14 @@ TEST(ConfParse, AgreesWithSubversion) {
       "[general]\n\r k = v\n",
       "[gen\ral]\nk\ry = v\rz\n",
       "[general]\nk = v\n \r\n",
+      // An option of a section that holds others goes to [DEFAULT] when
+      // that holds it already; a first option creates its section.
+      "[DEFAULT]\nk = 1\n[x]\nj = 0\nk = 2\nk = 3\n",
+      "[DEFAULT]\nk = 1\n[x]\nk = 2\nj = 0\nk = 3\n",
+      "[x]\nj = 0\n[default]\nK = 1\n[X]\nk = 2\n[y]\nz = 1\nk = 3\n",
+      "[x]\nj = 0\nk = 0\n[DEFAULT]\nk = 1\n[x]\nk = 2\n",
+      "[DEFAULT]\nk = 1\n[ Def ault ]\nj = 0\nk = 2\n",
+      "[ DEFAULT]\nk = 1\n[x]\nj = 0\nk = 2\n",
   };
   std::vector<std::string> texts(std::begin(cases), std::end(cases));
   // NUL bytes: an error in a section name or a key, the end of a value.
@@ -119,21 +127,29 @@ TEST(ConfParse, AgreesWithSubversion) {
 TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
   struct {
     const char* text;
+    const char* section;  // the first one
     const char* key;
     bool found;
     const char* value;
   } cases[] = {
-      {"[general]\nrealm = a\nREALM = b\n", "realm", true, "b"},
-      {"[general]\n# realm = a\n", "realm", false, ""},
-      {"[general]\nx = 1\n[sasl]\nrealm = s\n", "realm", false, ""},
-      {"[general]\nx = 1\n[sasl]\n[General]\nrealm = late\n", "realm", true,
-       "late"},
-      {"[DEFAULT]\nanon-access = write\n[general]\n", "anon-access", true,
-       "write"},
-      {"[general]\n[DEFAULT]\nanon-access = write\n", "anon-access", true,
-       "write"},
-      {"[general]\nrealm = a\n  b\n", "realm", true, "a b"},
-      {"[general]\nrealm =\n", "realm", true, ""},
+      {"[general]\nrealm = a\nREALM = b\n", "general", "realm", true, "b"},
+      {"[general]\n# realm = a\n", "general", "realm", false, ""},
+      {"[general]\nx = 1\n[sasl]\nrealm = s\n", "general", "realm", false,
+       ""},
+      {"[general]\nx = 1\n[sasl]\n[General]\nrealm = late\n", "general",
+       "realm", true, "late"},
+      {"[DEFAULT]\nanon-access = write\n[general]\n", "DEFAULT",
+       "anon-access", true, "write"},
+      // [DEFAULT] only stands in for a section that holds options.
+      {"[general]\n[DEFAULT]\nanon-access = write\n", "general",
+       "anon-access", false, ""},
+      {"[general]\nx = 1\n[DEFAULT]\nanon-access = write\n", "general",
+       "anon-access", true, "write"},
+      {"[general]\nx = 1\n[DEFAULT]\nrealm = d\n[general]\nrealm = g\n"
+       "[sasl]\ny = 1\nrealm = s\n",
+       "general", "realm", true, "s"},
+      {"[general]\nrealm = a\n  b\n", "general", "realm", true, "a b"},
+      {"[general]\nrealm =\n", "general", "realm", true, ""},
   };
   for (const auto& c : cases) {
     std::string value;
@@ -144,6 +160,10 @@ TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
     if (c.found) {
       EXPECT_EQ(c.value, value) << c.text;
     }
+    std::string theirs;
+    EXPECT_EQ(c.found, SvnGetValueText(c.text, c.section, c.key, &theirs))
+        << c.text;
+    EXPECT_EQ(c.found ? c.value : "", theirs) << c.text;
   }
 }
 
@@ -306,6 +326,17 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
   EXPECT_EQ(NLIBC_E_UNFAITHFUL,
             nlibc::ConfSetLine("[general]\nrealm = a\nx = 1\n", "realm =",
                                "[other]", &out));
+  // Edits whose lines Subversion would file under [DEFAULT], changing the
+  // value there.
+  const std::string shadowed =
+      "[general]\nx = 1\n[DEFAULT]\nrealm = d\n[general]\nrealm = g\n";
+  out = "untouched";
+  EXPECT_EQ(NLIBC_E_UNFAITHFUL,
+            nlibc::ConfSetKeyValue(shadowed, "realm", "new", &out));
+  EXPECT_EQ(NLIBC_E_UNFAITHFUL,
+            nlibc::ConfSetSection("[DEFAULT]\nharry = a\n[users]\n", "users",
+                                  {{"sally", "1"}, {"harry", "2"}}, &out));
+  EXPECT_EQ("untouched", out);
 }
 
 TEST(ConfEdit, WhatIsWrittenSubversionReadsBack) {

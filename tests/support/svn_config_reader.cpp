@@ -82,15 +82,34 @@ bool SvnGetValue(const std::string& path, const std::string& section,
   return true;
 }
 
-bool SvnReadConfigText(const std::string& text, SvnConfig* config,
-                       std::string* error) {
+namespace {
+
+// Runs `read` on a temporary file holding `text`.
+template <typename Read>
+bool OnTextFile(const std::string& text, Read read) {
   char path[] = "/tmp/svnconfXXXXXX";
   int fd = mkstemp(path);
   if (fd < 0) return false;
   bool ok = write(fd, text.data(), text.size()) ==
             static_cast<ssize_t>(text.size());
   close(fd);
-  ok = ok && SvnReadConfig(path, config, error);
+  ok = ok && read(std::string(path));
   unlink(path);
   return ok;
+}
+
+}  // namespace
+
+bool SvnReadConfigText(const std::string& text, SvnConfig* config,
+                       std::string* error) {
+  return OnTextFile(text, [&](const std::string& path) {
+    return SvnReadConfig(path, config, error);
+  });
+}
+
+bool SvnGetValueText(const std::string& text, const std::string& section,
+                     const std::string& option, std::string* value) {
+  return OnTextFile(text, [&](const std::string& path) {
+    return SvnGetValue(path, section, option, value);
+  });
 }

@@ -24,5 +24,7 @@ bool SvnGetValue(const std::string& path, const std::string& section,
 // The same two calls on a text, through a temporary file.
 bool SvnReadConfigText(const std::string& text, SvnConfig* config,
                        std::string* error);
+bool SvnGetValueText(const std::string& text, const std::string& section,
+                     const std::string& option, std::string* value);
 
 #endif  // TESTS_SUPPORT_SVN_CONFIG_READER_H_

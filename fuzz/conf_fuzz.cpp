@@ -102,11 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SvnView before;
   bool svnOk = oracle ? SvnParseText(text, &before) : nlibc::ConfCheck(text) == 0;
   Check(svnOk == (nlibc::ConfCheck(text) == 0));
-  // No expansion to model, and no [DEFAULT] section: Subversion sometimes
-  // files an option of another section under [DEFAULT] instead (see
-  // fuzz/open-findings).
-  bool plain = text.find("%(") == std::string::npos &&
-               Lower(text).find("[default]") == std::string::npos;
+  // No expansion to model.
+  bool plain = text.find("%(") == std::string::npos;
   if (svnOk && plain) {
     for (const auto& s : before) {
       nlibc::Pairs ours;
@@ -124,10 +121,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int rc = 0;
   std::string editedSection = section, editedKey = key;
   switch (op) {
-    case 0:
+    case 0: {
       rc = NLIBCFileGetKeyValue(file.c_str(), k, buf, sizeof buf, 0);
       if (rc >= 0) Check(svnOk);
+      // The value svnserve would use, [DEFAULT] and all.
+      std::string theirs;
+      if (rc >= 0 && oracle && plain) {
+        bool found = SvnGetText(text, section, key, &theirs);
+        Check(rc == (found ? 1 : 0) && (!found || theirs == buf));
+      }
       return 0;
+    }
     case 1:
       rc = NLIBCFileGetLine(file.c_str(), token.c_str(), buf, sizeof buf, 0);
       if (rc >= 0) Check(text.find(buf) != std::string::npos);
@@ -185,7 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           Others(Flatten(seen), editedSection, editedKey));
   Flat flat = Flatten(seen);
   auto at = flat.find({Lower(section), Lower(tokenKey)});
-  if (op == 2 && plain && plainAfter) Check(at != flat.end() && at->second == value);
+  std::string used;
+  if (op == 2 && plain && plainAfter)
+    Check(SvnGetText(after, section, key, &used) && used == value);
   if (op == 4 && plain) Check(at == flat.end());
   if (op == 6 && plain && plainAfter) {
     std::map<std::string, std::string> want;

@@ -39,7 +39,10 @@ inline std::string Slurp(const std::string& path) {
 // them; false when Subversion refuses the text.
 using SvnView = std::map<std::string, std::map<std::string, std::string>>;
 
-inline bool SvnParseText(const std::string& text, SvnView* view) {
+// Parses `text` with Subversion's parser and, when it accepts it, hands
+// the result to use(cfg, pool).  False when Subversion refuses the text.
+template <typename Use>
+bool WithSvnConfig(const std::string& text, Use use) {
   static bool init = apr_initialize() == APR_SUCCESS;
   (void)init;
   // A pool on an allocator of its own: no memory of an earlier run is
@@ -59,7 +62,15 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
       svn_config_parse(&cfg, svn_stream_from_string(&str, pool), FALSE, FALSE, pool);
   bool ok = err == nullptr;
   svn_error_clear(err);
-  if (ok && view != nullptr) {
+  if (ok) use(cfg, pool);
+  svn_pool_destroy(pool);
+  return ok;
+}
+
+// Every section with its options, as enumerated (no [DEFAULT] fallback).
+inline bool SvnParseText(const std::string& text, SvnView* view) {
+  return WithSvnConfig(text, [view](svn_config_t* cfg, apr_pool_t* pool) {
+    if (view == nullptr) return;
     view->clear();
     struct Walk {
       SvnView* view;
@@ -83,9 +94,21 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
           return TRUE;
         },
         &walk, pool);
-  }
-  svn_pool_destroy(pool);
-  return ok;
+  });
+}
+
+// The value svnserve gets for section/option ([DEFAULT] applied), in
+// *value; false when the text does not parse or has no value for it.
+inline bool SvnGetText(const std::string& text, const std::string& section,
+                       const std::string& option, std::string* value) {
+  bool found = false;
+  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t*) {
+    const char* v = nullptr;
+    svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
+    if (v != nullptr) *value = v;
+    found = v != nullptr;
+  });
+  return found;
 }
 
 #endif  // FUZZ_FUZZ_SUPPORT_H_

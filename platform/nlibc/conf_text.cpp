@@ -184,9 +184,10 @@ std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
                                 const std::string& section,
                                 const std::string& key) {
   std::vector<size_t> found;
+  const std::string home = Lower(section);
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (l.kind == Kind::kOption && Home(p, l) == Lower(section) &&
+    if (l.kind == Kind::kOption && Home(p, l) == home &&
         SameName(OptionKey(text, l), key))
       found.push_back(i);
   }
@@ -195,8 +196,9 @@ std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
 
 // Whether `section` holds any option of its own.
 bool Exists(const Parsed& p, const std::string& section) {
+  const std::string home = Lower(section);
   for (const Line& l : p.lines)
-    if (l.kind == Kind::kOption && Home(p, l) == Lower(section)) return true;
+    if (l.kind == Kind::kOption && Home(p, l) == home) return true;
   return false;
 }
 
@@ -499,9 +501,10 @@ int ConfGetSection(const std::string& text, const std::string& section,
   Parsed p;
   if (int rc = Parse(text, &p)) return rc;
   std::map<std::string, size_t> at;  // lower-case key -> index in *pairs
+  const std::string home = Lower(section);
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (l.kind != Kind::kOption || Home(p, l) != Lower(section)) continue;
+    if (l.kind != Kind::kOption || Home(p, l) != home) continue;
     std::string key = OptionKey(text, l);
     auto it = at.find(Lower(key));
     if (it == at.end()) {

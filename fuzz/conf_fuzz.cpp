@@ -1,7 +1,8 @@
 // Fuzz target: configuration editing.  Arbitrary file bytes, then one
-// reading or writing call of the utility library on them.  Invariants:
+// reading or writing call of the utility library on them: a file call on
+// the first section, or a handle call on a named section.  Invariants:
 // - we refuse a text exactly when Subversion's parser refuses it, and
-//   otherwise see the same sections, options and values;
+//   otherwise see the same sections, options and (expanded) values;
 // - a refused write leaves the file byte-identical;
 // - after a successful write the library reads back what it wrote, and
 //   Subversion's parser reads the file and sees the written value with
@@ -74,9 +75,10 @@ const std::string& File() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
-  int op = in.ConsumeIntegralInRange(0, 6);
+  int op = in.ConsumeIntegralInRange(0, 10);
   std::string key = in.ConsumeRandomLengthString(24);
   std::string value = in.ConsumeRandomLengthString(48);
+  std::string named = in.ConsumeBool() ? "general" : in.ConsumeRandomLengthString(12);
   nlibc::Pairs pairs;
   for (int n = in.ConsumeIntegralInRange(0, 4); n > 0; --n) {
     std::string k = in.ConsumeRandomLengthString(12);
@@ -87,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto cut = [](std::string& s) { s.erase(std::min(s.find('\0'), s.size())); };
   cut(key);
   cut(value);
+  cut(named);
   for (auto& kv : pairs) {
     cut(kv.first);
     cut(kv.second);
@@ -99,39 +102,58 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // (Its parser gets a fresh allocator each time: on recycled pool memory
   // it can call memcpy with a size of -1 on some texts.)
   const bool oracle = text.find('\r') == std::string::npos;
+  nlibc::ConfDoc doc;
+  const bool oursOk = doc.Load(text) == 0;
   SvnView before;
-  bool svnOk = oracle ? SvnParseText(text, &before) : nlibc::ConfCheck(text) == 0;
-  Check(svnOk == (nlibc::ConfCheck(text) == 0));
-  // No expansion to model.
-  bool plain = text.find("%(") == std::string::npos;
+  bool svnOk = oracle ? SvnParseText(text, &before) : oursOk;
+  Check(svnOk == oursOk);
+  // Subversion expands an option of [DEFAULT] in the section that first
+  // asks for it and keeps that value: with both, the order of its hash
+  // decides, which is not modelled.
+  bool plain = text.find("%(") == std::string::npos ||
+               Lower(text).find("default") == std::string::npos;
   if (svnOk && plain) {
     for (const auto& s : before) {
       nlibc::Pairs ours;
-      Check(nlibc::ConfGetSection(text, s.first, &ours) == 0);
+      doc.GetSection(s.first, &ours);
       Check(std::map<std::string, std::string>(ours.begin(), ours.end()) == s.second);
     }
   }
 
   const std::string& file = File();
   { std::ofstream(file, std::ios::binary) << text; }
-  const std::string section = FirstSection(text);
+  const std::string section = op >= 7 ? named : FirstSection(text);
   const char* k = key.c_str();
   std::string token = key + " =";
   char buf[512];
   int rc = 0;
   std::string editedSection = section, editedKey = key;
-  switch (op) {
-    case 0: {
+  if (op == 0 || op == 7) {
+    // The value svnserve would use, [DEFAULT] and all.
+    std::string ours;
+    bool found = false;
+    if (op == 0) {
       rc = NLIBCFileGetKeyValue(file.c_str(), k, buf, sizeof buf, 0);
-      if (rc >= 0) Check(svnOk);
-      // The value svnserve would use, [DEFAULT] and all.
-      std::string theirs;
-      if (rc >= 0 && oracle && plain) {
-        bool found = SvnGetText(text, section, key, &theirs);
-        Check(rc == (found ? 1 : 0) && (!found || theirs == buf));
-      }
-      return 0;
+      found = rc == 1;
+      ours = found ? buf : "";
+    } else {
+      PNLIBCONF conf = NLIBCConfOpen(file.c_str(), 0);
+      rc = conf == nullptr ? -1 : 0;
+      const char* v = conf == nullptr ? nullptr : NLIBCConfGet(conf, named.c_str(), k);
+      found = v != nullptr;
+      ours = found ? v : "";
+      NLIBCConfFree(conf);
     }
+    if (rc >= 0) Check(svnOk);
+    std::string theirs;
+    if (rc >= 0 && oracle && plain) {
+      bool svnFound = SvnGetText(text, section, key, &theirs);
+      Check(found == svnFound && (!found || theirs == ours));
+    }
+    return 0;
+  }
+  PNLIBCONF conf = nullptr;
+  switch (op) {
     case 1:
       rc = NLIBCFileGetLine(file.c_str(), token.c_str(), buf, sizeof buf, 0);
       if (rc >= 0) Check(text.find(buf) != std::string::npos);
@@ -156,6 +178,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       NLIBCSzHashFree(hash);
       break;
     }
+    default: {
+      // A handle: one edit of a named section, saved.
+      conf = NLIBCConfOpen(file.c_str(), NLIBC_CONF_LOCK);
+      if (conf == nullptr) {
+        rc = -1;
+        break;
+      }
+      PNLIBSZHASH hash = NLIBCSzHashAlloc(4);
+      for (const auto& kv : pairs)
+        NLIBCSzHashSetValue(&hash, kv.first.c_str(), kv.second.c_str());
+      if (op == 8) rc = NLIBCConfSet(conf, named.c_str(), k, value.c_str());
+      if (op == 9) rc = NLIBCConfComment(conf, named.c_str(), k);
+      if (op == 10) {
+        editedKey = "";
+        rc = NLIBCConfSetSection(conf, named.c_str(), hash);
+      }
+      NLIBCSzHashFree(hash);
+      if (rc >= 0) rc = NLIBCConfSave(conf, 0);
+      NLIBCConfFree(conf);
+    }
   }
   const std::string after = Slurp(file);
   if (rc < 0) {
@@ -166,12 +208,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // option or section changed.  Keys and tokens are matched after
   // trimming, as the parser trims them.
   Check(svnOk);
-  Check(nlibc::ConfCheck(after) == 0);
+  nlibc::ConfDoc afterDoc;
+  Check(afterDoc.Load(after) == 0);
   std::string readBack;
   bool found = false;
-  if (op == 2)
-    Check(nlibc::ConfGetKeyValue(after, key, &readBack, &found) == 0 && found &&
-          readBack == value);
+  afterDoc.Get(section, key, &readBack, &found);
+  if (op == 2 || op == 8) Check(found && readBack == value);
+  if (op == 9) Check(!found);
   if (!oracle) return 0;
   SvnView seen;
   Check(SvnParseText(after, &seen));
@@ -182,23 +225,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tokenKey.pop_back();
   while (!tokenKey.empty() && isspace(static_cast<unsigned char>(tokenKey[0])))
     tokenKey.erase(0, 1);
-  if (op != 6) editedKey = tokenKey;
-  bool plainAfter = after.find("%(") == std::string::npos;
+  if (op != 6 && op != 10) editedKey = tokenKey;
+  const bool plainAfter = after.find("%(") == std::string::npos ||
+                          Lower(after).find("default") == std::string::npos;
   if (plain && plainAfter)
     Check(Others(Flatten(before), editedSection, editedKey) ==
           Others(Flatten(seen), editedSection, editedKey));
   Flat flat = Flatten(seen);
   auto at = flat.find({Lower(section), Lower(tokenKey)});
   std::string used;
-  if (op == 2 && plain && plainAfter)
+  if ((op == 2 || op == 8) && plain && plainAfter)
     Check(SvnGetText(after, section, key, &used) && used == value);
   if (op == 4 && plain) Check(at == flat.end());
-  if (op == 6 && plain && plainAfter) {
+  if (op == 9 && plain) Check(!SvnGetText(after, section, key, &used));
+  if ((op == 6 || op == 10) && plain && plainAfter) {
     std::map<std::string, std::string> want;
     for (const auto& kv : pairs) want[kv.first] = kv.second;  // as the hash keeps them
     std::map<std::string, std::string> got;
     for (const auto& s : seen)
-      if (Lower(s.first) == Lower(key)) got.insert(s.second.begin(), s.second.end());
+      if (Lower(s.first) == Lower(editedSection)) got.insert(s.second.begin(), s.second.end());
     Check(got == want);
   }
   return 0;

@@ -1,12 +1,14 @@
 // conf_text.cpp: Subversion's config syntax, read and edited in place.
 //
-// The parser follows Subversion's own (libsvn_subr/config_file.c) rule for
-// rule, because svnserve reads what we write: a file it would refuse is
-// refused here, and an edit is kept only when the edited text, parsed
-// again, holds exactly the old options but for the one being written.
+// The parser follows Subversion's own (libsvn_subr/config_file.c and
+// config.c) rule for rule, because svnserve reads what we write: a file it
+// would refuse is refused here, values are looked up and expanded as it
+// looks them up, and an edit is kept only when the edited text, parsed
+// again, gives every lookup the old answer but the one being written.
 
 #include "conf_text.h"
 
+#include <functional>
 #include <map>
 #include <set>
 
@@ -24,16 +26,29 @@ struct Line {
   Kind kind;
   int section;   // index into Parsed::sections; -1 before the first header
   size_t sep;    // option lines: offset of the ':' or '=' ending the key
-  bool toDefault;  // option lines: filed under [DEFAULT], see FileOptions
+  bool toDefault;  // option lines: filed under [DEFAULT], see Parse
 };
+
+struct Option {
+  std::string name;   // first spelling
+  std::string value;  // last value, unexpanded
+};
+
+// One section's own options, keyed by lower-case name.
+struct Section {
+  std::vector<std::string> order;  // keys in order of first appearance
+  std::map<std::string, Option> options;
+};
+
+}  // namespace
 
 struct Parsed {
   std::vector<Line> lines;
-  std::vector<std::string> sections;  // name of each header, in file order
+  std::vector<std::string> sections;     // name of each header, in file order
+  std::map<std::string, Section> model;  // lower-case name -> own options
 };
 
-// Option values keyed by (section, key), both in lower case.
-using Model = std::map<std::pair<std::string, std::string>, std::string>;
+namespace {
 
 // Subversion's svn_ctype_isspace.
 bool IsSpace(char c) {
@@ -71,25 +86,58 @@ bool NaturallyDefault(const std::string& name) {
   return SameName(s, "DEFAULT");
 }
 
+std::string Content(const std::string& text, const Line& l) {
+  return text.substr(l.begin, l.end - l.begin);
+}
+
+std::string Terminator(const std::string& text, const Line& l) {
+  return text.substr(l.end, l.next - l.end);
+}
+
 std::string OptionKey(const std::string& text, const Line& l) {
   return Strip(text.substr(l.begin, l.sep - l.begin));
 }
 
-// Subversion stores each option line as svn_config_set would: under its
-// own section, unless that section already holds other options but not
-// this one while [DEFAULT] holds it; then the line overwrites the value
-// in [DEFAULT] and its own section never gets the option.
-void FileOptions(const std::string& text, Parsed* p) {
-  std::map<std::string, std::set<std::string>> held;  // lower-case names
-  for (Line& l : p->lines) {
+// The value as Subversion assembles it: the first line's text stripped,
+// then each continuation line joined with one blank and the whole value's
+// end stripped (so an empty first line leaves a leading blank).
+std::string OptionValue(const std::string& text, const Parsed& p,
+                        size_t index) {
+  const Line& l = p.lines[index];
+  std::string v = Strip(text.substr(l.sep + 1, l.end - l.sep - 1));
+  for (size_t j = index + 1;
+       j < p.lines.size() && p.lines[j].kind == Kind::kContinuation; ++j) {
+    std::string cont = Content(text, p.lines[j]);
+    size_t b = 0;
+    while (b < cont.size() && IsSpace(cont[b])) ++b;
+    v += ' ' + cont.substr(b);
+    while (!v.empty() && IsSpace(v.back())) v.pop_back();
+  }
+  return CutAtNul(v);
+}
+
+// Files every option line as svn_config_set stores it: under its own
+// section, unless that section already holds other options but not this
+// one while [DEFAULT] holds it; then the line overwrites the value in
+// [DEFAULT] and its own section never gets the option.  A header alone
+// makes no section: only options do.
+void BuildModel(const std::string& text, Parsed* p) {
+  for (size_t i = 0; i < p->lines.size(); ++i) {
+    Line& l = p->lines[i];
     if (l.kind != Kind::kOption) continue;
     const std::string& name = p->sections[l.section];
-    std::string section = Lower(name), key = Lower(OptionKey(text, l));
-    auto own = held.find(section), def = held.find("default");
-    l.toDefault = own != held.end() && !own->second.count(key) &&
-                  !NaturallyDefault(name) && def != held.end() &&
-                  def->second.count(key);
-    if (!l.toDefault) held[section].insert(key);
+    std::string key = OptionKey(text, l), lower = Lower(key);
+    auto own = p->model.find(Lower(name)), def = p->model.find("default");
+    l.toDefault = own != p->model.end() && !own->second.options.count(lower) &&
+                  !NaturallyDefault(name) && def != p->model.end() &&
+                  def->second.options.count(lower);
+    Section& home = p->model[l.toDefault ? "default" : Lower(name)];
+    auto it = home.options.find(lower);
+    if (it == home.options.end()) {
+      home.order.push_back(lower);
+      it = home.options.emplace(lower, Option{key, std::string()}).first;
+    }
+    it->second.value = OptionValue(text, *p, i);
   }
 }
 
@@ -139,34 +187,86 @@ int Parse(const std::string& text, Parsed* p) {
     p->lines.push_back(l);
     pos = l.next;
   }
-  FileOptions(text, p);
+  BuildModel(text, p);
   return 0;
 }
 
-std::string Content(const std::string& text, const Line& l) {
-  return text.substr(l.begin, l.end - l.begin);
+// Subversion's find_option: `key` of the section `section` (both lower
+// case), or of [DEFAULT] when the section holds other options.
+const Option* Find(const Parsed& p, const std::string& section,
+                   const std::string& key) {
+  auto s = p.model.find(section);
+  if (s == p.model.end()) return nullptr;
+  auto o = s->second.options.find(key);
+  if (o != s->second.options.end()) return &o->second;
+  if (NaturallyDefault(section)) return nullptr;
+  auto d = p.model.find("default");
+  if (d == p.model.end()) return nullptr;
+  o = d->second.options.find(key);
+  return o == d->second.options.end() ? nullptr : &o->second;
 }
 
-std::string Terminator(const std::string& text, const Line& l) {
-  return text.substr(l.end, l.next - l.end);
-}
-
-// The value as Subversion assembles it: the first line's text stripped,
-// then each continuation line joined with one blank and the whole value's
-// end stripped (so an empty first line leaves a leading blank).
-std::string OptionValue(const std::string& text, const Parsed& p,
-                        size_t index) {
-  const Line& l = p.lines[index];
-  std::string v = Strip(text.substr(l.sep + 1, l.end - l.sep - 1));
-  for (size_t j = index + 1;
-       j < p.lines.size() && p.lines[j].kind == Kind::kContinuation; ++j) {
-    std::string cont = Content(text, p.lines[j]);
-    size_t b = 0;
-    while (b < cont.size() && IsSpace(cont[b])) ++b;
-    v += ' ' + cont.substr(b);
-    while (!v.empty() && IsSpace(v.back())) v.pop_back();
+// Subversion's expansion of opt's value as seen from `section`: each
+// "%(name)s" whose name the section finds is replaced by that option's
+// expanded value; other names, and a "%(" without ")s" after it, stay as
+// they are.  A value that depends on itself, even through others, is
+// empty (and so is everything that depends on it).
+std::string Expand(const Parsed& p, const std::string& section,
+                   const Option& opt, std::vector<const Option*>* path,
+                   bool* cyclic) {
+  const std::string& v = opt.value;
+  if (v.find('%') == std::string::npos) return v;
+  for (const Option* o : *path)
+    if (o == &opt) {
+      *cyclic = true;
+      return std::string();
+    }
+  path->push_back(&opt);
+  std::string out;
+  size_t copy = 0, parse = 0;
+  for (;;) {
+    size_t start = v.find("%(", parse);
+    if (start == std::string::npos || start + 2 == v.size()) break;
+    size_t end = v.find(")s", start + 2);
+    if (end == std::string::npos) break;
+    const Option* x = Find(p, section, Lower(v.substr(start + 2, end - start - 2)));
+    if (x != nullptr) {
+      std::string sub = Expand(p, section, *x, path, cyclic);
+      if (*cyclic) break;
+      out.append(v, copy, start - copy);
+      out += sub;
+      copy = end + 2;
+    }
+    parse = end + 2;
   }
-  return CutAtNul(v);
+  path->pop_back();
+  if (*cyclic) return std::string();
+  return out + v.substr(copy);
+}
+
+std::string Value(const Parsed& p, const std::string& section,
+                  const Option& opt) {
+  std::vector<const Option*> path;
+  bool cyclic = false;
+  return Expand(p, section, opt, &path, &cyclic);
+}
+
+// Every lookup svnserve could make: for each section that holds options,
+// each of its keys and of [DEFAULT]'s, with the value it gets.
+using View = std::map<std::pair<std::string, std::string>, std::string>;
+
+View Effective(const Parsed& p) {
+  View view;
+  auto def = p.model.find("default");
+  for (const auto& s : p.model) {
+    for (const auto& o : s.second.options)
+      view[{s.first, o.first}] = Value(p, s.first, o.second);
+    if (def == p.model.end() || NaturallyDefault(s.first)) continue;
+    for (const auto& o : def->second.options)
+      if (!s.second.options.count(o.first))
+        view[{s.first, o.first}] = Value(p, s.first, o.second);
+  }
+  return view;
 }
 
 bool InSection(const Parsed& p, const Line& l, const std::string& section) {
@@ -194,14 +294,6 @@ std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
   return found;
 }
 
-// Whether `section` holds any option of its own.
-bool Exists(const Parsed& p, const std::string& section) {
-  const std::string home = Lower(section);
-  for (const Line& l : p.lines)
-    if (l.kind == Kind::kOption && Home(p, l) == home) return true;
-  return false;
-}
-
 // For a comment line "#  key = value": the offset where "key" starts, or
 // npos when the comment is not a commented-out line of `key`.
 size_t CommentedOption(const std::string& text, const Line& l,
@@ -215,35 +307,16 @@ size_t CommentedOption(const std::string& text, const Line& l,
   return !k.empty() && SameName(k, key) ? b : std::string::npos;
 }
 
-Model BuildModel(const std::string& text, const Parsed& p) {
-  Model m;
+// The first commented-out line of `key` in `section`, or the line count.
+size_t FirstCommented(const std::string& text, const Parsed& p,
+                      const std::string& section, const std::string& key) {
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (l.kind != Kind::kOption) continue;
-    m[{Home(p, l), Lower(OptionKey(text, l))}] = OptionValue(text, p, i);
+    if (l.kind == Kind::kComment && InSection(p, l, section) &&
+        CommentedOption(text, l, key) != std::string::npos)
+      return i;
   }
-  return m;
-}
-
-// The new text must parse, and every option outside `section` (or, when
-// `key` is not empty, every option but `key` of `section`) must keep its
-// value.  Returns 0 or NLIBC_E_UNFAITHFUL.
-int Verify(const std::string& oldText, const std::string& newText,
-           const std::string& section, const std::string& key) {
-  Parsed po, pn;
-  if (Parse(oldText, &po) != 0 || Parse(newText, &pn) != 0)
-    return NLIBC_E_UNFAITHFUL;
-  auto keep = [&](const Model::value_type& e) {
-    if (e.first.first != Lower(section)) return true;
-    return !key.empty() && e.first.second != Lower(key);
-  };
-  Model mo = BuildModel(oldText, po), mn = BuildModel(newText, pn);
-  Model ko, kn;
-  for (const auto& e : mo)
-    if (keep(e)) ko.insert(e);
-  for (const auto& e : mn)
-    if (keep(e)) kn.insert(e);
-  return ko == kn ? 0 : NLIBC_E_UNFAITHFUL;
+  return p.lines.size();
 }
 
 int CheckText(const std::string& s) {
@@ -264,14 +337,16 @@ int CheckKey(const std::string& key) {
 int CheckValue(const std::string& value) {
   if (int rc = CheckText(value)) return rc;
   if ((!value.empty() && (IsSpace(value.front()) || IsSpace(value.back()))) ||
-      value.find("%(") != std::string::npos || value.size() >= NLIBC_VALUE_MAX)
+      value.find("%(") != std::string::npos)
     return NLIBC_E_BADVALUE;
   return 0;
 }
 
-int TokenKey(const std::string& token, std::string* key) {
-  *key = Strip(token.substr(0, token.find_first_of(":=")));
-  return key->empty() ? NLIBC_E_ARG : 0;
+int CheckSection(const std::string& section) {
+  if (int rc = CheckText(section)) return rc;
+  return section.empty() || section.find(']') != std::string::npos
+             ? NLIBC_E_ARG
+             : 0;
 }
 
 // Rebuilds a text line by line.  Each line is kept unless an edit for it
@@ -287,10 +362,14 @@ class Rewriter {
   void InsertBefore(size_t i, const std::string& line) {
     insert_[i].push_back(line);
   }
-  // Lines inserted after line i (after i's continuation lines, if any,
-  // is the caller's business).
   void InsertAfter(size_t i, const std::string& line) {
     insert_[i + 1].push_back(line);
+  }
+  // Drops the continuation lines that follow line i.
+  void DropContinuations(size_t i) {
+    for (size_t j = i + 1;
+         j < p_.lines.size() && p_.lines[j].kind == Kind::kContinuation; ++j)
+      Drop(j);
   }
 
   std::string Text() const {
@@ -332,236 +411,227 @@ size_t SectionTail(const Parsed& p, size_t header) {
   return tail;
 }
 
-size_t FirstHeader(const Parsed& p) {
+// The first header of `section`, or the line count.
+size_t FirstHeader(const Parsed& p, const std::string& section) {
   for (size_t i = 0; i < p.lines.size(); ++i)
-    if (p.lines[i].kind == Kind::kSection) return i;
+    if (p.lines[i].kind == Kind::kSection && InSection(p, p.lines[i], section))
+      return i;
   return p.lines.size();
+}
+
+// Puts `lines` at the end of the section's first block, or appends the
+// section with them.
+void AppendToSection(const std::string& text, const Parsed& p,
+                     const std::string& section,
+                     const std::vector<std::string>& lines, Rewriter* w) {
+  size_t header = FirstHeader(p, section);
+  if (header < p.lines.size()) {
+    for (const std::string& line : lines)
+      w->InsertAfter(SectionTail(p, header), line);
+    return;
+  }
+  if (!text.empty()) w->InsertBefore(p.lines.size(), "");
+  w->InsertBefore(p.lines.size(), "[" + section + "]");
+  for (const std::string& line : lines) w->InsertBefore(p.lines.size(), line);
 }
 
 }  // namespace
 
-int ConfCheck(const std::string& text) {
-  Parsed p;
-  return Parse(text, &p);
+int CheckOption(const std::string& key, const std::string& value) {
+  if (int rc = CheckKey(key)) return rc;
+  return CheckValue(value);
 }
 
-int ConfGetKeyValue(const std::string& text, const std::string& key,
-                    std::string* value, bool* found) {
-  Parsed p;
-  *found = false;
-  if (int rc = Parse(text, &p)) return rc;
-  if (p.sections.empty()) return 0;
-  // A section without options of its own has no fallback either.
-  const std::string& section = p.sections[0];
-  std::vector<size_t> lines = ActiveLines(text, p, section, key);
-  if (lines.empty() && Exists(p, section) && !NaturallyDefault(section))
-    lines = ActiveLines(text, p, "DEFAULT", key);
-  if (lines.empty()) return 0;
-  *value = OptionValue(text, p, lines.back());
-  *found = true;
+int CheckPairs(const Pairs& pairs) {
+  std::set<std::string> seen;
+  for (const auto& kv : pairs) {
+    if (int rc = CheckOption(kv.first, kv.second)) return rc;
+    if (!seen.insert(Lower(kv.first)).second) return NLIBC_E_DUPKEY;
+  }
   return 0;
 }
 
-int ConfSetKeyValue(const std::string& text, const std::string& key,
-                    const std::string& value, std::string* out) {
-  if (int rc = CheckKey(key)) return rc;
-  if (int rc = CheckValue(value)) return rc;
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
-  if (p.sections.empty()) return NLIBC_E_NOTFOUND;
-  const std::string& section = p.sections[0];
-  Rewriter w(text, p);
-  std::vector<size_t> active = ActiveLines(text, p, section, key);
+int TokenKey(const std::string& token, std::string* key) {
+  *key = Strip(token.substr(0, token.find_first_of(":=")));
+  return key->empty() ? NLIBC_E_ARG : 0;
+}
+
+ConfDoc::ConfDoc() : parsed_(new Parsed) {}
+ConfDoc::~ConfDoc() {}
+
+int ConfDoc::Load(const std::string& text) {
+  std::unique_ptr<Parsed> p(new Parsed);
+  if (int rc = Parse(text, p.get())) {
+    text_.clear();
+    parsed_.reset(new Parsed);
+    return rc;
+  }
+  text_ = text;
+  parsed_ = std::move(p);
+  return 0;
+}
+
+std::string ConfDoc::FirstSection() const {
+  return parsed_->sections.empty() ? std::string() : parsed_->sections[0];
+}
+
+void ConfDoc::Get(const std::string& section, const std::string& key,
+                  std::string* value, bool* found) const {
+  const Option* o = Find(*parsed_, Lower(section), Lower(key));
+  *found = o != nullptr;
+  if (o != nullptr) *value = Value(*parsed_, Lower(section), *o);
+}
+
+void ConfDoc::GetSection(const std::string& section, Pairs* pairs) const {
+  auto s = parsed_->model.find(Lower(section));
+  if (s == parsed_->model.end()) return;
+  for (const std::string& key : s->second.order) {
+    const Option& o = s->second.options.at(key);
+    pairs->emplace_back(o.name, Value(*parsed_, Lower(section), o));
+  }
+}
+
+int ConfDoc::GetLine(const std::string& section, const std::string& key,
+                     std::string* line) const {
+  std::vector<size_t> lines = ActiveLines(text_, *parsed_, section, key);
+  if (lines.empty()) return NLIBC_E_NOTFOUND;
+  *line = Content(text_, parsed_->lines[lines.back()]);
+  return 0;
+}
+
+int ConfDoc::Commit(const std::string& text, const std::string& section,
+                    const std::string& key,
+                    const std::function<bool(const Parsed&)>& holds) {
+  std::unique_ptr<Parsed> p(new Parsed);
+  if (Parse(text, p.get()) != 0) return NLIBC_E_UNFAITHFUL;
+  View before = Effective(*parsed_), after = Effective(*p);
+  for (View* v : {&before, &after}) {
+    for (auto it = v->begin(); it != v->end();) {
+      bool edited = it->first.first == Lower(section) &&
+                    (key.empty() || it->first.second == Lower(key));
+      it = edited ? v->erase(it) : std::next(it);
+    }
+  }
+  if (before != after || !holds(*p)) return NLIBC_E_UNFAITHFUL;
+  text_ = text;
+  parsed_ = std::move(p);
+  return 0;
+}
+
+int ConfDoc::Set(const std::string& section, const std::string& key,
+                 const std::string& value) {
+  if (int rc = CheckSection(section)) return rc;
+  if (int rc = CheckOption(key, value)) return rc;
+  const Parsed& p = *parsed_;
+  Rewriter w(text_, p);
+  std::vector<size_t> active = ActiveLines(text_, p, section, key);
+  size_t commented = FirstCommented(text_, p, section, key);
   if (!active.empty()) {
     // Rewrite the value of the line that wins; its continuation lines
     // belonged to the old value.
     size_t i = active.back();
     const Line& l = p.lines[i];
     size_t v = l.sep + 1;
-    while (v < l.end && (text[v] == ' ' || text[v] == '\t')) ++v;
-    w.Replace(i, text.substr(l.begin, v - l.begin) + value);
+    while (v < l.end && (text_[v] == ' ' || text_[v] == '\t')) ++v;
+    w.Replace(i, text_.substr(l.begin, v - l.begin) + value);
+    w.DropContinuations(i);
+  } else if (commented < p.lines.size()) {
+    const Line& l = p.lines[commented];
+    size_t b = CommentedOption(text_, l, key);
+    size_t v = text_.find_first_of(":=", b) + 1;
+    while (v < l.end && (text_[v] == ' ' || text_[v] == '\t')) ++v;
+    w.Replace(commented, text_.substr(b, v - b) + value);
+  } else {
+    AppendToSection(text_, p, section, {key + " = " + value}, &w);
+  }
+  return Commit(w.Text(), section, key, [&](const Parsed& np) {
+    const Option* o = Find(np, Lower(section), Lower(key));
+    return o != nullptr && Value(np, Lower(section), *o) == value;
+  });
+}
+
+int ConfDoc::Activate(const std::string& section, const std::string& key) {
+  const Parsed& p = *parsed_;
+  size_t i = FirstCommented(text_, p, section, key);
+  if (i == p.lines.size()) {
+    // Already active (a concurrent writer may have just activated it):
+    // the line is what the caller wants.
+    return ActiveLines(text_, p, section, key).empty() ? NLIBC_E_NOTFOUND : 0;
+  }
+  Rewriter w(text_, p);
+  size_t b = CommentedOption(text_, p.lines[i], key);
+  w.Replace(i, text_.substr(b, p.lines[i].end - b));
+  const std::string text = w.Text();
+  return Commit(text, section, key, [&](const Parsed& np) {
+    return !ActiveLines(text, np, section, key).empty();
+  });
+}
+
+int ConfDoc::Comment(const std::string& section, const std::string& key) {
+  const Parsed& p = *parsed_;
+  std::vector<size_t> lines = ActiveLines(text_, p, section, key);
+  if (lines.empty()) {
+    bool found = false;
+    std::string ignored;
+    Get(section, key, &ignored, &found);
+    return found ? NLIBC_E_UNFAITHFUL : 0;  // [DEFAULT] would still answer
+  }
+  Rewriter w(text_, p);
+  for (size_t i : lines) {
+    w.Replace(i, "# " + Content(text_, p.lines[i]));
     for (size_t j = i + 1;
          j < p.lines.size() && p.lines[j].kind == Kind::kContinuation; ++j)
-      w.Drop(j);
-  } else {
-    size_t commented = p.lines.size();
-    for (size_t i = 0; i < p.lines.size() && commented == p.lines.size(); ++i) {
-      const Line& l = p.lines[i];
-      if (l.kind == Kind::kComment && InSection(p, l, section) &&
-          CommentedOption(text, l, key) != std::string::npos)
-        commented = i;
-    }
-    if (commented < p.lines.size()) {
-      const Line& l = p.lines[commented];
-      size_t b = CommentedOption(text, l, key);
-      size_t v = text.find_first_of(":=", b) + 1;
-      while (v < l.end && (text[v] == ' ' || text[v] == '\t')) ++v;
-      w.Replace(commented, text.substr(b, v - b) + value);
-    } else {
-      w.InsertAfter(SectionTail(p, FirstHeader(p)), key + " = " + value);
-    }
+      w.Replace(j, "#" + Content(text_, p.lines[j]));
   }
-  std::string result = w.Text();
-  if (int rc = Verify(text, result, section, key)) return rc;
-  std::string check;
-  bool found = false;
-  if (ConfGetKeyValue(result, key, &check, &found) != 0 || !found ||
-      check != value)
-    return NLIBC_E_UNFAITHFUL;
-  *out = result;
-  return 0;
+  return Commit(w.Text(), section, key, [&](const Parsed& np) {
+    return Find(np, Lower(section), Lower(key)) == nullptr;
+  });
 }
 
-int ConfLineComment(const std::string& text, const std::string& token,
-                    bool active, std::string* out) {
-  std::string key;
-  if (int rc = TokenKey(token, &key)) return rc;
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
-  if (p.sections.empty()) {
-    if (active) return NLIBC_E_NOTFOUND;
-    *out = text;
-    return 0;
-  }
-  const std::string& section = p.sections[0];
-  Rewriter w(text, p);
-  if (active) {
-    size_t i = 0;
-    for (; i < p.lines.size(); ++i) {
-      const Line& l = p.lines[i];
-      if (l.kind == Kind::kComment && InSection(p, l, section) &&
-          CommentedOption(text, l, key) != std::string::npos)
-        break;
-    }
-    if (i == p.lines.size()) {
-      // Already active (a concurrent writer may have just activated it):
-      // the line is what the caller wants.
-      if (ActiveLines(text, p, section, key).empty()) return NLIBC_E_NOTFOUND;
-      *out = text;
-      return 0;
-    }
-    size_t b = CommentedOption(text, p.lines[i], key);
-    w.Replace(i, text.substr(b, p.lines[i].end - b));
-  } else {
-    std::vector<size_t> lines = ActiveLines(text, p, section, key);
-    if (lines.empty()) {
-      *out = text;
-      return 0;
-    }
-    for (size_t i : lines) {
-      w.Replace(i, "# " + Content(text, p.lines[i]));
-      for (size_t j = i + 1;
-           j < p.lines.size() && p.lines[j].kind == Kind::kContinuation; ++j)
-        w.Replace(j, "#" + Content(text, p.lines[j]));
-    }
-  }
-  std::string result = w.Text();
-  if (int rc = Verify(text, result, section, key)) return rc;
-  Parsed pr;
-  Parse(result, &pr);
-  if (ActiveLines(result, pr, section, key).empty() == active)
-    return NLIBC_E_UNFAITHFUL;
-  *out = result;
-  return 0;
-}
-
-int ConfGetLine(const std::string& text, const std::string& token,
-                std::string* line) {
-  std::string key;
-  if (int rc = TokenKey(token, &key)) return rc;
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
-  if (p.sections.empty()) return NLIBC_E_NOTFOUND;
-  std::vector<size_t> lines = ActiveLines(text, p, p.sections[0], key);
-  if (lines.empty()) return NLIBC_E_NOTFOUND;
-  *line = Content(text, p.lines[lines.back()]);
-  return 0;
-}
-
-int ConfSetLine(const std::string& text, const std::string& token,
-                const std::string& line, std::string* out) {
-  std::string key;
-  if (int rc = TokenKey(token, &key)) return rc;
+int ConfDoc::SetLine(const std::string& section, const std::string& key,
+                     const std::string& line) {
   if (int rc = CheckText(line)) return rc;
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
-  if (p.sections.empty()) return NLIBC_E_NOTFOUND;
-  std::vector<size_t> lines = ActiveLines(text, p, p.sections[0], key);
+  std::vector<size_t> lines = ActiveLines(text_, *parsed_, section, key);
   if (lines.empty()) return NLIBC_E_NOTFOUND;
-  Rewriter w(text, p);
+  Rewriter w(text_, *parsed_);
   w.Replace(lines.back(), line);
-  std::string result = w.Text();
-  if (int rc = Verify(text, result, p.sections[0], key)) return rc;
-  *out = result;
-  return 0;
+  return Commit(w.Text(), section, key, [](const Parsed&) { return true; });
 }
 
-int ConfGetSection(const std::string& text, const std::string& section,
-                   Pairs* pairs) {
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
-  std::map<std::string, size_t> at;  // lower-case key -> index in *pairs
-  const std::string home = Lower(section);
-  for (size_t i = 0; i < p.lines.size(); ++i) {
-    const Line& l = p.lines[i];
-    if (l.kind != Kind::kOption || Home(p, l) != home) continue;
-    std::string key = OptionKey(text, l);
-    auto it = at.find(Lower(key));
-    if (it == at.end()) {
-      at[Lower(key)] = pairs->size();
-      pairs->emplace_back(key, OptionValue(text, p, i));
-    } else {
-      (*pairs)[it->second].second = OptionValue(text, p, i);
-    }
-  }
-  return 0;
-}
-
-int ConfSetSection(const std::string& text, const std::string& section,
-                   const Pairs& pairs, std::string* out) {
-  if (int rc = CheckText(section)) return rc;
-  if (section.empty() || section.find(']') != std::string::npos)
-    return NLIBC_E_ARG;
-  std::set<std::string> seen;
-  for (const auto& kv : pairs) {
-    if (int rc = CheckKey(kv.first)) return rc;
-    if (int rc = CheckValue(kv.second)) return rc;
-    if (!seen.insert(Lower(kv.first)).second) return NLIBC_E_DUPKEY;
-  }
-  Parsed p;
-  if (int rc = Parse(text, &p)) return rc;
+int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
+  if (int rc = CheckSection(section)) return rc;
+  if (int rc = CheckPairs(pairs)) return rc;
+  const Parsed& p = *parsed_;
   std::vector<std::string> body;
   for (const auto& kv : pairs) body.push_back(kv.first + " = " + kv.second);
 
-  Rewriter w(text, p);
-  size_t header = p.lines.size(), firstOption = p.lines.size();
+  Rewriter w(text_, p);
+  size_t firstOption = p.lines.size();
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
-    if (!InSection(p, l, section)) continue;
-    if (l.kind == Kind::kSection && header == p.lines.size()) header = i;
-    if (l.kind == Kind::kOption || l.kind == Kind::kContinuation) {
-      if (l.kind == Kind::kOption && firstOption == p.lines.size())
-        firstOption = i;
-      w.Drop(i);
-    }
+    if (!InSection(p, l, section) ||
+        (l.kind != Kind::kOption && l.kind != Kind::kContinuation))
+      continue;
+    if (l.kind == Kind::kOption && firstOption == p.lines.size()) firstOption = i;
+    w.Drop(i);
   }
-  if (header == p.lines.size()) {
-    if (!text.empty()) body.insert(body.begin(), "");
-    body.insert(body.begin() + (text.empty() ? 0 : 1), "[" + section + "]");
-    for (const std::string& line : body) w.InsertBefore(p.lines.size(), line);
-  } else if (firstOption < p.lines.size()) {
+  if (firstOption < p.lines.size()) {
     for (const std::string& line : body) w.InsertBefore(firstOption, line);
   } else {
-    for (const std::string& line : body)
-      w.InsertAfter(SectionTail(p, header), line);
+    AppendToSection(text_, p, section, body, &w);
   }
-  std::string result = w.Text();
-  if (int rc = Verify(text, result, section, "")) return rc;
-  Pairs check;
-  if (ConfGetSection(result, section, &check) != 0 || check != pairs)
-    return NLIBC_E_UNFAITHFUL;
-  *out = result;
-  return 0;
+  return Commit(w.Text(), section, "", [&](const Parsed& np) {
+    auto s = np.model.find(Lower(section));
+    size_t n = s == np.model.end() ? 0 : s->second.order.size();
+    if (n != pairs.size()) return false;
+    for (size_t i = 0; i < n; ++i) {
+      const Option& o = s->second.options.at(s->second.order[i]);
+      if (o.name != pairs[i].first ||
+          Value(np, Lower(section), o) != pairs[i].second)
+        return false;
+    }
+    return true;
+  });
 }
 
 }  // namespace nlibc

@@ -1,16 +1,24 @@
 // conf_text.h: the parser and editor core of nlibc's configuration calls.
 //
-// Works on a file's whole text held in a string, so that every rule can be
-// tested without files; nlibc.cpp wraps each call with reading, locking and
-// the atomic write.  Internal to nlibc: programs include nlibc.h.
+// Works on a file's whole text held in memory, so that every rule can be
+// tested without files; nlibc.cpp wraps it with reading, locking and the
+// atomic write.  Internal to nlibc: programs include nlibc.h.
 //
-// Every function returns 0 or one of the NLIBC_E_* codes of nlibc.h.  The
-// editing functions leave the new text in *out only on success, and succeed
-// only when the new text parses and holds exactly the old keys and values
-// but for the one being written.
+// A ConfDoc is parsed once.  Queries read that parse; each edit builds the
+// new text from it, parses the new text once, and keeps it only when
+// Subversion would read it exactly as before but for what is being
+// written: every value of every section, as svnserve looks it up ([DEFAULT]
+// fallback and %(name)s expansion included), stays the same, and the value
+// written reads back as written.  A refused edit changes nothing.
+//
+// Every function returns 0 or one of the NLIBC_E_* codes of nlibc.h.
+// Sections and keys are found as Subversion finds them (ignoring ASCII
+// case), wherever in the text they stand.
 #ifndef NLIBC_CONF_TEXT_H_
 #define NLIBC_CONF_TEXT_H_
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,40 +27,87 @@ namespace nlibc {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-// Checks that `text` parses the way Subversion parses it.
-int ConfCheck(const std::string& text);
+struct Parsed;
 
-// The value of `key` in the first section, as Subversion would use it.
-// *found is false when no active line holds it.
-int ConfGetKeyValue(const std::string& text, const std::string& key,
-                    std::string* value, bool* found);
+class ConfDoc {
+ public:
+  ConfDoc();
+  ~ConfDoc();
+  ConfDoc(const ConfDoc&) = delete;
+  ConfDoc& operator=(const ConfDoc&) = delete;
 
-// Sets `key` to `value` in the first section (see NLIBCFileSetKeyValue).
-int ConfSetKeyValue(const std::string& text, const std::string& key,
-                    const std::string& value, std::string* out);
+  // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it (the
+  // document is then empty).
+  int Load(const std::string& text);
+  const std::string& Text() const { return text_; }
 
-// Activates the first commented-out line of the token's key, or comments
-// out every active one (see NLIBCFileLineComment).  When there is nothing
-// to comment out, *out is the unchanged text.
-int ConfLineComment(const std::string& text, const std::string& token,
-                    bool active, std::string* out);
+  // The name of the first section header, empty when there is none.
+  std::string FirstSection() const;
 
-// The active line of the token's key that Subversion would use.
-int ConfGetLine(const std::string& text, const std::string& token,
-                std::string* line);
+  // The value svnserve gets for `key` of `section`: the section's own
+  // value, or [DEFAULT]'s when the section holds other options; %(name)s
+  // expanded.  *found is false when there is none.
+  void Get(const std::string& section, const std::string& key,
+           std::string* value, bool* found) const;
 
-// Replaces the line ConfGetLine finds by `line`.
-int ConfSetLine(const std::string& text, const std::string& token,
-                const std::string& line, std::string* out);
+  // The options of `section` as Subversion enumerates them: names in their
+  // first spelling, in the order they first appear, with the last value,
+  // expanded.  Empty when the section holds none.
+  void GetSection(const std::string& section, Pairs* pairs) const;
 
-// The options of `section`, merged as Subversion merges them; empty when
-// the section is absent.
-int ConfGetSection(const std::string& text, const std::string& section,
-                   Pairs* pairs);
+  // The active line `key` of `section` takes its value from (the last).
+  int GetLine(const std::string& section, const std::string& key,
+              std::string* line) const;
 
-// Makes the options of `section` exactly `pairs`, in their order.
-int ConfSetSection(const std::string& text, const std::string& section,
-                   const Pairs& pairs, std::string* out);
+  // Sets `key` of `section` to `value`: rewrites the line that wins;
+  // without one, activates the section's first commented-out line of the
+  // key ("# key = old"); without that, adds "key = value" at the end of
+  // the section's first block, or a new section at the end of the text.
+  int Set(const std::string& section, const std::string& key,
+          const std::string& value);
+
+  // Makes the first commented-out line of `key` in `section` active,
+  // starting in column 0, with the value it holds.  Succeeds unchanged
+  // when the section has an active line of the key already;
+  // NLIBC_E_NOTFOUND when it has neither.
+  int Activate(const std::string& section, const std::string& key);
+
+  // Comments out every active line of `key` in `section` (and the
+  // continuation lines of its value); the key must then be absent.
+  // Succeeds unchanged when there is none.
+  int Comment(const std::string& section, const std::string& key);
+
+  // Replaces the line GetLine finds by `line`, which may change only that
+  // key of that section.
+  int SetLine(const std::string& section, const std::string& key,
+              const std::string& line);
+
+  // Makes the options of `section` exactly `pairs`, in their order: its
+  // option lines are replaced where its first one stood (its comments
+  // kept, later repeats of the section emptied); a missing section is
+  // appended.
+  int SetSection(const std::string& section, const Pairs& pairs);
+
+ private:
+  // Keeps `text` when it parses, changes no lookup but those of
+  // (section, key), or of all `section` when `key` is empty, and `holds`
+  // for its parse (the written value reads back).
+  int Commit(const std::string& text, const std::string& section,
+             const std::string& key,
+             const std::function<bool(const Parsed&)>& holds);
+
+  std::string text_;
+  std::unique_ptr<Parsed> parsed_;
+};
+
+// Whether `key` = `value` could be written as an option, and `pairs` as a
+// section's options (no two keys equal but for case): 0, or the code an
+// edit writing them would refuse them with.
+int CheckOption(const std::string& key, const std::string& value);
+int CheckPairs(const Pairs& pairs);
+
+// The key of a line token ("realm =" -> "realm"); NLIBC_E_ARG for none.
+int TokenKey(const std::string& token, std::string* key);
 
 }  // namespace nlibc
 

@@ -1,12 +1,13 @@
 // nlibc.cpp: the C entry points of nlibc.h.
 //
 // Each configuration call is a thin wrapper around conf_text.h: read the
-// file, run the string edit, write the result back atomically.  No C++
-// exception leaves this file: every entry point turns one into an error
-// code.
+// file, parse it once, query or edit it in memory, write the result back
+// atomically.  No C++ exception leaves this file: every entry point turns
+// one into an error code.
 
 #include "nlibc.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <unordered_map>
@@ -55,19 +57,62 @@ int Guard(const std::function<int()>& body) {
   }
 }
 
-int ReadFile(const char* path, std::string* text) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return NLIBC_E_READ;
-  int rc = 0;
+std::string DirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file `path` leads to through links in its last component, as git's
+// lockfile resolves them: a relative target is taken from the link's
+// directory.  The file itself need not exist.
+int ResolveLinks(const std::string& path, std::string* file) {
+  std::string p = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    char target[4096];
+    ssize_t n = readlink(p.c_str(), target, sizeof target);
+    if (n < 0 && (errno == EINVAL || errno == ENOENT)) {
+      *file = p;
+      return 0;
+    }
+    if (n < 0 || static_cast<size_t>(n) == sizeof target) return NLIBC_E_READ;
+    std::string t(target, static_cast<size_t>(n));
+    p = t[0] == '/' ? t : DirName(p) + "/" + t;
+  }
+  return NLIBC_E_READ;  // a loop
+}
+
+// Reads a configuration file: opened without blocking (a FIFO never
+// hangs us) and read only when it is a regular file of at most
+// NLIBC_CONF_MAX_SIZE bytes.  *missing is set for a file that does not
+// exist (then NLIBC_E_READ).
+int ReadConfFile(const std::string& path, std::string* text, bool* missing) {
+  *missing = false;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *missing = errno == ENOENT;
+    return NLIBC_E_READ;
+  }
+  struct stat st;
+  int rc = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                   st.st_size <= NLIBC_CONF_MAX_SIZE
+               ? 0
+               : NLIBC_E_READ;
   char buf[65536];
-  for (;;) {
+  while (rc == 0) {
     ssize_t n = read(fd, buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) rc = NLIBC_E_READ;
+    if (n < 0 || text->size() + static_cast<size_t>(n) > NLIBC_CONF_MAX_SIZE)
+      rc = NLIBC_E_READ;  // or grown past the limit meanwhile
     if (n <= 0) break;
     text->append(buf, static_cast<size_t>(n));
   }
-  close(fd);
+  if (close(fd) != 0 && rc == 0) rc = NLIBC_E_READ;
   return rc;
 }
 
@@ -82,68 +127,112 @@ int WriteAll(int fd, const std::string& text) {
   return 0;
 }
 
-std::string DirName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+// Whether `name` is a temporary file of ours for the file `base`:
+// "." base "." and mkstemp's six characters.
+bool IsTempOf(const std::string& name, const std::string& base) {
+  std::string prefix = "." + base + ".";
+  return name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+// Removes temporary files that killed writers left beside `path`.  Only
+// a writer holding the directory's lock makes them, so under the lock
+// every one found is a leftover.
+void RemoveLeftovers(const std::string& path, int dirFd) {
+  int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr) {
+    if (fd >= 0) close(fd);
+    return;
+  }
+  const std::string base = BaseName(path);
+  while (struct dirent* e = readdir(dir))
+    if (IsTempOf(e->d_name, base)) unlinkat(dirFd, e->d_name, 0);
+  closedir(dir);
 }
 
-// Replaces `path` by `text`: a temporary file beside it, synced, given the
-// old file's mode and renamed over it, then the directory synced.  The
-// caller holds the directory lock, so the temporary name is ours alone; a
-// killed writer's leftover is simply overwritten by the next one.
-int WriteAtomic(const std::string& path, const std::string& text, int dirFd) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return NLIBC_E_READ;
-  std::string tmp = DirName(path) + "/." + BaseName(path) + ".nlibc-tmp";
-  int fd = open(tmp.c_str(),
-                O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+// Replaces `path` by `text`: a temporary file with a unique name beside
+// it, written, given `mode`, synced and renamed over it, then the
+// directory synced.  The caller holds the directory lock.  *renamed tells
+// whether the new file took the old one's place.
+int WriteAtomic(const std::string& path, const std::string& text, mode_t mode,
+                int dirFd, bool* renamed) {
+  *renamed = false;
+  RemoveLeftovers(path, dirFd);
+  std::string tmp = DirName(path) + "/." + BaseName(path) + ".XXXXXX";
+  int fd = mkostemp(&tmp[0], O_CLOEXEC);
   if (fd < 0) return NLIBC_E_WRITE;
-  bool ok = WriteAll(fd, text) == 0 && fchmod(fd, st.st_mode & 07777) == 0 &&
-            fsync(fd) == 0;
+  bool ok = WriteAll(fd, text) == 0 && fchmod(fd, mode) == 0 && fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) {
     unlink(tmp.c_str());
     return NLIBC_E_WRITE;
   }
-  fsync(dirFd);
+  *renamed = true;
+  return fsync(dirFd) == 0 ? 0 : NLIBC_E_WRITE;
+}
+
+// Rewrites the file itself: truncated, written, synced.
+int WriteInPlace(const std::string& path, const std::string& text,
+                 mode_t mode) {
+  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return NLIBC_E_WRITE;
+  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) == 0 && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  return ok ? 0 : NLIBC_E_WRITE;
+}
+
+// The directories this process holds locked.  Handles of two files in one
+// directory share its lock rather than wait for each other; the lock is
+// held on a descriptor of its own until the last of them lets go.
+struct HeldLock {
+  dev_t dev;
+  ino_t ino;
+  int fd;
+  int users;
+};
+std::vector<HeldLock> g_locks;
+
+// Locks the directory open as dirFd, exclusively.  While this process
+// holds another lock already, it waits at most ten seconds, so that two
+// processes locking two directories in opposite orders cannot wait for
+// each other for ever.
+int LockDirectory(int dirFd) {
+  struct stat st;
+  if (fstat(dirFd, &st) != 0) return NLIBC_E_LOCK;
+  for (HeldLock& held : g_locks) {
+    if (held.dev == st.st_dev && held.ino == st.st_ino) {
+      ++held.users;
+      return 0;
+    }
+  }
+  int fd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return NLIBC_E_LOCK;
+  int rc = -1;
+  for (int tries = 0; tries < 2000; ++tries) {
+    rc = flock(fd, g_locks.empty() ? LOCK_EX : LOCK_EX | LOCK_NB);
+    if (rc == 0 || (errno != EINTR && errno != EWOULDBLOCK)) break;
+    if (errno == EWOULDBLOCK) usleep(5000);
+  }
+  if (rc != 0) {
+    close(fd);
+    return NLIBC_E_LOCK;
+  }
+  g_locks.push_back({st.st_dev, st.st_ino, fd, 1});
   return 0;
 }
 
-// One read-modify-write of a file under an exclusive lock on its
-// directory.  The lock is on the directory, not the file, because every
-// write replaces the file's inode.  `edit` maps the old text to the new;
-// an unchanged text is not written.
-int EditFile(const char* path,
-             const std::function<int(const std::string&, std::string*)>& edit) {
-  if (path == nullptr || *path == '\0') return NLIBC_E_ARG;
-  std::string file(path);
-  int dirFd = open(DirName(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return NLIBC_E_READ;
-  int rc;
-  while ((rc = flock(dirFd, LOCK_EX)) != 0 && errno == EINTR) {
+void UnlockDirectory(int dirFd) {
+  struct stat st;
+  if (fstat(dirFd, &st) != 0) return;
+  for (size_t i = 0; i < g_locks.size(); ++i) {
+    if (g_locks[i].dev != st.st_dev || g_locks[i].ino != st.st_ino) continue;
+    if (--g_locks[i].users == 0) {
+      close(g_locks[i].fd);  // releases the lock
+      g_locks.erase(g_locks.begin() + static_cast<long>(i));
+    }
+    return;
   }
-  if (rc != 0) {
-    close(dirFd);
-    return NLIBC_E_LOCK;
-  }
-  std::string oldText, newText;
-  rc = ReadFile(path, &oldText);
-  if (rc == 0) rc = edit(oldText, &newText);
-  if (rc == 0 && newText != oldText) rc = WriteAtomic(file, newText, dirFd);
-  close(dirFd);  // releases the lock
-  return rc;
-}
-
-int ReadConf(const char* path, std::string* text) {
-  if (path == nullptr || *path == '\0') return NLIBC_E_ARG;
-  return ReadFile(path, text);
 }
 
 // Copies `s` with its NUL into buf, or reports NLIBC_E_OVERFLOW.
@@ -157,12 +246,140 @@ bool BadBuffer(const char* buf, int size, int flags) {
   return buf == nullptr || size <= 0 || flags != 0;
 }
 
+// What a child process may see of our environment: a CGI request's
+// variables (the query string among them) stay out.
 std::vector<std::string> ChildEnvironment() {
   std::vector<std::string> env;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
-    if (strncmp(*e, "LC_ALL=", 7) != 0) env.emplace_back(*e);
+  for (const char* name : {"PATH", "HOME", "TMPDIR", "TZ"}) {
+    const char* v = getenv(name);
+    if (v != nullptr) env.push_back(std::string(name) + "=" + v);
+  }
   env.emplace_back("LC_ALL=C.UTF-8");
   return env;
+}
+
+}  // namespace
+
+struct NLIBCONF {
+  std::string file;      // what is read and written: links followed
+  std::string original;  // the text the file held when opened
+  bool existed = false;
+  bool written = false;  // a save has put another text in place
+  int dirFd = -1;        // the file's directory
+  bool locked = false;   // this handle holds the directory's lock
+  nlibc::ConfDoc doc;
+  std::string value;     // the last value handed out
+
+  NLIBCONF() = default;
+  NLIBCONF(const NLIBCONF&) = delete;
+  NLIBCONF& operator=(const NLIBCONF&) = delete;
+  ~NLIBCONF() {
+    if (locked) UnlockDirectory(dirFd);
+    if (dirFd >= 0) close(dirFd);
+  }
+};
+
+namespace {
+
+// Opens the directory of conf->file and, with `lock`, locks it.
+int OpenDirectory(NLIBCONF* conf, bool lock) {
+  if (conf->dirFd < 0) {
+    conf->dirFd = open(DirName(conf->file).c_str(),
+                       O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (conf->dirFd < 0) return NLIBC_E_READ;
+  }
+  if (lock && !conf->locked) {
+    if (int rc = LockDirectory(conf->dirFd)) return rc;
+    conf->locked = true;
+  }
+  return 0;
+}
+
+int OpenConf(const char* path, int flags, NLIBCONF* conf) {
+  if (path == nullptr || *path == '\0' ||
+      (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL)) != 0)
+    return NLIBC_E_ARG;
+  if (int rc = ResolveLinks(path, &conf->file)) return rc;
+  if ((flags & NLIBC_CONF_LOCK) != 0)
+    if (int rc = OpenDirectory(conf, true)) return rc;
+  bool missing = false;
+  int rc = ReadConfFile(conf->file, &conf->original, &missing);
+  if (rc != 0 && !(missing && (flags & NLIBC_CONF_OPTIONAL) != 0)) return rc;
+  conf->existed = rc == 0;
+  return conf->doc.Load(conf->original);
+}
+
+// The mode a write gives the file: the old file's (a new one's: 0644),
+// without the bits for others when it is a secret.
+mode_t ModeFor(const NLIBCONF& conf, bool secret) {
+  struct stat st;
+  mode_t mode = stat(conf.file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
+  return secret ? mode & ~static_cast<mode_t>(07) : mode;
+}
+
+int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
+              bool secret) {
+  mode_t mode = ModeFor(*conf, secret);
+  if (inPlace) {
+    conf->written = true;
+    return WriteInPlace(conf->file, text, mode);
+  }
+  if (int rc = OpenDirectory(conf, true)) return rc;
+  bool renamed = false;
+  int rc = WriteAtomic(conf->file, text, mode, conf->dirFd, &renamed);
+  conf->written = conf->written || renamed;
+  return rc;
+}
+
+int SaveConf(NLIBCONF* conf, int flags) {
+  if ((flags & ~(NLIBC_SAVE_IN_PLACE | NLIBC_SAVE_PRIVATE)) != 0)
+    return NLIBC_E_ARG;
+  const bool secret = (flags & NLIBC_SAVE_PRIVATE) != 0;
+  const std::string& text = conf->doc.Text();
+  if (text == conf->original && conf->existed) {
+    struct stat st;
+    if (!secret || stat(conf->file.c_str(), &st) != 0 || (st.st_mode & 07) == 0)
+      return 0;
+    return chmod(conf->file.c_str(), st.st_mode & 07770) == 0 ? 0
+                                                               : NLIBC_E_WRITE;
+  }
+  return WriteConf(conf, text, (flags & NLIBC_SAVE_IN_PLACE) != 0, secret);
+}
+
+int RestoreConf(NLIBCONF* conf) {
+  if (!conf->written) return 0;
+  if (!conf->existed) {
+    if (unlink(conf->file.c_str()) != 0 && errno != ENOENT) return NLIBC_E_WRITE;
+  } else if (int rc = WriteConf(conf, conf->original, false, false)) {
+    return rc;
+  }
+  conf->written = false;
+  return 0;
+}
+
+// One read, or one read-modify-write, of a file: `use` returns an error
+// code, and with `write` a changed text is saved.
+int WithConf(const char* path, bool write,
+             const std::function<int(nlibc::ConfDoc&)>& use) {
+  NLIBCONF conf;
+  if (int rc = OpenConf(path, write ? NLIBC_CONF_LOCK : 0, &conf)) return rc;
+  if (int rc = use(conf.doc)) return rc;
+  return write ? SaveConf(&conf, 0) : 0;
+}
+
+// The key of a line token, in the first section, which must exist.
+int TokenInFirstSection(const nlibc::ConfDoc& doc, const char* token,
+                        std::string* key) {
+  if (token == nullptr) return NLIBC_E_ARG;
+  if (int rc = nlibc::TokenKey(token, key)) return rc;
+  return doc.FirstSection().empty() ? NLIBC_E_NOTFOUND : 0;
+}
+
+int AddPairs(const nlibc::Pairs& pairs, PNLIBSZHASH* ppHash) {
+  for (const auto& kv : pairs)
+    if (NLIBCSzHashSetValue(ppHash, kv.first.c_str(), kv.second.c_str()) < 0)
+      return NLIBCErrGet();
+  return 0;
 }
 
 }  // namespace
@@ -214,10 +431,11 @@ int NLIBCFileGetKeyValue(const char* szFile, const char* szKey, char* szBuf,
   int rc = Guard([&]() -> int {
     if (szKey == nullptr || BadBuffer(szBuf, nBufSize, nFlags))
       return NLIBC_E_ARG;
-    std::string text, value;
-    if (int r = ReadConf(szFile, &text)) return r;
-    if (int r = nlibc::ConfGetKeyValue(text, szKey, &value, &found)) return r;
-    return found ? CopyOut(value, szBuf, nBufSize) : 0;
+    return WithConf(szFile, false, [&](nlibc::ConfDoc& doc) -> int {
+      std::string value;
+      doc.Get(doc.FirstSection(), szKey, &value, &found);
+      return found ? CopyOut(value, szBuf, nBufSize) : 0;
+    });
   });
   return rc < 0 ? rc : (found ? 1 : 0);
 }
@@ -227,8 +445,9 @@ int NLIBCFileSetKeyValue(const char* szFile, const char* szKey,
   return Guard([&]() -> int {
     if (szKey == nullptr || szValue == nullptr || nFlags != 0)
       return NLIBC_E_ARG;
-    return EditFile(szFile, [&](const std::string& in, std::string* out) {
-      return nlibc::ConfSetKeyValue(in, szKey, szValue, out);
+    return WithConf(szFile, true, [&](nlibc::ConfDoc& doc) -> int {
+      if (doc.FirstSection().empty()) return NLIBC_E_NOTFOUND;
+      return doc.Set(doc.FirstSection(), szKey, szValue);
     });
   });
 }
@@ -236,9 +455,13 @@ int NLIBCFileSetKeyValue(const char* szFile, const char* szKey,
 int NLIBCFileLineComment(const char* szFile, const char* szLineToken,
                          int bActive) {
   return Guard([&]() -> int {
-    if (szLineToken == nullptr) return NLIBC_E_ARG;
-    return EditFile(szFile, [&](const std::string& in, std::string* out) {
-      return nlibc::ConfLineComment(in, szLineToken, bActive != 0, out);
+    return WithConf(szFile, true, [&](nlibc::ConfDoc& doc) -> int {
+      std::string key;
+      int rc = TokenInFirstSection(doc, szLineToken, &key);
+      if (rc == NLIBC_E_NOTFOUND && !bActive) return 0;  // nothing active
+      if (rc != 0) return rc;
+      return bActive ? doc.Activate(doc.FirstSection(), key)
+                     : doc.Comment(doc.FirstSection(), key);
     });
   });
 }
@@ -246,22 +469,24 @@ int NLIBCFileLineComment(const char* szFile, const char* szLineToken,
 int NLIBCFileGetLine(const char* szFile, const char* szLineToken,
                      char* szBuf, int nBufSize, int nFlags) {
   return Guard([&]() -> int {
-    if (szLineToken == nullptr || BadBuffer(szBuf, nBufSize, nFlags))
-      return NLIBC_E_ARG;
-    std::string text, line;
-    if (int r = ReadConf(szFile, &text)) return r;
-    if (int r = nlibc::ConfGetLine(text, szLineToken, &line)) return r;
-    return CopyOut(line, szBuf, nBufSize);
+    if (BadBuffer(szBuf, nBufSize, nFlags)) return NLIBC_E_ARG;
+    return WithConf(szFile, false, [&](nlibc::ConfDoc& doc) -> int {
+      std::string key, line;
+      if (int rc = TokenInFirstSection(doc, szLineToken, &key)) return rc;
+      if (int rc = doc.GetLine(doc.FirstSection(), key, &line)) return rc;
+      return CopyOut(line, szBuf, nBufSize);
+    });
   });
 }
 
 int NLIBCFileSetLine(const char* szFile, const char* szLineToken,
                      const char* szText, int nFlags) {
   return Guard([&]() -> int {
-    if (szLineToken == nullptr || szText == nullptr || nFlags != 0)
-      return NLIBC_E_ARG;
-    return EditFile(szFile, [&](const std::string& in, std::string* out) {
-      return nlibc::ConfSetLine(in, szLineToken, szText, out);
+    if (szText == nullptr || nFlags != 0) return NLIBC_E_ARG;
+    return WithConf(szFile, true, [&](nlibc::ConfDoc& doc) -> int {
+      std::string key;
+      if (int rc = TokenInFirstSection(doc, szLineToken, &key)) return rc;
+      return doc.SetLine(doc.FirstSection(), key, szText);
     });
   });
 }
@@ -271,14 +496,11 @@ int NLIBCFileGetSection(const char* szFile, const char* szSection,
   return Guard([&]() -> int {
     if (szSection == nullptr || ppHash == nullptr || *ppHash == nullptr)
       return NLIBC_E_ARG;
-    std::string text;
-    nlibc::Pairs pairs;
-    if (int r = ReadConf(szFile, &text)) return r;
-    if (int r = nlibc::ConfGetSection(text, szSection, &pairs)) return r;
-    for (const auto& kv : pairs)
-      if (NLIBCSzHashSetValue(ppHash, kv.first.c_str(), kv.second.c_str()) < 0)
-        return NLIBCErrGet();
-    return 0;
+    return WithConf(szFile, false, [&](nlibc::ConfDoc& doc) -> int {
+      nlibc::Pairs pairs;
+      doc.GetSection(szSection, &pairs);
+      return AddPairs(pairs, ppHash);
+    });
   });
 }
 
@@ -289,9 +511,108 @@ int NLIBCFileSetSection(const char* szFile, const char* szSection,
     if (szSection == nullptr || szReserved != nullptr || pHash == nullptr ||
         nFlags != 0)
       return NLIBC_E_ARG;
-    return EditFile(szFile, [&](const std::string& in, std::string* out) {
-      return nlibc::ConfSetSection(in, szSection, pHash->pairs, out);
+    return WithConf(szFile, true, [&](nlibc::ConfDoc& doc) -> int {
+      return doc.SetSection(szSection, pHash->pairs);
     });
+  });
+}
+
+PNLIBCONF NLIBCConfOpen(const char* szFile, int nFlags) {
+  PNLIBCONF conf = nullptr;
+  int rc = Guard([&]() -> int {
+    std::unique_ptr<NLIBCONF> c(new NLIBCONF);
+    if (int r = OpenConf(szFile, nFlags, c.get())) return r;
+    conf = c.release();
+    return 0;
+  });
+  return rc < 0 ? nullptr : conf;
+}
+
+void NLIBCConfFree(PNLIBCONF pConf) { delete pConf; }
+
+const char* NLIBCConfGet(PNLIBCONF pConf, const char* szSection,
+                         const char* szKey) {
+  bool found = false;
+  int rc = Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || szKey == nullptr)
+      return NLIBC_E_ARG;
+    pConf->doc.Get(szSection, szKey, &pConf->value, &found);
+    return 0;
+  });
+  return rc == 0 && found ? pConf->value.c_str() : nullptr;
+}
+
+int NLIBCConfSet(PNLIBCONF pConf, const char* szSection, const char* szKey,
+                 const char* szValue) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || szKey == nullptr ||
+        szValue == nullptr)
+      return NLIBC_E_ARG;
+    return pConf->doc.Set(szSection, szKey, szValue);
+  });
+}
+
+int NLIBCConfActivate(PNLIBCONF pConf, const char* szSection,
+                      const char* szKey) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || szKey == nullptr)
+      return NLIBC_E_ARG;
+    return pConf->doc.Activate(szSection, szKey);
+  });
+}
+
+int NLIBCConfComment(PNLIBCONF pConf, const char* szSection,
+                     const char* szKey) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || szKey == nullptr)
+      return NLIBC_E_ARG;
+    return pConf->doc.Comment(szSection, szKey);
+  });
+}
+
+int NLIBCConfGetSection(PNLIBCONF pConf, const char* szSection,
+                        PNLIBSZHASH* ppHash) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || ppHash == nullptr ||
+        *ppHash == nullptr)
+      return NLIBC_E_ARG;
+    nlibc::Pairs pairs;
+    pConf->doc.GetSection(szSection, &pairs);
+    return AddPairs(pairs, ppHash);
+  });
+}
+
+int NLIBCConfSetSection(PNLIBCONF pConf, const char* szSection,
+                        PNLIBSZHASH pHash) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || pHash == nullptr)
+      return NLIBC_E_ARG;
+    return pConf->doc.SetSection(szSection, pHash->pairs);
+  });
+}
+
+int NLIBCConfCheckValue(const char* szKey, const char* szValue) {
+  return Guard([&]() -> int {
+    if (szKey == nullptr || szValue == nullptr) return NLIBC_E_ARG;
+    return nlibc::CheckOption(szKey, szValue);
+  });
+}
+
+int NLIBCConfCheckSection(PNLIBSZHASH pHash) {
+  return Guard([&]() -> int {
+    return pHash == nullptr ? NLIBC_E_ARG : nlibc::CheckPairs(pHash->pairs);
+  });
+}
+
+int NLIBCConfSave(PNLIBCONF pConf, int nFlags) {
+  return Guard([&]() -> int {
+    return pConf == nullptr ? NLIBC_E_ARG : SaveConf(pConf, nFlags);
+  });
+}
+
+int NLIBCConfRestore(PNLIBCONF pConf) {
+  return Guard([&]() -> int {
+    return pConf == nullptr ? NLIBC_E_ARG : RestoreConf(pConf);
   });
 }
 

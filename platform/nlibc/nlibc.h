@@ -29,36 +29,48 @@
  *   blanks around key and value trimmed; an indented line right after an
  *   option continues its value; key and section names compare ignoring
  *   ASCII case, repeated sections merge and the last of repeated keys wins.
- *   Like Subversion, an option line of a section that already holds other
- *   options, but not this one, sets the option of [DEFAULT] instead when
- *   [DEFAULT] holds it already.
+ *   Values are given as Subversion gives them to svnserve: a key missing
+ *   from a section that holds other options is taken from [DEFAULT], and
+ *   "%(name)s" is replaced by the value of the option "name" of the same
+ *   section (or [DEFAULT]).  Like Subversion, an option line of a section
+ *   that already holds other options, but not this one, sets the option
+ *   of [DEFAULT] instead when [DEFAULT] holds it already.
  *   A file that Subversion would refuse to parse is refused here too
  *   (NLIBC_E_SYNTAX).
  *
- *   Keys and line tokens address the file's first section (together with
- *   later repeats of it); sections are addressed by name.  A line token is
- *   the text an option line begins with ("realm =", "anon-access = "): it
- *   selects the option lines whose key is the token's key.
+ *   A file is read only when it is a regular file (a link to one is
+ *   followed) of at most NLIBC_CONF_MAX_SIZE bytes; it is opened without
+ *   blocking, so a FIFO or a device in its place is refused at once
+ *   (NLIBC_E_READ), never waited on or read.
  *
- *   Every write is a read-modify-write under an exclusive lock on the
- *   file's directory, so concurrent writers never lose each other's
- *   change, and replaces the file atomically (temporary file in the same
- *   directory, fsync, rename, original mode kept): at any moment the file
- *   is either the old or the new version.  A write changes only the lines
- *   it is about; every other byte stays as it was.  Before anything is
- *   written the new text is parsed again and must hold exactly the old
- *   keys and values except the one being written; otherwise nothing is
- *   written.
+ *   A write replaces the file atomically: a temporary file with a unique
+ *   name (created with O_EXCL, never through what someone placed there)
+ *   in the file's own directory, written, given the file's mode and
+ *   synced, renamed over the file, then the directory synced.  At any
+ *   moment the file is either the old or the new version; a failed write
+ *   removes its temporary file.  When the path is a symbolic link, the
+ *   link stays and the file it leads to is replaced, in its directory.
+ *   Writers lock that directory (exclusively) around the read-modify-
+ *   write, so concurrent writers never lose each other's change.  A write
+ *   changes only the lines it is about; every other byte stays as it was.
+ *   Before anything is written the new text is parsed again and every
+ *   value Subversion would look up must be as before, except the one
+ *   being written, which must read back as written; otherwise nothing is
+ *   written (NLIBC_E_UNFAITHFUL).
  *
  *   What cannot be written faithfully is refused, writing nothing:
  *   - any text holding CR, LF or NUL (NLIBC_E_BADCHAR);
  *   - a key that is empty, starts or ends with white space, starts with
  *     '#' or '[', or holds '=' or ':' (NLIBC_E_BADKEY);
- *   - a value that starts or ends with white space, holds "%(" (Subversion
- *     would expand it) or is NLIBC_VALUE_MAX bytes or longer
- *     (NLIBC_E_BADVALUE);
+ *   - a value that starts or ends with white space or holds "%("
+ *     (Subversion would expand it) (NLIBC_E_BADVALUE);
  *   - two keys of one section that Subversion would take for one name,
  *     being equal but for ASCII case (NLIBC_E_DUPKEY).
+ *
+ *   The NLIBCFile* calls each make one read or one read-modify-write and
+ *   address the file's first section by its name.  A PNLIBCONF (NLIBCConf*
+ *   calls) holds one file parsed once, addresses sections by name, and
+ *   writes all its edits back with one NLIBCConfSave.
  *
  * Error codes (NLIBCErrGet)
  *   1  NLIBC_E_ARG       an argument is null, empty where it may not be,
@@ -106,9 +118,8 @@ enum {
   NLIBC_E_CHILD = 15
 };
 
-/* Values of this many bytes or more are refused on write: every caller
- * reads values into buffers of this size. */
-#define NLIBC_VALUE_MAX 512
+/* The largest configuration file read, in bytes. */
+#define NLIBC_CONF_MAX_SIZE (32 * 1024 * 1024)
 
 /* A string list.  nItem is the number of strings; read it, never write. */
 typedef struct NLIBSZLIST {
@@ -129,7 +140,9 @@ int NLIBCErrGet(void);
 /* Runs the program szProg with up to four arguments, stopping at the first
  * null one; argv[0] is szProg.  The program runs directly (no shell), with
  * stdin from /dev/null, its stdout sent to our stderr (so it can never mix
- * into our own output) and LC_ALL=C.UTF-8.  Waits for it to end.
+ * into our own output), and an environment of only PATH, HOME, TMPDIR and
+ * TZ from ours (a CGI request's variables stay out) plus LC_ALL=C.UTF-8.
+ * Waits for it to end.
  * Returns 0 when it exited with status 0; negative when it could not start
  * (NLIBC_E_EXEC) or exited non-zero or was killed (NLIBC_E_CHILD). */
 int NLIBCExec(const char *szProg, const char *szArg1, const char *szArg2,
@@ -142,7 +155,7 @@ int NLIBCFileExist(const char *szPath);
 
 /* Reads the value of szKey in the file's first section, as Subversion
  * would use it (the last of repeated keys; from [DEFAULT] when the section
- * has none but holds other options; no %(name)s expansion).  Returns 0
+ * has none but holds other options; %(name)s expanded).  Returns 0
  * when no active line holds the key, leaving szBuf untouched; 1 when the
  * value, NUL-terminated, is in szBuf; negative on failure,
  * NLIBC_E_OVERFLOW when the value does not fit nBufSize bytes. */
@@ -194,6 +207,88 @@ int NLIBCFileGetSection(const char *szFile, const char *szSection,
 int NLIBCFileSetSection(const char *szFile, const char *szSection,
                         const char *szReserved, PNLIBSZHASH pHash,
                         int nFlags);
+
+/* ---- Configuration files held in memory ---- */
+
+/* One configuration file, read and parsed once.  Values are read and
+ * edited in memory, each edit checked as the file's writes are (a refused
+ * edit changes nothing), and written back by NLIBCConfSave.  Made by
+ * NLIBCConfOpen, released by NLIBCConfFree. */
+typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
+
+/* Flags of NLIBCConfOpen. */
+#define NLIBC_CONF_LOCK 0x1     /* lock the file's directory, exclusively,
+                                   until NLIBCConfFree */
+#define NLIBC_CONF_OPTIONAL 0x2 /* a missing file opens as an empty one */
+
+/* Reads and parses szFile (links followed; see "Configuration files").
+ * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
+ * unreadable), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
+PNLIBCONF NLIBCConfOpen(const char *szFile, int nFlags);
+
+/* Releases the handle and its lock; null is allowed.  Unsaved edits are
+ * dropped. */
+void NLIBCConfFree(PNLIBCONF pConf);
+
+/* The value svnserve gets for szKey of szSection, or null when it gets
+ * none.  The text lives until the next call with this handle. */
+const char *NLIBCConfGet(PNLIBCONF pConf, const char *szSection,
+                         const char *szKey);
+
+/* Sets szKey of szSection to szValue: replaces the value of the line
+ * Subversion uses; without an active line, activates the section's first
+ * commented-out line of the key ("# key = old"); without one, adds
+ * "key = value" at the end of the section, or the section at the end of
+ * the file.  Returns 0, or negative. */
+int NLIBCConfSet(PNLIBCONF pConf, const char *szSection, const char *szKey,
+                 const char *szValue);
+
+/* Makes the first commented-out line of szKey in szSection active,
+ * starting in column 0, with the value it holds; succeeds unchanged when
+ * the key has an active line already, else NLIBC_E_NOTFOUND. */
+int NLIBCConfActivate(PNLIBCONF pConf, const char *szSection,
+                      const char *szKey);
+
+/* Comments out every active line of szKey in szSection, so that svnserve
+ * gets no value for it (NLIBC_E_UNFAITHFUL when [DEFAULT] would still give
+ * one); succeeds unchanged when there is none. */
+int NLIBCConfComment(PNLIBCONF pConf, const char *szSection,
+                     const char *szKey);
+
+/* Adds the options of szSection (as NLIBCFileGetSection) to *ppHash. */
+int NLIBCConfGetSection(PNLIBCONF pConf, const char *szSection,
+                        PNLIBSZHASH *ppHash);
+
+/* Makes the options of szSection exactly pHash's pairs (as
+ * NLIBCFileSetSection). */
+int NLIBCConfSetSection(PNLIBCONF pConf, const char *szSection,
+                        PNLIBSZHASH pHash);
+
+/* Whether szKey = szValue could be written as an option, or pHash's pairs
+ * as a section's options, without writing anything: 0, or negative with
+ * the code a write would refuse them with. */
+int NLIBCConfCheckValue(const char *szKey, const char *szValue);
+int NLIBCConfCheckSection(PNLIBSZHASH pHash);
+
+/* Flags of NLIBCConfSave. */
+#define NLIBC_SAVE_IN_PLACE 0x1 /* rewrite the file itself instead of
+                                   replacing it: only for a file that no
+                                   one else uses yet */
+#define NLIBC_SAVE_PRIVATE 0x2  /* the file is a secret: clear its
+                                   permission bits for others */
+
+/* Writes the edited text to the file, durably, when it differs from what
+ * the file held (with NLIBC_SAVE_PRIVATE also when only the mode must
+ * change).  A handle opened without NLIBC_CONF_LOCK takes the lock for
+ * the write.  Returns 0, or negative (NLIBC_E_WRITE, NLIBC_E_LOCK); a
+ * failure after the new file was renamed into place (syncing the
+ * directory) leaves the new text there. */
+int NLIBCConfSave(PNLIBCONF pConf, int nFlags);
+
+/* After NLIBCConfSave: puts back the text the file held when opened (a
+ * file that did not exist is removed).  Succeeds unchanged when nothing
+ * was written.  Returns 0, or negative. */
+int NLIBCConfRestore(PNLIBCONF pConf);
 
 /* ---- Strings ---- */
 

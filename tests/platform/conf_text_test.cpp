@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <vector>
 #include <fstream>
@@ -52,13 +53,46 @@ std::string Replace(std::string text, const std::string& from,
   return text;
 }
 
+int Check(const std::string& text) {
+  nlibc::ConfDoc doc;
+  return doc.Load(text);
+}
+
+// One edit of `text` made through a ConfDoc: the new text in *out when the
+// edit is kept, and its code.
+int Edit(const std::string& text, std::string* out,
+         const std::function<int(nlibc::ConfDoc&)>& edit) {
+  nlibc::ConfDoc doc;
+  if (int rc = doc.Load(text)) return rc;
+  int rc = edit(doc);
+  EXPECT_TRUE(rc == 0 || doc.Text() == text) << "a refused edit changed the text";
+  if (rc == 0) *out = doc.Text();
+  return rc;
+}
+
+int Set(const std::string& text, const std::string& section,
+        const std::string& key, const std::string& value, std::string* out) {
+  return Edit(text, out, [&](nlibc::ConfDoc& d) { return d.Set(section, key, value); });
+}
+
+int SetSection(const std::string& text, const std::string& section,
+               const Pairs& pairs, std::string* out) {
+  return Edit(text, out, [&](nlibc::ConfDoc& d) { return d.SetSection(section, pairs); });
+}
+
+Pairs Section(const std::string& text, const std::string& section) {
+  nlibc::ConfDoc doc;
+  EXPECT_EQ(0, doc.Load(text));
+  Pairs pairs;
+  doc.GetSection(section, &pairs);
+  return pairs;
+}
+
 // Our view of a text in the shape of Subversion's, for comparison.
 SvnConfig OurView(const std::string& text, const SvnConfig& sections) {
   SvnConfig view;
   for (const auto& s : sections) {
-    Pairs pairs;
-    EXPECT_EQ(0, nlibc::ConfGetSection(text, s.first, &pairs));
-    for (const auto& kv : pairs) view[s.first][kv.first] = kv.second;
+    for (const auto& kv : Section(text, s.first)) view[s.first][kv.first] = kv.second;
     view[s.first];
   }
   return view;
@@ -105,6 +139,14 @@ TEST(ConfParse, AgreesWithSubversion) {
       "[x]\nj = 0\nk = 0\n[DEFAULT]\nk = 1\n[x]\nk = 2\n",
       "[DEFAULT]\nk = 1\n[ Def ault ]\nj = 0\nk = 2\n",
       "[ DEFAULT]\nk = 1\n[x]\nj = 0\nk = 2\n",
+      // %(name)s: from the section or [DEFAULT]; unknown names, a lone
+      // "%(" and cycles as Subversion leaves them.
+      "[users]\na = x%(b)sy%(B)s\nb = 1\n",
+      "[users]\na = %(nope)s %( %(b\nb = 1\n",
+      "[users]\na = %(b)s\nb = %(a)s\nc = <%(a)s>\nd = %(d)s!\n",
+      "[DEFAULT]\nd = D\n[users]\na = %(d)s\n",
+      "[users]\na = %(b)s%(c)s\nb = %(c)s\nc = 3\n",
+      "[users]\na = %(b)\nb = 1\nc = %(b)s)s\n",
   };
   std::vector<std::string> texts(std::begin(cases), std::end(cases));
   // NUL bytes: an error in a section name or a key, the end of a value.
@@ -116,9 +158,9 @@ TEST(ConfParse, AgreesWithSubversion) {
     SvnConfig theirs;
     std::string error;
     bool svnOk = SvnReadConfigText(text, &theirs, &error);
-    EXPECT_EQ(svnOk, nlibc::ConfCheck(text) == 0)
+    EXPECT_EQ(svnOk, Check(text) == 0)
         << "text: [" << text << "] svn: " << error;
-    if (svnOk && nlibc::ConfCheck(text) == 0) {
+    if (svnOk && Check(text) == 0) {
       EXPECT_EQ(theirs, OurView(text, theirs)) << "text: [" << text << "]";
     }
   }
@@ -127,7 +169,7 @@ TEST(ConfParse, AgreesWithSubversion) {
 TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
   struct {
     const char* text;
-    const char* section;  // the first one
+    const char* section;
     const char* key;
     bool found;
     const char* value;
@@ -138,6 +180,10 @@ TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
        ""},
       {"[general]\nx = 1\n[sasl]\n[General]\nrealm = late\n", "general",
        "realm", true, "late"},
+      // Wherever the section stands.
+      {"[sasl]\nuse-sasl = true\n[general]\nanon-access = none\n", "general",
+       "anon-access", true, "none"},
+      {"[sasl]\nuse-sasl = true\n", "general", "anon-access", false, ""},
       {"[DEFAULT]\nanon-access = write\n[general]\n", "DEFAULT",
        "anon-access", true, "write"},
       // [DEFAULT] only stands in for a section that holds options.
@@ -150,12 +196,19 @@ TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
        "general", "realm", true, "s"},
       {"[general]\nrealm = a\n  b\n", "general", "realm", true, "a b"},
       {"[general]\nrealm =\n", "general", "realm", true, ""},
+      // Expanded as svnserve gets it.
+      {"[general]\nx = wri\nanon-access = %(x)ste\n", "general",
+       "anon-access", true, "write"},
+      {"[general]\nrealm = %(realm)s\n", "general", "realm", true, ""},
+      {"[general]\nx = 1\n[DEFAULT]\nd = R\nrealm = <%(d)s>\n", "general",
+       "realm", true, "<R>"},
   };
   for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text)) << c.text;
     std::string value;
     bool found = true;
-    ASSERT_EQ(0, nlibc::ConfGetKeyValue(c.text, c.key, &value, &found))
-        << c.text;
+    doc.Get(c.section, c.key, &value, &found);
     EXPECT_EQ(c.found, found) << c.text;
     if (c.found) {
       EXPECT_EQ(c.value, value) << c.text;
@@ -170,37 +223,45 @@ TEST(ConfParse, KeyValueIsWhatSvnserveUses) {
 TEST(ConfEdit, ActivatesTemplateLines) {
   const std::string& tpl = RealTemplates().svnserve;
   std::string out;
-  ASSERT_EQ(0, nlibc::ConfLineComment(tpl, "anon-access = ", true, &out));
+  auto activate = [&](const std::string& text, const char* key) {
+    return Edit(text, &out, [&](nlibc::ConfDoc& d) { return d.Activate("general", key); });
+  };
+  ASSERT_EQ(0, activate(tpl, "anon-access"));
   EXPECT_EQ(Replace(tpl, "# anon-access = read", "anon-access = read"), out);
 
-  ASSERT_EQ(0, nlibc::ConfSetKeyValue(tpl, "realm", "Team A", &out));
+  ASSERT_EQ(0, Set(tpl, "general", "realm", "Team A", &out));
   EXPECT_EQ(Replace(tpl, "# realm = My First Repository", "realm = Team A"),
             out);
 
+  nlibc::ConfDoc doc;
   std::string line;
-  EXPECT_EQ(NLIBC_E_NOTFOUND, nlibc::ConfGetLine(tpl, "realm =", &line));
-  ASSERT_EQ(0, nlibc::ConfGetLine(out, "realm =", &line));
+  ASSERT_EQ(0, doc.Load(tpl));
+  EXPECT_EQ(NLIBC_E_NOTFOUND, doc.GetLine("general", "realm", &line));
+  ASSERT_EQ(0, doc.Load(out));
+  ASSERT_EQ(0, doc.GetLine("general", "realm", &line));
   EXPECT_EQ("realm = Team A", line);
 
-  EXPECT_EQ(NLIBC_E_NOTFOUND,
-            nlibc::ConfLineComment(tpl, "no-such-key = ", true, &out));
+  EXPECT_EQ(NLIBC_E_NOTFOUND, activate(tpl, "no-such-key"));
   // Activating a line that is active already changes nothing.
   std::string active = Replace(tpl, "# realm = My First Repository", "realm = R");
-  ASSERT_EQ(0, nlibc::ConfLineComment(active, "realm =", true, &out));
+  ASSERT_EQ(0, activate(active, "realm"));
   EXPECT_EQ(active, out);
 }
 
 TEST(ConfEdit, CommentingOutRemovesEveryActiveLineOfTheKey) {
+  auto comment = [](const std::string& text, std::string* out) {
+    return Edit(text, out, [](nlibc::ConfDoc& d) { return d.Comment("general", "realm"); });
+  };
   std::string text =
       "[general]\nrealm = a\nx = 1\nRealm: b\n  more\n[sasl]\nrealm = s\n";
   std::string out;
-  ASSERT_EQ(0, nlibc::ConfLineComment(text, "realm =", false, &out));
+  ASSERT_EQ(0, comment(text, &out));
   EXPECT_EQ(
       "[general]\n# realm = a\nx = 1\n# Realm: b\n#  more\n[sasl]\nrealm = s\n",
       out);
   // Nothing left to comment out: the text stays as it is.
   std::string again;
-  ASSERT_EQ(0, nlibc::ConfLineComment(out, "realm =", false, &again));
+  ASSERT_EQ(0, comment(out, &again));
   EXPECT_EQ(out, again);
 }
 
@@ -217,9 +278,18 @@ TEST(ConfEdit, SetKeyValueRewritesTheWinningLineOnly) {
        "[general]\nrealm = NEW\nx = 1\n"},
       {"case of the key in the file", "[general]\nREALM = a\n",
        "[general]\nREALM = NEW\n"},
-      {"no line at all: end of the first section",
+      {"no line at all: end of the section",
        "[general]\nx = 1\n# note\n\n[sasl]\n",
        "[general]\nx = 1\n# note\nrealm = NEW\n\n[sasl]\n"},
+      {"the section after another",
+       "[sasl]\nuse-sasl = false\n[general]\n# realm = old\n",
+       "[sasl]\nuse-sasl = false\n[general]\nrealm = NEW\n"},
+      {"the first block of a repeated section",
+       "[General]\nx = 1\n\n[sasl]\n[general]\ny = 2\n",
+       "[General]\nx = 1\nrealm = NEW\n\n[sasl]\n[general]\ny = 2\n"},
+      {"no section at all", "[sasl]\nuse-sasl = false",
+       "[sasl]\nuse-sasl = false\n\n[general]\nrealm = NEW\n"},
+      {"empty text", "", "[general]\nrealm = NEW\n"},
       {"no final newline", "[general]\nx = 1", "[general]\nx = 1\nrealm = NEW\n"},
       {"CRLF file", "[general]\r\n# realm = a\r\nx = 1\r\n",
        "[general]\r\nrealm = NEW\r\nx = 1\r\n"},
@@ -230,8 +300,7 @@ TEST(ConfEdit, SetKeyValueRewritesTheWinningLineOnly) {
   };
   for (const auto& c : cases) {
     std::string out;
-    ASSERT_EQ(0, nlibc::ConfSetKeyValue(c.text, "realm", "NEW", &out))
-        << c.name;
+    ASSERT_EQ(0, Set(c.text, "general", "realm", "NEW", &out)) << c.name;
     EXPECT_EQ(c.expected, out) << c.name;
   }
 }
@@ -240,14 +309,14 @@ TEST(ConfEdit, SetSectionReplacesOptionsAndKeepsComments) {
   const std::string& tpl = RealTemplates().passwd;
   std::string out;
   Pairs accounts{{"alice", "pw1"}, {"bob", "p w=2:#"}};
-  ASSERT_EQ(0, nlibc::ConfSetSection(tpl, "users", accounts, &out));
+  ASSERT_EQ(0, SetSection(tpl, "users", accounts, &out));
   EXPECT_EQ(tpl + "alice = pw1\nbob = p w=2:#\n", out);
 
   std::string second;
-  ASSERT_EQ(0, nlibc::ConfSetSection(out, "users", {{"carol", "x"}}, &second));
+  ASSERT_EQ(0, SetSection(out, "users", {{"carol", "x"}}, &second));
   EXPECT_EQ(tpl + "carol = x\n", second);
 
-  ASSERT_EQ(0, nlibc::ConfSetSection(out, "users", {}, &second));
+  ASSERT_EQ(0, SetSection(out, "users", {}, &second));
   EXPECT_EQ(tpl, second);
 
   struct {
@@ -261,23 +330,21 @@ TEST(ConfEdit, SetSectionReplacesOptionsAndKeepsComments) {
       {"missing section is appended", "[groups]\ng = a",
        "[groups]\ng = a\n\n[users]\nz = 9\n"},
       {"empty file", "", "[users]\nz = 9\n"},
+      {"after other sections", "[groups]\n[users]\n# none yet\n[aliases]\n",
+       "[groups]\n[users]\n# none yet\nz = 9\n[aliases]\n"},
   };
   for (const auto& c : cases) {
-    ASSERT_EQ(0, nlibc::ConfSetSection(c.text, "users", {{"z", "9"}}, &out))
-        << c.name;
+    ASSERT_EQ(0, SetSection(c.text, "users", {{"z", "9"}}, &out)) << c.name;
     EXPECT_EQ(c.expected, out) << c.name;
   }
 }
 
 TEST(ConfEdit, GetSectionMergesAsSvnserve) {
-  Pairs pairs;
-  ASSERT_EQ(0, nlibc::ConfGetSection(
-                   "[users]\nBob = 1\n[x]\n[Users]\nbob = 2\nann = 3\n",
-                   "users", &pairs));
-  EXPECT_EQ((Pairs{{"Bob", "2"}, {"ann", "3"}}), pairs);
-  pairs.clear();
-  ASSERT_EQ(0, nlibc::ConfGetSection("[groups]\n", "users", &pairs));
-  EXPECT_TRUE(pairs.empty());
+  EXPECT_EQ((Pairs{{"Bob", "2"}, {"ann", "3"}}),
+            Section("[users]\nBob = 1\n[x]\n[Users]\nbob = 2\nann = 3\n", "users"));
+  EXPECT_TRUE(Section("[groups]\n", "users").empty());
+  EXPECT_EQ((Pairs{{"a", "pw-1"}, {"b", "1"}}),
+            Section("[users]\na = pw-%(b)s\nb = 1\n", "users"));
 }
 
 TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
@@ -293,8 +360,8 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
       {"leading blank", "realm", " a", NLIBC_E_BADVALUE},
       {"trailing tab", "realm", "a\t", NLIBC_E_BADVALUE},
       {"expansion", "realm", "a%(realm)s", NLIBC_E_BADVALUE},
-      {"511 bytes is fine", "realm", std::string(511, 'x'), 0},
-      {"512 bytes", "realm", std::string(512, 'x'), NLIBC_E_BADVALUE},
+      {"a lone % is plain text", "realm", "100%", 0},
+      {"no length limit", "realm", std::string(100000, 'x'), 0},
       {"empty key", "", "v", NLIBC_E_BADKEY},
       {"key with =", "a=b", "v", NLIBC_E_BADKEY},
       {"key with :", "a:b", "v", NLIBC_E_BADKEY},
@@ -305,53 +372,69 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
   };
   for (const auto& c : values) {
     std::string out = "untouched";
-    EXPECT_EQ(c.code, nlibc::ConfSetKeyValue(text, c.key, c.value, &out))
-        << c.name;
+    EXPECT_EQ(c.code, Set(text, "general", c.key, c.value, &out)) << c.name;
     if (c.code != 0) {
       EXPECT_EQ("untouched", out) << c.name;
     }
-    EXPECT_EQ(c.code, nlibc::ConfSetSection(text, "users", {{c.key, c.value}},
-                                            &out))
+    EXPECT_EQ(c.code, SetSection(text, "users", {{c.key, c.value}}, &out))
         << c.name;
+    EXPECT_EQ(c.code, nlibc::CheckOption(c.key, c.value)) << c.name;
   }
-  std::string out;
-  EXPECT_EQ(NLIBC_E_DUPKEY, nlibc::ConfSetSection(
-                                text, "users", {{"Bob", "1"}, {"bob", "2"}},
-                                &out));
-  EXPECT_EQ(NLIBC_E_SYNTAX,
-            nlibc::ConfSetKeyValue("realm = x\n", "realm", "y", &out));
+  std::string out = "untouched";
+  EXPECT_EQ(NLIBC_E_DUPKEY,
+            SetSection(text, "users", {{"Bob", "1"}, {"bob", "2"}}, &out));
+  EXPECT_EQ(NLIBC_E_SYNTAX, Set("realm = x\n", "general", "realm", "y", &out));
   EXPECT_EQ(NLIBC_E_BADCHAR,
-            nlibc::ConfSetLine(text, "realm =", "realm = a\nx = 1", &out));
-  // A line that would move later options into another section.
-  EXPECT_EQ(NLIBC_E_UNFAITHFUL,
-            nlibc::ConfSetLine("[general]\nrealm = a\nx = 1\n", "realm =",
-                               "[other]", &out));
-  // Edits whose lines Subversion would file under [DEFAULT], changing the
-  // value there.
-  const std::string shadowed =
-      "[general]\nx = 1\n[DEFAULT]\nrealm = d\n[general]\nrealm = g\n";
-  out = "untouched";
-  EXPECT_EQ(NLIBC_E_UNFAITHFUL,
-            nlibc::ConfSetKeyValue(shadowed, "realm", "new", &out));
-  EXPECT_EQ(NLIBC_E_UNFAITHFUL,
-            nlibc::ConfSetSection("[DEFAULT]\nharry = a\n[users]\n", "users",
-                                  {{"sally", "1"}, {"harry", "2"}}, &out));
-  EXPECT_EQ("untouched", out);
+            Edit(text, &out, [](nlibc::ConfDoc& d) {
+              return d.SetLine("general", "realm", "realm = a\nx = 1");
+            }));
+  // Edits that would change what svnserve reads elsewhere.
+  struct {
+    const char* name;
+    const char* text;
+    std::function<int(nlibc::ConfDoc&)> edit;
+  } unfaithful[] = {
+      {"a line moving later options into another section",
+       "[general]\nrealm = a\nx = 1\n",
+       [](nlibc::ConfDoc& d) { return d.SetLine("general", "realm", "[other]"); }},
+      {"a line Subversion files under [DEFAULT]",
+       "[general]\nx = 1\n[DEFAULT]\nrealm = d\n[general]\nrealm = g\n",
+       [](nlibc::ConfDoc& d) { return d.Set("general", "realm", "new"); }},
+      {"an account Subversion files under [DEFAULT]",
+       "[DEFAULT]\nharry = a\n[users]\n",
+       [](nlibc::ConfDoc& d) { return d.SetSection("users", {{"sally", "1"}, {"harry", "2"}}); }},
+      {"a value others expand",
+       "[general]\nrealm = a\npassword-db = %(realm)s.db\n",
+       [](nlibc::ConfDoc& d) { return d.Set("general", "realm", "b"); }},
+      {"a first option that lets [DEFAULT] in",
+       "[general]\n[DEFAULT]\nanon-access = write\n",
+       [](nlibc::ConfDoc& d) { return d.Set("general", "realm", "r"); }},
+      {"a last option whose section then takes nothing from [DEFAULT]",
+       "[general]\nrealm = r\n[DEFAULT]\nanon-access = write\n",
+       [](nlibc::ConfDoc& d) { return d.Comment("general", "realm"); }},
+      {"a key [DEFAULT] still gives",
+       "[general]\nx = 1\n[DEFAULT]\nrealm = d\n",
+       [](nlibc::ConfDoc& d) { return d.Comment("general", "realm"); }},
+  };
+  for (const auto& c : unfaithful) {
+    out = "untouched";
+    EXPECT_EQ(NLIBC_E_UNFAITHFUL, Edit(c.text, &out, c.edit)) << c.name;
+    EXPECT_EQ("untouched", out) << c.name;
+  }
 }
 
 TEST(ConfEdit, WhatIsWrittenSubversionReadsBack) {
   const Templates& t = RealTemplates();
-  std::string conf = t.svnserve, out;
-  for (const char* token : {"anon-access = ", "auth-access = ", "password-db = "}) {
-    ASSERT_EQ(0, nlibc::ConfLineComment(conf, token, true, &out)) << token;
-    conf = out;
-  }
-  const std::string realm = "R\xC3\xA9" "alm #1: a=b ; [x] %s %";
-  ASSERT_EQ(0, nlibc::ConfSetKeyValue(conf, "realm", realm, &out));
-  ASSERT_EQ(0, nlibc::ConfSetKeyValue(out, "anon-access", "none", &conf));
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load(t.svnserve));
+  for (const char* key : {"anon-access", "auth-access", "password-db"})
+    ASSERT_EQ(0, doc.Activate("general", key)) << key;
+  const std::string realm = "R\xC3\xA9" "alm #1: a=b ; [x] %s % <&>";
+  ASSERT_EQ(0, doc.Set("general", "realm", realm));
+  ASSERT_EQ(0, doc.Set("general", "anon-access", "none"));
   SvnConfig cfg;
   std::string error;
-  ASSERT_TRUE(SvnReadConfigText(conf, &cfg, &error)) << error;
+  ASSERT_TRUE(SvnReadConfigText(doc.Text(), &cfg, &error)) << error;
   EXPECT_EQ((std::map<std::string, std::string>{{"anon-access", "none"},
                                                 {"auth-access", "write"},
                                                 {"password-db", "passwd"},
@@ -359,8 +442,9 @@ TEST(ConfEdit, WhatIsWrittenSubversionReadsBack) {
             cfg["general"]);
 
   Pairs accounts{{"alice", "a b c"}, {"Z", "#1"}, {"\xC3\xA9t\xC3\xA9", "="},
-                 {"x y", ""}, {"b]", "[v]"}};
-  ASSERT_EQ(0, nlibc::ConfSetSection(t.passwd, "users", accounts, &out));
+                 {"x y", ""}, {"b]", "[v]"}, {"long", std::string(600, 'p')}};
+  std::string out;
+  ASSERT_EQ(0, SetSection(t.passwd, "users", accounts, &out));
   ASSERT_TRUE(SvnReadConfigText(out, &cfg, &error)) << error;
   std::map<std::string, std::string> expected(accounts.begin(), accounts.end());
   EXPECT_EQ(expected, cfg["users"]);

@@ -1,5 +1,5 @@
 // Fuzz target: the accounts text.  Arbitrary text parsed as the "add" and
-// "edit" actions parse it, then SVNRepo::setAccounts on a sandbox
+// "edit" actions parse it, then SVNRepo::setAccounts and save on a sandbox
 // repository.  Invariants: no crash; a refused list leaves the account
 // file byte-identical; an accepted one is exactly what Subversion's
 // parser reads back; no password of the list reaches the log.
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The settings are read on every run and are not what is fuzzed here:
   // keep them short.
   std::ofstream(SVN_PACKAGE_DIR "/repo/fuzz/conf/svnserve.conf")
-      << "[general]\nanon-access = read\nrealm = Fuzz\n";
+      << "[general]\nanon-access = read\nrealm = Fuzz\npassword-db = passwd\n";
   return 0;
 }
 
@@ -59,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   g_log.clear();
   const std::string before = Slurp(kPasswd);
-  SVNRepo repo("fuzz");
+  SVNRepo repo("fuzz", SVNRepo::kUpdate);
   int rc = repo.setAccounts(list);
+  if (rc == 0) rc = repo.save();
   const std::string after = Slurp(kPasswd);
   if (rc < 0) {
     Check(after == before);

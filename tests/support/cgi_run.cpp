@@ -94,6 +94,7 @@ CgiResult RunCgi(const std::string& program, const CgiEnv& env,
   size_t split = raw.find("\r\n\r\n");
   std::string head = raw.substr(0, split);
   r.body = split == std::string::npos ? "" : raw.substr(split + 4);
+  r.head = head;
   r.status = Header(head, "Status");
   r.contentType = Header(head, "Content-Type");
   Json::CharReaderBuilder builder;
@@ -104,6 +105,13 @@ CgiResult RunCgi(const std::string& program, const CgiEnv& env,
                            &r.json, &errors);
   if (!r.isJson) r.json = Json::Value();
   return r;
+}
+
+bool BrowserSafe(const CgiResult& r) {
+  return Header(r.head, "X-Content-Type-Options") == "nosniff" &&
+         Header(r.head, "Content-Security-Policy") ==
+             "default-src 'none'; frame-ancestors 'none'" &&
+         Header(r.head, "Cache-Control") == "no-store";
 }
 
 Json::Value AccountList(const Params& accounts) {

@@ -16,6 +16,7 @@ struct CgiResult {
   int exitStatus = -1;      // the program's exit status; -1 if killed
   std::string status;       // the "Status:" header, empty when absent
   std::string contentType;  // the "Content-Type:" header
+  std::string head;         // every header line, as written
   std::string body;         // everything after the blank line
   std::string errors;       // what the program wrote to stderr
   Json::Value json;         // the body parsed, null when it is not JSON
@@ -29,6 +30,10 @@ struct CgiResult {
 // server keeps it for its error log.
 CgiResult RunCgi(const std::string& program, const CgiEnv& env,
                  const std::string& body = "");
+
+// Whether every header that keeps a browser from acting on a response is
+// there: nosniff, a policy that forbids scripts and framing, no caching.
+bool BrowserSafe(const CgiResult& r);
 
 // An account list: [{"account": name, "password": password}, ...].
 Json::Value AccountList(const Params& accounts);

@@ -4,9 +4,12 @@
 #ifndef TESTS_SUPPORT_SANDBOX_H_
 #define TESTS_SUPPORT_SANDBOX_H_
 
+#include <dirent.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -30,6 +33,38 @@ inline void Reset() {
   Shell("mkdir -p '" + Root() + "' '" + Dir() + "/bin'");
   Shell("ln -s \"$(command -v svnadmin)\" '" + Dir() + "/bin/svnadmin'");
   setenv("SYSLOG_CAPTURE", LogFile().c_str(), 1);
+}
+
+// Where the program makes and deletes repositories out of svnserve's sight.
+inline std::string WorkDir() { return Dir() + "/repo-work"; }
+
+// The names in `dir` (but "." and ".."), sorted; empty when it is missing.
+inline std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* e = readdir(d))
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Makes bin/svnadmin count its runs (ToolRuns) before it runs the real one.
+inline void CountToolRuns() {
+  std::string tool = Dir() + "/bin/svnadmin";
+  Shell("rm -f '" + tool + "'");
+  std::ofstream(tool) << "#!/bin/sh\necho \"$*\" >> '" << Dir()
+                      << "/tool-runs'\nexec svnadmin \"$@\"\n";
+  Shell("chmod 755 '" + tool + "'");
+}
+
+inline int ToolRuns() {
+  std::ifstream f(Dir() + "/tool-runs");
+  int n = 0;
+  for (std::string line; std::getline(f, line);) ++n;
+  return n;
 }
 
 // A repository made by the real svnadmin, as the package's tool makes it.

@@ -121,7 +121,8 @@ TEST_F(SVNRepoTest, OpeningRefusesBadNamesWithTheirLogLines) {
   EXPECT_EQ(Lines{"Argument error."}, LogTexts());
 
   ASSERT_TRUE(sandbox::CreateRepo("x"));
-  for (const char* name : {"..", "a..b", "sub/../x", "x/..", "sub/x", "/x", "x/"}) {
+  for (const char* name : {"..", "a..b", "sub/../x", "x/..", "sub/x", "/x", "x/",
+                           ".", "a\nb", "tab\there", "\x7f", "..work"}) {
     sandbox::ClearLog();
     try {
       SVNRepo repo(name);
@@ -136,7 +137,7 @@ TEST_F(SVNRepoTest, OpeningRefusesBadNamesWithTheirLogLines) {
   }
   // Single dots and blanks pass the name test; such names then fail only
   // because nothing is there.
-  for (const char* name : {"a.b", "with blank", ".", "-rf"}) {
+  for (const char* name : {"a.b", "with blank", ".hidden", "-rf", "%(x)s"}) {
     sandbox::ClearLog();
     EXPECT_THROW(SVNRepo repo(name), std::runtime_error) << name;
     Lines log = LogTexts();
@@ -275,38 +276,78 @@ TEST_F(SVNRepoTest, CreatingReportsAFailingTool) {
     } catch (const std::runtime_error& e) {
       EXPECT_STREQ("execute command failed", e.what());
     }
-    EXPECT_EQ(Lines{"Execute command [" + tool + " create " +
-                    sandbox::RepoDir("new") + "] failed.[" + c.code + "]"},
-              LogTexts());
-    EXPECT_NE(0, access(sandbox::RepoDir("new").c_str(), F_OK));
+    Lines log = LogTexts();
+    ASSERT_EQ(1u, log.size());
+    const std::string prefix = "Execute command [" + tool + " create " +
+                               sandbox::WorkDir() + "/add-";
+    EXPECT_EQ(0u, log[0].find(prefix)) << log[0];
+    EXPECT_NE(std::string::npos,
+              log[0].find("/new] failed.[" + std::string(c.code) + "]")) << log[0];
+    EXPECT_EQ(sandbox::Entries(sandbox::Root()), Lines{"template"});
+    EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
   }
   sandbox::Shell("ln -sf \"$(command -v svnadmin)\" '" + tool + "'");
-  // An existing repository is not made again.
+  // An existing repository is neither made again nor replaced.
   sandbox::ClearLog();
   EXPECT_THROW(SVNRepo("template", "", "read", Json::Value(Json::arrayValue)),
                std::runtime_error);
   EXPECT_EQ(templateConf_, sandbox::ReadFile(ConfPath("template")));
+  EXPECT_EQ(0u, LogTexts().back().find("Move the new repository to "));
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
 }
 
-TEST_F(SVNRepoTest, ACreationFailingPartWayKeepsWhatItWrote) {
-  // The access level cannot be written: the repository stays, configured
-  // up to the realm, and exists for the next request.
-  EXPECT_THROW(SVNRepo("half", "Half", "re\nad", Json::Value(Json::arrayValue)),
-               std::runtime_error);
-  EXPECT_TRUE(SVNRepo::isExist("half"));
-  Seen seen = SvnserveSees("half");
-  EXPECT_EQ("Half", seen.general["realm"]);
-  EXPECT_EQ("read", seen.general["anon-access"]);  // the tool's value
-  EXPECT_EQ("write", seen.general["auth-access"]);
-  EXPECT_EQ((Lines{"Set key anon-access failed[0x0009]",
-                   "Set anonymous permission failed."}),
-            LogTexts());
+TEST_F(SVNRepoTest, ARefusedOrFailedCreationLeavesNothing) {
+  sandbox::CountToolRuns();
+  Json::Value none(Json::arrayValue);
+  Json::Value nameless;
+  nameless[0]["password"] = "pw";
+  struct {
+    const char* name;
+    std::string realm, anon;
+    Json::Value accounts;
+    Lines log;
+  } refused[] = {
+      {"line break in the access word", "R", "re\nad", none,
+       {"Set key anon-access failed[0x0009]", "Set anonymous permission failed."}},
+      {"expansion in the realm", "%(anon-access)s", "read", none,
+       {"Set key realm failed[0x000B]", "Set realm failed."}},
+      {"no password", "R", "read", AccountList({{"bob", ""}}),
+       {"Account 1 has no password.", "Set accounts failed"}},
+      {"no name", "R", "read", nameless,
+       {"Account 1 cannot be stored.[0x000A]", "Set accounts failed"}},
+      {"names differing in case", "R", "read",
+       AccountList({{"bob", "pw-1"}, {"Bob", "pw-2"}}),
+       {"Accounts cannot be stored.[0x000C]", "Set accounts failed"}},
+      {"not a list", "R", "read", Json::Value("x"),
+       {"Accounts are not a list of account objects.", "Set accounts failed"}},
+  };
+  for (const auto& c : refused) {
+    sandbox::ClearLog();
+    EXPECT_THROW(SVNRepo("new", c.realm, c.anon, c.accounts), std::runtime_error)
+        << c.name;
+    EXPECT_EQ(c.log, LogTexts()) << c.name;
+  }
+  EXPECT_EQ(0, sandbox::ToolRuns());  // all refused before the tool ran
+
+  // A template without the lines to activate: the tool ran, nothing
+  // appears, and the working directory is emptied.
+  const std::string tool = sandbox::Dir() + "/bin/svnadmin";
+  sandbox::WriteFile(tool, "#!/bin/sh\nsvnadmin \"$@\" && "
+                           "sed -i '/auth-access/d' \"$2/conf/svnserve.conf\"\n");
+  sandbox::ClearLog();
+  EXPECT_THROW(SVNRepo("new", "R", "read", none), std::runtime_error);
+  EXPECT_EQ("uncomment line failed", std::string(LogTexts().back()).substr(0, 21));
+  EXPECT_EQ(sandbox::Entries(sandbox::Root()), Lines{"template"});
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
 }
 
 TEST_F(SVNRepoTest, SetRealmOnActiveCommentedAndEmptyLines) {
-  SVNRepo repo("r", "First", "read", Json::Value(Json::arrayValue));
+  { SVNRepo created("r", "First", "read", Json::Value(Json::arrayValue)); }
+  SVNRepo repo("r", SVNRepo::kUpdate);
   std::string withFirst = sandbox::ReadFile(ConfPath("r"));
   ASSERT_EQ(0, repo.setRealm("Second"));
+  EXPECT_EQ(withFirst, sandbox::ReadFile(ConfPath("r")));  // not yet saved
+  ASSERT_EQ(0, repo.save());
   std::string expected = withFirst;
   expected.replace(expected.find("realm = First"), 13, "realm = Second");
   EXPECT_EQ(expected, sandbox::ReadFile(ConfPath("r")));
@@ -314,14 +355,17 @@ TEST_F(SVNRepoTest, SetRealmOnActiveCommentedAndEmptyLines) {
   // Emptying comments the line out; emptying again succeeds unchanged.
   ASSERT_EQ(0, repo.setRealm(""));
   EXPECT_EQ("", repo.getRealm());
+  ASSERT_EQ(0, repo.save());
   expected.replace(expected.find("realm = Second"), 14, "# realm = Second");
   EXPECT_EQ(expected, sandbox::ReadFile(ConfPath("r")));
   ASSERT_EQ(0, repo.setRealm(""));
+  ASSERT_EQ(0, repo.save());
   EXPECT_EQ(expected, sandbox::ReadFile(ConfPath("r")));
   EXPECT_EQ("", SVNRepo("r").getRealm());
 
   // A commented line is made active again.
   ASSERT_EQ(0, repo.setRealm("Third"));
+  ASSERT_EQ(0, repo.save());
   expected.replace(expected.find("# realm = Second"), 16, "realm = Third");
   EXPECT_EQ(expected, sandbox::ReadFile(ConfPath("r")));
   EXPECT_EQ("Third", SvnserveSees("r").general["realm"]);
@@ -329,7 +373,8 @@ TEST_F(SVNRepoTest, SetRealmOnActiveCommentedAndEmptyLines) {
 }
 
 TEST_F(SVNRepoTest, FailedSettersChangeNeitherFieldNorFile) {
-  SVNRepo repo("r", "Kept", "read", Json::Value(Json::arrayValue));
+  { SVNRepo created("r", "Kept", "read", Json::Value(Json::arrayValue)); }
+  SVNRepo repo("r", SVNRepo::kUpdate);
   const std::string before = sandbox::ReadFile(ConfPath("r"));
   struct {
     const char* realm;
@@ -349,31 +394,37 @@ TEST_F(SVNRepoTest, FailedSettersChangeNeitherFieldNorFile) {
   EXPECT_EQ(-1, repo.setAnonymousPermission(std::string("no\0ne", 5)));
   EXPECT_EQ("read", repo.getAnonymousPermission());
   EXPECT_EQ(Lines{"Set key anon-access failed[0x0009]"}, LogTexts());
+  ASSERT_EQ(0, repo.save());
   EXPECT_EQ(before, sandbox::ReadFile(ConfPath("r")));
   EXPECT_EQ(0, repo.setAnonymousPermission("whatever"));
+  ASSERT_EQ(0, repo.save());
   EXPECT_EQ("whatever", SvnserveSees("r").general["anon-access"]);
 }
 
 TEST_F(SVNRepoTest, SetAccountsReplacesTheWholeList) {
-  SVNRepo repo("r", "", "read", AccountList({{"old", "1"}, {"kept", "2"}}));
-  Json::Value next = AccountList({{"kept", "new"}, {"z", "3"}});
+  { SVNRepo created("r", "", "read", AccountList({{"old", "1"}, {"kept", "2"}})); }
+  struct stat st;
+  ASSERT_EQ(0, stat(PasswdPath("r").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);  // passwords are no one else's
+  SVNRepo repo("r", SVNRepo::kUpdate);
+  Json::Value next = AccountList({{"kept", "new"}, {"z", "3"}, {"nopw", "x"}});
   next[0]["extra"] = 5;  // other members are ignored
-  Json::Value noPassword;
-  noPassword["account"] = "nopw";
-  next.append(noPassword);
   ASSERT_EQ(0, repo.setAccounts(next));
-  Accounts expected{{"kept", "new"}, {"nopw", ""}, {"z", "3"}};
+  ASSERT_EQ(0, repo.save());
+  Accounts expected{{"kept", "new"}, {"nopw", "x"}, {"z", "3"}};
   EXPECT_EQ(expected, repo.getAccounts());
   EXPECT_EQ(expected, SvnserveSees("r").users);
 
   ASSERT_EQ(0, repo.setAccounts(Json::Value(Json::arrayValue)));
+  ASSERT_EQ(0, repo.save());
   EXPECT_TRUE(SvnserveSees("r").users.empty());
   EXPECT_EQ(templatePasswd_, sandbox::ReadFile(PasswdPath("r")));
   EXPECT_TRUE(SVNRepo("r").getAccounts().empty());
 }
 
 TEST_F(SVNRepoTest, SetAccountsRefusesWhatCannotBeStoredFaithfully) {
-  SVNRepo repo("r", "", "read", AccountList({{"alice", "secret-a"}}));
+  { SVNRepo created("r", "", "read", AccountList({{"alice", "secret-a"}})); }
+  SVNRepo repo("r", SVNRepo::kUpdate);
   const std::string before = sandbox::ReadFile(PasswdPath("r"));
   auto parse = [](const char* text) {
     Json::Value v;
@@ -383,37 +434,36 @@ TEST_F(SVNRepoTest, SetAccountsRefusesWhatCannotBeStoredFaithfully) {
   struct {
     const char* name;
     Json::Value list;
-    bool changesMap;  // shape refusals leave the map alone
   } cases[] = {
-      {"object instead of array", parse(R"({"account":"a","password":"p"})"), false},
-      {"scalar", parse("42"), false},
-      {"element not an object", parse(R"([{"account":"a"}, "b"])"), false},
-      {"password a number", parse(R"([{"account":"a","password":7}])"), false},
-      {"no account member", parse(R"([{"password":"pw-empty-name"}])"), true},
+      {"object instead of array", parse(R"({"account":"a","password":"p"})")},
+      {"scalar", parse("42")},
+      {"element not an object", parse(R"([{"account":"a"}, "b"])")},
+      {"password a number", parse(R"([{"account":"a","password":7}])")},
+      {"no account member", parse(R"([{"password":"pw-empty-name"}])")},
+      {"no password member", parse(R"([{"account":"a"}])")},
+      {"empty password", parse(R"([{"account":"a","password":""}])")},
       {"names equal but for case", parse(R"([{"account":"Bob","password":"pw-1"},)"
-                                         R"({"account":"bob","password":"pw-2"}])"),
-       true},
-      {"line break in password", parse(R"([{"account":"a","password":"pw\nx"}])"), true},
-      {"NUL in password", parse(R"([{"account":"a","password":"pw\u0000x"}])"), true},
-      {"name with =", parse(R"([{"account":"a=b","password":"pw-eq"}])"), true},
-      {"expansion in password", parse(R"([{"account":"a","password":"%(x)s"}])"), true},
-      {"long password", AccountList({{"a", std::string(600, 'p')}}), true},
+                                         R"({"account":"bob","password":"pw-2"}])")},
+      {"line break in password", parse(R"([{"account":"a","password":"pw\nx"}])")},
+      {"NUL in password", parse(R"([{"account":"a","password":"pw\u0000x"}])")},
+      {"name with =", parse(R"([{"account":"a=b","password":"pw-eq"}])")},
+      {"expansion in password", parse(R"([{"account":"a","password":"%(x)s"}])")},
   };
   for (const auto& c : cases) {
     sandbox::ClearLog();
     EXPECT_EQ(-1, repo.setAccounts(c.list)) << c.name;
-    EXPECT_EQ(before, sandbox::ReadFile(PasswdPath("r"))) << c.name;
-    if (!c.changesMap) {
-      EXPECT_EQ((Accounts{{"alice", "secret-a"}}), repo.getAccounts()) << c.name;
-    }
+    EXPECT_EQ((Accounts{{"alice", "secret-a"}}), repo.getAccounts()) << c.name;
     Lines log = LogTexts();
     ASSERT_FALSE(log.empty()) << c.name;
-    if (c.changesMap) {
-      EXPECT_EQ("Write back account failed.", log.back()) << c.name;
-    }
     for (const std::string& line : log)
       EXPECT_EQ(std::string::npos, line.find("pw")) << c.name << ": " << line;
   }
+  ASSERT_EQ(0, repo.save());
+  EXPECT_EQ(before, sandbox::ReadFile(PasswdPath("r")));
+  // A long password is no reason to refuse.
+  ASSERT_EQ(0, repo.setAccounts(AccountList({{"a", std::string(600, 'p')}})));
+  ASSERT_EQ(0, repo.save());
+  EXPECT_EQ(std::string(600, 'p'), SvnserveSees("r").users["a"]);
 }
 
 }  // namespace

@@ -10,8 +10,17 @@
 #error "SVN_PACKAGE_DIR must be defined by the build"
 #endif
 
-// The directory holding one directory per repository.
+// The directory holding one directory per repository, served by svnserve.
 #define SVN_REPO_ROOT SVN_PACKAGE_DIR "/repo"
+
+// Where a new repository is made before it appears under the root, and
+// where a removed one is deleted after it left the root: beside the root,
+// out of svnserve's sight, when the package directory allows one there
+// on the root's file system...
+#define SVN_WORK_DIR SVN_PACKAGE_DIR "/repo-work"
+// ...and otherwise this directory under the root, which no repository
+// name can reach (names never hold "..") and the listing never shows.
+#define SVN_HIDDEN_WORK_DIR SVN_REPO_ROOT "/..work"
 
 // The package's repository tool, run as "svnadmin create PATH".
 #define SVN_ADMIN_TOOL SVN_PACKAGE_DIR "/bin/svnadmin"

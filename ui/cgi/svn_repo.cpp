@@ -1,17 +1,26 @@
-// svn_repo.cpp: a repository's layout, its settings file and its accounts.
+// svn_repo.cpp: a repository's layout, its settings file and its accounts,
+// and the working directory where repositories are made and deleted.
 //
 // Both conf files are read and written only through the utility library,
 // which keeps every write atomic and faithful to what svnserve reads.
 
 #include "svn_repo.h"
 
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <stdexcept>
+#include <vector>
 
-#include "nlibc.h"
 #include "svn_paths.h"
 
 #define REPO_LOG(fmt, ...) \
@@ -19,36 +28,193 @@
 
 namespace {
 
-const int kBufSize = 512;
+const char kGeneral[] = "general";
+const char kUsers[] = "users";
 
 // Owns one hash or list of the utility library, freed on every path.
 struct SzHash {
   PNLIBSZHASH p = nullptr;
-  ~SzHash() {
-    if (p != nullptr) NLIBCSzHashFree(p);
-  }
+  SzHash() = default;
+  SzHash(const SzHash&) = delete;
+  SzHash& operator=(const SzHash&) = delete;
+  ~SzHash() { NLIBCSzHashFree(p); }
 };
 
 struct SzList {
   PNLIBSZLIST p = nullptr;
-  ~SzList() {
-    if (p != nullptr) NLIBCSzListFree(p);
-  }
+  SzList() = default;
+  SzList(const SzList&) = delete;
+  SzList& operator=(const SzList&) = delete;
+  ~SzList() { NLIBCSzListFree(p); }
 };
 
 // The library takes C strings: a NUL byte would silently cut the text.
 bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
 
-// An account list: an array of objects whose "account" and "password"
-// members, where present, are strings.
-bool IsAccountList(const Json::Value& json) {
-  if (!json.isArray()) return false;
-  for (const Json::Value& item : json) {
-    if (!item.isObject()) return false;
-    for (const char* member : {"account", "password"})
-      if (item.isMember(member) && !item[member].isString()) return false;
+// Whether `value` can be written as `key`: 0, or -1 (logged as a failed
+// write of the key, which it would be).
+int CheckSetting(const char* key, const std::string& value) {
+  if (HasNul(value) || NLIBCConfCheckValue(key, value.c_str()) < 0) {
+    REPO_LOG("Set key %s failed[0x%04X]", key,
+             HasNul(value) ? NLIBC_E_BADCHAR : NLIBCErrGet());
+    return -1;
   }
-  return true;
+  return 0;
+}
+
+// Reads the account list `json` into *accounts: an array of objects whose
+// "account" and "password" members are strings, each name with a
+// non-empty password, all of which the account file can hold.  0, or -1
+// (logged by position in the list: names and passwords stay out of the
+// log).
+int ReadAccountList(const Json::Value& json,
+                    std::map<std::string, std::string>* accounts) {
+  if (!json.isArray()) {
+    REPO_LOG("Accounts are not a list of account objects.");
+    return -1;
+  }
+  std::map<std::string, unsigned> position;  // of the element that wins
+  for (Json::Value::ArrayIndex i = 0; i < json.size(); ++i) {
+    const Json::Value& item = json[i];
+    bool shaped = item.isObject();
+    for (const char* member : {"account", "password"})
+      shaped = shaped && (!item.isMember(member) || item[member].isString());
+    if (!shaped) {
+      REPO_LOG("Account %u is not an account object.", i + 1);
+      return -1;
+    }
+    std::string name = item["account"].asString();
+    (*accounts)[name] = item["password"].asString();
+    position[name] = i + 1;
+  }
+  SzHash hash;
+  if ((hash.p = NLIBCSzHashAlloc(512)) == nullptr) {
+    REPO_LOG("Hash Alloc failed.[0x%04X]", NLIBCErrGet());
+    return -1;
+  }
+  for (const auto& account : *accounts) {
+    const char* szName = account.first.c_str();
+    const char* szPassword = account.second.c_str();
+    if (account.second.empty()) {
+      REPO_LOG("Account %u has no password.", position[account.first]);
+      return -1;
+    }
+    int code = HasNul(account.first) || HasNul(account.second) ? NLIBC_E_BADCHAR : 0;
+    if (code == 0 && (NLIBCConfCheckValue(szName, szPassword) < 0 ||
+                      NLIBCSzHashSetValue(&hash.p, szName, szPassword) < 0))
+      code = NLIBCErrGet();
+    if (code != 0) {
+      REPO_LOG("Account %u cannot be stored.[0x%04X]", position[account.first],
+               code);
+      return -1;
+    }
+  }
+  if (NLIBCConfCheckSection(hash.p) < 0) {
+    REPO_LOG("Accounts cannot be stored.[0x%04X]", NLIBCErrGet());
+    return -1;
+  }
+  return 0;
+}
+
+// Makes a directory's entries durable.  0, or -1 (logged).
+int SyncDir(const std::string& dir) {
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool ok = fd >= 0 && fsync(fd) == 0;
+  if (fd >= 0 && close(fd) != 0) ok = false;
+  if (!ok) REPO_LOG("Sync directory %s failed: %s", dir.c_str(), strerror(errno));
+  return ok ? 0 : -1;
+}
+
+// Renames `from` to `to`, never replacing what is at `to`.
+int MoveNoReplace(const std::string& from, const std::string& to) {
+  return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(),
+                   RENAME_NOREPLACE);
+}
+
+// Deletes `dir` and everything in it (links removed, not followed).
+int DeleteTree(const std::string& dir) {
+  if (NLIBCExec("/bin/rm", "-rf", dir.c_str(), nullptr, nullptr) < 0) {
+    REPO_LOG("Executed command [/bin/rm -rf %s] failed.[0x%04X]", dir.c_str(),
+             NLIBCErrGet());
+    return -1;
+  }
+  return 0;
+}
+
+// ---- The working directory ----
+
+// Where repositories are made and deleted: beside the root when the
+// package directory allows, else under it; on the root's file system, so
+// that one rename moves a repository in or out.  Empty when neither can
+// be used.
+std::string WorkDir() {
+  struct stat root, st;
+  if (stat(SVN_REPO_ROOT, &root) != 0) return std::string();
+  for (const char* dir : {SVN_WORK_DIR, SVN_HIDDEN_WORK_DIR}) {
+    if (mkdir(dir, 0700) != 0 && errno != EEXIST) continue;
+    if (lstat(dir, &st) == 0 && S_ISDIR(st.st_mode) &&
+        st.st_dev == root.st_dev && access(dir, W_OK | X_OK) == 0)
+      return dir;
+  }
+  return std::string();
+}
+
+// One request's own directory in the working directory, locked for as
+// long as the object lives, so that no other request takes it for the
+// leftover of a request that was killed.
+class WorkItem {
+ public:
+  WorkItem() = default;
+  WorkItem(const WorkItem&) = delete;
+  WorkItem& operator=(const WorkItem&) = delete;
+  ~WorkItem() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  // Makes the item, named KIND-XXXXXX.  0, or -1 (logged).
+  int Create(const std::string& work, const char* kind) {
+    std::string tmpl = work + "/" + kind + "-XXXXXX";
+    if (mkdtemp(&tmpl[0]) == nullptr) {
+      REPO_LOG("Make a directory in %s failed: %s", work.c_str(), strerror(errno));
+      return -1;
+    }
+    path_ = tmpl;
+    fd_ = open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0 || flock(fd_, LOCK_EX) != 0) {
+      REPO_LOG("Lock %s failed: %s", path_.c_str(), strerror(errno));
+      return -1;
+    }
+    return 0;
+  }
+
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+};
+
+// Deletes what ended requests left in the working directory: items that
+// no request holds and that have not changed for a minute (a younger one
+// may belong to a request that has not locked it yet).  What cannot be
+// deleted stays for a later request, and is logged each time.
+void RemoveLeftovers(const std::string& work) {
+  std::vector<std::string> items;
+  if (DIR* dir = opendir(work.c_str())) {
+    while (struct dirent* e = readdir(dir))
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+        items.push_back(work + "/" + e->d_name);
+    closedir(dir);
+  }
+  for (const std::string& item : items) {
+    int fd = open(item.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &st) == 0 &&
+        time(nullptr) - st.st_mtime > 60 && DeleteTree(item) < 0)
+      REPO_LOG("Remains in %s are kept for a later try.", item.c_str());
+    close(fd);
+  }
 }
 
 }  // namespace
@@ -59,11 +225,18 @@ std::string SVNRepo::getRepoPath(const std::string& dirname) {
   return std::string(SVN_REPO_ROOT) + "/" + dirname;
 }
 
+bool SVNRepo::isValidName(const std::string& dirname) {
+  if (dirname.empty() || dirname == "." ||
+      dirname.find("..") != std::string::npos ||
+      dirname.find('/') != std::string::npos)
+    return false;
+  for (unsigned char c : dirname)
+    if (c < 0x20 || c == 0x7F) return false;
+  return true;
+}
+
 int SVNRepo::checkPath(const std::string& dirtyInput) {
-  // A name is one directory directly under the root: ".." would climb out
-  // of it, and "/" would reach below it (through links, anywhere).
-  if (dirtyInput.find("..") != std::string::npos ||
-      dirtyInput.find('/') != std::string::npos) {
+  if (!isValidName(dirtyInput)) {
     REPO_LOG("Path have illegal symbol.");
     return -1;
   }
@@ -87,24 +260,50 @@ int SVNRepo::initPath(const std::string& dirname) {
 }
 
 bool SVNRepo::isExist(const std::string& dirname) {
-  std::string repoPath = getRepoPath(dirname);
-  std::string passwd = repoPath + "/conf/passwd";
-  std::string svnserve = repoPath + "/conf/svnserve.conf";
   if (dirname.empty()) {
     REPO_LOG("Argument error.");
     return false;
   }
-  if (dirname.find('/') != std::string::npos) return false;
+  if (!isValidName(dirname)) return false;
+  std::string repoPath = getRepoPath(dirname);
+  std::string passwd = repoPath + "/conf/passwd";
+  std::string svnserve = repoPath + "/conf/svnserve.conf";
   struct stat st;
   if (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return NLIBCFileExist(passwd.c_str()) != 0 &&
          NLIBCFileExist(svnserve.c_str()) != 0;
 }
 
+int SVNRepo::remove(const std::string& dirname) {
+  if (!isValidName(dirname)) {
+    REPO_LOG("Path have illegal symbol.");
+    return -1;
+  }
+  std::string work = WorkDir();
+  WorkItem trash;
+  if (work.empty()) {
+    REPO_LOG("No working directory beside or under %s.", SVN_REPO_ROOT);
+    return -1;
+  }
+  if (trash.Create(work, "del") < 0) return -1;
+  if (MoveNoReplace(getRepoPath(dirname), trash.Path() + "/" + dirname) != 0) {
+    REPO_LOG("Move %s out of the root failed: %s", dirname.c_str(),
+             strerror(errno));
+    rmdir(trash.Path().c_str());
+    return -1;
+  }
+  // Gone from the root: whatever follows, the removal has happened.
+  SyncDir(SVN_REPO_ROOT);
+  if (DeleteTree(trash.Path()) < 0)
+    REPO_LOG("Remains of %s are kept in %s for a later try.", dirname.c_str(),
+             trash.Path().c_str());
+  RemoveLeftovers(work);
+  return 0;
+}
+
 // ---- Opening and creating ----
 
-SVNRepo::SVNRepo(const std::string& dirname) {
-  char szBuf[kBufSize] = {0};
+SVNRepo::SVNRepo(const std::string& dirname, Scope scope) {
   if (dirname.empty()) {
     REPO_LOG("Argument error.");
     throw std::invalid_argument("dirname == \"\"");
@@ -113,33 +312,21 @@ SVNRepo::SVNRepo(const std::string& dirname) {
     REPO_LOG("Init path failed.");
     throw std::runtime_error("Initialize path failed");
   }
-  if (NLIBCFileGetKeyValue(svnservePath.c_str(), "anon-access", szBuf, kBufSize,
-                           0) < 0) {
-    REPO_LOG("Get anon-access from file %s failed.[0x%04X]",
-             svnservePath.c_str(), NLIBCErrGet());
+  int flags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
+  if (loadSettings(svnservePath, flags) < 0)
     throw std::runtime_error("Get anon-access from file " + svnservePath +
                              " failed.");
-  }
-  anon = szBuf;
-  memset(szBuf, 0, sizeof szBuf);
-  if (NLIBCFileGetKeyValue(svnservePath.c_str(), "realm", szBuf, kBufSize, 0) <
-      0) {
-    REPO_LOG("Get realm from file %s failed.[0x%04X]", svnservePath.c_str(),
-             NLIBCErrGet());
-    throw std::runtime_error("Get realm from file " + svnservePath +
-                             " failed.");
-  }
-  realm = szBuf;
-  if (getAccountFromFile() < 0) {
-    REPO_LOG("Get account from file %s failed.", passwdPath.c_str());
-    throw std::runtime_error("Get account from file " + passwdPath +
+  if (scope != kSettings &&
+      getAccountFromFile(path + "/conf", flags | NLIBC_CONF_OPTIONAL) < 0) {
+    REPO_LOG("Get account from file %s failed.", accountFile.c_str());
+    throw std::runtime_error("Get account from file " + accountFile +
                              " failed.");
   }
 }
 
-SVNRepo::SVNRepo(const std::string& dirname, const std::string& realm,
-                 const std::string& anon, const Json::Value& accounts) {
-  if (dirname.empty() || anon.empty()) {
+SVNRepo::SVNRepo(const std::string& dirname, const std::string& realmText,
+                 const std::string& anonText, const Json::Value& accountList) {
+  if (dirname.empty() || anonText.empty()) {
     REPO_LOG("Argument error.");
     throw std::invalid_argument("Argument error");
   }
@@ -147,66 +334,118 @@ SVNRepo::SVNRepo(const std::string& dirname, const std::string& realm,
     REPO_LOG("Init path failed.");
     throw std::runtime_error("Initialize path failed");
   }
-  if (NLIBCExec(SVN_ADMIN_TOOL, "create", path.c_str(), nullptr, nullptr) < 0) {
-    REPO_LOG("Execute command [%s create %s] failed.[0x%04X]", SVN_ADMIN_TOOL,
-             path.c_str(), NLIBCErrGet());
-    throw std::runtime_error("execute command failed");
-  }
-  for (const char* token : {"anon-access = ", "auth-access = ", "password-db = "}) {
-    if (unComment(svnservePath, token) < 0) {
-      REPO_LOG("uncomment line failed [%s][0x%04X]", svnservePath.c_str(),
-               NLIBCErrGet());
-      throw std::runtime_error("uncomment line failed");
-    }
-  }
-  if (!realm.empty() && setRealm(realm) < 0) {
+  // Every argument is checked before anything is made.
+  if (!realmText.empty() && CheckSetting("realm", realmText) < 0) {
     REPO_LOG("Set realm failed.");
     throw std::runtime_error("set realm failed.");
   }
-  if (setAnonymousPermission(anon) < 0) {
+  if (CheckSetting("anon-access", anonText) < 0) {
     REPO_LOG("Set anonymous permission failed.");
     throw std::runtime_error("set anonymous permission failed.");
   }
-  if (setAccounts(accounts) < 0) {
+  std::map<std::string, std::string> checked;
+  if (ReadAccountList(accountList, &checked) < 0) {
     REPO_LOG("Set accounts failed");
     throw std::runtime_error("Set accounts failed");
   }
+  create(realmText, anonText, accountList);
+}
+
+SVNRepo::~SVNRepo() {}
+
+void SVNRepo::create(const std::string& realmText, const std::string& anonText,
+                     const Json::Value& accountList) {
+  const std::string work = WorkDir();
+  if (work.empty()) {
+    REPO_LOG("No working directory beside or under %s.", SVN_REPO_ROOT);
+    throw std::runtime_error("no working directory");
+  }
+  RemoveLeftovers(work);
+  WorkItem item;
+  if (item.Create(work, "add") < 0) throw std::runtime_error("no working directory");
+  // Made in the item, where no one else looks: each file is written once,
+  // in place, and synced; then the whole appears under the root at once.
+  const std::string built = item.Path() + "/" + name;
+  const char* failed = nullptr;
+  if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
+    REPO_LOG("Execute command [%s create %s] failed.[0x%04X]", SVN_ADMIN_TOOL,
+             built.c_str(), NLIBCErrGet());
+    failed = "execute command failed";
+  } else if (loadSettings(built + "/conf/svnserve.conf", 0) < 0) {
+    failed = "Get anon-access from file failed.";
+  }
+  for (const char* key : {"anon-access", "auth-access", "password-db"}) {
+    if (failed == nullptr && unComment(key) < 0) {
+      REPO_LOG("uncomment line failed [%s][0x%04X]", built.c_str(), NLIBCErrGet());
+      failed = "uncomment line failed";
+    }
+  }
+  if (failed == nullptr && !realmText.empty() && setRealm(realmText) < 0) {
+    REPO_LOG("Set realm failed.");
+    failed = "set realm failed.";
+  }
+  if (failed == nullptr && setAnonymousPermission(anonText) < 0) {
+    REPO_LOG("Set anonymous permission failed.");
+    failed = "set anonymous permission failed.";
+  }
+  if (failed == nullptr && (getAccountFromFile(built + "/conf", 0) < 0 ||
+                            setAccounts(accountList) < 0)) {
+    REPO_LOG("Set accounts failed");
+    failed = "Set accounts failed";
+  }
+  // Only files of the new repository are rewritten in place.
+  const int inPlace =
+      accountFile.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
+  if (failed == nullptr &&
+      (NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0 ||
+       NLIBCConfSave(settings.p, NLIBC_SAVE_IN_PLACE) < 0)) {
+    REPO_LOG("Write the new repository's settings failed.[0x%04X]", NLIBCErrGet());
+    failed = "write failed";
+  }
+  if (failed == nullptr && MoveNoReplace(built, path) != 0) {
+    REPO_LOG("Move the new repository to %s failed: %s", path.c_str(),
+             strerror(errno));
+    failed = "move failed";
+  }
+  if (failed != nullptr) {
+    DeleteTree(item.Path());
+    throw std::runtime_error(failed);
+  }
+  SyncDir(SVN_REPO_ROOT);
+  rmdir(item.Path().c_str());
+  // The handles name files of the working directory: drop them.
+  NLIBCConfFree(settings.p);
+  NLIBCConfFree(passwd.p);
+  settings.p = passwd.p = nullptr;
 }
 
 // ---- Settings file ----
 
-int SVNRepo::unComment(const std::string& file, const std::string& lineToken) {
-  char szBuf[kBufSize] = {0};
-  if (file.empty() || lineToken.empty()) {
-    REPO_LOG("Argument error.");
+int SVNRepo::loadSettings(const std::string& file, int flags) {
+  if ((settings.p = NLIBCConfOpen(file.c_str(), flags)) == nullptr) {
+    REPO_LOG("Get anon-access from file %s failed.[0x%04X]", file.c_str(),
+             NLIBCErrGet());
     return -1;
   }
-  if (NLIBCFileLineComment(file.c_str(), lineToken.c_str(), 1) < 0) {
-    REPO_LOG("Failed to uncomment %s in file %s[0x%04X]", lineToken.c_str(),
-             file.c_str(), NLIBCErrGet());
-    return -1;
-  }
-  if (NLIBCFileGetLine(file.c_str(), lineToken.c_str(), szBuf, kBufSize, 0) <
-      0) {
-    REPO_LOG("Get line error.[0x%04X]", NLIBCErrGet());
-    return -1;
-  }
-  if (NLIBCStrTrimSpace(szBuf, 0) < 0) {
-    REPO_LOG("TrimSpace failed.[0x%04X]", NLIBCErrGet());
-    return -1;
-  }
-  if (NLIBCFileSetLine(file.c_str(), lineToken.c_str(), szBuf, 0) < 0) {
-    REPO_LOG("set new line [%s] to file [%s] failed.[0x%04X]", szBuf,
-             file.c_str(), NLIBCErrGet());
+  const char* value = NLIBCConfGet(settings.p, kGeneral, "anon-access");
+  anon = value != nullptr ? value : "";
+  value = NLIBCConfGet(settings.p, kGeneral, "realm");
+  realm = value != nullptr ? value : "";
+  return 0;
+}
+
+int SVNRepo::unComment(const std::string& key) {
+  if (NLIBCConfActivate(settings.p, kGeneral, key.c_str()) < 0) {
+    REPO_LOG("Failed to uncomment %s in file %s[0x%04X]", key.c_str(),
+             svnservePath.c_str(), NLIBCErrGet());
     return -1;
   }
   return 0;
 }
 
 int SVNRepo::setRealm(const std::string& newRealm) {
-  char szBuf[kBufSize] = {0};
   if (newRealm.empty()) {
-    if (NLIBCFileLineComment(svnservePath.c_str(), "realm =", 0) < 0) {
+    if (NLIBCConfComment(settings.p, kGeneral, "realm") < 0) {
       REPO_LOG("Failed to uncomment %s in file %s[0x%04X]", "realm = ",
                svnservePath.c_str(), NLIBCErrGet());
       return -1;
@@ -214,23 +453,9 @@ int SVNRepo::setRealm(const std::string& newRealm) {
     realm.clear();
     return 0;
   }
-  int found = NLIBCFileGetKeyValue(svnservePath.c_str(), "realm", szBuf,
-                                   kBufSize, 0);
-  if (found < 0) {
-    REPO_LOG("Get realm from file %s failed.[0x%04X]", svnservePath.c_str(),
-             NLIBCErrGet());
-    return -1;
-  }
-  if (found == 0 && unComment(svnservePath, "realm =") < 0) {
-    REPO_LOG("uncomment line failed [%s][0x%04X]", svnservePath.c_str(),
-             NLIBCErrGet());
-    return -1;
-  }
-  if (HasNul(newRealm) ||
-      NLIBCFileSetKeyValue(svnservePath.c_str(), "realm", newRealm.c_str(),
-                           0) < 0) {
-    REPO_LOG("Set key realm failed[0x%04X]",
-             HasNul(newRealm) ? NLIBC_E_BADCHAR : NLIBCErrGet());
+  if (CheckSetting("realm", newRealm) < 0) return -1;
+  if (NLIBCConfSet(settings.p, kGeneral, "realm", newRealm.c_str()) < 0) {
+    REPO_LOG("Set key realm failed[0x%04X]", NLIBCErrGet());
     return -1;
   }
   realm = newRealm;
@@ -238,11 +463,9 @@ int SVNRepo::setRealm(const std::string& newRealm) {
 }
 
 int SVNRepo::setAnonymousPermission(const std::string& permission) {
-  if (HasNul(permission) ||
-      NLIBCFileSetKeyValue(svnservePath.c_str(), "anon-access",
-                           permission.c_str(), 0) < 0) {
-    REPO_LOG("Set key anon-access failed[0x%04X]",
-             HasNul(permission) ? NLIBC_E_BADCHAR : NLIBCErrGet());
+  if (CheckSetting("anon-access", permission) < 0) return -1;
+  if (NLIBCConfSet(settings.p, kGeneral, "anon-access", permission.c_str()) < 0) {
+    REPO_LOG("Set key anon-access failed[0x%04X]", NLIBCErrGet());
     return -1;
   }
   anon = permission;
@@ -251,7 +474,14 @@ int SVNRepo::setAnonymousPermission(const std::string& permission) {
 
 // ---- Accounts ----
 
-int SVNRepo::getAccountFromFile() {
+int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
+  // Where svnserve looks: password-db, relative to conf/.
+  const char* db = NLIBCConfGet(settings.p, kGeneral, "password-db");
+  std::string value = db != nullptr ? db : "";
+  while (value.size() > 1 && value.back() == '/') value.pop_back();
+  accountFile = value.empty()      ? confDir + "/passwd"
+                : value[0] == '/' ? value
+                                  : confDir + "/" + value;
   SzHash hash;
   SzList list;
   if ((hash.p = NLIBCSzHashAlloc(512)) == nullptr) {
@@ -262,8 +492,9 @@ int SVNRepo::getAccountFromFile() {
     REPO_LOG("NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
     return -1;
   }
-  if (NLIBCFileGetSection(passwdPath.c_str(), "users", &hash.p) < 0) {
-    REPO_LOG("Failed to get section users from %s[0x%04X]", passwdPath.c_str(),
+  if ((passwd.p = NLIBCConfOpen(accountFile.c_str(), flags)) == nullptr ||
+      NLIBCConfGetSection(passwd.p, kUsers, &hash.p) < 0) {
+    REPO_LOG("Failed to get section users from %s[0x%04X]", accountFile.c_str(),
              NLIBCErrGet());
     return -1;
   }
@@ -281,16 +512,19 @@ int SVNRepo::getAccountFromFile() {
 }
 
 int SVNRepo::setAccounts(Json::Value json) {
-  if (!IsAccountList(json)) {
-    REPO_LOG("Accounts are not a list of account objects.");
+  std::map<std::string, std::string> list;
+  if (ReadAccountList(json, &list) < 0) return -1;
+  // svnserve reads no accounts without a password-db: name the one
+  // written.
+  const char* db = NLIBCConfGet(settings.p, kGeneral, "password-db");
+  if ((db == nullptr || *db == '\0') &&
+      NLIBCConfSet(settings.p, kGeneral, "password-db", "passwd") < 0) {
+    REPO_LOG("Set key password-db failed[0x%04X]", NLIBCErrGet());
     return -1;
   }
-  accounts.clear();
-  for (Json::Value::ArrayIndex i = 0; i < json.size(); ++i) {
-    const Json::Value& item = json[i];
-    accounts[item["account"].asString()] = item["password"].asString();
-  }
+  accounts.swap(list);
   if (writeBackAccount() < 0) {
+    accounts.swap(list);
     REPO_LOG("Write back account failed.");
     return -1;
   }
@@ -305,18 +539,34 @@ int SVNRepo::writeBackAccount() {
   }
   for (const auto& account : accounts) {
     // The password stays out of the log.
-    if (HasNul(account.first) || HasNul(account.second) ||
-        NLIBCSzHashSetValue(&hash.p, account.first.c_str(),
+    if (NLIBCSzHashSetValue(&hash.p, account.first.c_str(),
                             account.second.c_str()) < 0) {
       REPO_LOG("Set Hash key %s failed.[0x%04X]", account.first.c_str(),
-               HasNul(account.first) || HasNul(account.second)
-                   ? NLIBC_E_BADCHAR
-                   : NLIBCErrGet());
+               NLIBCErrGet());
       return -1;
     }
   }
-  if (NLIBCFileSetSection(passwdPath.c_str(), "users", nullptr, hash.p, 0) < 0) {
-    REPO_LOG("Set section users failed.[0x%04X]", NLIBCErrGet());
+  if (passwd.p == nullptr ||
+      NLIBCConfSetSection(passwd.p, kUsers, hash.p) < 0) {
+    REPO_LOG("Set section users failed.[0x%04X]",
+             passwd.p == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
+    return -1;
+  }
+  return 0;
+}
+
+int SVNRepo::save() {
+  if (passwd.p != nullptr && NLIBCConfSave(passwd.p, NLIBC_SAVE_PRIVATE) < 0) {
+    REPO_LOG("Write account file failed.[0x%04X]", NLIBCErrGet());
+    NLIBCConfRestore(passwd.p);
+    return -1;
+  }
+  if (settings.p == nullptr || NLIBCConfSave(settings.p, 0) < 0) {
+    REPO_LOG("Write settings file %s failed.[0x%04X]", svnservePath.c_str(),
+             settings.p == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
+    NLIBCConfRestore(settings.p);
+    if (passwd.p != nullptr && NLIBCConfRestore(passwd.p) < 0)
+      REPO_LOG("Put back account file failed.[0x%04X]", NLIBCErrGet());
     return -1;
   }
   return 0;

@@ -2,16 +2,23 @@
 //
 // A repository is a directory directly under the repository root, made by
 // the package's svnadmin, holding conf/svnserve.conf (the server's
-// settings: realm, anonymous access) and conf/passwd (section [users]:
-// account name = clear-text password).  An SVNRepo object is the in-memory
-// model of one repository for the span of one request: it owns its fields,
-// holds no file or handle between calls, and its destructor changes nothing
-// on disk.
+// settings, section [general]: realm, anonymous access, password-db) and
+// the account file svnserve uses (password-db, by default conf/passwd;
+// section [users]: account name = clear-text password).  An SVNRepo
+// object is the model of one repository for the span of one request.
+//
+// Files are read and edited exactly where svnserve reads them: settings in
+// [general] and accounts in [users] wherever those sections stand, the
+// account file that password-db names (relative to conf/, or absolute;
+// links followed, and kept, when written).  The setters only change the
+// object; save() writes each changed file once, atomically, so a request
+// that is refused part-way changes nothing on disk.  The account file is
+// never readable by others once written.
 //
 // Every failure is logged to syslog (LOG_ERR, "svn_repo:LINE ...") where it
-// is detected.  Operations return 0 or -1; the two constructors throw
-// instead (std::invalid_argument for a missing argument, std::runtime_error
-// for anything else).  Nothing is rolled back after a failure.
+// is detected.  Operations return 0 or -1; the constructors throw instead
+// (std::invalid_argument for a missing argument, std::runtime_error for
+// anything else).
 #ifndef SVN_REPO_H_
 #define SVN_REPO_H_
 
@@ -20,74 +27,122 @@
 #include <map>
 #include <string>
 
+#include "nlibc.h"
+
 class SVNRepo {
  public:
+  // What the opening constructor reads.
+  enum Scope {
+    kSettings,  // the settings file only (the listing, "show")
+    kAccounts,  // and the account file
+    kUpdate,    // both, locked against other writers until destruction
+  };
+
   // Opens the existing repository `dirname`: reads its anonymous access
-  // level and realm from the settings file (empty when a key is absent)
-  // and its accounts from the account file.  Reads only.  Does not test
+  // level and realm (empty when a key is absent) and, unless `scope` is
+  // kSettings, its accounts.  Changes nothing on disk.  Does not test
   // whether the repository exists (see isExist).
-  // Throws std::invalid_argument for an empty name; std::runtime_error when
-  // the name holds ".." or "/", or a file cannot be read.
-  explicit SVNRepo(const std::string& dirname);
+  // Throws std::invalid_argument for an empty name; std::runtime_error for
+  // a name isValidName refuses, or a file that cannot be read.
+  explicit SVNRepo(const std::string& dirname, Scope scope = kAccounts);
 
   // Creates the repository `dirname` with the package's svnadmin, makes the
   // settings lines anon-access, auth-access and password-db active, writes
   // `realm` (unless empty: the tool's realm line is then left alone) and
-  // `anon` (written as given), and replaces the accounts by `accounts` (an
-  // array of {"account","password"} objects, see setAccounts).
+  // `anon`, and sets the accounts to `accounts` (see setAccounts).  Every
+  // argument is checked before the tool runs.  The repository is made out
+  // of svnserve's sight and appears under the root whole, with one rename
+  // that never replaces an entry; on any failure nothing appears.
   // Throws std::invalid_argument for an empty name or access level;
-  // std::runtime_error for every other failure.  What was done before a
-  // failure stays on disk.
+  // std::runtime_error for every other failure (a name taken meanwhile
+  // included: isExist then tells).
   SVNRepo(const std::string& dirname, const std::string& realm,
           const std::string& anon, const Json::Value& accounts);
 
-  // True when `dirname` names a repository: a directory (or a link to
-  // one) directly under the root holding both conf files.  A name holding
-  // "/" names nothing directly under the root and is false; otherwise the
-  // name is looked up as the path it spells (it is not checked for "..").
-  // An empty name is false (and logged).
+  ~SVNRepo();
+  SVNRepo(const SVNRepo&) = delete;
+  SVNRepo& operator=(const SVNRepo&) = delete;
+
+  // Whether `dirname` can name a repository: one entry directly under
+  // the root, so not empty, ".", or anything holding "..", "/" or a
+  // control character (below U+0020, U+007F).  Logs nothing.
+  static bool isValidName(const std::string& dirname);
+
+  // True when `dirname` is a valid name of a repository: a directory (or
+  // a link to one) under the root holding conf/svnserve.conf and
+  // conf/passwd.  An empty name is false (and logged).
   static bool isExist(const std::string& dirname);
 
   // The repository root followed by "/" and `dirname`, unchecked.
   static std::string getRepoPath(const std::string& dirname);
 
-  // Writes the realm into the settings file: an empty realm comments the
-  // realm line out; otherwise the line is made active if needed and given
-  // the value.  The field changes only on success.  0 or -1.
+  // Takes the existing repository `dirname` off the root with one rename
+  // (its name is then free and nothing serves it) and deletes it.  0 once
+  // it has left the root: what cannot be deleted is logged and retried by
+  // later requests, never listed or served.  -1 (logged, nothing changed)
+  // when it cannot be moved.
+  static int remove(const std::string& dirname);
+
+  // Sets the realm: an empty realm comments the realm line out; otherwise
+  // the line is made active if needed and given the value.  Changes the
+  // object only (see save).  -1 (logged, nothing changed) for a realm the
+  // settings file cannot hold faithfully.
   int setRealm(const std::string& newRealm);
 
-  // Writes the anonymous access level (any text) into the settings file.
-  // The field changes only on success.  0 or -1.
+  // Sets the anonymous access level (any text the file can hold), as
+  // setRealm.
   int setAnonymousPermission(const std::string& permission);
 
   std::string getName() const { return name; }
   std::string getRealm() const { return realm; }
   std::string getAnonymousPermission() const { return anon; }
 
-  // Replaces the accounts by the account list `json` (an array of objects
-  // with the string members "account" and "password"; a missing member
-  // reads as empty, the later of two equal names wins) and rewrites the
-  // account file's [users] section with them.  A value of another shape is
-  // refused before anything changes.  When writing fails the object holds
-  // the new list and the file is as the library left it.  0 or -1.
+  // Replaces the accounts by the account list `json`: an array of objects
+  // with the string members "account" and "password" (other members are
+  // ignored; the later of two equal names wins).  Refused (-1, logged,
+  // nothing changed) unless every element is such an object whose name
+  // and non-empty password the account file can hold, no two names
+  // differing only in case.  Activates password-db = passwd when no
+  // password-db is active.  Changes the object only (see save).
   int setAccounts(Json::Value json);
 
   // A copy of the accounts, ordered by name byte by byte.
   std::map<std::string, std::string> getAccounts() const { return accounts; }
 
+  // Writes what the setters changed: each file once, atomically, the
+  // account file first.  When the settings cannot be written the account
+  // file is put back.  0 or -1 (logged).
+  int save();
+
  private:
-  // -1 (logged) when the name holds ".." or "/", else 0.
+  // Owns one configuration file handle of the utility library.
+  struct ConfFile {
+    PNLIBCONF p = nullptr;
+    ConfFile() = default;
+    ConfFile(const ConfFile&) = delete;
+    ConfFile& operator=(const ConfFile&) = delete;
+    ~ConfFile() { NLIBCConfFree(p); }
+  };
+
+  // -1 (logged) when isValidName refuses the name, else 0.
   int checkPath(const std::string& dirtyInput);
   // Fills name and the three paths; -1 (logged, nothing changed) for an
   // empty name or one that fails checkPath.
   int initPath(const std::string& dirname);
-  // Makes the commented-out settings line starting with `lineToken` an
-  // active line starting in column 0.  0 or -1.
-  int unComment(const std::string& file, const std::string& lineToken);
-  // Adds the [users] pairs of the account file to `accounts`.  0 or -1.
-  int getAccountFromFile();
-  // Writes `accounts` as the account file's [users] section.  0 or -1.
+  // Opens the settings file at `file` and reads realm and anon.  0 or -1.
+  int loadSettings(const std::string& file, int flags);
+  // Opens the account file password-db names (relative to `confDir`;
+  // without one, confDir/passwd) and adds its [users] pairs to
+  // `accounts`.  0 or -1.
+  int getAccountFromFile(const std::string& confDir, int flags);
+  // Makes the commented-out settings line of `key` active.  0 or -1.
+  int unComment(const std::string& key);
+  // Writes `accounts` into the account file's [users] section.  0 or -1.
   int writeBackAccount();
+  // Builds the new repository in a working directory and moves it under
+  // the root; the arguments are checked already.  Throws on failure.
+  void create(const std::string& realmText, const std::string& anonText,
+              const Json::Value& accountList);
 
   std::map<std::string, std::string> accounts;
   std::string name;
@@ -95,7 +150,10 @@ class SVNRepo {
   std::string anon;
   std::string path;
   std::string svnservePath;
-  std::string passwdPath;
+  std::string passwdPath;   // the default account file, conf/passwd
+  std::string accountFile;  // the account file svnserve reads
+  ConfFile settings;
+  ConfFile passwd;
 };
 
 #endif  // SVN_REPO_H_

@@ -2,21 +2,24 @@
 // Subversion administration page: it authenticates the caller, dispatches
 // on the "action" parameter and answers with exactly one JSON response.
 //
-// Every failure is logged to syslog (LOG_ERR, "ui:LINE ...") by each step
-// that gives up; the response carries only the generic error or the error
-// key "exist"/"nonexist".  No action takes a lock, and nothing is rolled
-// back after a failure.
+// Every handler checks all of its input before it changes anything, and
+// answers once, on its one way out.  Every failure is logged to syslog
+// (LOG_ERR, "ui:LINE ...") by each step that gives up; the response
+// carries only the generic error or the error key "exist"/"nonexist".
+// "add", "edit" and "remove" change state and are served only by POST.
 
 #include <dirent.h>
 #include <json/reader.h>
 #include <json/value.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
 
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "nlibc.h"
@@ -30,6 +33,18 @@
 namespace {
 
 const char kBareType[] = "text/html; charset=\"UTF-8\"";
+
+bool IsPermission(const std::string& anon) {
+  return anon == "read" || anon == "write" || anon == "none";
+}
+
+// A name as it may stand in a log line: control characters, which the
+// request may hold, become '?'.
+std::string Printable(std::string name) {
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return name;
+}
 
 }  // namespace
 
@@ -64,7 +79,7 @@ class SVNHandler : public ServerFormHandler {
   // matches.  -1 (resp untouched) for a negative start or limit.
   int getRepositorys(Json::Value& resp, std::string substr, int start,
                      int limit);
-  // Deletes the repository's directory.  0, or -1 (logged).
+  // Takes the repository off the root and deletes it.  0, or -1 (logged).
   int removeRepository(const std::string& repoName);
   // At least one character, all decimal digits.
   bool isNumber(const std::string& s);
@@ -74,15 +89,18 @@ class SVNHandler : public ServerFormHandler {
   int showRepo(const SVNRepo& repo, Json::Value& resp);
   // Sets resp["account"] to the account list.  Always 0.
   int showAccount(const SVNRepo& repo, Json::Value& resp);
-  // Parses the accounts text as JSON into ret.  0, or -1 (logged) when it
-  // is empty or does not parse.
+  // Parses the accounts text as one JSON value into ret.  0, or -1
+  // (logged) when it is empty or does not parse.
   int parseAccountObj(const std::string& accounts, Json::Value& ret);
 };
 
 void SVNHandler::Process() {
   if (!Authenticate()) return;
   std::string action = webMan.In("action", nullptr);
-  if (action == "load" || action == "enum" || action == "find") {
+  if ((action == "add" || action == "remove" || action == "edit") &&
+      webMan.Env("REQUEST_METHOD") != "POST") {
+    ReportMethodNotAllowed("POST");
+  } else if (action == "load" || action == "enum" || action == "find") {
     HandleFindAction();
   } else if (action == "show") {
     HandleShowAction();
@@ -136,24 +154,31 @@ void SVNHandler::HandleFindAction() {
   std::string query = webMan.In("query", "");
   std::string startText = webMan.In("start", "0");
   std::string limitText = webMan.In("limit", "50");
+  long start = 0, limit = 0;
+  bool hasError = true;
   if (!isNumber(startText) || !isNumber(limitText)) {
     UI_LOG("Invalid argument");
-    ReportError();
-    return;
+    goto done;
   }
   // Digits only, so the one way out of range is up: clamp to INT_MAX.
-  long start = strtol(startText.c_str(), nullptr, 10);
-  long limit = strtol(limitText.c_str(), nullptr, 10);
+  start = strtol(startText.c_str(), nullptr, 10);
+  limit = strtol(limitText.c_str(), nullptr, 10);
   if (start > INT_MAX) start = INT_MAX;
   if (limit > INT_MAX) limit = INT_MAX;
   if (getRepositorys(resp, query, static_cast<int>(start),
                      static_cast<int>(limit)) == -1) {
     UI_LOG("getRepository failed.");
-    ReportError();
-    return;
+    goto done;
   }
-  webMan.WriteHeader(kBareType);
-  webMan.WriteBody(resp);
+  hasError = false;
+
+done:
+  if (hasError) {
+    ReportError();
+  } else {
+    webMan.WriteHeader(kBareType);
+    webMan.WriteBody(resp);
+  }
 }
 
 int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
@@ -178,10 +203,11 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     std::string fullPath = SVNRepo::getRepoPath(name);
     if (entry->d_type != DT_DIR && !isDirExist(fullPath)) continue;
     if (!SVNRepo::isExist(name)) continue;
-    // Only the matches on the page are opened; the rest are just counted.
+    // Only the matches on the page are opened (their settings only); the
+    // rest are just counted.
     if (count >= start && count - start < limit) {
       try {
-        SVNRepo repo(name);
+        SVNRepo repo(name, SVNRepo::kSettings);
         Json::Value summary;
         summary["name"] = repo.getName();
         summary["realm"] = repo.getRealm();
@@ -204,31 +230,32 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
 void SVNHandler::HandleShowAction() {
   std::string name = webMan.In("name", "");
   Json::Value resp;
-  bool hasError = false;
+  bool hasError = true;
+  std::unique_ptr<SVNRepo> repo;
   if (name.empty()) {
     UI_LOG("Invalid argument");
-    ReportError();
-    return;
+    goto done;
   }
   if (!SVNRepo::isExist(name)) {
-    UI_LOG("Repository %s is not exist", name.c_str());
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
     SetFormErrInfo("error", "nonexist", __LINE__);
-    ReportSuccess(resp);
-    return;
+    hasError = false;
+    goto done;
   }
-  SVNRepo* repo = nullptr;
   try {
-    repo = new SVNRepo(name);
+    repo.reset(new SVNRepo(name, SVNRepo::kSettings));
   } catch (const std::exception&) {
     UI_LOG("SVN Repo construct failed.");
-    ReportSuccess(resp);
-    return;
+    hasError = false;  // answered as success without data
+    goto done;
   }
   if (showRepo(*repo, resp) < 0) {
     UI_LOG("fill repo information into json failed.");
-    hasError = true;
+    goto done;
   }
-  delete repo;
+  hasError = false;
+
+done:
   if (hasError) {
     ReportError();
   } else {
@@ -239,31 +266,30 @@ void SVNHandler::HandleShowAction() {
 void SVNHandler::HandleShowAccountAction() {
   std::string name = webMan.In("name", "");
   Json::Value resp;
-  bool hasError = false;
+  bool hasError = true;
+  std::unique_ptr<SVNRepo> repo;
   if (name.empty()) {
     UI_LOG("Arguments Error");
-    ReportError();
-    return;
+    goto done;
   }
   if (!SVNRepo::isExist(name)) {
-    UI_LOG("Repository %s is not exist", name.c_str());
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
     SetFormErrInfo("error", "nonexist", __LINE__);
-    ReportError();
-    return;
+    goto done;
   }
-  SVNRepo* repo = nullptr;
   try {
-    repo = new SVNRepo(name);
+    repo.reset(new SVNRepo(name, SVNRepo::kAccounts));
   } catch (const std::exception&) {
     UI_LOG("SVN Repo construct failed.");
-    ReportError();
-    return;
+    goto done;
   }
   if (showAccount(*repo, resp) < 0) {
     UI_LOG("Fill account information into json failed.");
-    hasError = true;
+    goto done;
   }
-  delete repo;
+  hasError = false;
+
+done:
   if (hasError) {
     ReportError();
   } else {
@@ -279,23 +305,31 @@ int SVNHandler::parseAccountObj(const std::string& accounts, Json::Value& ret) {
     UI_LOG("Account is empty");
     return -1;
   }
-  Json::Reader reader;
-  bool parsed = false;
+  // One JSON value and nothing after it; comments are allowed.
+  Json::CharReaderBuilder builder;
+  builder["allowComments"] = true;
+  builder["failIfExtra"] = true;
+  builder["rejectDupKeys"] = true;
+  builder["allowSpecialFloats"] = false;
+  builder["stackLimit"] = 64;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string why;
+  bool parsed = false;
   try {
-    parsed = reader.parse(accounts, ret, true);
-    why = reader.getFormattedErrorMessages();
-  } catch (const std::exception& e) {  // nesting beyond the reader's limit
-    why = e.what();
+    parsed = reader->parse(accounts.data(), accounts.data() + accounts.size(),
+                           &ret, &why);
+  } catch (const std::exception&) {  // nesting beyond the limit
+    why.clear();
   }
   if (!parsed) {
-    // The text holds passwords: log its size and the parser's complaint,
-    // never the text itself.
-    for (char& c : why)
-      if (c == '\n' || c == '\r') c = ' ';
-    while (!why.empty() && why.back() == ' ') why.pop_back();
-    UI_LOG("Failed to parse account info from accounts string [%zu bytes: %s]",
-           accounts.size(), why.c_str());
+    // The text holds passwords, and so may the parser's complaint: log
+    // the size and where the text went wrong, nothing of the text.
+    unsigned line = 0, column = 0;
+    if (sscanf(why.c_str(), "* Line %u, Column %u", &line, &column) != 2)
+      line = column = 0;
+    UI_LOG("Failed to parse account info from accounts string [%zu bytes, "
+           "line %u, column %u]",
+           accounts.size(), line, column);
     return -1;
   }
   return 0;
@@ -308,25 +342,38 @@ void SVNHandler::HandleAddAction() {
   std::string realm = webMan.In("realm", "");
   std::string anon = webMan.In("anon", "");
   std::string accountStr = webMan.In("accounts", "");
-  bool ok = false;
+  bool hasError = true;
+  std::unique_ptr<SVNRepo> repo;
+
   if (SVNRepo::isExist(name)) {
     UI_LOG("Repository %s is exist", name.c_str());
     SetFormErrInfo("error", "exist", __LINE__);
-  } else if (parseAccountObj(accountStr, accountsObj) < 0) {
-    UI_LOG("Parse accounts failed");
-  } else {
-    try {
-      SVNRepo* repo = new SVNRepo(name, realm, anon, accountsObj);
-      delete repo;
-      ok = true;
-    } catch (const std::exception&) {
-      UI_LOG("SVN Repo construct failed.");
-    }
+    goto done;
   }
-  if (ok) {
-    ReportSuccess(resp);
-  } else {
+  if (parseAccountObj(accountStr, accountsObj) < 0) {
+    UI_LOG("Parse accounts failed");
+    goto done;
+  }
+  if (!anon.empty() && !IsPermission(anon)) {
+    UI_LOG("Unknown permission.");
+    goto done;
+  }
+  // The store checks the rest before it makes anything.
+  try {
+    repo.reset(new SVNRepo(name, realm, anon, accountsObj));
+    hasError = false;
+  } catch (const std::exception&) {
+    UI_LOG("SVN Repo construct failed.");
+    // Another request may have taken the name meanwhile.
+    if (SVNRepo::isValidName(name) && SVNRepo::isExist(name))
+      SetFormErrInfo("error", "exist", __LINE__);
+  }
+
+done:
+  if (hasError) {
     ReportError();
+  } else {
+    ReportSuccess(resp);
   }
 }
 
@@ -340,13 +387,13 @@ void SVNHandler::HandleEditAction() {
   std::string realm = webMan.In("realm", "");
   std::string anon = webMan.In("anon", "");
   std::string accountStr = webMan.In("accounts", "");
-  SVNRepo* repo = nullptr;
+  std::unique_ptr<SVNRepo> repo;
 
   if (name.empty() || anon.empty()) {
     UI_LOG("Arguments Error");
     goto done;
   }
-  if (anon != "read" && anon != "write" && anon != "none") {
+  if (!IsPermission(anon)) {
     UI_LOG("Unknown permission.");
     goto done;
   }
@@ -355,12 +402,14 @@ void SVNHandler::HandleEditAction() {
     goto done;
   }
   if (!SVNRepo::isExist(name)) {
-    UI_LOG("Repository %s is not exist", name.c_str());
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
     SetFormErrInfo("error", "nonexist", __LINE__);
     goto done;
   }
+  // Opened for update: no other writer comes between reading and writing
+  // its files.  The setters change the object only; save() writes.
   try {
-    repo = new SVNRepo(name);
+    repo.reset(new SVNRepo(name, SVNRepo::kUpdate));
   } catch (const std::exception&) {
     UI_LOG("SVN Repo construct failed.");
     goto done;
@@ -371,10 +420,11 @@ void SVNHandler::HandleEditAction() {
     UI_LOG("Set anonymous permission failed.");
   } else if (repo->setAccounts(accountsObj) < 0) {
     UI_LOG("Set accounts failed");
+  } else if (repo->save() < 0) {
+    UI_LOG("Save repository %s failed.", name.c_str());
   } else {
     hasError = false;
   }
-  delete repo;
 
 done:
   if (hasError) {
@@ -389,18 +439,24 @@ done:
 void SVNHandler::HandleRemoveAction() {
   Json::Value resp;
   std::string name = webMan.In("name", "");
+  bool hasError = true;
   if (!SVNRepo::isExist(name)) {
-    UI_LOG("Repository %s is not exist", name.c_str());
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
     SetFormErrInfo("error", "nonexist", __LINE__);
-    ReportError();
-    return;
+    goto done;
   }
   if (removeRepository(name) < 0) {
     UI_LOG("Remove name %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
-    ReportError();
-    return;
+    goto done;
   }
-  ReportSuccess(resp);
+  hasError = false;
+
+done:
+  if (hasError) {
+    ReportError();
+  } else {
+    ReportSuccess(resp);
+  }
 }
 
 int SVNHandler::removeRepository(const std::string& repoName) {
@@ -409,7 +465,7 @@ int SVNHandler::removeRepository(const std::string& repoName) {
     return -1;
   }
   if (!SVNRepo::isExist(repoName)) {
-    UI_LOG("Repository %s is not exist", repoName.c_str());
+    UI_LOG("Repository %s is not exist", Printable(repoName).c_str());
     SetFormErrInfo("error", "nonexist", __LINE__);
     return -1;
   }
@@ -419,9 +475,12 @@ int SVNHandler::removeRepository(const std::string& repoName) {
            removeTarget.c_str());
     return -1;
   }
-  if (NLIBCExec("/bin/rm", "-rf", removeTarget.c_str(), nullptr, nullptr) < 0) {
-    UI_LOG("Executed command [/bin/rm -rf %s] failed.[0x%04X]",
-           removeTarget.c_str(), NLIBCErrGet());
+  // Off the root at once, then deleted; only a failure to move it off
+  // fails the removal.
+  if (SVNRepo::remove(repoName) < 0) {
+    // Another request may have removed it meanwhile.
+    if (!SVNRepo::isExist(repoName))
+      SetFormErrInfo("error", "nonexist", __LINE__);
     return -1;
   }
   return 0;

@@ -155,10 +155,22 @@ std::string WebMan::In(const char* name, const char* def) {
 }
 
 void WebMan::WriteHeader(const char* contentType) {
+  WriteHead(nullptr, contentType, nullptr);
+}
+
+void WebMan::WriteHead(const char* status, const char* contentType,
+                       const char* allow) {
   if (responded_) return;
   responded_ = true;
   headerOnly_ = true;
-  printf("Content-Type: %s\r\n\r\n", contentType);
+  if (status != nullptr && *status != '\0') printf("Status: %s\r\n", status);
+  if (allow != nullptr) printf("Allow: %s\r\n", allow);
+  // Whatever a browser makes of the body, it runs and embeds nothing.
+  printf("Content-Type: %s\r\n"
+         "X-Content-Type-Options: nosniff\r\n"
+         "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'\r\n"
+         "Cache-Control: no-store\r\n\r\n",
+         contentType);
   fflush(stdout);
 }
 
@@ -167,16 +179,29 @@ void WebMan::WriteBody(const Json::Value& body) {
   headerOnly_ = false;
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
-  std::string text = Json::writeString(builder, body);
-  fwrite(text.data(), 1, text.size(), stdout);
+  std::string text = Json::writeString(builder, body), out;
+  // '<', '>' and '&' only ever stand inside strings: escaped, the text
+  // reads back the same and holds no tag or entity a browser could act on.
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '<') {
+      out += "\\u003c";
+    } else if (c == '>') {
+      out += "\\u003e";
+    } else if (c == '&') {
+      out += "\\u0026";
+    } else {
+      out += c;
+    }
+  }
+  fwrite(out.data(), 1, out.size(), stdout);
   fflush(stdout);
 }
 
 void WebMan::Respond(const char* status, const char* contentType,
-                     const Json::Value& body) {
+                     const Json::Value& body, const char* allow) {
   if (responded_) return;
-  if (status != nullptr && *status != '\0') printf("Status: %s\r\n", status);
-  WriteHeader(contentType);
+  WriteHead(status, contentType, allow);
   WriteBody(body);
 }
 
@@ -215,10 +240,17 @@ bool ServerFormHandler::Authenticate() {
   if (!status.empty()) {
     Json::Value body;
     body["success"] = false;
-    webMan.Respond(status.c_str(), kJsonType, body);
+    webMan.Respond(status.c_str(), kJsonType, body,
+                   status.compare(0, 3, "405") == 0 ? "GET, POST" : nullptr);
     return false;
   }
   return true;
+}
+
+void ServerFormHandler::ReportMethodNotAllowed(const char* allow) {
+  Json::Value body;
+  body["success"] = false;
+  webMan.Respond("405 Method Not Allowed", kJsonType, body, allow);
 }
 
 void ServerFormHandler::ReportSuccess(const Json::Value& value) {

@@ -12,9 +12,12 @@
 // given twice the first value wins.
 //
 // Response: exactly one per request.  JSON bodies are written as compact
-// ASCII JSON (other characters as \u escapes), so that the text is valid
-// JSON whatever bytes a value holds.  Once a response is written, later
-// attempts to write one are ignored.
+// ASCII JSON (other characters, and '<', '>' and '&', as \u escapes), so
+// that the text is valid JSON whatever bytes a value holds and no browser
+// finds markup in it.  Every response forbids sniffing, scripts, framing
+// and caching (X-Content-Type-Options: nosniff, Content-Security-Policy:
+// default-src 'none'; frame-ancestors 'none', Cache-Control: no-store).
+// Once a response is written, later attempts to write one are ignored.
 #ifndef WEBFORM_WEBFORM_H_
 #define WEBFORM_WEBFORM_H_
 
@@ -63,9 +66,10 @@ class WebMan {
   void WriteBody(const Json::Value& body);
 
   // Writes a whole response: an optional "Status:" line (empty `status`
-  // for none), the content type and `body` as JSON.
+  // for none), an optional "Allow:" line, the content type and `body` as
+  // JSON.
   void Respond(const char* status, const char* contentType,
-               const Json::Value& body);
+               const Json::Value& body, const char* allow = nullptr);
 
   // Checks the request line and reads the form, in this order: the method
   // must be GET or POST ("405 Method Not Allowed"), the body no larger
@@ -78,6 +82,9 @@ class WebMan {
   bool Responded() const { return responded_; }
 
  private:
+  void WriteHead(const char* status, const char* contentType,
+                 const char* allow);
+
   RequestSource defaultSource_;
   RequestSource* source_;
   std::vector<std::pair<std::string, std::string>> params_;
@@ -117,8 +124,8 @@ class ServerFormHandler {
   //   "none", or an Origin whose host[:port] is not the Host): "403
   //   Forbidden", body
   //   {"success":false,"errinfo":{"sec":"error","key":"forbidden"}};
-  // - the request line or form is bad (see WebMan::Load): that status,
-  //   body {"success":false}.
+  // - the request line or form is bad (see WebMan::Load): that status
+  //   (with "Allow: GET, POST" for 405), body {"success":false}.
   // Nothing of the body is read before the first test has passed.
   virtual bool Authenticate();
 
@@ -129,6 +136,10 @@ class ServerFormHandler {
   // {"success":false,"errinfo":{...}} after SetFormErrInfo, else the
   // generic error {"success":false}.
   void ReportError();
+
+  // {"success":false} with "405 Method Not Allowed", naming the methods
+  // that are allowed.
+  void ReportMethodNotAllowed(const char* allow);
 
   // Records the error information that the next report carries.
   void SetFormErrInfo(const char* section, const char* key, int line);

@@ -79,6 +79,9 @@ TEST(WebformRequest, RefusesBadRequestsBeforeServingThem) {
     EXPECT_EQ(c.status, r.status) << c.name;
     EXPECT_EQ(kJson, r.contentType) << c.name;
     EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    EXPECT_TRUE(BrowserSafe(r)) << c.name;
+    EXPECT_EQ(c.status[2] == '5', r.head.find("Allow: GET, POST\r\n") != std::string::npos)
+        << c.name;
   }
   // Exactly 1 MiB is still served.
   std::string body = "name=" + std::string(1024 * 1024 - 5, 'n');
@@ -143,14 +146,23 @@ TEST(WebformResponse, Envelopes) {
       {"mode=error&key=exist",
        R"({"errinfo":{"key":"exist","line":42,"sec":"error"},"success":false})"},
       {"mode=twice", R"({"data":"first","success":true})"},
-      {"mode=success&value=%C3%A9%22%3C", R"({"data":"\u00e9\"<","success":true})"},
+      {"mode=success&value=%C3%A9%22%3C", R"({"data":"\u00e9\"\u003c","success":true})"},
+      // No markup a browser could act on, whatever the content type.
+      {"mode=success&value=%3Cimg%20src%3Dx%20onerror%3Dalert(1)%3E%26amp%3B",
+       R"({"data":"\u003cimg src=x onerror=alert(1)\u003e\u0026amp;","success":true})"},
+      {"mode=echo&name=%3C%2Fscript%3E",
+       R"x({"ACTION":"(absent)","accounts":"(absent)","action":"(absent)",)x"
+       R"x("name":"\u003c/script\u003e","nullDefault":"","realm":"(absent)"})x"},
   };
   for (const auto& c : cases) {
     CgiResult r = RunCgi(kProbe, GetEnv(c.query));
     EXPECT_EQ(0, r.exitStatus) << c.query;
-    EXPECT_EQ(kJson, r.contentType) << c.query;
+    EXPECT_TRUE(BrowserSafe(r)) << c.query << "\n" << r.head;
     EXPECT_EQ(c.body, r.body) << c.query;
   }
+  // The escapes read back as the text that was sent.
+  CgiResult r = RunCgi(kProbe, GetEnv("mode=success&value=a%3Cb%3Ec%26d"));
+  EXPECT_EQ("a<b>c&d", r.json["data"].asString());
 }
 
 }  // namespace

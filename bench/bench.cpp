@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
                           fresh + "/bare" + std::to_string(serial)},
                          {"PATH=/usr/bin:/bin"});
           },
-          "<= 1.10x", 1.10);
+          "<= 1.15x", 1.15);
   Sh("rm -rf '" + fresh + "'");
   return 0;
 }

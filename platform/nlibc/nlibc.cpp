@@ -172,14 +172,17 @@ int WriteAtomic(const std::string& path, const std::string& text, mode_t mode,
   return fsync(dirFd) == 0 ? 0 : NLIBC_E_WRITE;
 }
 
-// Rewrites the file itself: truncated, written, synced.
+// Rewrites the file itself: truncated and written, its writeback
+// started.  The file stays open as *fd, for the sync.
 int WriteInPlace(const std::string& path, const std::string& text,
-                 mode_t mode) {
-  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return NLIBC_E_WRITE;
-  bool ok = fchmod(fd, mode) == 0 && WriteAll(fd, text) == 0 && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  return ok ? 0 : NLIBC_E_WRITE;
+                 mode_t mode, int* fd) {
+  *fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (*fd < 0) return NLIBC_E_WRITE;
+  if (fchmod(*fd, mode) != 0 || WriteAll(*fd, text) != 0) return NLIBC_E_WRITE;
+  // Only a hint (some file systems refuse it): the fsync that follows
+  // reports whatever matters.
+  (void)sync_file_range(*fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  return 0;
 }
 
 // The directories this process holds locked.  Handles of two files in one
@@ -267,6 +270,7 @@ struct NLIBCONF {
   bool written = false;  // a save has put another text in place
   int dirFd = -1;        // the file's directory
   bool locked = false;   // this handle holds the directory's lock
+  int fileFd = -1;       // the file saved in place, until synced
   nlibc::ConfDoc doc;
   std::string value;     // the last value handed out
 
@@ -276,6 +280,7 @@ struct NLIBCONF {
   ~NLIBCONF() {
     if (locked) UnlockDirectory(dirFd);
     if (dirFd >= 0) close(dirFd);
+    if (fileFd >= 0) close(fileFd);
   }
 };
 
@@ -322,7 +327,8 @@ int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
   mode_t mode = ModeFor(*conf, secret);
   if (inPlace) {
     conf->written = true;
-    return WriteInPlace(conf->file, text, mode);
+    if (conf->fileFd >= 0) close(conf->fileFd);
+    return WriteInPlace(conf->file, text, mode, &conf->fileFd);
   }
   if (int rc = OpenDirectory(conf, true)) return rc;
   bool renamed = false;
@@ -607,6 +613,17 @@ int NLIBCConfCheckSection(PNLIBSZHASH pHash) {
 int NLIBCConfSave(PNLIBCONF pConf, int nFlags) {
   return Guard([&]() -> int {
     return pConf == nullptr ? NLIBC_E_ARG : SaveConf(pConf, nFlags);
+  });
+}
+
+int NLIBCConfSync(PNLIBCONF pConf) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr) return NLIBC_E_ARG;
+    if (pConf->fileFd < 0) return 0;
+    int fd = pConf->fileFd;
+    pConf->fileFd = -1;
+    bool ok = fsync(fd) == 0;
+    return close(fd) == 0 && ok ? 0 : NLIBC_E_WRITE;
   });
 }
 

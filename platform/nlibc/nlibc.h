@@ -272,8 +272,9 @@ int NLIBCConfCheckSection(PNLIBSZHASH pHash);
 
 /* Flags of NLIBCConfSave. */
 #define NLIBC_SAVE_IN_PLACE 0x1 /* rewrite the file itself instead of
-                                   replacing it: only for a file that no
-                                   one else uses yet */
+                                   replacing it, only starting its
+                                   writeback (see NLIBCConfSync): only for
+                                   a file that no one else uses yet */
 #define NLIBC_SAVE_PRIVATE 0x2  /* the file is a secret: clear its
                                    permission bits for others */
 
@@ -284,6 +285,11 @@ int NLIBCConfCheckSection(PNLIBSZHASH pHash);
  * failure after the new file was renamed into place (syncing the
  * directory) leaves the new text there. */
 int NLIBCConfSave(PNLIBCONF pConf, int nFlags);
+
+/* After NLIBCConfSave with NLIBC_SAVE_IN_PLACE: makes the file durable.
+ * Files saved in place one after another and then synced are written
+ * out together.  Returns 0, or negative (NLIBC_E_WRITE). */
+int NLIBCConfSync(PNLIBCONF pConf);
 
 /* After NLIBCConfSave: puts back the text the file held when opened (a
  * file that did not exist is removed).  Succeeds unchanged when nothing

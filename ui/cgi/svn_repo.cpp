@@ -398,7 +398,8 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
       accountFile.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
   if (failed == nullptr &&
       (NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0 ||
-       NLIBCConfSave(settings.p, NLIBC_SAVE_IN_PLACE) < 0)) {
+       NLIBCConfSave(settings.p, NLIBC_SAVE_IN_PLACE) < 0 ||
+       NLIBCConfSync(passwd.p) < 0 || NLIBCConfSync(settings.p) < 0)) {
     REPO_LOG("Write the new repository's settings failed.[0x%04X]", NLIBCErrGet());
     failed = "write failed";
   }

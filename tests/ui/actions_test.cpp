@@ -12,43 +12,21 @@
 #include <set>
 
 #include "cgi_run.h"
+#include "program.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
 
 namespace {
 
+using namespace program;
+
 const char kProgram[] = SVN_CGI;
 const char kBareType[] = "text/html; charset=\"UTF-8\"";
-using Lines = std::vector<std::string>;
-
-CgiResult Post(const Params& params) {
-  std::string body = FormEncode(params);
-  return RunCgi(kProgram, PostEnv(body), body);
-}
-
-CgiResult Get(const std::string& query) { return RunCgi(kProgram, GetEnv(query)); }
 
 Json::Value ParseJson(const std::string& text) {
   Json::Value v;
   Json::Reader().parse(text, v);
   return v;
-}
-
-// Log lines with their line numbers dropped: "ui:88 text" -> "ui: text".
-Lines LogTexts() {
-  Lines texts;
-  for (const std::string& line : sandbox::Log()) {
-    size_t colon = line.find(':'), blank = line.find(' ');
-    texts.push_back(line.substr(0, colon + 1) + line.substr(blank));
-  }
-  return texts;
-}
-
-std::string Conf(const std::string& name) {
-  return sandbox::RepoDir(name) + "/conf/svnserve.conf";
-}
-std::string Passwd(const std::string& name) {
-  return sandbox::RepoDir(name) + "/conf/passwd";
 }
 
 // A directory with the two conf files: all the listing needs.
@@ -67,10 +45,6 @@ std::vector<std::string> DirectoryOrder() {
       names.push_back(e->d_name);
   closedir(dir);
   return names;
-}
-
-std::string Accounts(const Params& list) {
-  return AccountList(list).toStyledString();
 }
 
 class Actions : public ::testing::Test {
@@ -452,6 +426,116 @@ TEST_F(Actions, RemoveDeletesOnlyTheRepository) {
   EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
   EXPECT_EQ(0, access(sandbox::RepoDir("a..b").c_str(), F_OK));
   EXPECT_EQ(Lines{"ui: Repository a..b is not exist"}, LogTexts());
+}
+
+// ---- All or nothing ----
+
+TEST_F(Actions, RefusedRequestsChangeNothing) {
+  ASSERT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "add"}, {"name", "kept"}, {"realm", "Kept"},
+                  {"anon", "read"}, {"accounts", Accounts({{"keep", "Secret-0"}})}})
+                .body);
+  sandbox::CountToolRuns();
+  const std::string before = Snapshot();
+  const std::string list = Accounts({{"bob", "Secret-1"}});
+  auto add = [&](const char* name, const char* realm, const char* anon,
+                 const std::string& accounts) {
+    return Params{{"action", "add"}, {"name", name}, {"realm", realm},
+                  {"anon", anon}, {"accounts", accounts}};
+  };
+  auto edit = [&](const char* realm, const char* anon, const std::string& accounts) {
+    return Params{{"action", "edit"}, {"name", "kept"}, {"realm", realm},
+                  {"anon", anon}, {"accounts", accounts}};
+  };
+  struct {
+    const char* name;
+    Params params;
+  } cases[] = {
+      {"the root itself", add(".", "R", "none", list)},
+      {"its parent", add("..", "R", "none", list)},
+      {"below an entry", add("kept/sub", "R", "none", list)},
+      {"a control character", add("a\x01" "b", "R", "none", list)},
+      {"a line break", add("a\nb", "R", "none", list)},
+      {"DEL", add("a\x7f", "R", "none", list)},
+      {"the working directory", add("..work", "R", "none", list)},
+      {"realm with a line break", add("new", "a\n[users]\nevil = x", "none", list)},
+      {"realm with an expansion", add("new", "%(anon-access)s", "none", list)},
+      {"access word svnserve does not know", add("new", "R", "bogus", list)},
+      {"no access word", add("new", "R", "", list)},
+      {"accounts an object", add("new", "R", "none", "{}")},
+      {"text after the list", add("new", "R", "none", "[]garbage")},
+      {"a list never closed", add("new", "R", "none", "[{\"account\":\"a\"")},
+      {"a member given twice",
+       add("new", "R", "none", R"([{"account":"a","account":"b","password":"Secret-2"}])")},
+      {"a line break in a name", add("new", "R", "none", Accounts({{"bo\nb", "Secret-3"}}))},
+      {"an empty password", add("new", "R", "none", Accounts({{"bob", ""}}))},
+      {"no password", add("new", "R", "none", R"([{"account":"bob"}])")},
+      {"names differing in case",
+       add("new", "R", "none", Accounts({{"bob", "Secret-4"}, {"Bob", "Secret-5"}}))},
+      {"a password that is a number",
+       add("new", "R", "none", R"([{"account":"bob","password":12345678901e99999}])")},
+      {"edit: accounts an object", edit("Changed", "write", "{}")},
+      {"edit: an expansion in a password",
+       edit("Changed", "write", Accounts({{"bob", "Secret-6%(x)s"}}))},
+      {"edit: an empty password", edit("Changed", "write", Accounts({{"bob", ""}}))},
+      {"edit: realm with a line break", edit("a\nb", "write", list)},
+      {"edit: access word in capitals", edit("Changed", "READ", list)},
+      {"remove: the root itself", {{"action", "remove"}, {"name", "."}}},
+  };
+  for (const auto& c : cases) {
+    CgiResult r = Post(c.params);
+    EXPECT_FALSE(r.json["success"].asBool()) << c.name << ": " << r.body;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+  }
+  // Changes by GET are refused before anything is read.
+  for (const char* action : {"add", "edit", "remove"}) {
+    CgiResult r = Get(std::string("action=") + action +
+                      "&name=kept&anon=none&realm=R&accounts=%5B%5D");
+    EXPECT_EQ("405 Method Not Allowed", r.status) << action;
+    EXPECT_NE(std::string::npos, r.head.find("Allow: POST\r\n")) << action;
+    EXPECT_EQ(R"({"success":false})", r.body) << action;
+  }
+  EXPECT_EQ(before, Snapshot());
+  EXPECT_EQ(0, sandbox::ToolRuns());
+  // No password, nor anything the parser quotes, reaches the log.
+  std::string log = sandbox::ReadFile(sandbox::LogFile());
+  for (const char* secret : {"Secret-", "12345678901e99999", "garbage"})
+    EXPECT_EQ(std::string::npos, log.find(secret)) << secret;
+}
+
+TEST_F(Actions, RemovalLeavesTheRootAtOnceAndLeftoversGo) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "stuck"}, {"anon", "read"},
+                    {"accounts", "[]"}}).json["success"].asBool());
+  // A mount point inside the repository: it cannot be deleted.
+  const std::string mnt = sandbox::RepoDir("stuck") + "/db/mnt";
+  sandbox::Shell("mkdir '" + mnt + "'");
+  if (sandbox::Shell("mount -t tmpfs tmpfs '" + mnt + "' 2>/dev/null") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  sandbox::ClearLog();
+  CgiResult r = Post({{"action", "remove"}, {"name", "stuck"}});
+  EXPECT_EQ(R"({"data":null,"success":true})", r.body);
+  EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
+  EXPECT_EQ(0, Get("action=load").json["total"].asInt());
+  Lines work = sandbox::Entries(sandbox::WorkDir());
+  ASSERT_EQ(1u, work.size());
+  EXPECT_EQ(0u, work[0].find("del-"));
+  Lines log = LogTexts();
+  ASSERT_EQ(2u, log.size());
+  EXPECT_EQ(0u, log[0].find("svn_repo: Executed command [/bin/rm -rf "));
+  EXPECT_EQ(0u, log[1].find("svn_repo: Remains of stuck are kept in "));
+  // The name is free at once.
+  EXPECT_TRUE(Post({{"action", "add"}, {"name", "stuck"}, {"anon", "read"},
+                    {"accounts", "[]"}}).json["success"].asBool());
+
+  // Remains that can be deleted, and an add killed half-way, go with the
+  // next change once they are a minute old.
+  const std::string item = sandbox::WorkDir() + "/" + work[0];
+  sandbox::Shell("umount '" + item + "/stuck/db/mnt'");
+  sandbox::Shell("mkdir -p '" + sandbox::WorkDir() + "/add-Kil1ed/half/conf'");
+  sandbox::Shell("touch -d '-2 min' '" + item + "' '" + sandbox::WorkDir() + "/add-Kil1ed'");
+  EXPECT_TRUE(Post({{"action", "remove"}, {"name", "stuck"}}).json["success"].asBool());
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
+  EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
 }
 
 // ---- Hostile names ----

@@ -7,30 +7,13 @@
 #include <unistd.h>
 
 #include "cgi_run.h"
+#include "program.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
 
 namespace {
 
-const char kProgram[] = SVN_CGI;
-
-CgiResult Query(const std::string& query) {
-  return RunCgi(kProgram, GetEnv(query));
-}
-
-// POSTs a form that is encoded already.
-CgiResult Form(const std::string& form) {
-  return RunCgi(kProgram, PostEnv(form), form);
-}
-
-CgiResult Post(const Params& params) {
-  std::string body = FormEncode(params);
-  return RunCgi(kProgram, PostEnv(body), body);
-}
-
-std::string Accounts(const Params& list) {
-  return Json::FastWriter().write(AccountList(list));
-}
+using namespace program;
 
 class Hostile : public ::testing::Test {
  protected:
@@ -77,7 +60,7 @@ TEST_F(Hostile, NamesNeverLeaveTheRoot) {
     for (const char* action : {"show", "acc_show", "add", "edit", "remove"}) {
       std::string query = std::string("action=") + action + "&name=" + name +
                           "&anon=none&realm=r&accounts=%5B%5D";
-      CgiResult r = Form(query);
+      CgiResult r = PostForm(query);
       EXPECT_EQ(0, r.exitStatus) << query;
       EXPECT_TRUE(r.isJson) << query << ": " << r.body;
       EXPECT_TRUE(r.json["data"].isNull()) << query;
@@ -139,7 +122,7 @@ TEST_F(Hostile, HugeInputs) {
   EXPECT_EQ("413 Payload Too Large", r.status);
   // The longest query string a CGI environment can carry (128 KiB per
   // variable): a clear error (and no change is made by GET).
-  r = Query("action=edit&name=inside&anon=read&accounts=%5B%5D&realm=" +
+  r = Get("action=edit&name=inside&anon=read&accounts=%5B%5D&realm=" +
             std::string(120000, 'r'));
   EXPECT_EQ(R"({"success":false})", r.body);
 
@@ -160,10 +143,10 @@ TEST_F(Hostile, ARepositoryLinkedFromOutside) {
   // A link in the root to a repository elsewhere is a repository under the
   // link's name; removing it removes the link, never what it points to.
   ASSERT_EQ(0, symlink(outside_.c_str(), sandbox::RepoDir("linked").c_str()));
-  CgiResult r = Form("action=show&name=linked");
+  CgiResult r = PostForm("action=show&name=linked");
   EXPECT_TRUE(r.json["success"].asBool());
   EXPECT_EQ("linked", r.json["data"]["name"].asString());
-  r = Form("action=remove&name=linked");
+  r = PostForm("action=remove&name=linked");
   EXPECT_EQ(R"({"data":null,"success":true})", r.body);
   EXPECT_NE(0, access(sandbox::RepoDir("linked").c_str(), F_OK));
   ExpectNothingOutsideTouched("linked");

@@ -1,18 +1,23 @@
-// Concurrency: eight clients through the real web server, 200 requests
-// each, mixing "edit", "show", "acc_show" and "load" on the same
-// repositories.  Edits are not serialised, so a realm and an access level
-// may come from different edits, but every value read back must be one
-// that some edit wrote, an account list is never a mixture of two, both
-// files always parse, and nothing outside the edited keys changes.
+// Concurrency through the real web server.  Eight clients, 200 requests
+// each, mix "edit", "show", "acc_show" and "load" on the same
+// repositories: every value read back must be one that some edit wrote,
+// an account list is never a mixture of two, both files always parse, and
+// nothing outside the edited keys changes.  Then adds, removes and edits
+// of the same names race: a name is always free or a whole repository,
+// never stranded, and of two adds one wins and the other hears "exist".
 
 #include <gtest/gtest.h>
 #include <json/writer.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "cgi_run.h"
+#include "program.h"
 #include "sandbox.h"
 #include "serve.h"
 #include "svn_config_reader.h"
@@ -22,7 +27,15 @@ namespace {
 const int kClients = 8, kRequests = 200, kRepos = 3;
 using AccountMap = std::map<std::string, std::string>;
 
+using program::Lines;
+
 std::string RepoName(int i) { return "s" + std::to_string(i); }
+
+// Whether the root holds a repository of that name (as the program sees).
+bool SVNRepoExists(const std::string& name) {
+  return access(program::Conf(name).c_str(), F_OK) == 0 &&
+         access(program::Passwd(name).c_str(), F_OK) == 0;
+}
 
 // Everything any edit has written (recorded before it is sent).
 struct Written {
@@ -138,6 +151,65 @@ TEST(Stress, ConcurrentEditsAndReadsStayConsistent) {
   for (std::thread& t : clients) t.join();
   for (const std::string& f : failures) ADD_FAILURE() << f;
   printf("%d requests by %d clients\n", kClients * kRequests, kClients);
+}
+
+TEST(Stress, RacingAddsRemovesAndEditsNeverStrandAName) {
+  sandbox::Reset();
+  ServeFixture server;
+  std::string log;
+  ASSERT_TRUE(server.Start(SOURCE_DIR "/scripts/serve", SVN_CGI, sandbox::Dir(), &log))
+      << log;
+  const std::string accounts = program::Accounts({{"racer", "race pw"}});
+  const int kRounds = 240;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string name = "race" + std::to_string(round % 3);
+    const Params add{{"action", "add"}, {"name", name}, {"realm", "Race"},
+                     {"anon", "none"}, {"accounts", accounts}};
+    const Params third =
+        round % 2 == 0 ? Params{{"action", "remove"}, {"name", name}}
+                       : Params{{"action", "edit"}, {"name", name}, {"realm", "Race"},
+                                {"anon", "none"}, {"accounts", accounts}};
+    const bool existed = SVNRepoExists(name);
+    ServeFixture::Response answers[3];
+    std::thread racers[3];
+    for (int i = 0; i < 3; ++i)
+      racers[i] = std::thread([&, i] { answers[i] = server.Post(i < 2 ? add : third); });
+    for (std::thread& t : racers) t.join();
+    const std::string where = "round " + std::to_string(round);
+    int added = 0;
+    for (int i = 0; i < 2; ++i) {
+      if (answers[i].json["success"].asBool()) {
+        ++added;
+      } else {
+        EXPECT_EQ("exist", answers[i].json["errinfo"]["key"].asString())
+            << where << ": " << answers[i].body;
+      }
+    }
+    if (round % 2 == 1) {  // no remove: one add wins, unless the name was taken
+      EXPECT_EQ(existed ? 0 : 1, added) << where;
+    }
+    // Free, or a whole repository.
+    Lines root = sandbox::Entries(sandbox::Root());
+    if (std::find(root.begin(), root.end(), name) != root.end()) {
+      SvnConfig conf, passwd;
+      std::string error;
+      ASSERT_TRUE(SvnReadConfig(program::Conf(name), &conf, &error)) << where;
+      ASSERT_TRUE(SvnReadConfig(program::Passwd(name), &passwd, &error)) << where;
+      EXPECT_EQ("none", conf["general"]["anon-access"]) << where;
+      EXPECT_EQ("race pw", passwd["users"]["racer"]) << where;
+    }
+  }
+  // Never stranded: every name can be removed, or added, once more.
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "race" + std::to_string(i);
+    bool exists = SVNRepoExists(name);
+    ServeFixture::Response r = server.Post(
+        exists ? Params{{"action", "remove"}, {"name", name}}
+               : Params{{"action", "add"}, {"name", name}, {"anon", "read"}, {"accounts", "[]"}});
+    EXPECT_TRUE(r.json["success"].asBool()) << name << ": " << r.body;
+  }
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
+  printf("%d rounds of three racing requests\n", kRounds);
 }
 
 }  // namespace

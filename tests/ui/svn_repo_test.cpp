@@ -14,31 +14,29 @@
 
 #include "cgi_run.h"
 #include "nlibc.h"
+#include "program.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
 
 namespace {
 
 using Accounts = std::map<std::string, std::string>;
-using Lines = std::vector<std::string>;
+using program::Lines;
 
-std::string ConfPath(const std::string& name) {
-  return sandbox::RepoDir(name) + "/conf/svnserve.conf";
-}
-std::string PasswdPath(const std::string& name) {
-  return sandbox::RepoDir(name) + "/conf/passwd";
-}
+std::string ConfPath(const std::string& name) { return program::Conf(name); }
+std::string PasswdPath(const std::string& name) { return program::Passwd(name); }
 
-// Log lines without their line numbers: "svn_repo:123 text" -> "text".
+// The log lines of this module, without their prefix: "svn_repo:123
+// text" -> "text".
 Lines LogTexts() {
   Lines texts;
-  for (const std::string& line : sandbox::Log()) {
-    EXPECT_EQ(0u, line.find("svn_repo:")) << line;
-    size_t blank = line.find(' ');
-    texts.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
+  for (const std::string& line : program::LogTexts()) {
+    EXPECT_EQ(0u, line.find("svn_repo: ")) << line;
+    texts.push_back(line.substr(line.find(' ') + 1));
   }
   return texts;
 }
+
 
 // What svnserve would read from a repository's two files.
 struct Seen {

@@ -403,13 +403,16 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
     REPO_LOG("Write the new repository's settings failed.[0x%04X]", NLIBCErrGet());
     failed = "write failed";
   }
+  bool taken = false;
   if (failed == nullptr && MoveNoReplace(built, path) != 0) {
+    taken = errno == EEXIST;
     REPO_LOG("Move the new repository to %s failed: %s", path.c_str(),
              strerror(errno));
     failed = "move failed";
   }
   if (failed != nullptr) {
     DeleteTree(item.Path());
+    if (taken) throw NameTaken();
     throw std::runtime_error(failed);
   }
   SyncDir(SVN_REPO_ROOT);

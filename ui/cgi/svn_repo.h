@@ -25,6 +25,7 @@
 #include <json/value.h>
 
 #include <map>
+#include <stdexcept>
 #include <string>
 
 #include "nlibc.h"
@@ -54,10 +55,15 @@ class SVNRepo {
   // of svnserve's sight and appears under the root whole, with one rename
   // that never replaces an entry; on any failure nothing appears.
   // Throws std::invalid_argument for an empty name or access level;
-  // std::runtime_error for every other failure (a name taken meanwhile
-  // included: isExist then tells).
+  // NameTaken when another repository took the name meanwhile;
+  // std::runtime_error for every other failure.  The object is not for
+  // further changes: open the repository for that.
   SVNRepo(const std::string& dirname, const std::string& realm,
           const std::string& anon, const Json::Value& accounts);
+
+  struct NameTaken : std::runtime_error {
+    NameTaken() : std::runtime_error("name taken") {}
+  };
 
   ~SVNRepo();
   SVNRepo(const SVNRepo&) = delete;

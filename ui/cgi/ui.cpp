@@ -362,11 +362,11 @@ void SVNHandler::HandleAddAction() {
   try {
     repo.reset(new SVNRepo(name, realm, anon, accountsObj));
     hasError = false;
+  } catch (const SVNRepo::NameTaken&) {
+    UI_LOG("Repository %s is exist", name.c_str());  // taken meanwhile
+    SetFormErrInfo("error", "exist", __LINE__);
   } catch (const std::exception&) {
     UI_LOG("SVN Repo construct failed.");
-    // Another request may have taken the name meanwhile.
-    if (SVNRepo::isValidName(name) && SVNRepo::isExist(name))
-      SetFormErrInfo("error", "exist", __LINE__);
   }
 
 done:

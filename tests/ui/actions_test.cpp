@@ -180,7 +180,11 @@ TEST_F(Actions, ShowAndAccountView) {
   EXPECT_EQ(kBareType, r.contentType);
   EXPECT_EQ(R"({"account":[]})", r.body);
 
+  // No password-db is active: svnserve lets no account in, and none is
+  // shown, until one is.
   sandbox::WriteFile(Passwd("fresh"), "[users]\nbob = b\nalice = a\nZed = z\n");
+  EXPECT_EQ(R"({"account":[]})", Get("action=acc_show&name=fresh").body);
+  sandbox::WriteFile(Conf("fresh"), "[general]\npassword-db = passwd\n");
   r = Get("action=acc_show&name=fresh");
   EXPECT_EQ(ParseJson(R"({"account":[{"account":"Zed","password":"z"},)"
                       R"({"account":"alice","password":"a"},)"
@@ -426,6 +430,23 @@ TEST_F(Actions, RemoveDeletesOnlyTheRepository) {
   EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
   EXPECT_EQ(0, access(sandbox::RepoDir("a..b").c_str(), F_OK));
   EXPECT_EQ(Lines{"ui: Repository a..b is not exist"}, LogTexts());
+}
+
+TEST_F(Actions, SaslKeepsTheAccountsElsewhere) {
+  ASSERT_TRUE(sandbox::CreateRepo("sasl"));
+  sandbox::WriteFile(Conf("sasl"), "[general]\npassword-db = passwd\n"
+                                   "[sasl]\nuse-sasl = Yes\n");
+  sandbox::WriteFile(Passwd("sasl"), "[users]\nold = old pw\n");
+  EXPECT_EQ(R"({"account":[]})", Get("action=acc_show&name=sasl").body);
+  const std::string before = Snapshot();
+  EXPECT_EQ(R"({"success":false})",
+            Post({{"action", "edit"}, {"name", "sasl"}, {"anon", "none"},
+                  {"accounts", Accounts({{"carol", "pw"}})}}).body);
+  EXPECT_EQ(before, Snapshot());
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "edit"}, {"name", "sasl"}, {"anon", "none"},
+                  {"accounts", "[]"}}).body);
+  EXPECT_EQ("[users]\nold = old pw\n", sandbox::ReadFile(Passwd("sasl")));
 }
 
 // ---- All or nothing ----

@@ -152,7 +152,8 @@ TEST_F(SVNRepoTest, OpeningReadsWhatTheFilesHold) {
   EXPECT_TRUE(fresh.getAccounts().empty());
 
   sandbox::WriteFile(ConfPath("template"),
-                     "[general]\nanon-access = write\nrealm = Team\n");
+                     "[general]\nanon-access = write\nrealm = Team\n"
+                     "password-db = passwd\n");
   sandbox::WriteFile(PasswdPath("template"),
                      "[users]\nbob = 1\nalice = two words\n");
   SVNRepo repo("template");

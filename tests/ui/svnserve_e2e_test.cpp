@@ -1,20 +1,27 @@
-// End to end: repositories made and edited through the program are served
-// by the real svnserve (on 127.0.0.1, an ephemeral port) exactly as asked,
-// checked with the real svn client.
+// End to end: repositories made and edited through the program, and
+// repositories made or edited by hand, are served by the real svnserve
+// (on 127.0.0.1, an ephemeral port) exactly as the program shows and as
+// it was asked, checked with the real svn client.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <functional>
 
 #include "cgi_run.h"
 #include "net.h"
+#include "program.h"
 #include "sandbox.h"
 
 extern char** environ;
 
 namespace {
+
+using namespace program;
 
 const char kProgram[] = SVN_CGI;
 
@@ -47,10 +54,11 @@ class SvnserveEndToEnd : public ::testing::Test {
   // Runs an svn client command on the repository's URL (+ `path`) as
   // `user` (empty for anonymous); true when it succeeds.
   bool Svn(const std::string& command, const std::string& user,
-           const std::string& password, const std::string& path = "") {
+           const std::string& password, const std::string& path = "",
+           const std::string& repo = "e2e") {
     std::string cmd = "svn " + command + " --non-interactive --no-auth-cache" +
                       " --config-dir '" + sandbox::Dir() + "/svnconfig'" +
-                      " svn://127.0.0.1:" + std::to_string(port_) + "/e2e" + path;
+                      " svn://127.0.0.1:" + std::to_string(port_) + "/" + repo + path;
     if (!user.empty()) cmd += " --username '" + user + "' --password '" + password + "'";
     return sandbox::Shell(cmd + " >/dev/null 2>&1") == 0;
   }
@@ -86,6 +94,112 @@ TEST_F(SvnserveEndToEnd, AccessFollowsWhatThePageAskedFor) {
   ASSERT_EQ(R"({"data":null,"success":true})", r.body);
   EXPECT_FALSE(Svn("ls", "", ""));
   EXPECT_FALSE(Svn("ls", "carol", "c=pw"));
+}
+
+// Repositories made or edited by hand: what "show" and "acc_show" answer
+// is what svnserve does, what they answer can be sent back, and an edit
+// takes effect where svnserve reads.
+TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThem) {
+  const std::string longPw(600, 'p');
+  const std::string users = "[users]\nold = old pw\n";
+  struct {
+    const char* name;
+    std::string conf;    // svnserve.conf; empty: the tool's own
+    std::string passwd;  // conf/passwd
+    std::function<void(const std::string& dir)> more;
+    const char* realm;   // as "show" answers
+    const char* anon;
+    bool anonReads;      // what svnserve does before the edit
+    Params accounts;     // as "acc_show" answers
+  } cases[] = {
+      {"[sasl] before [general]",
+       "[sasl]\nuse-sasl = false\n[general]\nanon-access = write\n"
+       "password-db = passwd\nrealm = Hand\n",
+       users, nullptr, "Hand", "write", true, {{"old", "old pw"}}},
+      {"no [general]", "[sasl]\nuse-sasl = false\n", users, nullptr, "", "", true, {}},
+      {"no realm line at all", "[general]\nanon-access = none\npassword-db = passwd\n",
+       users, nullptr, "", "none", false, {{"old", "old pw"}}},
+      {"plain svnadmin create", "", users, nullptr, "", "", true, {}},
+      {"another password file",
+       "[general]\nanon-access = read\npassword-db = team-users\n",
+       "[users]\nstale = stale pw\n",
+       [&](const std::string& dir) { sandbox::WriteFile(dir + "/conf/team-users", users); },
+       "", "read", true, {{"old", "old pw"}}},
+      {"the password file a link to a shared one",
+       "[general]\nanon-access = read\npassword-db = passwd\n", "",
+       [&](const std::string& dir) {
+         sandbox::WriteFile(sandbox::Dir() + "/shared-passwd", users);
+         sandbox::Shell("rm '" + dir + "/conf/passwd' && ln -s ../../../shared-passwd '" +
+                        dir + "/conf/passwd'");
+       },
+       "", "read", true, {{"old", "old pw"}}},
+      {"a password of 600 bytes",
+       "[general]\nanon-access = read\npassword-db = passwd\n",
+       "[users]\nold = " + longPw + "\n", nullptr, "", "read", true, {{"old", longPw}}},
+      {"expansions", "[general]\nw = wri\nanon-access = %(w)ste\npassword-db = passwd\n",
+       "[users]\nold = old %(x)s\nx = pw\n", nullptr, "", "write", true,
+       {{"old", "old pw"}, {"x", "pw"}}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string name = "hand" + std::to_string(n++), dir = sandbox::RepoDir(name);
+    ASSERT_TRUE(sandbox::CreateRepo(name));
+    if (!c.conf.empty()) sandbox::WriteFile(Conf(name), c.conf);
+    if (!c.passwd.empty()) sandbox::WriteFile(Passwd(name), c.passwd);
+    if (c.more) c.more(dir);
+
+    CgiResult shown = Get("action=show&name=" + name);
+    EXPECT_EQ(c.realm, shown.json["data"]["realm"].asString()) << c.name;
+    EXPECT_EQ(c.anon, shown.json["data"]["anon"].asString()) << c.name;
+    EXPECT_EQ(c.anonReads, Svn("ls", "", "", "", name)) << c.name;
+    CgiResult listed = Get("action=acc_show&name=" + name);
+    EXPECT_EQ(AccountList(c.accounts), listed.json["account"]) << c.name;
+    for (const auto& a : c.accounts)
+      EXPECT_TRUE(Svn("ls", a.first, a.second, "", name)) << c.name << ": " << a.first;
+
+    // What was shown goes back unchanged...
+    const std::string anon = c.anon[0] != '\0' ? c.anon : "read";
+    CgiResult r = Post({{"action", "edit"}, {"name", name}, {"realm", c.realm},
+                        {"anon", anon}, {"accounts", Json::FastWriter().write(listed.json["account"])}});
+    EXPECT_EQ(R"({"data":null,"success":true})", r.body) << c.name;
+    for (const auto& a : c.accounts)
+      EXPECT_TRUE(Svn("ls", a.first, a.second, "", name)) << c.name << ": " << a.first;
+
+    // ...and an edit is what svnserve then does.
+    r = Post({{"action", "edit"}, {"name", name}, {"realm", "Edited"}, {"anon", "none"},
+              {"accounts", Accounts({{"carol", "carol pw"}})}});
+    EXPECT_EQ(R"({"data":null,"success":true})", r.body) << c.name;
+    EXPECT_FALSE(Svn("ls", "", "", "", name)) << c.name;
+    EXPECT_TRUE(Svn("ls", "carol", "carol pw", "", name)) << c.name;
+    EXPECT_FALSE(Svn("ls", "old", "old pw", "", name)) << c.name;
+    EXPECT_EQ(AccountList({{"carol", "carol pw"}}),
+              Get("action=acc_show&name=" + name).json["account"]) << c.name;
+    shown = Get("action=show&name=" + name);
+    EXPECT_EQ("Edited", shown.json["data"]["realm"].asString()) << c.name;
+    EXPECT_EQ("none", shown.json["data"]["anon"].asString()) << c.name;
+  }
+  // The shared file was written through its link, which stays.
+  struct stat st;
+  ASSERT_EQ(0, lstat(Passwd("hand5").c_str(), &st));
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(std::string::npos,
+            sandbox::ReadFile(sandbox::Dir() + "/shared-passwd").find("carol = carol pw"));
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/shared-passwd").c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 07);  // no one else reads passwords
+}
+
+// An account without a password would let anyone log in as it: refused,
+// whole, before anything changes.
+TEST_F(SvnserveEndToEnd, NoAccountWithoutAPassword) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"},
+                    {"accounts", Accounts({{"alice", "a pw"}})}}).json["success"].asBool());
+  for (const char* list : {R"([{"account":"bob","password":""}])", R"([{"account":"bob"}])"}) {
+    EXPECT_EQ(R"({"success":false})",
+              Post({{"action", "edit"}, {"name", "e2e"}, {"anon", "none"},
+                    {"accounts", list}}).body) << list;
+    EXPECT_FALSE(Svn("ls", "bob", "", "")) << list;
+    EXPECT_TRUE(Svn("ls", "alice", "a pw")) << list;
+  }
 }
 
 }  // namespace

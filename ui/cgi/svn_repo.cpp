@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -479,9 +480,11 @@ int SVNRepo::setAnonymousPermission(const std::string& permission) {
 // ---- Accounts ----
 
 int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
-  // Where svnserve looks: password-db, relative to conf/.
-  const char* db = NLIBCConfGet(settings.p, kGeneral, "password-db");
-  std::string value = db != nullptr ? db : "";
+  // Where svnserve takes accounts from: password-db, relative to conf/.
+  // Without one (or with SASL, which keeps accounts elsewhere) no account
+  // logs in, and conf/passwd is the file that writing accounts makes the
+  // one.
+  std::string value = usesSasl() ? std::string() : passwordDb();
   while (value.size() > 1 && value.back() == '/') value.pop_back();
   accountFile = value.empty()      ? confDir + "/passwd"
                 : value[0] == '/' ? value
@@ -506,7 +509,7 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
     REPO_LOG("NLIBCSzHashEnumKey Fail, nimberr=[0x%04X]", NLIBCErrGet());
     return -1;
   }
-  for (int i = 0; i < list.p->nItem; ++i) {
+  for (int i = 0; i < list.p->nItem && !value.empty(); ++i) {
     const char* szKey = NLIBCSzListGet(list.p, i);
     const char* szValue = NLIBCSzHashGetValue(hash.p, szKey);
     if (szKey[0] == '#') continue;
@@ -515,13 +518,29 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
   return 0;
 }
 
+bool SVNRepo::usesSasl() const {
+  const char* sasl = NLIBCConfGet(settings.p, "sasl", "use-sasl");
+  for (const char* yes : {"true", "yes", "on", "1"})
+    if (sasl != nullptr && strcasecmp(sasl, yes) == 0) return true;
+  return false;
+}
+
+std::string SVNRepo::passwordDb() const {
+  const char* db = NLIBCConfGet(settings.p, kGeneral, "password-db");
+  return db != nullptr ? db : std::string();
+}
+
 int SVNRepo::setAccounts(Json::Value json) {
   std::map<std::string, std::string> list;
   if (ReadAccountList(json, &list) < 0) return -1;
+  if (usesSasl()) {
+    if (list.empty()) return 0;  // as it is: no account of ours logs in
+    REPO_LOG("Accounts of %s are SASL's, not a password file's.", name.c_str());
+    return -1;
+  }
   // svnserve reads no accounts without a password-db: name the one
   // written.
-  const char* db = NLIBCConfGet(settings.p, kGeneral, "password-db");
-  if ((db == nullptr || *db == '\0') &&
+  if (passwordDb().empty() &&
       NLIBCConfSet(settings.p, kGeneral, "password-db", "passwd") < 0) {
     REPO_LOG("Set key password-db failed[0x%04X]", NLIBCErrGet());
     return -1;

@@ -109,10 +109,13 @@ class SVNRepo {
   // nothing changed) unless every element is such an object whose name
   // and non-empty password the account file can hold, no two names
   // differing only in case.  Activates password-db = passwd when no
-  // password-db is active.  Changes the object only (see save).
+  // password-db is active (accounts of a repository that uses SASL are
+  // not ours: only an empty list is taken).  Changes the object only
+  // (see save).
   int setAccounts(Json::Value json);
 
-  // A copy of the accounts, ordered by name byte by byte.
+  // A copy of the accounts, ordered by name byte by byte: those svnserve
+  // lets log in (none without a password-db).
   std::map<std::string, std::string> getAccounts() const { return accounts; }
 
   // Writes what the setters changed: each file once, atomically, the
@@ -141,6 +144,10 @@ class SVNRepo {
   // without one, confDir/passwd) and adds its [users] pairs to
   // `accounts`.  0 or -1.
   int getAccountFromFile(const std::string& confDir, int flags);
+  // Whether svnserve takes accounts from SASL rather than password-db.
+  bool usesSasl() const;
+  // The value of password-db, empty for none.
+  std::string passwordDb() const;
   // Makes the commented-out settings line of `key` active.  0 or -1.
   int unComment(const std::string& key);
   // Writes `accounts` into the account file's [users] section.  0 or -1.

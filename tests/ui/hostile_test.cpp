@@ -6,6 +6,8 @@
 #include <json/writer.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "cgi_run.h"
 #include "program.h"
 #include "sandbox.h"
@@ -150,6 +152,42 @@ TEST_F(Hostile, ARepositoryLinkedFromOutside) {
   EXPECT_EQ(R"({"data":null,"success":true})", r.body);
   EXPECT_NE(0, access(sandbox::RepoDir("linked").c_str(), F_OK));
   ExpectNothingOutsideTouched("linked");
+}
+
+TEST_F(Hostile, SpecialAndHugeFilesNeitherHangNorAreRead) {
+  alarm(120);  // a request waiting on a FIFO would hang here
+  struct {
+    const char* name;
+    const char* conf;    // shell commands run in the repository's conf/
+    bool shown;          // "show" and the listing can read the settings
+  } cases[] = {
+      {"fifo-conf", "rm svnserve.conf && mkfifo svnserve.conf", false},
+      {"zero-conf", "rm svnserve.conf && ln -s /dev/zero svnserve.conf", false},
+      {"dir-conf", "rm svnserve.conf && mkdir svnserve.conf", false},
+      {"big-conf", "truncate -s 40M svnserve.conf", false},
+      // The account file is never read for the settings.
+      {"fifo-passwd", "rm passwd && mkfifo passwd", true},
+      {"zero-passwd", "rm passwd && ln -s /dev/zero passwd", true},
+      {"garbage-passwd", "echo '  not a config' > passwd", true},
+      {"big-passwd", "truncate -s 40M passwd", true},
+  };
+  std::set<std::string> listed;
+  for (const auto& c : cases) {
+    ASSERT_TRUE(sandbox::CreateRepo(c.name));
+    sandbox::WriteFile(Conf(c.name), "[general]\nrealm = R\npassword-db = passwd\n");
+    ASSERT_EQ(0, sandbox::Shell("cd '" + sandbox::RepoDir(c.name) + "/conf' && " + c.conf));
+    if (c.shown) listed.insert(c.name);
+    CgiResult r = PostForm(std::string("action=show&name=") + c.name);
+    EXPECT_EQ(c.shown, r.json["data"]["realm"].asString() == "R") << c.name << r.body;
+    r = PostForm(std::string("action=acc_show&name=") + c.name);
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+  }
+  CgiResult r = PostForm("action=load&limit=100");
+  std::set<std::string> names;
+  for (const Json::Value& s : r.json["data"]) names.insert(s["name"].asString());
+  listed.insert("inside");
+  EXPECT_EQ(listed, names);
+  alarm(0);
 }
 
 }  // namespace

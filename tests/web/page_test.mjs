@@ -14,6 +14,7 @@ import { chromium } from 'playwright-core';
 const { SOURCE_DIR, SVN_CGI, SANDBOX_DIR, SHOTS_DIR } = process.env;
 const PASSWORD = 'page test pw';
 let web, svnPort, server, browser, page;
+const problems = [];
 
 function freePort() {
   return new Promise((resolve) => {
@@ -88,6 +89,13 @@ before(async () => {
   });
   page = await context.newPage();
   page.setDefaultTimeout(10000);
+  // Anything the page's policy blocked, or any script error, fails the run.
+  page.on('console', (m) => {
+    if (m.type() === 'error' && !m.location().url.endsWith('/favicon.ico')) {
+      problems.push(`${m.text()} ${m.location().url}`);
+    }
+  });
+  page.on('pageerror', (e) => problems.push(String(e)));
 });
 
 after(async () => {
@@ -216,4 +224,98 @@ test('keyboard use and a narrow screen', async () => {
   await page.setViewportSize({ width: 375, height: 740 });
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 375));
   await page.screenshot({ path: path.join(SHOTS_DIR, 'narrow.png') });
+});
+
+// Opens the editor of one repository found by search.
+async function edit(name) {
+  await page.getByLabel('Find by name').fill(name);
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('button', { name: `Edit ${name}` }).click();
+  return page.getByRole('dialog', { name: `Edit “${name}”` });
+}
+
+test('access is shown as the server applies it', async () => {
+  await page.setViewportSize({ width: 1100, height: 760 });
+  await page.goto('/');
+  for (const [name, line] of [['dflt', '# anon-access = read'], ['odd', 'anon-access = READ']]) {
+    assert.equal((await post({ action: 'add', name, anon: 'none', accounts: '[]' })).success, true);
+    fs.writeFileSync(path.join(SANDBOX_DIR, 'repo', name, 'conf/svnserve.conf'), `[general]\n${line}\n`);
+  }
+  let dialog = await edit('dflt');
+  assert.equal(await dialog.getByLabel('Read (server default)').isChecked(), true);
+  await dialog.getByText('leaves this to the server, which lets anyone read').waitFor();
+  assert.ok(svn(['ls', url('dflt')]));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  dialog = await edit('odd');
+  assert.equal(await dialog.getByLabel('None').isChecked(), true);
+  await dialog.getByText('The settings say “READ”, which the server takes as none.').waitFor();
+  assert.ok(!svn(['ls', url('odd')]));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+});
+
+test('what the server would refuse is refused in words before sending', async () => {
+  await page.getByRole('button', { name: 'New repository' }).click();
+  const dialog = page.getByRole('dialog', { name: 'New repository' });
+  const name = dialog.getByLabel('Name', { exact: true });
+  const cases = [
+    ['a/b', [], 'A repository name is one folder name: no “/” or “..”, and not “.”.'],
+    ['..', [], 'A repository name is one folder name: no “/” or “..”, and not “.”.'],
+    ['words', [['bob', '']], 'The account “bob” needs a password.'],
+    ['words', [['bob', ' pw']], 'The password of “bob” may not start or end with a blank.'],
+    ['words', [[' bob', 'pw']], 'The account name “ bob” may not start or end with a blank.'],
+    ['words', [['bob', 'pw'], ['Bob', 'pw']], 'The account “Bob” is listed twice'],
+    ['words', [['bob', 'a%(b)s']], 'The password of “bob” may not hold “%(”.'],
+  ];
+  for (const [repo, accounts, words] of cases) {
+    await name.fill(repo);
+    const removers = dialog.getByRole('button', { name: /^Remove account/ });
+    while (await removers.count() > 0) await removers.first().click();
+    for (const [account, password] of accounts) {
+      await dialog.getByRole('button', { name: 'Add account' }).click();
+      await dialog.getByLabel('Account', { exact: true }).last().fill(account);
+      await dialog.getByLabel('Password', { exact: true }).last().fill(password);
+    }
+    await dialog.getByRole('button', { name: 'Create' }).click();
+    await dialog.getByText(words).waitFor();
+  }
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  assert.ok(!fs.existsSync(path.join(SANDBOX_DIR, 'repo', 'words')));
+});
+
+test('a stored realm with markup runs nowhere', async () => {
+  const markup = '<img src=x onerror="document.title=\'pwned\'"><script>document.title=\'pwned\'</script>';
+  assert.equal((await post({ action: 'add', name: 'xss', realm: markup, anon: 'none', accounts: '[]' })).success, true);
+  // The endpoint itself, opened in a tab as a link from anywhere would.
+  const tab = await page.context().newPage();
+  const response = await tab.goto('/svn.cgi?action=load&limit=100');
+  assert.match(response.headers()['content-security-policy'], /default-src 'none'/);
+  assert.equal(response.headers()['x-content-type-options'], 'nosniff');
+  assert.ok((await response.text()).includes('\\u003cimg'));
+  await tab.waitForTimeout(300);
+  assert.notEqual(await tab.title(), 'pwned');
+  assert.equal(await tab.locator('img, script').count(), 0);
+  await tab.close();
+  // The page shows it as text.
+  await page.goto('/');
+  await page.getByLabel('Find by name').fill('xss');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('cell', { name: markup }).waitFor();
+  assert.notEqual(await page.title(), 'pwned');
+  assert.equal(await page.locator('#repos img').count(), 0);
+});
+
+test('the page works when opened through an address with credentials', async () => {
+  const context = await browser.newContext();
+  const tab = await context.newPage();
+  const address = new URL(web);
+  address.username = 'admin';
+  address.password = PASSWORD;
+  const response = await tab.goto(address.href);
+  assert.match(response.headers()['content-security-policy'], /script-src 'self'/);
+  await tab.getByText(/of 6\d/).waitFor();
+  await context.close();
+});
+
+test('the page ran under its policy without an error', () => {
+  assert.deepEqual(problems, []);
 });

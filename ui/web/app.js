@@ -2,8 +2,12 @@
 // paging, and forms to create, edit and remove them, all through svn.cgi.
 'use strict';
 
-const ENDPOINT = 'svn.cgi';
 const PAGE_SIZE = 20;
+
+// Addresses without the credentials the page may have been opened with
+// (http://user:pw@host/): requests to such an address are refused.
+const HERE = new URL('.', location.origin + location.pathname);
+const ENDPOINT = new URL('svn.cgi', HERE).href;
 
 const state = {
   query: '',
@@ -33,7 +37,7 @@ async function call(params, { change = false } = {}) {
   try {
     response = change
       ? await fetch(ENDPOINT, { method: 'POST', body, credentials: 'same-origin' })
-      : await fetch(`${ENDPOINT}?${body}`, { credentials: 'same-origin' });
+      : await fetch(`${ENDPOINT}?${body}`, { credentials: 'same-origin', cache: 'no-store' });
   } catch {
     throw new RequestError('The server cannot be reached.');
   }
@@ -203,11 +207,28 @@ function closeDialog(dialog) {
   else $('#create').focus();
 }
 
+// Shows anonymous access as svnserve applies it: a setting left out is
+// its default, read; a word other than read, write or none grants
+// nothing.
+function showAccess(form, anon) {
+  const known = ['none', 'read', 'write'].includes(anon);
+  const applied = anon === '' ? 'read' : known ? anon : 'none';
+  form.querySelector(`input[name=anon][value="${applied}"]`).checked = true;
+  $('#anon-read').textContent = anon === '' ? 'Read (server default)' : 'Read';
+  const note = $('#anon-note');
+  note.textContent = anon === ''
+    ? 'The repository leaves this to the server, which lets anyone read.'
+    : known ? '' : `The settings say “${anon}”, which the server takes as none.`;
+  note.hidden = !note.textContent;
+}
+
 async function openEditor(name, opener) {
   const form = $('#repo-form');
   form.reset();
   $('#accounts').replaceChildren();
   showFormError('');
+  $('#anon-read').textContent = 'Read';
+  $('#anon-note').hidden = true;
   state.editing = name;
   $('#editor-title').textContent = name ? `Edit “${name}”` : 'New repository';
   $('#save').textContent = name ? 'Save' : 'Create';
@@ -219,8 +240,7 @@ async function openEditor(name, opener) {
       const accounts = await call({ action: 'acc_show', name });
       form.elements.name.value = shown.data.name;
       form.elements.realm.value = shown.data.realm;
-      const anon = form.querySelector(`input[name=anon][value="${shown.data.anon}"]`);
-      (anon || form.querySelector('input[name=anon][value=none]')).checked = true;
+      showAccess(form, shown.data.anon);
       for (const a of accounts.account) addAccountRow(a.account, a.password);
     } catch (error) {
       say(failure(error, name, 'opened'));
@@ -233,20 +253,54 @@ async function openEditor(name, opener) {
   (name ? $('#f-realm') : $('#f-name')).focus();
 }
 
-// The form's account list, or an error text.
+// What the settings and account files cannot hold: the server refuses
+// these, so the page says so before it sends anything.
+const LINE_BREAK = /[\r\n]/;
+const CONTROL = /[\u0000-\u001f\u007f]/;
+
+function valueProblem(value, what) {
+  if (LINE_BREAK.test(value) || value.includes('\u0000')) return `${what} may not hold a line break.`;
+  if (value !== value.trim()) return `${what} may not start or end with a blank.`;
+  if (value.includes('%(')) return `${what} may not hold “%(”.`;
+  return '';
+}
+
+function nameProblem(name) {
+  if (!name) return 'Give the repository a name.';
+  if (name === '.' || name.includes('..') || name.includes('/')) {
+    return 'A repository name is one folder name: no “/” or “..”, and not “.”.';
+  }
+  if (CONTROL.test(name)) return 'A repository name may not hold line breaks or control characters.';
+  return '';
+}
+
+// The form's account list, or an error text and the field to fix.
 function readAccounts() {
   const accounts = [];
   const seen = new Set();
   for (const row of $('#accounts').children) {
-    const account = $('.account-name', row).value.trim();
-    const password = $('.account-password', row).value;
-    if (!account) return { error: 'Every account needs a name.', focus: $('.account-name', row) };
-    if (seen.has(account.toLowerCase())) {
-      return {
-        error: `The account “${account}” is listed twice (names may not differ only in case).`,
-        focus: $('.account-name', row),
-      };
+    const nameField = $('.account-name', row);
+    const secretField = $('.account-password', row);
+    const account = nameField.value;
+    const password = secretField.value;
+    const label = `The account name “${account}”`;
+    let error = '';
+    let focus = nameField;
+    if (!account.trim()) {
+      error = 'Every account needs a name.';
+    } else if ((error = valueProblem(account, label))) {
+      // said
+    } else if (/^[#[]/.test(account) || /[=:]/.test(account)) {
+      error = `${label} may not start with “#” or “[”, or hold “=” or “:”.`;
+    } else if (seen.has(account.toLowerCase())) {
+      error = `The account “${account}” is listed twice (names that differ only in capitals are one account).`;
+    } else if (!password) {
+      error = `The account “${account}” needs a password.`;
+      focus = secretField;
+    } else if ((error = valueProblem(password, `The password of “${account}”`))) {
+      focus = secretField;
     }
+    if (error) return { error, focus };
     seen.add(account.toLowerCase());
     accounts.push({ account, password });
   }
@@ -257,9 +311,11 @@ async function save(event) {
   event.preventDefault();
   const form = $('#repo-form');
   const name = form.elements.name.value.trim();
-  if (!name || name.includes('/') || name.includes('..')) {
-    showFormError('Give the repository a name without slashes or “..”.');
-    $('#f-name').focus();
+  const realm = form.elements.realm.value;
+  const problem = nameProblem(name) || (realm && valueProblem(realm, 'The realm'));
+  if (problem) {
+    showFormError(problem);
+    (nameProblem(name) ? $('#f-name') : $('#f-realm')).focus();
     return;
   }
   const { accounts, error, focus } = readAccounts();
@@ -275,7 +331,7 @@ async function save(event) {
     await call({
       action: creating ? 'add' : 'edit',
       name,
-      realm: form.elements.realm.value,
+      realm,
       anon: form.elements.anon.value,
       accounts: JSON.stringify(accounts),
     }, { change: true });
@@ -317,7 +373,7 @@ function confirmRemove(name, opener) {
 
 async function start() {
   try {
-    const config = await (await fetch('config.json', { credentials: 'same-origin' })).json();
+    const config = await (await fetch(new URL('config.json', HERE), { credentials: 'same-origin' })).json();
     if (config.svnPort && Number(config.svnPort) !== 3690) state.svnPort = config.svnPort;
   } catch {
     // no config: svnserve on its default port

@@ -65,6 +65,20 @@ TEST_F(Faults, FullDiskLeavesBothFilesAsTheyWere) {
   EXPECT_EQ(R"({"data":null,"success":true})", Post(edit).body);
 }
 
+pid_t StartCgi(const std::string& body, const std::string& bodyFile);
+
+// Runs the program on `body` and sends it SIGKILL after up to `maxUs`
+// microseconds; true when the signal ended it.
+bool KillAtRandom(const std::string& body, std::mt19937* rng, unsigned maxUs) {
+  pid_t pid = StartCgi(body, sandbox::Dir() + "/body");
+  EXPECT_GT(pid, 0);
+  usleep((*rng)() % maxUs);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFSIGNALED(status);
+}
+
 // Starts the program on `body` without waiting for it.
 pid_t StartCgi(const std::string& body, const std::string& bodyFile) {
   sandbox::WriteFile(bodyFile, body);
@@ -119,13 +133,7 @@ TEST_F(Faults, KilledEditsLeaveAnOldOrANewVersion) {
     std::string body = FormEncode({{"action", "edit"}, {"name", "k"},
                                    {"realm", realms[rng() % 3]}, {"anon", anons[rng() % 3]},
                                    {"accounts", Accounts(lists[rng() % 3])}});
-    pid_t pid = StartCgi(body, sandbox::Dir() + "/body");
-    ASSERT_GT(pid, 0);
-    usleep(rng() % 6000);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    kills += WIFSIGNALED(status);
+    kills += KillAtRandom(body, &rng, 6000);
     std::string conf = sandbox::ReadFile(Conf("k")), passwd = sandbox::ReadFile(Passwd("k"));
     ASSERT_TRUE(confs.count(conf)) << "after run " << runs << ":\n" << conf;
     ASSERT_TRUE(passwds.count(passwd)) << "after run " << runs << ":\n" << passwd;
@@ -152,13 +160,7 @@ TEST_F(Faults, KilledAddsAndRemovesLeaveAWholeRepositoryOrNone) {
         adding ? FormEncode({{"action", "add"}, {"name", "k"}, {"realm", "Whole"},
                              {"anon", "none"}, {"accounts", accounts}})
                : FormEncode({{"action", "remove"}, {"name", "k"}});
-    pid_t pid = StartCgi(body, sandbox::Dir() + "/body");
-    ASSERT_GT(pid, 0);
-    usleep(rng() % 30000);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    kills += WIFSIGNALED(status);
+    kills += KillAtRandom(body, &rng, 30000);
     Lines root = sandbox::Entries(sandbox::Root());
     if (root.empty()) continue;
     ASSERT_EQ(Lines{"k"}, root) << "after run " << runs;

@@ -32,6 +32,11 @@ namespace {
 const char kGeneral[] = "general";
 const char kUsers[] = "users";
 
+// A repository's files, below its directory.
+const char kConfDir[] = "/conf";
+const char kSettingsFile[] = "/conf/svnserve.conf";
+const char kAccountFile[] = "/conf/passwd";
+
 // Owns one hash or list of the utility library, freed on every path.
 struct SzHash {
   PNLIBSZHASH p = nullptr;
@@ -255,8 +260,8 @@ int SVNRepo::initPath(const std::string& dirname) {
   }
   name = dirname;
   path = getRepoPath(dirname);
-  passwdPath = path + "/conf/passwd";
-  svnservePath = path + "/conf/svnserve.conf";
+  passwdPath = path + kAccountFile;
+  svnservePath = path + kSettingsFile;
   return 0;
 }
 
@@ -267,8 +272,8 @@ bool SVNRepo::isExist(const std::string& dirname) {
   }
   if (!isValidName(dirname)) return false;
   std::string repoPath = getRepoPath(dirname);
-  std::string passwd = repoPath + "/conf/passwd";
-  std::string svnserve = repoPath + "/conf/svnserve.conf";
+  std::string passwd = repoPath + kAccountFile;
+  std::string svnserve = repoPath + kSettingsFile;
   struct stat st;
   if (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return NLIBCFileExist(passwd.c_str()) != 0 &&
@@ -318,7 +323,7 @@ SVNRepo::SVNRepo(const std::string& dirname, Scope scope) {
     throw std::runtime_error("Get anon-access from file " + svnservePath +
                              " failed.");
   if (scope != kSettings &&
-      getAccountFromFile(path + "/conf", flags | NLIBC_CONF_OPTIONAL) < 0) {
+      getAccountFromFile(path + kConfDir, flags | NLIBC_CONF_OPTIONAL) < 0) {
     REPO_LOG("Get account from file %s failed.", accountFile.c_str());
     throw std::runtime_error("Get account from file " + accountFile +
                              " failed.");
@@ -372,7 +377,7 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
     REPO_LOG("Execute command [%s create %s] failed.[0x%04X]", SVN_ADMIN_TOOL,
              built.c_str(), NLIBCErrGet());
     failed = "execute command failed";
-  } else if (loadSettings(built + "/conf/svnserve.conf", 0) < 0) {
+  } else if (loadSettings(built + kSettingsFile, 0) < 0) {
     failed = "Get anon-access from file failed.";
   }
   for (const char* key : {"anon-access", "auth-access", "password-db"}) {
@@ -389,7 +394,7 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
     REPO_LOG("Set anonymous permission failed.");
     failed = "set anonymous permission failed.";
   }
-  if (failed == nullptr && (getAccountFromFile(built + "/conf", 0) < 0 ||
+  if (failed == nullptr && (getAccountFromFile(built + kConfDir, 0) < 0 ||
                             setAccounts(accountList) < 0)) {
     REPO_LOG("Set accounts failed");
     failed = "Set accounts failed";

@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "conf_text.h"
 #include "nlibc.h"
@@ -47,19 +46,6 @@ Flat Others(const Flat& flat, const std::string& section, const std::string& key
         (!key.empty() && e.first.second != Lower(key)))
       out.insert(e);
   return out;
-}
-
-// The name of the text's first section header, as the parser finds it.
-std::string FirstSection(const std::string& text) {
-  std::istringstream in(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line[0] == '[') {
-      std::string name = line.substr(1, line.find(']') - 1);
-      return name.substr(0, name.find('\0'));
-    }
-  }
-  return "";
 }
 
 const std::string& File() {
@@ -122,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string& file = File();
   { std::ofstream(file, std::ios::binary) << text; }
-  const std::string section = op >= 7 ? named : FirstSection(text);
+  const std::string section = op >= 7 ? named : doc.FirstSection();
   const char* k = key.c_str();
   std::string token = key + " =";
   char buf[512];

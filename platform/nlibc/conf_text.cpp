@@ -46,6 +46,13 @@ struct Parsed {
   std::vector<Line> lines;
   std::vector<std::string> sections;     // name of each header, in file order
   std::map<std::string, Section> model;  // lower-case name -> own options
+  // Expanded values by (section looked up from, option), and whether they
+  // depend on a cycle: each is expanded once, so values that double each
+  // other cost no more than their size.
+  mutable std::map<std::pair<std::string, const Option*>,
+                   std::pair<std::string, bool>>
+      expanded;
+  mutable bool tooLarge = false;  // an expansion passed NLIBC_CONF_MAX_SIZE
 };
 
 namespace {
@@ -210,12 +217,18 @@ const Option* Find(const Parsed& p, const std::string& section,
 // "%(name)s" whose name the section finds is replaced by that option's
 // expanded value; other names, and a "%(" without ")s" after it, stay as
 // they are.  A value that depends on itself, even through others, is
-// empty (and so is everything that depends on it).
+// empty (and so is everything that depends on it).  Results are kept in
+// p.expanded; one larger than NLIBC_CONF_MAX_SIZE sets p.tooLarge.
 std::string Expand(const Parsed& p, const std::string& section,
                    const Option& opt, std::vector<const Option*>* path,
                    bool* cyclic) {
   const std::string& v = opt.value;
   if (v.find('%') == std::string::npos) return v;
+  auto known = p.expanded.find({section, &opt});
+  if (known != p.expanded.end()) {
+    *cyclic = *cyclic || known->second.second;
+    return known->second.first;
+  }
   for (const Option* o : *path)
     if (o == &opt) {
       *cyclic = true;
@@ -232,16 +245,22 @@ std::string Expand(const Parsed& p, const std::string& section,
     const Option* x = Find(p, section, Lower(v.substr(start + 2, end - start - 2)));
     if (x != nullptr) {
       std::string sub = Expand(p, section, *x, path, cyclic);
-      if (*cyclic) break;
+      if (*cyclic || p.tooLarge) break;
       out.append(v, copy, start - copy);
+      if (out.size() + sub.size() > NLIBC_CONF_MAX_SIZE) {
+        p.tooLarge = true;
+        break;
+      }
       out += sub;
       copy = end + 2;
     }
     parse = end + 2;
   }
   path->pop_back();
-  if (*cyclic) return std::string();
-  return out + v.substr(copy);
+  if (*cyclic || p.tooLarge) out.clear();
+  else out += v.substr(copy);
+  p.expanded[{section, &opt}] = {out, *cyclic};
+  return out;
 }
 
 std::string Value(const Parsed& p, const std::string& section,
@@ -443,12 +462,9 @@ int CheckOption(const std::string& key, const std::string& value) {
 }
 
 int CheckPairs(const Pairs& pairs) {
-  std::set<std::string> seen;
-  for (const auto& kv : pairs) {
-    if (int rc = CheckOption(kv.first, kv.second)) return rc;
-    if (!seen.insert(Lower(kv.first)).second) return NLIBC_E_DUPKEY;
-  }
-  return 0;
+  // In a section of their own, with nothing else to change.
+  ConfDoc doc;
+  return doc.SetSection("pairs", pairs);
 }
 
 int TokenKey(const std::string& token, std::string* key) {
@@ -461,7 +477,14 @@ ConfDoc::~ConfDoc() {}
 
 int ConfDoc::Load(const std::string& text) {
   std::unique_ptr<Parsed> p(new Parsed);
-  if (int rc = Parse(text, p.get())) {
+  int rc = Parse(text, p.get());
+  // A value that expands past the size of a file we read is refused as
+  // such a file is.
+  if (rc == 0 && text.find("%(") != std::string::npos) {
+    Effective(*p);
+    if (p->tooLarge) rc = NLIBC_E_READ;
+  }
+  if (rc != 0) {
     text_.clear();
     parsed_.reset(new Parsed);
     return rc;
@@ -491,6 +514,27 @@ void ConfDoc::GetSection(const std::string& section, Pairs* pairs) const {
   }
 }
 
+void ConfDoc::Lookups(const std::string& section, Pairs* pairs) const {
+  Lookups(*parsed_, section, pairs);
+}
+
+void ConfDoc::Lookups(const Parsed& p, const std::string& section,
+                      Pairs* pairs) {
+  const std::string home = Lower(section);
+  auto s = p.model.find(home), def = p.model.find("default");
+  if (s == p.model.end()) return;
+  for (const std::string& key : s->second.order) {
+    const Option& o = s->second.options.at(key);
+    pairs->emplace_back(o.name, Value(p, home, o));
+  }
+  if (def == p.model.end() || NaturallyDefault(home)) return;
+  for (const std::string& key : def->second.order) {
+    if (s->second.options.count(key)) continue;
+    const Option& o = def->second.options.at(key);
+    pairs->emplace_back(o.name, Value(p, home, o));
+  }
+}
+
 int ConfDoc::GetLine(const std::string& section, const std::string& key,
                      std::string* line) const {
   std::vector<size_t> lines = ActiveLines(text_, *parsed_, section, key);
@@ -505,6 +549,7 @@ int ConfDoc::Commit(const std::string& text, const std::string& section,
   std::unique_ptr<Parsed> p(new Parsed);
   if (Parse(text, p.get()) != 0) return NLIBC_E_UNFAITHFUL;
   View before = Effective(*parsed_), after = Effective(*p);
+  if (p->tooLarge) return NLIBC_E_UNFAITHFUL;
   for (View* v : {&before, &after}) {
     for (auto it = v->begin(); it != v->end();) {
       bool edited = it->first.first == Lower(section) &&
@@ -600,7 +645,14 @@ int ConfDoc::SetLine(const std::string& section, const std::string& key,
 
 int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
   if (int rc = CheckSection(section)) return rc;
-  if (int rc = CheckPairs(pairs)) return rc;
+  std::set<std::string> seen;
+  for (const auto& kv : pairs) {
+    if (int rc = CheckKey(kv.first)) return rc;
+    if (int rc = CheckText(kv.second)) return rc;
+    if (!kv.second.empty() && (IsSpace(kv.second.front()) || IsSpace(kv.second.back())))
+      return NLIBC_E_BADVALUE;
+    if (!seen.insert(Lower(kv.first)).second) return NLIBC_E_DUPKEY;
+  }
   const Parsed& p = *parsed_;
   std::vector<std::string> body;
   for (const auto& kv : pairs) body.push_back(kv.first + " = " + kv.second);
@@ -620,17 +672,16 @@ int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
   } else {
     AppendToSection(text_, p, section, body, &w);
   }
+  // What svnserve finds in the section must be the pairs: no more (from
+  // [DEFAULT]), no less, each with its value read back as written.
+  std::map<std::string, std::string> wanted;
+  for (const auto& kv : pairs) wanted[Lower(kv.first)] = kv.second;
   return Commit(w.Text(), section, "", [&](const Parsed& np) {
-    auto s = np.model.find(Lower(section));
-    size_t n = s == np.model.end() ? 0 : s->second.order.size();
-    if (n != pairs.size()) return false;
-    for (size_t i = 0; i < n; ++i) {
-      const Option& o = s->second.options.at(s->second.order[i]);
-      if (o.name != pairs[i].first ||
-          Value(np, Lower(section), o) != pairs[i].second)
-        return false;
-    }
-    return true;
+    Pairs found;
+    Lookups(np, section, &found);
+    std::map<std::string, std::string> got;
+    for (const auto& kv : found) got[Lower(kv.first)] = kv.second;
+    return got == wanted;
   });
 }
 

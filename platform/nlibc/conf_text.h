@@ -55,6 +55,11 @@ class ConfDoc {
   // expanded.  Empty when the section holds none.
   void GetSection(const std::string& section, Pairs* pairs) const;
 
+  // What svnserve finds looking up keys in `section`: its own options (as
+  // GetSection), then, when it holds any, the options of [DEFAULT] it does
+  // not hold, with the values it gets.
+  void Lookups(const std::string& section, Pairs* pairs) const;
+
   // The active line `key` of `section` takes its value from (the last).
   int GetLine(const std::string& section, const std::string& key,
               std::string* line) const;
@@ -85,7 +90,9 @@ class ConfDoc {
   // Makes the options of `section` exactly `pairs`, in their order: its
   // option lines are replaced where its first one stood (its comments
   // kept, later repeats of the section emptied); a missing section is
-  // appended.
+  // appended.  Kept only when what Lookups then finds is exactly the pairs
+  // (so "%(" may stand in a value only where it reads back as it stands,
+  // and [DEFAULT] may add nothing).
   int SetSection(const std::string& section, const Pairs& pairs);
 
  private:
@@ -96,13 +103,16 @@ class ConfDoc {
              const std::string& key,
              const std::function<bool(const Parsed&)>& holds);
 
+  static void Lookups(const Parsed& p, const std::string& section,
+                      Pairs* pairs);
+
   std::string text_;
   std::unique_ptr<Parsed> parsed_;
 };
 
-// Whether `key` = `value` could be written as an option, and `pairs` as a
-// section's options (no two keys equal but for case): 0, or the code an
-// edit writing them would refuse them with.
+// Whether `key` = `value` could be written as an option (Set), and `pairs`
+// as a section's options on their own (SetSection): 0, or the code the
+// edit would refuse them with.
 int CheckOption(const std::string& key, const std::string& value);
 int CheckPairs(const Pairs& pairs);
 

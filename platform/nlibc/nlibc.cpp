@@ -150,18 +150,35 @@ void RemoveLeftovers(const std::string& path, int dirFd) {
   closedir(dir);
 }
 
+// Who a file belongs to and its mode, as a write gives them to the new
+// version.
+struct Owner {
+  bool known = false;  // the file exists
+  uid_t uid = 0;
+  gid_t gid = 0;
+  mode_t mode = 0644;
+};
+
 // Replaces `path` by `text`: a temporary file with a unique name beside
-// it, written, given `mode`, synced and renamed over it, then the
+// it, written, given the old file's owner and group (a group we cannot
+// give is refused: a reader of that group, svnserve among them, would be
+// locked out) and `owner.mode`, synced and renamed over it, then the
 // directory synced.  The caller holds the directory lock.  *renamed tells
 // whether the new file took the old one's place.
-int WriteAtomic(const std::string& path, const std::string& text, mode_t mode,
-                int dirFd, bool* renamed) {
+int WriteAtomic(const std::string& path, const std::string& text,
+                const Owner& owner, int dirFd, bool* renamed) {
   *renamed = false;
   RemoveLeftovers(path, dirFd);
   std::string tmp = DirName(path) + "/." + BaseName(path) + ".XXXXXX";
   int fd = mkostemp(&tmp[0], O_CLOEXEC);
   if (fd < 0) return NLIBC_E_WRITE;
-  bool ok = WriteAll(fd, text) == 0 && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+  struct stat st;
+  bool ok = true;
+  if (owner.known && fchown(fd, owner.uid, owner.gid) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), owner.gid) != 0)
+    ok = fstat(fd, &st) == 0 && st.st_gid == owner.gid;
+  ok = ok && WriteAll(fd, text) == 0 && fchmod(fd, owner.mode) == 0 &&
+       fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
   if (!ok) {
@@ -314,25 +331,32 @@ int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   return conf->doc.Load(conf->original);
 }
 
-// The mode a write gives the file: the old file's (a new one's: 0644),
-// without the bits for others when it is a secret.
-mode_t ModeFor(const NLIBCONF& conf, bool secret) {
+// What a write gives the file: the old file's owner, group and mode (a
+// new one's mode: 0644), without the bits for others when it is a secret.
+Owner OwnerFor(const NLIBCONF& conf, bool secret) {
+  Owner owner;
   struct stat st;
-  mode_t mode = stat(conf.file.c_str(), &st) == 0 ? st.st_mode & 07777 : 0644;
-  return secret ? mode & ~static_cast<mode_t>(07) : mode;
+  if (stat(conf.file.c_str(), &st) == 0) {
+    owner.known = true;
+    owner.uid = st.st_uid;
+    owner.gid = st.st_gid;
+    owner.mode = st.st_mode & 07777;
+  }
+  if (secret) owner.mode &= ~static_cast<mode_t>(07);
+  return owner;
 }
 
 int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
               bool secret) {
-  mode_t mode = ModeFor(*conf, secret);
+  Owner owner = OwnerFor(*conf, secret);
   if (inPlace) {
     conf->written = true;
     if (conf->fileFd >= 0) close(conf->fileFd);
-    return WriteInPlace(conf->file, text, mode, &conf->fileFd);
+    return WriteInPlace(conf->file, text, owner.mode, &conf->fileFd);
   }
   if (int rc = OpenDirectory(conf, true)) return rc;
   bool renamed = false;
-  int rc = WriteAtomic(conf->file, text, mode, conf->dirFd, &renamed);
+  int rc = WriteAtomic(conf->file, text, owner, conf->dirFd, &renamed);
   conf->written = conf->written || renamed;
   return rc;
 }
@@ -583,7 +607,7 @@ int NLIBCConfGetSection(PNLIBCONF pConf, const char* szSection,
         *ppHash == nullptr)
       return NLIBC_E_ARG;
     nlibc::Pairs pairs;
-    pConf->doc.GetSection(szSection, &pairs);
+    pConf->doc.Lookups(szSection, &pairs);
     return AddPairs(pairs, ppHash);
   });
 }

@@ -45,8 +45,10 @@
  *
  *   A write replaces the file atomically: a temporary file with a unique
  *   name (created with O_EXCL, never through what someone placed there)
- *   in the file's own directory, written, given the file's mode and
- *   synced, renamed over the file, then the directory synced.  At any
+ *   in the file's own directory, written, given the file's mode, owner
+ *   and group (a group that cannot be given refuses the write, since its
+ *   members, svnserve perhaps, could not read the new file) and synced,
+ *   renamed over the file, then the directory synced.  At any
  *   moment the file is either the old or the new version; a failed write
  *   removes its temporary file.  When the path is a symbolic link, the
  *   link stays and the file it leads to is replaced, in its directory.
@@ -62,8 +64,10 @@
  *   - any text holding CR, LF or NUL (NLIBC_E_BADCHAR);
  *   - a key that is empty, starts or ends with white space, starts with
  *     '#' or '[', or holds '=' or ':' (NLIBC_E_BADKEY);
- *   - a value that starts or ends with white space or holds "%("
- *     (Subversion would expand it) (NLIBC_E_BADVALUE);
+ *   - a value that starts or ends with white space (NLIBC_E_BADVALUE);
+ *   - a single value holding "%(" (Subversion might expand it)
+ *     (NLIBC_E_BADVALUE); among a section's options, "%(" may stand where
+ *     it reads back as it stands (NLIBC_E_UNFAITHFUL otherwise);
  *   - two keys of one section that Subversion would take for one name,
  *     being equal but for ASCII case (NLIBC_E_DUPKEY).
  *
@@ -255,12 +259,15 @@ int NLIBCConfActivate(PNLIBCONF pConf, const char *szSection,
 int NLIBCConfComment(PNLIBCONF pConf, const char *szSection,
                      const char *szKey);
 
-/* Adds the options of szSection (as NLIBCFileGetSection) to *ppHash. */
+/* Adds to *ppHash every key svnserve finds looking up szSection, with the
+ * value it gets: the section's own options (as NLIBCFileGetSection) and,
+ * when it holds any, those of [DEFAULT] it does not hold. */
 int NLIBCConfGetSection(PNLIBCONF pConf, const char *szSection,
                         PNLIBSZHASH *ppHash);
 
 /* Makes the options of szSection exactly pHash's pairs (as
- * NLIBCFileSetSection). */
+ * NLIBCFileSetSection), so that NLIBCConfGetSection then finds exactly
+ * them (NLIBC_E_UNFAITHFUL when [DEFAULT] would add others). */
 int NLIBCConfSetSection(PNLIBCONF pConf, const char *szSection,
                         PNLIBSZHASH pHash);
 

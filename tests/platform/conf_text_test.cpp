@@ -345,6 +345,33 @@ TEST(ConfEdit, GetSectionMergesAsSvnserve) {
   EXPECT_TRUE(Section("[groups]\n", "users").empty());
   EXPECT_EQ((Pairs{{"a", "pw-1"}, {"b", "1"}}),
             Section("[users]\na = pw-%(b)s\nb = 1\n", "users"));
+
+  // What svnserve finds takes [DEFAULT] in, and goes back unchanged.
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load("[DEFAULT]\nbase = top\n[users]\nalice = %(base)s\n"));
+  Pairs found;
+  doc.Lookups("users", &found);
+  EXPECT_EQ((Pairs{{"alice", "top"}, {"base", "top"}}), found);
+  EXPECT_EQ(0, doc.SetSection("users", found));
+  std::string theirs;
+  ASSERT_TRUE(SvnGetValueText(doc.Text(), "users", "base", &theirs));
+  EXPECT_EQ("top", theirs);
+}
+
+TEST(ConfParse, ExpansionsCostNoMoreThanTheirSize) {
+  std::string text = "[general]\nrealm = %(k0)s\n";
+  for (int i = 0; i < 40; ++i) {
+    std::string next = "%(k" + std::to_string(i + 1) + ")s";
+    text += "k" + std::to_string(i) + " = " + next + next + "\n";
+  }
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load(text + "k40 =\n"));  // 2^40 empty strings
+  std::string realm;
+  bool found = false;
+  doc.Get("general", "realm", &realm, &found);
+  EXPECT_TRUE(found && realm.empty());
+  // 2^40 bytes: refused like a file too large to read.
+  EXPECT_EQ(NLIBC_E_READ, doc.Load(text + "k40 = x\n"));
 }
 
 TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
@@ -352,14 +379,16 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
   struct {
     const char* name;
     std::string key, value;
-    int code;
+    int code;             // for a single value
+    int inSection = -1;   // among a section's options, when it differs
   } values[] = {
       {"LF in value", "realm", "a\nb", NLIBC_E_BADCHAR},
       {"CR in value", "realm", "a\rb", NLIBC_E_BADCHAR},
       {"NUL in value", "realm", std::string("a\0b", 3), NLIBC_E_BADCHAR},
       {"leading blank", "realm", " a", NLIBC_E_BADVALUE},
       {"trailing tab", "realm", "a\t", NLIBC_E_BADVALUE},
-      {"expansion", "realm", "a%(realm)s", NLIBC_E_BADVALUE},
+      {"expansion", "realm", "a%(realm)s", NLIBC_E_BADVALUE, NLIBC_E_UNFAITHFUL},
+      {"a %( that reads back as it stands", "realm", "50%(x", NLIBC_E_BADVALUE, 0},
       {"a lone % is plain text", "realm", "100%", 0},
       {"no length limit", "realm", std::string(100000, 'x'), 0},
       {"empty key", "", "v", NLIBC_E_BADKEY},
@@ -376,9 +405,11 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
     if (c.code != 0) {
       EXPECT_EQ("untouched", out) << c.name;
     }
-    EXPECT_EQ(c.code, SetSection(text, "users", {{c.key, c.value}}, &out))
+    const int inSection = c.inSection >= 0 ? c.inSection : c.code;
+    EXPECT_EQ(inSection, SetSection(text, "users", {{c.key, c.value}}, &out))
         << c.name;
     EXPECT_EQ(c.code, nlibc::CheckOption(c.key, c.value)) << c.name;
+    EXPECT_EQ(inSection, nlibc::CheckPairs({{c.key, c.value}})) << c.name;
   }
   std::string out = "untouched";
   EXPECT_EQ(NLIBC_E_DUPKEY,
@@ -415,6 +446,12 @@ TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
       {"a key [DEFAULT] still gives",
        "[general]\nx = 1\n[DEFAULT]\nrealm = d\n",
        [](nlibc::ConfDoc& d) { return d.Comment("general", "realm"); }},
+      {"an account [DEFAULT] would still let in",
+       "[DEFAULT]\nbase = top\n[users]\nalice = %(base)s\n",
+       [](nlibc::ConfDoc& d) { return d.SetSection("users", {{"alice", "new"}}); }},
+      {"a password that would expand",
+       "[users]\nx = 1\n",
+       [](nlibc::ConfDoc& d) { return d.SetSection("users", {{"a", "%(b)s"}, {"b", "1"}}); }},
   };
   for (const auto& c : unfaithful) {
     out = "untouched";

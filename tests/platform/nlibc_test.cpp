@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -274,6 +275,33 @@ TEST_F(NlibcFiles, WritesFollowLinksAndKeepSecretsPrivate) {
   ASSERT_TRUE(SvnGetValue(dir_ + "/shared/passwd", "users", "alice", &value));
   EXPECT_EQ("pw", value);
   EXPECT_EQ(0, std::system(("test $(ls -A '" + dir_ + "/shared' | wc -l) -eq 1").c_str()));
+
+  // The new file keeps the old one's owner and group; a writer that
+  // cannot give it the group is refused (the group's readers would be
+  // locked out), and the file stays as it was.
+  const std::string shared = dir_ + "/shared/passwd";
+  ASSERT_EQ(0, chown(shared.c_str(), 1, 1));
+  ASSERT_EQ(0, NLIBCFileSetSection(passwd_.c_str(), "users", nullptr, hash = NLIBCSzHashAlloc(4), 0));
+  NLIBCSzHashFree(hash);
+  ASSERT_EQ(0, stat(shared.c_str(), &st));
+  EXPECT_EQ(1u, st.st_uid);
+  EXPECT_EQ(1u, st.st_gid);
+  if (getuid() == 0) {
+    ASSERT_EQ(0, chown((dir_ + "/shared").c_str(), 65534, 65534));
+    ASSERT_EQ(0, chown(shared.c_str(), 65534, 1));
+    const std::string before = Slurp(shared);
+    pid_t pid = fork();
+    if (pid == 0) {
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+      PNLIBSZHASH h = NLIBCSzHashAlloc(4);
+      NLIBCSzHashSetValue(&h, "mallory", "pw");
+      _exit(NLIBCFileSetSection(shared.c_str(), "users", nullptr, h, 0) < 0 ? NLIBCErrGet() : 0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(NLIBC_E_WRITE, WEXITSTATUS(status));
+    EXPECT_EQ(before, Slurp(shared));
+  }
 
   // Unchanged, a secret file is still made private.
   chmod((dir_ + "/shared/passwd").c_str(), 0604);

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <json/writer.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include "cgi_run.h"
 #include "program.h"
@@ -496,8 +499,8 @@ TEST_F(Actions, RefusedRequestsChangeNothing) {
       {"a password that is a number",
        add("new", "R", "none", R"([{"account":"bob","password":12345678901e99999}])")},
       {"edit: accounts an object", edit("Changed", "write", "{}")},
-      {"edit: an expansion in a password",
-       edit("Changed", "write", Accounts({{"bob", "Secret-6%(x)s"}}))},
+      {"edit: a password that would expand",
+       edit("Changed", "write", Accounts({{"bob", "Secret-6%(bob)s"}}))},
       {"edit: an empty password", edit("Changed", "write", Accounts({{"bob", ""}}))},
       {"edit: realm with a line break", edit("a\nb", "write", list)},
       {"edit: access word in capitals", edit("Changed", "READ", list)},
@@ -544,6 +547,8 @@ TEST_F(Actions, RemovalLeavesTheRootAtOnceAndLeftoversGo) {
   ASSERT_EQ(2u, log.size());
   EXPECT_EQ(0u, log[0].find("svn_repo: Executed command [/bin/rm -rf "));
   EXPECT_EQ(0u, log[1].find("svn_repo: Remains of stuck are kept in "));
+  // Nothing serves what is being deleted: it is no repository any more.
+  EXPECT_NE(0, access((sandbox::WorkDir() + "/" + work[0] + "/stuck/format").c_str(), F_OK));
   // The name is free at once.
   EXPECT_TRUE(Post({{"action", "add"}, {"name", "stuck"}, {"anon", "read"},
                     {"accounts", "[]"}}).json["success"].asBool());
@@ -556,6 +561,20 @@ TEST_F(Actions, RemovalLeavesTheRootAtOnceAndLeftoversGo) {
   sandbox::Shell("touch -d '-2 min' '" + item + "' '" + sandbox::WorkDir() + "/add-Kil1ed'");
   EXPECT_TRUE(Post({{"action", "remove"}, {"name", "stuck"}}).json["success"].asBool());
   EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
+  EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
+}
+
+TEST_F(Actions, RemovalWaitsForAnEditUnderWay) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "busy"}, {"anon", "read"},
+                    {"accounts", "[]"}}).json["success"].asBool());
+  // An edit holds the lock of the conf directory from reading to writing.
+  int conf = open((sandbox::RepoDir("busy") + "/conf").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(conf, LOCK_EX));
+  std::thread remove([] { Post({{"action", "remove"}, {"name", "busy"}}); });
+  usleep(300 * 1000);
+  EXPECT_EQ(Lines{"busy"}, sandbox::Entries(sandbox::Root()));  // still waiting
+  close(conf);
+  remove.join();
   EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
 }
 

@@ -77,7 +77,7 @@ class SVNRepoTest : public ::testing::Test {
   std::string templateConf_, templatePasswd_;
 };
 
-TEST_F(SVNRepoTest, ExistenceFollowsTheDirectoryAndBothFiles) {
+TEST_F(SVNRepoTest, ExistenceFollowsTheDirectoryAndItsSettings) {
   const std::string root = sandbox::Root();
   ASSERT_TRUE(sandbox::CreateRepo("real"));
   sandbox::WriteFile(root + "/file.txt", "x");
@@ -95,7 +95,7 @@ TEST_F(SVNRepoTest, ExistenceFollowsTheDirectoryAndBothFiles) {
   } cases[] = {
       {"real", true},      {"link", true},        {"real..", false},
       {"sub/../real", false}, {"./real", false},  {"real/", false},
-      {"file.txt", false}, {"nopasswd", false},   {"noconf", false},
+      {"file.txt", false}, {"nopasswd", true},    {"noconf", false},
       {"empty", false},    {"missing", false},    {"filelink", false},
       {"dangling", false}, {"real/conf", false},
   };
@@ -446,7 +446,7 @@ TEST_F(SVNRepoTest, SetAccountsRefusesWhatCannotBeStoredFaithfully) {
       {"line break in password", parse(R"([{"account":"a","password":"pw\nx"}])")},
       {"NUL in password", parse(R"([{"account":"a","password":"pw\u0000x"}])")},
       {"name with =", parse(R"([{"account":"a=b","password":"pw-eq"}])")},
-      {"expansion in password", parse(R"([{"account":"a","password":"%(x)s"}])")},
+      {"password that would expand", parse(R"([{"account":"a","password":"pw%(a)s"}])")},
   };
   for (const auto& c : cases) {
     sandbox::ClearLog();

@@ -111,6 +111,7 @@ TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThe
     const char* anon;
     bool anonReads;      // what svnserve does before the edit
     Params accounts;     // as "acc_show" answers
+    bool replaceable = true;  // an edit may replace the accounts
   } cases[] = {
       {"[sasl] before [general]",
        "[sasl]\nuse-sasl = false\n[general]\nanon-access = write\n"
@@ -139,6 +140,26 @@ TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThe
       {"expansions", "[general]\nw = wri\nanon-access = %(w)ste\npassword-db = passwd\n",
        "[users]\nold = old %(x)s\nx = pw\n", nullptr, "", "write", true,
        {{"old", "old pw"}, {"x", "pw"}}},
+      {"a literal %(", "[general]\nanon-access = read\npassword-db = passwd\n",
+       "[users]\nold = 50%(x\n", nullptr, "", "read", true, {{"old", "50%(x"}}},
+      {"accounts in the settings file",
+       "[general]\nanon-access = read\npassword-db = svnserve.conf\n[users]\nold = old pw\n",
+       "[users]\nstale = stale pw\n", nullptr, "", "read", true, {{"old", "old pw"}}},
+      {"a password-db Subversion canonicalizes",
+       "[general]\nanon-access = read\npassword-db = ./passwd/.\n", users, nullptr,
+       "", "read", true, {{"old", "old pw"}}},
+      {"no conf/passwd at all",
+       "[general]\nanon-access = read\npassword-db = users\n", "",
+       [&](const std::string& dir) {
+         sandbox::Shell("mv '" + dir + "/conf/passwd' '" + dir + "/conf/users'");
+         sandbox::WriteFile(dir + "/conf/users", users);
+       },
+       "", "read", true, {{"old", "old pw"}}},
+      // svnserve also lets in what [DEFAULT] holds: shown, kept when sent
+      // back, and not to be dropped by an edit that cannot drop it.
+      {"accounts from [DEFAULT]", "[general]\nanon-access = read\npassword-db = passwd\n",
+       "[DEFAULT]\nbase = top pw\n[users]\nold = %(base)s\n", nullptr, "", "read", true,
+       {{"base", "top pw"}, {"old", "top pw"}}, false},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -166,8 +187,14 @@ TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThe
       EXPECT_TRUE(Svn("ls", a.first, a.second, "", name)) << c.name << ": " << a.first;
 
     // ...and an edit is what svnserve then does.
+    const std::string before = Snapshot();
     r = Post({{"action", "edit"}, {"name", name}, {"realm", "Edited"}, {"anon", "none"},
               {"accounts", Accounts({{"carol", "carol pw"}})}});
+    if (!c.replaceable) {
+      EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+      EXPECT_EQ(before, Snapshot()) << c.name;
+      continue;
+    }
     EXPECT_EQ(R"({"data":null,"success":true})", r.body) << c.name;
     EXPECT_FALSE(Svn("ls", "", "", "", name)) << c.name;
     EXPECT_TRUE(Svn("ls", "carol", "carol pw", "", name)) << c.name;
@@ -180,7 +207,7 @@ TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThe
   }
   // The shared file was written through its link, which stays.
   struct stat st;
-  ASSERT_EQ(0, lstat(Passwd("hand5").c_str(), &st));
+  ASSERT_EQ(0, lstat(Passwd("hand5").c_str(), &st));  // the linked one
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_NE(std::string::npos,
             sandbox::ReadFile(sandbox::Dir() + "/shared-passwd").find("carol = carol pw"));

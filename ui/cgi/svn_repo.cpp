@@ -99,27 +99,57 @@ int ReadAccountList(const Json::Value& json,
     return -1;
   }
   for (const auto& account : *accounts) {
-    const char* szName = account.first.c_str();
-    const char* szPassword = account.second.c_str();
     if (account.second.empty()) {
       REPO_LOG("Account %u has no password.", position[account.first]);
       return -1;
     }
-    int code = HasNul(account.first) || HasNul(account.second) ? NLIBC_E_BADCHAR : 0;
-    if (code == 0 && (NLIBCConfCheckValue(szName, szPassword) < 0 ||
-                      NLIBCSzHashSetValue(&hash.p, szName, szPassword) < 0))
-      code = NLIBCErrGet();
-    if (code != 0) {
+    if (HasNul(account.first) || HasNul(account.second)) {
       REPO_LOG("Account %u cannot be stored.[0x%04X]", position[account.first],
-               code);
+               NLIBC_E_BADCHAR);
+      return -1;
+    }
+    if (NLIBCSzHashSetValue(&hash.p, account.first.c_str(),
+                            account.second.c_str()) < 0) {
+      REPO_LOG("Set Hash key failed.[0x%04X]", NLIBCErrGet());
       return -1;
     }
   }
   if (NLIBCConfCheckSection(hash.p) < 0) {
-    REPO_LOG("Accounts cannot be stored.[0x%04X]", NLIBCErrGet());
+    int code = NLIBCErrGet();
+    // Name the account that cannot be stored on its own, if one is.
+    for (const auto& account : *accounts) {
+      SzHash one;
+      if ((one.p = NLIBCSzHashAlloc(1)) != nullptr &&
+          NLIBCSzHashSetValue(&one.p, account.first.c_str(),
+                              account.second.c_str()) == 0 &&
+          NLIBCConfCheckSection(one.p) < 0) {
+        REPO_LOG("Account %u cannot be stored.[0x%04X]", position[account.first],
+                 NLIBCErrGet());
+        return -1;
+      }
+    }
+    REPO_LOG("Accounts cannot be stored.[0x%04X]", code);
     return -1;
   }
   return 0;
+}
+
+// A path as Subversion takes it (svn_dirent_internal_style): empty
+// segments and "." segments dropped, ".." kept.
+std::string CanonicalPath(const std::string& path) {
+  std::string out = !path.empty() && path[0] == '/' ? "/" : "";
+  size_t begin = 0;
+  while (begin <= path.size()) {
+    size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    std::string segment = path.substr(begin, end - begin);
+    if (!segment.empty() && segment != ".") {
+      if (!out.empty() && out.back() != '/') out += '/';
+      out += segment;
+    }
+    begin = end + 1;
+  }
+  return out == "/" && path.empty() ? std::string() : out;
 }
 
 // Makes a directory's entries durable.  0, or -1 (logged).
@@ -272,12 +302,9 @@ bool SVNRepo::isExist(const std::string& dirname) {
   }
   if (!isValidName(dirname)) return false;
   std::string repoPath = getRepoPath(dirname);
-  std::string passwd = repoPath + kAccountFile;
-  std::string svnserve = repoPath + kSettingsFile;
   struct stat st;
   if (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  return NLIBCFileExist(passwd.c_str()) != 0 &&
-         NLIBCFileExist(svnserve.c_str()) != 0;
+  return NLIBCFileExist((repoPath + kSettingsFile).c_str()) != 0;
 }
 
 int SVNRepo::remove(const std::string& dirname) {
@@ -292,13 +319,33 @@ int SVNRepo::remove(const std::string& dirname) {
     return -1;
   }
   if (trash.Create(work, "del") < 0) return -1;
-  if (MoveNoReplace(getRepoPath(dirname), trash.Path() + "/" + dirname) != 0) {
-    REPO_LOG("Move %s out of the root failed: %s", dirname.c_str(),
-             strerror(errno));
+  // An edit holds its conf directory's lock from reading to writing: wait
+  // for those under way, so that none writes after the move (into the
+  // removed repository, or one made under the name since).
+  const std::string moved = trash.Path() + "/" + dirname;
+  int confFd = open((getRepoPath(dirname) + kConfDir).c_str(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (confFd >= 0 && flock(confFd, LOCK_EX) != 0) {
+    REPO_LOG("Lock %s failed: %s", dirname.c_str(), strerror(errno));
+    close(confFd);
     rmdir(trash.Path().c_str());
     return -1;
   }
-  // Gone from the root: whatever follows, the removal has happened.
+  int moveRc = MoveNoReplace(getRepoPath(dirname), moved);
+  int moveErrno = errno;
+  if (confFd >= 0) close(confFd);
+  if (moveRc != 0) {
+    REPO_LOG("Move %s out of the root failed: %s", dirname.c_str(),
+             strerror(moveErrno));
+    rmdir(trash.Path().c_str());
+    return -1;
+  }
+  // Gone from the root: whatever follows, the removal has happened.  The
+  // working directory may be under the root: without its format file the
+  // repository can no longer be opened there while it is deleted.
+  struct stat st;
+  if (lstat(moved.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    unlink((moved + "/format").c_str());
   SyncDir(SVN_REPO_ROOT);
   if (DeleteTree(trash.Path()) < 0)
     REPO_LOG("Remains of %s are kept in %s for a later try.", dirname.c_str(),
@@ -403,9 +450,13 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
   const int inPlace =
       accountFile.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
   if (failed == nullptr &&
-      (NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0 ||
-       NLIBCConfSave(settings.p, NLIBC_SAVE_IN_PLACE) < 0 ||
-       NLIBCConfSync(passwd.p) < 0 || NLIBCConfSync(settings.p) < 0)) {
+      ((passwd.p != nullptr &&
+        NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0) ||
+       NLIBCConfSave(settings.p, accountsInSettings
+                                     ? NLIBC_SAVE_IN_PLACE | NLIBC_SAVE_PRIVATE
+                                     : NLIBC_SAVE_IN_PLACE) < 0 ||
+       (passwd.p != nullptr && NLIBCConfSync(passwd.p) < 0) ||
+       NLIBCConfSync(settings.p) < 0)) {
     REPO_LOG("Write the new repository's settings failed.[0x%04X]", NLIBCErrGet());
     failed = "write failed";
   }
@@ -432,6 +483,7 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
 // ---- Settings file ----
 
 int SVNRepo::loadSettings(const std::string& file, int flags) {
+  settingsFile = file;
   if ((settings.p = NLIBCConfOpen(file.c_str(), flags)) == nullptr) {
     REPO_LOG("Get anon-access from file %s failed.[0x%04X]", file.c_str(),
              NLIBCErrGet());
@@ -489,11 +541,16 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
   // Without one (or with SASL, which keeps accounts elsewhere) no account
   // logs in, and conf/passwd is the file that writing accounts makes the
   // one.
-  std::string value = usesSasl() ? std::string() : passwordDb();
-  while (value.size() > 1 && value.back() == '/') value.pop_back();
+  std::string value = usesSasl() ? std::string() : CanonicalPath(passwordDb());
   accountFile = value.empty()      ? confDir + "/passwd"
                 : value[0] == '/' ? value
                                   : confDir + "/" + value;
+  // password-db may name the settings file itself: then both are edited
+  // in that one file.
+  struct stat a, b;
+  accountsInSettings = stat(accountFile.c_str(), &a) == 0 &&
+                       stat(settingsFile.c_str(), &b) == 0 &&
+                       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
   SzHash hash;
   SzList list;
   if ((hash.p = NLIBCSzHashAlloc(512)) == nullptr) {
@@ -504,8 +561,9 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
     REPO_LOG("NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
     return -1;
   }
-  if ((passwd.p = NLIBCConfOpen(accountFile.c_str(), flags)) == nullptr ||
-      NLIBCConfGetSection(passwd.p, kUsers, &hash.p) < 0) {
+  if ((!accountsInSettings &&
+       (passwd.p = NLIBCConfOpen(accountFile.c_str(), flags)) == nullptr) ||
+      NLIBCConfGetSection(accountConf(), kUsers, &hash.p) < 0) {
     REPO_LOG("Failed to get section users from %s[0x%04X]", accountFile.c_str(),
              NLIBCErrGet());
     return -1;
@@ -574,10 +632,10 @@ int SVNRepo::writeBackAccount() {
       return -1;
     }
   }
-  if (passwd.p == nullptr ||
-      NLIBCConfSetSection(passwd.p, kUsers, hash.p) < 0) {
+  if (accountConf() == nullptr ||
+      NLIBCConfSetSection(accountConf(), kUsers, hash.p) < 0) {
     REPO_LOG("Set section users failed.[0x%04X]",
-             passwd.p == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
+             accountConf() == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
     return -1;
   }
   return 0;
@@ -589,7 +647,8 @@ int SVNRepo::save() {
     NLIBCConfRestore(passwd.p);
     return -1;
   }
-  if (settings.p == nullptr || NLIBCConfSave(settings.p, 0) < 0) {
+  if (settings.p == nullptr ||
+      NLIBCConfSave(settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0) < 0) {
     REPO_LOG("Write settings file %s failed.[0x%04X]", svnservePath.c_str(),
              settings.p == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
     NLIBCConfRestore(settings.p);

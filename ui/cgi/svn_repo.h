@@ -75,8 +75,9 @@ class SVNRepo {
   static bool isValidName(const std::string& dirname);
 
   // True when `dirname` is a valid name of a repository: a directory (or
-  // a link to one) under the root holding conf/svnserve.conf and
-  // conf/passwd.  An empty name is false (and logged).
+  // a link to one) under the root holding conf/svnserve.conf (its accounts
+  // may be anywhere password-db says).  An empty name is false (and
+  // logged).
   static bool isExist(const std::string& dirname);
 
   // The repository root followed by "/" and `dirname`, unchecked.
@@ -144,6 +145,10 @@ class SVNRepo {
   // without one, confDir/passwd) and adds its [users] pairs to
   // `accounts`.  0 or -1.
   int getAccountFromFile(const std::string& confDir, int flags);
+  // The handle the accounts are read from and written to.
+  PNLIBCONF accountConf() const {
+    return accountsInSettings ? settings.p : passwd.p;
+  }
   // Whether svnserve takes accounts from SASL rather than password-db.
   bool usesSasl() const;
   // The value of password-db, empty for none.
@@ -164,7 +169,9 @@ class SVNRepo {
   std::string path;
   std::string svnservePath;
   std::string passwdPath;   // the default account file, conf/passwd
+  std::string settingsFile; // the settings file read (here, or being made)
   std::string accountFile;  // the account file svnserve reads
+  bool accountsInSettings = false;  // password-db names the settings file
   ConfFile settings;
   ConfFile passwd;
 };

@@ -264,10 +264,12 @@ test('what the server would refuse is refused in words before sending', async ()
     ['words', [['bob', ' pw']], 'The password of “bob” may not start or end with a blank.'],
     ['words', [[' bob', 'pw']], 'The account name “ bob” may not start or end with a blank.'],
     ['words', [['bob', 'pw'], ['Bob', 'pw']], 'The account “Bob” is listed twice'],
-    ['words', [['bob', 'a%(b)s']], 'The password of “bob” may not hold “%(”.'],
+    ['words', [], 'The realm may not hold “%(”.', 'Team %(x)s'],
+
   ];
-  for (const [repo, accounts, words] of cases) {
+  for (const [repo, accounts, words, realm = ''] of cases) {
     await name.fill(repo);
+    await dialog.getByLabel('Realm').fill(realm);
     const removers = dialog.getByRole('button', { name: /^Remove account/ });
     while (await removers.count() > 0) await removers.first().click();
     for (const [account, password] of accounts) {

@@ -261,7 +261,6 @@ const CONTROL = /[\u0000-\u001f\u007f]/;
 function valueProblem(value, what) {
   if (LINE_BREAK.test(value) || value.includes('\u0000')) return `${what} may not hold a line break.`;
   if (value !== value.trim()) return `${what} may not start or end with a blank.`;
-  if (value.includes('%(')) return `${what} may not hold “%(”.`;
   return '';
 }
 
@@ -312,7 +311,8 @@ async function save(event) {
   const form = $('#repo-form');
   const name = form.elements.name.value.trim();
   const realm = form.elements.realm.value;
-  const problem = nameProblem(name) || (realm && valueProblem(realm, 'The realm'));
+  const problem = nameProblem(name) || (realm && valueProblem(realm, 'The realm')) ||
+    (realm.includes('%(') ? 'The realm may not hold “%(”.' : '');
   if (problem) {
     showFormError(problem);
     (nameProblem(name) ? $('#f-name') : $('#f-realm')).focus();

@@ -1,8 +1,8 @@
 /* floor_listing: the least any listing must do, for the benchmark.
  * Reads the directory ROOT, tests each entry as a listing must (a
- * directory holding conf/svnserve.conf and conf/passwd), counts the
- * matches and reads the two files of those on the page [START, START +
- * LIMIT).  Prints the count. */
+ * directory holding conf/svnserve.conf), counts the matches and reads the
+ * settings file of those on the page [START, START + LIMIT).  Prints the
+ * count. */
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
   if (argc != 4) return 2;
   const char *root = argv[1];
   long start = atol(argv[2]), limit = atol(argv[3]), count = 0;
-  char path[4096], conf[4200], passwd[4200];
+  char path[4096], conf[4200];
   struct stat st;
   DIR *dir = opendir(root);
   struct dirent *e;
@@ -33,14 +33,9 @@ int main(int argc, char **argv) {
       continue;
     snprintf(path, sizeof path, "%s/%s", root, e->d_name);
     snprintf(conf, sizeof conf, "%s/conf/svnserve.conf", path);
-    snprintf(passwd, sizeof passwd, "%s/conf/passwd", path);
-    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode) || stat(passwd, &st) != 0 ||
-        stat(conf, &st) != 0)
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode) || stat(conf, &st) != 0)
       continue;
-    if (count >= start && count - start < limit) {
-      slurp(conf);
-      slurp(passwd);
-    }
+    if (count >= start && count - start < limit) slurp(conf);
     ++count;
   }
   if (dir != NULL) closedir(dir);

@@ -33,8 +33,10 @@ int main(int argc, char **argv) {
       continue;
     snprintf(path, sizeof path, "%s/%s", root, e->d_name);
     snprintf(conf, sizeof conf, "%s/conf/svnserve.conf", path);
-    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode) || stat(conf, &st) != 0)
+    /* The directory says which entries are directories; others need a look. */
+    if (e->d_type != DT_DIR && (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)))
       continue;
+    if (stat(conf, &st) != 0) continue;
     if (count >= start && count - start < limit) slurp(conf);
     ++count;
   }

@@ -321,9 +321,13 @@ int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   if (path == nullptr || *path == '\0' ||
       (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL)) != 0)
     return NLIBC_E_ARG;
-  if (int rc = ResolveLinks(path, &conf->file)) return rc;
-  if ((flags & NLIBC_CONF_LOCK) != 0)
+  // What is written is the file links lead to, in its own directory; a
+  // handle that only reads needs no more than open() follows.
+  conf->file = path;
+  if ((flags & NLIBC_CONF_LOCK) != 0) {
+    if (int rc = ResolveLinks(path, &conf->file)) return rc;
     if (int rc = OpenDirectory(conf, true)) return rc;
+  }
   bool missing = false;
   int rc = ReadConfFile(conf->file, &conf->original, &missing);
   if (rc != 0 && !(missing && (flags & NLIBC_CONF_OPTIONAL) != 0)) return rc;
@@ -348,6 +352,8 @@ Owner OwnerFor(const NLIBCONF& conf, bool secret) {
 
 int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
               bool secret) {
+  if (!inPlace && !conf->locked)
+    if (int rc = ResolveLinks(conf->file, &conf->file)) return rc;
   Owner owner = OwnerFor(*conf, secret);
   if (inPlace) {
     conf->written = true;

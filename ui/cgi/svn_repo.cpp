@@ -295,7 +295,7 @@ int SVNRepo::initPath(const std::string& dirname) {
   return 0;
 }
 
-bool SVNRepo::isExist(const std::string& dirname) {
+bool SVNRepo::isExist(const std::string& dirname, bool isDirectory) {
   if (dirname.empty()) {
     REPO_LOG("Argument error.");
     return false;
@@ -303,7 +303,8 @@ bool SVNRepo::isExist(const std::string& dirname) {
   if (!isValidName(dirname)) return false;
   std::string repoPath = getRepoPath(dirname);
   struct stat st;
-  if (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (!isDirectory && (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    return false;
   return NLIBCFileExist((repoPath + kSettingsFile).c_str()) != 0;
 }
 

@@ -77,8 +77,9 @@ class SVNRepo {
   // True when `dirname` is a valid name of a repository: a directory (or
   // a link to one) under the root holding conf/svnserve.conf (its accounts
   // may be anywhere password-db says).  An empty name is false (and
-  // logged).
-  static bool isExist(const std::string& dirname);
+  // logged).  `isDirectory`: the caller has seen that the entry is a
+  // directory, which is then not looked at again.
+  static bool isExist(const std::string& dirname, bool isDirectory = false);
 
   // The repository root followed by "/" and `dirname`, unchecked.
   static std::string getRepoPath(const std::string& dirname);

@@ -196,13 +196,11 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     // The tests have no side effects, so the cheapest go first: the search
-    // text, then the directory test, which needs no stat when the
-    // directory itself says the entry is one.
+    // text, then the existence test, which needs no look at the entry
+    // when the directory itself says it is a directory.
     if (!substr.empty() && strstr(name.c_str(), substr.c_str()) == nullptr)
       continue;
-    std::string fullPath = SVNRepo::getRepoPath(name);
-    if (entry->d_type != DT_DIR && !isDirExist(fullPath)) continue;
-    if (!SVNRepo::isExist(name)) continue;
+    if (!SVNRepo::isExist(name, entry->d_type == DT_DIR)) continue;
     // Only the matches on the page are opened (their settings only); the
     // rest are just counted.
     if (count >= start && count - start < limit) {

@@ -182,19 +182,14 @@ void WebMan::WriteBody(const Json::Value& body) {
   std::string text = Json::writeString(builder, body), out;
   // '<', '>' and '&' only ever stand inside strings: escaped, the text
   // reads back the same and holds no tag or entity a browser could act on.
-  out.reserve(text.size());
-  for (char c : text) {
-    if (c == '<') {
-      out += "\\u003c";
-    } else if (c == '>') {
-      out += "\\u003e";
-    } else if (c == '&') {
-      out += "\\u0026";
-    } else {
-      out += c;
-    }
+  size_t done = 0;
+  for (size_t at; (at = text.find_first_of("<>&", done)) != std::string::npos;
+       done = at + 1) {
+    out.append(text, done, at - done);
+    out += text[at] == '<' ? "\\u003c" : text[at] == '>' ? "\\u003e" : "\\u0026";
   }
-  fwrite(out.data(), 1, out.size(), stdout);
+  const std::string& escaped = done == 0 ? text : out.append(text, done, std::string::npos);
+  fwrite(escaped.data(), 1, escaped.size(), stdout);
   fflush(stdout);
 }
 

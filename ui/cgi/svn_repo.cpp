@@ -258,7 +258,11 @@ void RemoveLeftovers(const std::string& work) {
 // ---- Layout ----
 
 std::string SVNRepo::getRepoPath(const std::string& dirname) {
-  return std::string(SVN_REPO_ROOT) + "/" + dirname;
+  // Room for the settings file's name too (isExist adds it).
+  std::string path;
+  path.reserve(sizeof SVN_REPO_ROOT + dirname.size() + sizeof kSettingsFile);
+  path.append(SVN_REPO_ROOT, sizeof SVN_REPO_ROOT - 1).append(1, '/').append(dirname);
+  return path;
 }
 
 bool SVNRepo::isValidName(const std::string& dirname) {
@@ -301,11 +305,13 @@ bool SVNRepo::isExist(const std::string& dirname, bool isDirectory) {
     return false;
   }
   if (!isValidName(dirname)) return false;
-  std::string repoPath = getRepoPath(dirname);
+  // One string for both looks: the listing asks this of every entry.
+  std::string file = getRepoPath(dirname);
   struct stat st;
-  if (!isDirectory && (stat(repoPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+  if (!isDirectory && (stat(file.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
     return false;
-  return NLIBCFileExist((repoPath + kSettingsFile).c_str()) != 0;
+  file += kSettingsFile;
+  return NLIBCFileExist(file.c_str()) != 0;
 }
 
 int SVNRepo::remove(const std::string& dirname) {

@@ -8,6 +8,7 @@
 
 #include "conf_text.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -43,6 +44,7 @@ struct Section {
 }  // namespace
 
 struct Parsed {
+  bool exact = false;  // names compare exactly; no [DEFAULT], no expansion
   std::vector<Line> lines;
   std::vector<std::string> sections;     // name of each header, in file order
   std::map<std::string, Section> model;  // lower-case name -> own options
@@ -81,6 +83,15 @@ std::string Lower(std::string s) {
 
 bool SameName(const std::string& a, const std::string& b) {
   return Lower(a) == Lower(b);
+}
+
+// A name as the text's syntax compares it.
+std::string Fold(const Parsed& p, const std::string& name) {
+  return p.exact ? name : Lower(name);
+}
+
+bool Same(const Parsed& p, const std::string& a, const std::string& b) {
+  return p.exact ? a == b : SameName(a, b);
 }
 
 // Whether Subversion takes a section name for [DEFAULT] when deciding
@@ -133,12 +144,12 @@ void BuildModel(const std::string& text, Parsed* p) {
     Line& l = p->lines[i];
     if (l.kind != Kind::kOption) continue;
     const std::string& name = p->sections[l.section];
-    std::string key = OptionKey(text, l), lower = Lower(key);
-    auto own = p->model.find(Lower(name)), def = p->model.find("default");
-    l.toDefault = own != p->model.end() && !own->second.options.count(lower) &&
-                  !NaturallyDefault(name) && def != p->model.end() &&
-                  def->second.options.count(lower);
-    Section& home = p->model[l.toDefault ? "default" : Lower(name)];
+    std::string key = OptionKey(text, l), lower = Fold(*p, key);
+    auto own = p->model.find(Fold(*p, name)), def = p->model.find("default");
+    l.toDefault = !p->exact && own != p->model.end() &&
+                  !own->second.options.count(lower) && !NaturallyDefault(name) &&
+                  def != p->model.end() && def->second.options.count(lower);
+    Section& home = p->model[l.toDefault ? "default" : Fold(*p, name)];
     auto it = home.options.find(lower);
     if (it == home.options.end()) {
       home.order.push_back(lower);
@@ -206,7 +217,7 @@ const Option* Find(const Parsed& p, const std::string& section,
   if (s == p.model.end()) return nullptr;
   auto o = s->second.options.find(key);
   if (o != s->second.options.end()) return &o->second;
-  if (NaturallyDefault(section)) return nullptr;
+  if (p.exact || NaturallyDefault(section)) return nullptr;
   auto d = p.model.find("default");
   if (d == p.model.end()) return nullptr;
   o = d->second.options.find(key);
@@ -223,7 +234,7 @@ std::string Expand(const Parsed& p, const std::string& section,
                    const Option& opt, std::vector<const Option*>* path,
                    bool* cyclic) {
   const std::string& v = opt.value;
-  if (v.find('%') == std::string::npos) return v;
+  if (p.exact || v.find('%') == std::string::npos) return v;
   auto known = p.expanded.find({section, &opt});
   if (known != p.expanded.end()) {
     *cyclic = *cyclic || known->second.second;
@@ -242,7 +253,7 @@ std::string Expand(const Parsed& p, const std::string& section,
     if (start == std::string::npos || start + 2 == v.size()) break;
     size_t end = v.find(")s", start + 2);
     if (end == std::string::npos) break;
-    const Option* x = Find(p, section, Lower(v.substr(start + 2, end - start - 2)));
+    const Option* x = Find(p, section, Fold(p, v.substr(start + 2, end - start - 2)));
     if (x != nullptr) {
       std::string sub = Expand(p, section, *x, path, cyclic);
       if (*cyclic || p.tooLarge) break;
@@ -280,7 +291,7 @@ View Effective(const Parsed& p) {
   for (const auto& s : p.model) {
     for (const auto& o : s.second.options)
       view[{s.first, o.first}] = Value(p, s.first, o.second);
-    if (def == p.model.end() || NaturallyDefault(s.first)) continue;
+    if (p.exact || def == p.model.end() || NaturallyDefault(s.first)) continue;
     for (const auto& o : def->second.options)
       if (!s.second.options.count(o.first))
         view[{s.first, o.first}] = Value(p, s.first, o.second);
@@ -289,12 +300,12 @@ View Effective(const Parsed& p) {
 }
 
 bool InSection(const Parsed& p, const Line& l, const std::string& section) {
-  return l.section >= 0 && SameName(p.sections[l.section], section);
+  return l.section >= 0 && Same(p, p.sections[l.section], section);
 }
 
-// The section an option line's value ends up in (lower case).
+// The section an option line's value ends up in (folded).
 std::string Home(const Parsed& p, const Line& l) {
-  return l.toDefault ? "default" : Lower(p.sections[l.section]);
+  return l.toDefault ? "default" : Fold(p, p.sections[l.section]);
 }
 
 // Indices of the option lines that set `key` of `section`, wherever they
@@ -303,11 +314,11 @@ std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
                                 const std::string& section,
                                 const std::string& key) {
   std::vector<size_t> found;
-  const std::string home = Lower(section);
+  const std::string home = Fold(p, section);
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
     if (l.kind == Kind::kOption && Home(p, l) == home &&
-        SameName(OptionKey(text, l), key))
+        Same(p, OptionKey(text, l), key))
       found.push_back(i);
   }
   return found;
@@ -315,7 +326,7 @@ std::vector<size_t> ActiveLines(const std::string& text, const Parsed& p,
 
 // For a comment line "#  key = value": the offset where "key" starts, or
 // npos when the comment is not a commented-out line of `key`.
-size_t CommentedOption(const std::string& text, const Line& l,
+size_t CommentedOption(const std::string& text, const Parsed& p, const Line& l,
                        const std::string& key) {
   size_t b = l.begin + 1;
   while (b < l.end && (text[b] == ' ' || text[b] == '\t')) ++b;
@@ -323,7 +334,7 @@ size_t CommentedOption(const std::string& text, const Line& l,
   if (b == l.end || sep == std::string::npos || sep >= l.end) return std::string::npos;
   if (text[b] == '#' || text[b] == '[') return std::string::npos;
   std::string k = Strip(text.substr(b, sep - b));
-  return !k.empty() && SameName(k, key) ? b : std::string::npos;
+  return !k.empty() && Same(p, k, key) ? b : std::string::npos;
 }
 
 // The first commented-out line of `key` in `section`, or the line count.
@@ -332,7 +343,7 @@ size_t FirstCommented(const std::string& text, const Parsed& p,
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const Line& l = p.lines[i];
     if (l.kind == Kind::kComment && InSection(p, l, section) &&
-        CommentedOption(text, l, key) != std::string::npos)
+        CommentedOption(text, p, l, key) != std::string::npos)
       return i;
   }
   return p.lines.size();
@@ -475,8 +486,10 @@ int TokenKey(const std::string& token, std::string* key) {
 ConfDoc::ConfDoc() : parsed_(new Parsed) {}
 ConfDoc::~ConfDoc() {}
 
-int ConfDoc::Load(const std::string& text) {
+int ConfDoc::Load(const std::string& text, Syntax syntax) {
+  exact_ = syntax == kExact;
   std::unique_ptr<Parsed> p(new Parsed);
+  p->exact = exact_;
   int rc = Parse(text, p.get());
   // A value that expands past the size of a file we read is refused as
   // such a file is.
@@ -487,11 +500,25 @@ int ConfDoc::Load(const std::string& text) {
   if (rc != 0) {
     text_.clear();
     parsed_.reset(new Parsed);
+    parsed_->exact = exact_;
     return rc;
   }
   text_ = text;
   parsed_ = std::move(p);
   return 0;
+}
+
+void ConfDoc::Sections(std::vector<std::string>* names) const {
+  std::set<std::string> seen;
+  for (const std::string& name : parsed_->sections)
+    if (seen.insert(Fold(*parsed_, name)).second) names->push_back(name);
+}
+
+void ConfDoc::Entries(const std::string& section, Pairs* pairs) const {
+  const Parsed& p = *parsed_;
+  for (size_t i = 0; i < p.lines.size(); ++i)
+    if (p.lines[i].kind == Kind::kOption && InSection(p, p.lines[i], section))
+      pairs->emplace_back(OptionKey(text_, p.lines[i]), OptionValue(text_, p, i));
 }
 
 std::string ConfDoc::FirstSection() const {
@@ -500,17 +527,19 @@ std::string ConfDoc::FirstSection() const {
 
 void ConfDoc::Get(const std::string& section, const std::string& key,
                   std::string* value, bool* found) const {
-  const Option* o = Find(*parsed_, Lower(section), Lower(key));
+  const Parsed& p = *parsed_;
+  const Option* o = Find(p, Fold(p, section), Fold(p, key));
   *found = o != nullptr;
-  if (o != nullptr) *value = Value(*parsed_, Lower(section), *o);
+  if (o != nullptr) *value = Value(p, Fold(p, section), *o);
 }
 
 void ConfDoc::GetSection(const std::string& section, Pairs* pairs) const {
-  auto s = parsed_->model.find(Lower(section));
-  if (s == parsed_->model.end()) return;
+  const Parsed& p = *parsed_;
+  auto s = p.model.find(Fold(p, section));
+  if (s == p.model.end()) return;
   for (const std::string& key : s->second.order) {
     const Option& o = s->second.options.at(key);
-    pairs->emplace_back(o.name, Value(*parsed_, Lower(section), o));
+    pairs->emplace_back(o.name, Value(p, Fold(p, section), o));
   }
 }
 
@@ -520,14 +549,14 @@ void ConfDoc::Lookups(const std::string& section, Pairs* pairs) const {
 
 void ConfDoc::Lookups(const Parsed& p, const std::string& section,
                       Pairs* pairs) {
-  const std::string home = Lower(section);
+  const std::string home = Fold(p, section);
   auto s = p.model.find(home), def = p.model.find("default");
   if (s == p.model.end()) return;
   for (const std::string& key : s->second.order) {
     const Option& o = s->second.options.at(key);
     pairs->emplace_back(o.name, Value(p, home, o));
   }
-  if (def == p.model.end() || NaturallyDefault(home)) return;
+  if (p.exact || def == p.model.end() || NaturallyDefault(home)) return;
   for (const std::string& key : def->second.order) {
     if (s->second.options.count(key)) continue;
     const Option& o = def->second.options.at(key);
@@ -547,13 +576,14 @@ int ConfDoc::Commit(const std::string& text, const std::string& section,
                     const std::string& key,
                     const std::function<bool(const Parsed&)>& holds) {
   std::unique_ptr<Parsed> p(new Parsed);
+  p->exact = exact_;
   if (Parse(text, p.get()) != 0) return NLIBC_E_UNFAITHFUL;
   View before = Effective(*parsed_), after = Effective(*p);
   if (p->tooLarge) return NLIBC_E_UNFAITHFUL;
   for (View* v : {&before, &after}) {
     for (auto it = v->begin(); it != v->end();) {
-      bool edited = it->first.first == Lower(section) &&
-                    (key.empty() || it->first.second == Lower(key));
+      bool edited = it->first.first == Fold(*p, section) &&
+                    (key.empty() || it->first.second == Fold(*p, key));
       it = edited ? v->erase(it) : std::next(it);
     }
   }
@@ -582,7 +612,7 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
     w.DropContinuations(i);
   } else if (commented < p.lines.size()) {
     const Line& l = p.lines[commented];
-    size_t b = CommentedOption(text_, l, key);
+    size_t b = CommentedOption(text_, p, l, key);
     size_t v = text_.find_first_of(":=", b) + 1;
     while (v < l.end && (text_[v] == ' ' || text_[v] == '\t')) ++v;
     w.Replace(commented, text_.substr(b, v - b) + value);
@@ -590,8 +620,8 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
     AppendToSection(text_, p, section, {key + " = " + value}, &w);
   }
   return Commit(w.Text(), section, key, [&](const Parsed& np) {
-    const Option* o = Find(np, Lower(section), Lower(key));
-    return o != nullptr && Value(np, Lower(section), *o) == value;
+    const Option* o = Find(np, Fold(np, section), Fold(np, key));
+    return o != nullptr && Value(np, Fold(np, section), *o) == value;
   });
 }
 
@@ -604,7 +634,7 @@ int ConfDoc::Activate(const std::string& section, const std::string& key) {
     return ActiveLines(text_, p, section, key).empty() ? NLIBC_E_NOTFOUND : 0;
   }
   Rewriter w(text_, p);
-  size_t b = CommentedOption(text_, p.lines[i], key);
+  size_t b = CommentedOption(text_, p, p.lines[i], key);
   w.Replace(i, text_.substr(b, p.lines[i].end - b));
   const std::string text = w.Text();
   return Commit(text, section, key, [&](const Parsed& np) {
@@ -629,7 +659,7 @@ int ConfDoc::Comment(const std::string& section, const std::string& key) {
       w.Replace(j, "#" + Content(text_, p.lines[j]));
   }
   return Commit(w.Text(), section, key, [&](const Parsed& np) {
-    return Find(np, Lower(section), Lower(key)) == nullptr;
+    return Find(np, Fold(np, section), Fold(np, key)) == nullptr;
   });
 }
 
@@ -651,7 +681,7 @@ int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
     if (int rc = CheckText(kv.second)) return rc;
     if (!kv.second.empty() && (IsSpace(kv.second.front()) || IsSpace(kv.second.back())))
       return NLIBC_E_BADVALUE;
-    if (!seen.insert(Lower(kv.first)).second) return NLIBC_E_DUPKEY;
+    if (!seen.insert(Fold(*parsed_, kv.first)).second) return NLIBC_E_DUPKEY;
   }
   const Parsed& p = *parsed_;
   std::vector<std::string> body;
@@ -675,13 +705,34 @@ int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
   // What svnserve finds in the section must be the pairs: no more (from
   // [DEFAULT]), no less, each with its value read back as written.
   std::map<std::string, std::string> wanted;
-  for (const auto& kv : pairs) wanted[Lower(kv.first)] = kv.second;
+  for (const auto& kv : pairs) wanted[Fold(p, kv.first)] = kv.second;
   return Commit(w.Text(), section, "", [&](const Parsed& np) {
     Pairs found;
     Lookups(np, section, &found);
     std::map<std::string, std::string> got;
-    for (const auto& kv : found) got[Lower(kv.first)] = kv.second;
+    for (const auto& kv : found) got[Fold(np, kv.first)] = kv.second;
     return got == wanted;
+  });
+}
+
+int ConfDoc::RemoveSection(const std::string& section) {
+  const Parsed& p = *parsed_;
+  Rewriter w(text_, p);
+  bool any = false;
+  for (size_t i = 0; i < p.lines.size(); ++i) {
+    const Line& l = p.lines[i];
+    if (InSection(p, l, section) &&
+        (l.kind == Kind::kSection || l.kind == Kind::kOption ||
+         l.kind == Kind::kContinuation)) {
+      w.Drop(i);
+      any = true;
+    }
+  }
+  if (!any) return 0;
+  return Commit(w.Text(), section, "", [&](const Parsed& np) {
+    return np.model.find(Fold(np, section)) == np.model.end() &&
+           std::none_of(np.sections.begin(), np.sections.end(),
+                        [&](const std::string& n) { return Same(np, n, section); });
   });
 }
 

@@ -36,13 +36,29 @@ class ConfDoc {
   ConfDoc(const ConfDoc&) = delete;
   ConfDoc& operator=(const ConfDoc&) = delete;
 
+  // How names and values are read.
+  enum Syntax {
+    kSvnserve,  // svnserve.conf and passwd: names ignore ASCII case,
+                // [DEFAULT] stands in, %(name)s expands
+    kExact,     // authz files: names compare exactly, values stand as
+                // written
+  };
+
   // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it (the
   // document is then empty).
-  int Load(const std::string& text);
+  int Load(const std::string& text, Syntax syntax = kSvnserve);
   const std::string& Text() const { return text_; }
 
   // The name of the first section header, empty when there is none.
   std::string FirstSection() const;
+
+  // The names of the sections, each once (its first spelling), in the
+  // order they first appear.
+  void Sections(std::vector<std::string>* names) const;
+
+  // Every option line of `section` (all its blocks), in order, as written:
+  // repeated names are not merged.
+  void Entries(const std::string& section, Pairs* pairs) const;
 
   // The value svnserve gets for `key` of `section`: the section's own
   // value, or [DEFAULT]'s when the section holds other options; %(name)s
@@ -95,6 +111,10 @@ class ConfDoc {
   // and [DEFAULT] may add nothing).
   int SetSection(const std::string& section, const Pairs& pairs);
 
+  // Removes `section`: its headers and option lines (comments stay).
+  // Succeeds unchanged when there is none.
+  int RemoveSection(const std::string& section);
+
  private:
   // Keeps `text` when it parses, changes no lookup but those of
   // (section, key), or of all `section` when `key` is empty, and `holds`
@@ -106,6 +126,7 @@ class ConfDoc {
   static void Lookups(const Parsed& p, const std::string& section,
                       Pairs* pairs);
 
+  bool exact_ = false;
   std::string text_;
   std::unique_ptr<Parsed> parsed_;
 };

@@ -319,7 +319,7 @@ int OpenDirectory(NLIBCONF* conf, bool lock) {
 
 int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   if (path == nullptr || *path == '\0' ||
-      (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL)) != 0)
+      (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL | NLIBC_CONF_EXACT)) != 0)
     return NLIBC_E_ARG;
   // What is written is the file links lead to, in its own directory; a
   // handle that only reads needs no more than open() follows.
@@ -332,7 +332,9 @@ int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   int rc = ReadConfFile(conf->file, &conf->original, &missing);
   if (rc != 0 && !(missing && (flags & NLIBC_CONF_OPTIONAL) != 0)) return rc;
   conf->existed = rc == 0;
-  return conf->doc.Load(conf->original);
+  return conf->doc.Load(conf->original, (flags & NLIBC_CONF_EXACT) != 0
+                                            ? nlibc::ConfDoc::kExact
+                                            : nlibc::ConfDoc::kSvnserve);
 }
 
 // What a write gives the file: the old file's owner, group and mode (a
@@ -415,6 +417,16 @@ int AddPairs(const nlibc::Pairs& pairs, PNLIBSZHASH* ppHash) {
   for (const auto& kv : pairs)
     if (NLIBCSzHashSetValue(ppHash, kv.first.c_str(), kv.second.c_str()) < 0)
       return NLIBCErrGet();
+  return 0;
+}
+
+// Replaces the strings of *ppList by `items`.
+int FillList(const std::vector<std::string>& items, PNLIBSZLIST* ppList) {
+  PNLIBSZLIST list = *ppList;
+  for (int i = 0; i < list->nItem; ++i) free(list->ppszItem[i]);
+  list->nItem = 0;
+  for (const std::string& item : items)
+    if (NLIBCSzListAdd(ppList, item.c_str()) < 0) return NLIBCErrGet();
   return 0;
 }
 
@@ -624,6 +636,47 @@ int NLIBCConfSetSection(PNLIBCONF pConf, const char* szSection,
     if (pConf == nullptr || szSection == nullptr || pHash == nullptr)
       return NLIBC_E_ARG;
     return pConf->doc.SetSection(szSection, pHash->pairs);
+  });
+}
+
+const char* NLIBCConfText(PNLIBCONF pConf, unsigned long* pnSize) {
+  if (pConf == nullptr) return nullptr;
+  if (pnSize != nullptr) *pnSize = pConf->doc.Text().size();
+  return pConf->doc.Text().c_str();
+}
+
+int NLIBCConfGetSections(PNLIBCONF pConf, PNLIBSZLIST* ppList) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || ppList == nullptr || *ppList == nullptr)
+      return NLIBC_E_ARG;
+    std::vector<std::string> names;
+    pConf->doc.Sections(&names);
+    return FillList(names, ppList);
+  });
+}
+
+int NLIBCConfGetEntries(PNLIBCONF pConf, const char* szSection,
+                        PNLIBSZLIST* ppNames, PNLIBSZLIST* ppValues) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || ppNames == nullptr ||
+        *ppNames == nullptr || ppValues == nullptr || *ppValues == nullptr)
+      return NLIBC_E_ARG;
+    nlibc::Pairs entries;
+    pConf->doc.Entries(szSection, &entries);
+    std::vector<std::string> names, values;
+    for (const auto& kv : entries) {
+      names.push_back(kv.first);
+      values.push_back(kv.second);
+    }
+    if (int rc = FillList(names, ppNames)) return rc;
+    return FillList(values, ppValues);
+  });
+}
+
+int NLIBCConfRemoveSection(PNLIBCONF pConf, const char* szSection) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr) return NLIBC_E_ARG;
+    return pConf->doc.RemoveSection(szSection);
   });
 }
 

@@ -224,6 +224,9 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
 #define NLIBC_CONF_LOCK 0x1     /* lock the file's directory, exclusively,
                                    until NLIBCConfFree */
 #define NLIBC_CONF_OPTIONAL 0x2 /* a missing file opens as an empty one */
+#define NLIBC_CONF_EXACT 0x4    /* read as Subversion reads authz files:
+                                   names compare exactly, no [DEFAULT],
+                                   no %(name)s expansion */
 
 /* Reads and parses szFile (links followed; see "Configuration files").
  * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
@@ -270,6 +273,25 @@ int NLIBCConfGetSection(PNLIBCONF pConf, const char *szSection,
  * them (NLIBC_E_UNFAITHFUL when [DEFAULT] would add others). */
 int NLIBCConfSetSection(PNLIBCONF pConf, const char *szSection,
                         PNLIBSZHASH pHash);
+
+/* The file's text as it stands, edits included, and its size in *pnSize
+ * (it may hold NUL bytes); it lives until the next call with this handle.
+ * Null for a null handle. */
+const char *NLIBCConfText(PNLIBCONF pConf, unsigned long *pnSize);
+
+/* Replaces the contents of *ppList by the names of the file's sections,
+ * each once, in the order they first appear. */
+int NLIBCConfGetSections(PNLIBCONF pConf, PNLIBSZLIST *ppList);
+
+/* Replaces the contents of *ppNames and *ppValues by every option line of
+ * szSection, in order, as written (repeated names are not merged): the
+ * i-th name goes with the i-th value. */
+int NLIBCConfGetEntries(PNLIBCONF pConf, const char *szSection,
+                        PNLIBSZLIST *ppNames, PNLIBSZLIST *ppValues);
+
+/* Removes szSection: its headers and option lines (comments stay);
+ * succeeds unchanged when there is none. */
+int NLIBCConfRemoveSection(PNLIBCONF pConf, const char *szSection);
 
 /* Whether szKey = szValue could be written as an option, or pHash's pairs
  * as a section's options, without writing anything: 0, or negative with

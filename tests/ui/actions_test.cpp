@@ -578,6 +578,76 @@ TEST_F(Actions, RemovalWaitsForAnEditUnderWay) {
   EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
 }
 
+// ---- Access rules ----
+
+TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "ruled"}, {"anon", "read"},
+                    {"accounts", Accounts({{"alice", "pw"}})}}).json["success"].asBool());
+  const std::string fine = R"([{"path": "/trunk", "who": "alice", "access": "rw"}])";
+  auto rule = [](const std::string& path, const std::string& who, const std::string& access) {
+    return R"([{"path": ")" + path + R"(", "who": ")" + who + R"(", "access": ")" +
+           access + R"("}])";
+  };
+  struct {
+    const char* name;
+    std::string groups, rules;
+  } cases[] = {
+      {"a relative path", "{}", rule("trunk", "alice", "r")},
+      {"a trailing slash", "{}", rule("/trunk/", "alice", "r")},
+      {"an empty segment", "{}", rule("//trunk", "alice", "r")},
+      {"a dot", "{}", rule("/a/./b", "alice", "r")},
+      {"a dot dot", "{}", rule("/a/../b", "alice", "r")},
+      {"a bracket", "{}", rule("/a]b", "alice", "r")},
+      {"a line break", "{}", rule("/a\nb", "alice", "r")},
+      {"write alone", "{}", rule("/a", "alice", "w")},
+      {"another word", "{}", rule("/a", "alice", "read")},
+      {"an inverted who", "{}", rule("/a", "~alice", "r")},
+      {"an alias", "{}", rule("/a", "&boss", "r")},
+      {"an empty who", "{}", rule("/a", "", "r")},
+      {"an undefined group", "{}", rule("/a", "@devs", "r")},
+      {"a group name with @", R"({"@devs": ["alice"]})", fine},
+      {"a member with a comma", R"({"devs": ["a,b"]})", fine},
+      {"a member that is an alias", R"({"devs": ["&boss"]})", fine},
+      {"a member group undefined", R"({"devs": ["@ops"]})", fine},
+      {"a group in itself", R"({"devs": ["@devs"]})", fine},
+      {"a group in itself through another", R"({"devs": ["@ops"], "ops": ["@devs"]})", fine},
+      {"a rule twice", "{}", R"([{"path": "/a", "who": "alice", "access": "r"},)"
+                             R"( {"path": "/a", "who": "alice", "access": "rw"}])"},
+      {"rules not a list", "{}", R"({"path": "/a"})"},
+      {"groups not an object", "[]", fine},
+      {"a member not a string", R"({"devs": [1]})", fine},
+      {"a rule without access", "{}", R"([{"path": "/a", "who": "alice"}])"},
+  };
+  const std::string before = Snapshot();
+  for (const auto& c : cases) {
+    CgiResult r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", c.groups},
+                        {"rules", c.rules}});
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+  }
+  CgiResult r = Post({{"action", "rules_edit"}, {"name", "nope"}, {"groups", "{}"},
+                      {"rules", fine}});
+  EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
+  EXPECT_EQ("405 Method Not Allowed",
+            Get("action=rules_edit&name=ruled&groups=%7B%7D&rules=%5B%5D").status);
+
+  // What the page does not manage stays; what it cannot show is not
+  // rewritten.
+  const std::string authz = sandbox::RepoDir("ruled") + "/conf/authz";
+  sandbox::WriteFile(authz, "# kept\n[other:/x]\nalice = r\n[groups]\n[/old]\nalice = r\n");
+  r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", R"({"devs": ["alice"]})"},
+            {"rules", rule("/trunk", "@devs", "rw")}});
+  EXPECT_EQ(R"({"data":null,"success":true})", r.body);
+  EXPECT_EQ("# kept\n[other:/x]\nalice = r\n[groups]\ndevs = alice\n\n[/trunk]\n@devs = rw\n",
+            sandbox::ReadFile(authz));
+  sandbox::WriteFile(authz, "[aliases]\nboss = alice\n[/]\n&boss = rw\n");
+  const std::string aliased = Snapshot();
+  EXPECT_TRUE(Get("action=rules_show&name=ruled").json["success"].asBool());
+  r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", "{}"}, {"rules", fine}});
+  EXPECT_EQ(R"({"success":false})", r.body);
+  EXPECT_EQ(aliased, Snapshot());
+}
+
 // ---- Hostile names ----
 
 TEST_F(Actions, NoRequestReachesOutsideTheRoot) {

@@ -229,4 +229,59 @@ TEST_F(SvnserveEndToEnd, NoAccountWithoutAPassword) {
   }
 }
 
+// Access rules: what rules_show says each account may do where is what
+// svnserve lets it do, and removing every rule restores the access levels.
+TEST_F(SvnserveEndToEnd, AccessRulesAreWhatSvnserveEnforces) {
+  const Params people{{"alice", "a pw"}, {"bob", "b pw"}, {"carol", "c pw"}};
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "read"},
+                    {"accounts", Accounts(people)}}).json["success"].asBool());
+  for (const char* dir : {"/trunk", "/tags", "/secret"})
+    ASSERT_TRUE(Svn("mkdir -m made", "alice", "a pw", dir));
+  auto edit = [&](const std::string& groups, const std::string& rules) {
+    return Post({{"action", "rules_edit"}, {"name", "e2e"}, {"groups", groups},
+                 {"rules", rules}});
+  };
+  CgiResult r = edit(R"({"devs": ["alice", "carol"]})",
+                     R"([{"path": "/", "who": "*", "access": "r"},)"
+                     R"( {"path": "/trunk", "who": "@devs", "access": "rw"},)"
+                     R"( {"path": "/tags", "who": "@devs", "access": "r"},)"
+                     R"( {"path": "/secret", "who": "*", "access": ""},)"
+                     R"( {"path": "/secret", "who": "carol", "access": "rw"}])");
+  ASSERT_EQ(R"({"data":null,"success":true})", r.body);
+  CgiResult shown = Get("action=rules_show&name=e2e");
+  ASSERT_TRUE(shown.json["success"].asBool()) << shown.body;
+  EXPECT_EQ(2u, shown.json["data"]["groups"]["devs"].size());
+  EXPECT_EQ(5u, shown.json["data"]["rules"].size());
+  // Each account (and an anonymous user) at each rule's path: svnserve
+  // allows exactly what "effective" says.
+  int checked = 0;
+  for (const Json::Value& e : shown.json["data"]["effective"]) {
+    const std::string path = e["path"].asString();
+    for (const std::string& who : e["access"].getMemberNames()) {
+      const std::string said = e["access"][who].asString();
+      std::string user = who == "$anonymous" ? "" : who, pw;
+      for (const auto& p : people)
+        if (p.first == user) pw = p.second;
+      const std::string dir = path == "/" ? "/new" + std::to_string(checked) :
+                              path + "/new" + std::to_string(checked);
+      EXPECT_EQ(said != "", Svn("ls", user, pw, path)) << who << " reads " << path;
+      EXPECT_EQ(said == "rw", Svn("mkdir -m try", user, pw, dir)) << who << " writes " << path;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(16, checked);  // 4 paths, 3 accounts and anonymous
+  EXPECT_EQ("rw", shown.json["data"]["effective"][1]["access"]["alice"].asString());
+  EXPECT_EQ("r", shown.json["data"]["effective"][1]["access"]["bob"].asString());
+  EXPECT_EQ("", shown.json["data"]["effective"][3]["access"]["alice"].asString());
+
+  // No rules: authz-db is commented out, the file kept, and the access
+  // levels alone decide again.
+  ASSERT_EQ(R"({"data":null,"success":true})", edit("{}", "[]").body);
+  EXPECT_TRUE(Svn("mkdir -m free", "bob", "b pw", "/tags/free"));
+  EXPECT_TRUE(Svn("ls", "", "", "/secret"));
+  EXPECT_EQ(0, access((sandbox::RepoDir("e2e") + "/conf/authz").c_str(), F_OK));
+  CgiResult none = Get("action=rules_show&name=e2e");
+  EXPECT_EQ(0u, none.json["data"]["rules"].size());
+}
+
 }  // namespace

@@ -19,9 +19,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
+#include "svn_authz.h"
 #include "svn_paths.h"
 
 #define REPO_LOG(fmt, ...) \
@@ -372,7 +375,7 @@ SVNRepo::SVNRepo(const std::string& dirname, Scope scope) {
     REPO_LOG("Init path failed.");
     throw std::runtime_error("Initialize path failed");
   }
-  int flags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
+  int flags = openFlags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
   if (loadSettings(svnservePath, flags) < 0)
     throw std::runtime_error("Get anon-access from file " + svnservePath +
                              " failed.");
@@ -649,18 +652,279 @@ int SVNRepo::writeBackAccount() {
 }
 
 int SVNRepo::save() {
-  if (passwd.p != nullptr && NLIBCConfSave(passwd.p, NLIBC_SAVE_PRIVATE) < 0) {
-    REPO_LOG("Write account file failed.[0x%04X]", NLIBCErrGet());
-    NLIBCConfRestore(passwd.p);
+  // The rules and the accounts first, the settings that point at them
+  // last; if a later file cannot be written the earlier ones are put back.
+  struct {
+    PNLIBCONF conf;
+    int flags;
+    const char* what;
+  } files[] = {
+      {authz.p, 0, "rules"},
+      {passwd.p, NLIBC_SAVE_PRIVATE, "account"},
+      {settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0, "settings"},
+  };
+  for (size_t i = 0; i < sizeof files / sizeof files[0]; ++i) {
+    if (files[i].conf == nullptr || NLIBCConfSave(files[i].conf, files[i].flags) == 0)
+      continue;
+    REPO_LOG("Write %s file failed.[0x%04X]", files[i].what, NLIBCErrGet());
+    for (size_t j = 0; j <= i; ++j)
+      if (files[j].conf != nullptr && NLIBCConfRestore(files[j].conf) < 0)
+        REPO_LOG("Put back %s file failed.[0x%04X]", files[j].what, NLIBCErrGet());
     return -1;
   }
-  if (settings.p == nullptr ||
-      NLIBCConfSave(settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0) < 0) {
-    REPO_LOG("Write settings file %s failed.[0x%04X]", svnservePath.c_str(),
-             settings.p == nullptr ? NLIBC_E_ARG : NLIBCErrGet());
-    NLIBCConfRestore(settings.p);
-    if (passwd.p != nullptr && NLIBCConfRestore(passwd.p) < 0)
-      REPO_LOG("Put back account file failed.[0x%04X]", NLIBCErrGet());
+  return 0;
+}
+
+// ---- Access rules ----
+
+namespace {
+
+const char kGroups[] = "groups";
+
+// Names Subversion's authz reads as something else than an account or
+// group: "@group", "$token", "&alias", "*", "~inverted".
+bool SpecialFirst(const std::string& name) {
+  return !name.empty() && strchr("@$&*~", name[0]) != nullptr;
+}
+
+// A name the authz file can hold as an option name: an account or group.
+bool AuthzName(const std::string& name) {
+  return !name.empty() && !SpecialFirst(name) && !HasNul(name) &&
+         NLIBCConfCheckValue(name.c_str(), "r") == 0;
+}
+
+// An absolute, canonical path as authz rules take them: "/", "/a/b"; no
+// empty, "." or ".." segment, no trailing "/", no control character, no
+// "]" (which would end the section's name).
+bool RulePath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7F || c == ']') return false;
+  if (path == "/") return true;
+  for (size_t b = 1; b <= path.size();) {
+    size_t e = path.find('/', b);
+    if (e == std::string::npos) e = path.size();
+    std::string segment = path.substr(b, e - b);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    b = e + 1;
+  }
+  return true;
+}
+
+// The rights an authz value grants, as Subversion reads it ('r' and 'w',
+// blanks ignored): "rw", "r" or "".
+std::string Rights(const std::string& value) {
+  bool r = value.find('r') != std::string::npos;
+  bool w = value.find('w') != std::string::npos;
+  return r && w ? "rw" : r ? "r" : "";
+}
+
+// Splits a group's members as Subversion does: at commas, blanks trimmed,
+// empty ones dropped.
+std::vector<std::string> Members(const std::string& value) {
+  std::vector<std::string> members;
+  for (size_t b = 0; b <= value.size();) {
+    size_t e = value.find(',', b);
+    if (e == std::string::npos) e = value.size();
+    std::string m = value.substr(b, e - b);
+    m.erase(0, m.find_first_not_of(" \t\v\f\r\n"));
+    m.erase(m.find_last_not_of(" \t\v\f\r\n") + 1);
+    if (!m.empty()) members.push_back(m);
+    b = e + 1;
+  }
+  return members;
+}
+
+// Whether the group `name` contains itself, following `groups`.
+bool Circular(const SVNRepo::Groups& groups, const std::string& name,
+              std::vector<std::string>* path) {
+  if (std::find(path->begin(), path->end(), name) != path->end()) return true;
+  auto g = groups.find(name);
+  if (g == groups.end()) return false;
+  path->push_back(name);
+  for (const std::string& m : g->second)
+    if (m[0] == '@' && Circular(groups, m.substr(1), path)) return true;
+  path->pop_back();
+  return false;
+}
+
+// The strings of a list of the utility library.
+std::vector<std::string> Strings(PNLIBSZLIST list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->nItem; ++i) out.push_back(NLIBCSzListGet(list, i));
+  return out;
+}
+
+}  // namespace
+
+int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
+  const char* value = NLIBCConfGet(settings.p, kGeneral, "authz-db");
+  std::string db = CanonicalPath(value != nullptr ? value : "");
+  if (db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0) {
+    REPO_LOG("Rules of %s are not in a file (%s).", name.c_str(), db.c_str());
+    return -1;
+  }
+  rulesActive = !db.empty();
+  const std::string file = db.empty()      ? path + kConfDir + "/authz"
+                           : db[0] == '/' ? db
+                                          : path + kConfDir + "/" + db;
+  SzList sections, names, values;
+  if ((authz.p = NLIBCConfOpen(file.c_str(), openFlags | NLIBC_CONF_EXACT |
+                                                 NLIBC_CONF_OPTIONAL)) == nullptr ||
+      (sections.p = NLIBCSzListAlloc(16)) == nullptr ||
+      (names.p = NLIBCSzListAlloc(16)) == nullptr ||
+      (values.p = NLIBCSzListAlloc(16)) == nullptr ||
+      NLIBCConfGetSections(authz.p, &sections.p) < 0) {
+    REPO_LOG("Read rules from %s failed.[0x%04X]", file.c_str(), NLIBCErrGet());
+    return -1;
+  }
+  const char* groupsDb = NLIBCConfGet(settings.p, kGeneral, "groups-db");
+  rulesEditable = groupsDb == nullptr || *groupsDb == '\0' || !rulesActive;
+  if (!rulesActive) return 0;  // none in force
+  // svnserve refuses every connection over rules it cannot read.
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(authz.p, &size);
+  engine.reset(new SVNAuthz(std::string(text, size)));
+  if (!engine->valid()) {
+    REPO_LOG("Rules of %s are not valid.", name.c_str());
+    return -1;
+  }
+  std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
+  for (const std::string& section : Strings(sections.p)) {
+    bool isGroups = section == kGroups, isPath = section[0] == '/';
+    if ((!isGroups && !isPath) ||
+        NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) < 0)
+      continue;
+    std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
+    for (size_t i = 0; i < who.size(); ++i) {
+      if (isGroups) {
+        (*groups)[who[i]] = Members(what[i]);
+        for (const std::string& m : (*groups)[who[i]])
+          if (m[0] == '&') rulesEditable = false;
+        continue;
+      }
+      if (who[i][0] == '~' || who[i][0] == '&') rulesEditable = false;
+      auto known = at.find({section, who[i]});
+      if (known == at.end()) {
+        at[{section, who[i]}] = rules->size();
+        rules->push_back({section, who[i], Rights(what[i])});
+      } else {  // repeated entries add up
+        Rule& r = (*rules)[known->second];
+        r.access = Rights(r.access + what[i]);
+      }
+    }
+  }
+  return 0;
+}
+
+int SVNRepo::getAccess(const std::string& rulePath,
+                       std::map<std::string, std::string>* access) {
+  // svnserve's access levels: only "read" and "write" grant anything.
+  auto level = [&](const char* key, const char* fallback) {
+    const char* v = NLIBCConfGet(settings.p, kGeneral, key);
+    std::string word = v != nullptr ? v : fallback;
+    return word == "write" ? 2 : word == "read" ? 1 : 0;
+  };
+  const int authLevel = level("auth-access", "write"), anonLevel = level("anon-access", "read");
+  if (rulesActive && (engine == nullptr || !engine->valid())) {
+    REPO_LOG("Rules of %s cannot be checked.", name.c_str());
+    return -1;
+  }
+  std::vector<std::string> users;
+  for (const auto& a : accounts) users.push_back(a.first);
+  users.push_back("$anonymous");
+  for (const std::string& user : users) {
+    const bool anonymous = user == "$anonymous";
+    const int lvl = anonymous ? anonLevel : authLevel;
+    const std::string who = anonymous ? std::string() : user;
+    const bool r = lvl >= 1 && (!rulesActive || engine->allows(name, rulePath, who, false));
+    const bool w = r && lvl >= 2 &&
+                   (!rulesActive || engine->allows(name, rulePath, who, true));
+    (*access)[user] = w ? "rw" : r ? "r" : "";
+  }
+  return 0;
+}
+
+int SVNRepo::setRules(const Groups& groups, const std::vector<Rule>& rules) {
+  if (authz.p == nullptr || !rulesEditable) {
+    REPO_LOG("Rules of %s hold what cannot be shown (aliases, inverted entries, "
+             "another groups file): they are edited by hand.", name.c_str());
+    return -1;
+  }
+  for (const auto& g : groups) {
+    bool ok = AuthzName(g.first);
+    for (const std::string& m : g.second)
+      ok = ok && !m.empty() && m.find(',') == std::string::npos &&
+           (m[0] == '@' ? groups.count(m.substr(1)) == 1 : AuthzName(m));
+    std::vector<std::string> seen;
+    if (!ok || Circular(groups, g.first, &seen)) {
+      REPO_LOG("Group %s cannot be kept (its name, a member, or itself in it).",
+               AuthzName(g.first) ? g.first.c_str() : "?");
+      return -1;
+    }
+  }
+  std::set<std::pair<std::string, std::string>> seen;
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const Rule& r = rules[i];
+    bool who = r.who == "*" || r.who == "$anonymous" || r.who == "$authenticated" ||
+               (!r.who.empty() && r.who[0] == '@' ? groups.count(r.who.substr(1)) == 1
+                                                  : AuthzName(r.who));
+    if (!RulePath(r.path) || !who || (r.access != "rw" && r.access != "r" && !r.access.empty()) ||
+        !seen.insert({r.path, r.who}).second) {
+      REPO_LOG("Rule %zu cannot be kept (its path, who, access, or twice).", i + 1);
+      return -1;
+    }
+  }
+  // [groups], then the path sections: those no rule keeps go.
+  SzHash hash;
+  SzList sections;
+  std::vector<std::string> paths;
+  for (const Rule& r : rules)
+    if (std::find(paths.begin(), paths.end(), r.path) == paths.end()) paths.push_back(r.path);
+  bool ok = (hash.p = NLIBCSzHashAlloc(16)) != nullptr &&
+            (sections.p = NLIBCSzListAlloc(16)) != nullptr &&
+            NLIBCConfGetSections(authz.p, &sections.p) == 0;
+  for (const auto& g : groups) {
+    std::string members;
+    for (const std::string& m : g.second) members += (members.empty() ? "" : ", ") + m;
+    ok = ok && NLIBCSzHashSetValue(&hash.p, g.first.c_str(), members.c_str()) == 0;
+  }
+  ok = ok && NLIBCConfSetSection(authz.p, kGroups, hash.p) == 0;
+  for (const std::string& section : sections.p != nullptr ? Strings(sections.p)
+                                                          : std::vector<std::string>())
+    if (ok && section[0] == '/' &&
+        std::find(paths.begin(), paths.end(), section) == paths.end())
+      ok = NLIBCConfRemoveSection(authz.p, section.c_str()) == 0;
+  for (const std::string& p : paths) {
+    SzHash entries;
+    ok = ok && (entries.p = NLIBCSzHashAlloc(8)) != nullptr;
+    for (const Rule& r : rules)
+      if (ok && r.path == p)
+        ok = NLIBCSzHashSetValue(&entries.p, r.who.c_str(), r.access.c_str()) == 0;
+    ok = ok && NLIBCConfSetSection(authz.p, p.c_str(), entries.p) == 0;
+  }
+  if (!ok) {
+    REPO_LOG("Write the rules of %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
+    return -1;
+  }
+  // Rules bind once authz-db names their file; without rules it is
+  // commented out and the file kept.
+  if (!rules.empty() && !rulesActive &&
+      NLIBCConfSet(settings.p, kGeneral, "authz-db", "authz") < 0) {
+    REPO_LOG("Set key authz-db failed[0x%04X]", NLIBCErrGet());
+    return -1;
+  }
+  if (rules.empty() && rulesActive && NLIBCConfComment(settings.p, kGeneral, "authz-db") < 0) {
+    REPO_LOG("Comment out authz-db failed[0x%04X]", NLIBCErrGet());
+    return -1;
+  }
+  rulesActive = !rules.empty();
+  // Subversion must read the file as meant.
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(authz.p, &size);
+  engine.reset(new SVNAuthz(std::string(text, size)));
+  if (!engine->valid()) {
+    REPO_LOG("The rules of %s would not be valid.", name.c_str());
     return -1;
   }
   return 0;

@@ -25,10 +25,14 @@
 #include <json/value.h>
 
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "nlibc.h"
+
+class SVNAuthz;
 
 class SVNRepo {
  public:
@@ -120,9 +124,46 @@ class SVNRepo {
   // lets log in (none without a password-db).
   std::map<std::string, std::string> getAccounts() const { return accounts; }
 
-  // Writes what the setters changed: each file once, atomically, the
-  // account file first.  When the settings cannot be written the account
-  // file is put back.  0 or -1 (logged).
+  // ---- Access rules ----
+  //
+  // Kept in the authz file (Subversion's authz format) that authz-db names,
+  // relative to conf/; active when authz-db is, and otherwise conf/authz,
+  // which then binds nobody.  We manage its [groups] section and its path
+  // sections ("[/trunk]"); everything else in it stays as it is.
+
+  // One rule: who ("alice", "@group", "*", "$anonymous", "$authenticated")
+  // may do what ("rw", "r", or "" for nothing) at a path ("/", "/trunk").
+  struct Rule {
+    std::string path, who, access;
+  };
+  using Groups = std::map<std::string, std::vector<std::string>>;
+
+  // Reads the groups and rules in force (none while authz-db is not
+  // active; repeated entries joined as Subversion joins them).  Needs a
+  // repository opened with its accounts.  -1 (logged) when the rules
+  // cannot be read, or svnserve would refuse them.
+  int getRules(Groups* groups, std::vector<Rule>* rules);
+
+  // What each account that logs in, and "$anonymous", may do at `path`:
+  // "rw", "r" or "", as svnserve decides: the access level of [general]
+  // (auth-access, anon-access) and the rules, by Subversion's own engine.
+  // After getRules.  -1 (logged) when the engine cannot be used.
+  int getAccess(const std::string& path,
+                std::map<std::string, std::string>* access);
+
+  // Replaces the groups and rules whole: every path absolute and
+  // canonical, every name one the authz file can hold, groups defined
+  // before use and never containing themselves, no (path, who) twice.
+  // Activates authz-db when there are rules, comments it out when there
+  // are none (the file stays).  After getRules, on a repository opened for
+  // update; changes the object only (see save).  -1 (logged, nothing
+  // changed) when refused, or when the file holds what the page cannot
+  // show (aliases, inverted entries, a [groups] of another file).
+  int setRules(const Groups& groups, const std::vector<Rule>& rules);
+
+  // Writes what the setters changed: each file once, atomically, the rules
+  // and the account file first.  When the settings cannot be written the
+  // others are put back.  0 or -1 (logged).
   int save();
 
  private:
@@ -173,6 +214,11 @@ class SVNRepo {
   std::string settingsFile; // the settings file read (here, or being made)
   std::string accountFile;  // the account file svnserve reads
   bool accountsInSettings = false;  // password-db names the settings file
+  int openFlags = 0;        // how the files were opened (locked or not)
+  ConfFile authz;           // the rules, once read
+  bool rulesActive = false; // authz-db names the file read
+  bool rulesEditable = false;  // the file holds only what the page shows
+  std::unique_ptr<SVNAuthz> engine;  // Subversion's view of the rules
   ConfFile settings;
   ConfFile passwd;
 };

@@ -18,9 +18,12 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <exception>
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "nlibc.h"
 #include "svn_paths.h"
@@ -36,6 +39,64 @@ const char kBareType[] = "text/html; charset=\"UTF-8\"";
 
 bool IsPermission(const std::string& anon) {
   return anon == "read" || anon == "write" || anon == "none";
+}
+
+// Where ParseJson last found a text wrong (1-based; 0 when it cannot say).
+unsigned jsonLine = 0, jsonColumn = 0;
+
+// Parses `text` as exactly one JSON value (comments allowed, nothing after
+// it, no member twice, nesting at most 64 deep).  0, or -1 with the place
+// of the fault in jsonLine and jsonColumn: the text itself, which may hold
+// passwords, never reaches a log line, and neither does the parser's
+// complaint, which may quote it.
+int ParseJson(const std::string& text, Json::Value* ret) {
+  Json::CharReaderBuilder builder;
+  builder["allowComments"] = true;
+  builder["failIfExtra"] = true;
+  builder["rejectDupKeys"] = true;
+  builder["allowSpecialFloats"] = false;
+  builder["stackLimit"] = 64;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  std::string why;
+  bool parsed = false;
+  try {
+    parsed = reader->parse(text.data(), text.data() + text.size(), ret, &why);
+  } catch (const std::exception&) {  // nesting beyond the limit
+    why.clear();
+  }
+  if (parsed) return 0;
+  if (sscanf(why.c_str(), "* Line %u, Column %u", &jsonLine, &jsonColumn) != 2)
+    jsonLine = jsonColumn = 0;
+  return -1;
+}
+
+// The groups of a "groups" parameter: an object whose members are arrays
+// of strings.
+bool ReadGroups(const Json::Value& json, SVNRepo::Groups* groups) {
+  if (!json.isObject()) return false;
+  for (const std::string& name : json.getMemberNames()) {
+    const Json::Value& members = json[name];
+    if (!members.isArray()) return false;
+    std::vector<std::string>& list = (*groups)[name];
+    for (const Json::Value& m : members) {
+      if (!m.isString()) return false;
+      list.push_back(m.asString());
+    }
+  }
+  return true;
+}
+
+// The rules of a "rules" parameter: an array of objects whose "path",
+// "who" and "access" are strings.
+bool ReadRules(const Json::Value& json, std::vector<SVNRepo::Rule>* rules) {
+  if (!json.isArray()) return false;
+  for (const Json::Value& r : json) {
+    if (!r.isObject() || !r["path"].isString() || !r["who"].isString() ||
+        !r["access"].isString())
+      return false;
+    rules->push_back({r["path"].asString(), r["who"].asString(), r["access"].asString()});
+  }
+  return true;
 }
 
 // A name as it may stand in a log line: control characters, which the
@@ -69,6 +130,12 @@ class SVNHandler : public ServerFormHandler {
 
   // "acc_show": the accounts of "name", as a bare body.
   void HandleShowAccountAction();
+  // "rules_show": the groups, access rules and what each account may do
+  // where, of "name".
+  void HandleRulesShowAction();
+  // "rules_edit": replaces the groups and rules of "name" by "groups" and
+  // "rules" (JSON texts).
+  void HandleRulesEditAction();
   // "load", "enum", "find": a page of the repositories whose names hold
   // "query", as a bare body.
   void HandleFindAction();
@@ -92,12 +159,17 @@ class SVNHandler : public ServerFormHandler {
   // Parses the accounts text as one JSON value into ret.  0, or -1
   // (logged) when it is empty or does not parse.
   int parseAccountObj(const std::string& accounts, Json::Value& ret);
+  // Sets "groups", "rules" and "effective" of resp.  0, or -1 when what
+  // accounts may do cannot be found out.
+  int showRules(SVNRepo& repo, const SVNRepo::Groups& groups,
+                const std::vector<SVNRepo::Rule>& rules, Json::Value& resp);
 };
 
 void SVNHandler::Process() {
   if (!Authenticate()) return;
   std::string action = webMan.In("action", nullptr);
-  if ((action == "add" || action == "remove" || action == "edit") &&
+  if ((action == "add" || action == "remove" || action == "edit" ||
+       action == "rules_edit") &&
       webMan.Env("REQUEST_METHOD") != "POST") {
     ReportMethodNotAllowed("POST");
   } else if (action == "load" || action == "enum" || action == "find") {
@@ -112,6 +184,10 @@ void SVNHandler::Process() {
     HandleEditAction();
   } else if (action == "acc_show") {
     HandleShowAccountAction();
+  } else if (action == "rules_show") {
+    HandleRulesShowAction();
+  } else if (action == "rules_edit") {
+    HandleRulesEditAction();
   } else {
     ReportError();
   }
@@ -303,31 +379,10 @@ int SVNHandler::parseAccountObj(const std::string& accounts, Json::Value& ret) {
     UI_LOG("Account is empty");
     return -1;
   }
-  // One JSON value and nothing after it; comments are allowed.
-  Json::CharReaderBuilder builder;
-  builder["allowComments"] = true;
-  builder["failIfExtra"] = true;
-  builder["rejectDupKeys"] = true;
-  builder["allowSpecialFloats"] = false;
-  builder["stackLimit"] = 64;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string why;
-  bool parsed = false;
-  try {
-    parsed = reader->parse(accounts.data(), accounts.data() + accounts.size(),
-                           &ret, &why);
-  } catch (const std::exception&) {  // nesting beyond the limit
-    why.clear();
-  }
-  if (!parsed) {
-    // The text holds passwords, and so may the parser's complaint: log
-    // the size and where the text went wrong, nothing of the text.
-    unsigned line = 0, column = 0;
-    if (sscanf(why.c_str(), "* Line %u, Column %u", &line, &column) != 2)
-      line = column = 0;
+  if (ParseJson(accounts, &ret) < 0) {
     UI_LOG("Failed to parse account info from accounts string [%zu bytes, "
            "line %u, column %u]",
-           accounts.size(), line, column);
+           accounts.size(), jsonLine, jsonColumn);
     return -1;
   }
   return 0;
@@ -418,6 +473,135 @@ void SVNHandler::HandleEditAction() {
     UI_LOG("Set anonymous permission failed.");
   } else if (repo->setAccounts(accountsObj) < 0) {
     UI_LOG("Set accounts failed");
+  } else if (repo->save() < 0) {
+    UI_LOG("Save repository %s failed.", name.c_str());
+  } else {
+    hasError = false;
+  }
+
+done:
+  if (hasError) {
+    ReportError();
+  } else {
+    ReportSuccess(resp);
+  }
+}
+
+// ---- Access rules ----
+
+int SVNHandler::showRules(SVNRepo& repo, const SVNRepo::Groups& groups,
+                          const std::vector<SVNRepo::Rule>& rules,
+                          Json::Value& resp) {
+  Json::Value groupList(Json::objectValue), ruleList(Json::arrayValue),
+      effective(Json::arrayValue);
+  for (const auto& g : groups) {
+    Json::Value members(Json::arrayValue);
+    for (const std::string& m : g.second) members.append(m);
+    groupList[g.first] = members;
+  }
+  std::vector<std::string> paths;
+  for (const SVNRepo::Rule& r : rules) {
+    Json::Value rule;
+    rule["path"] = r.path;
+    rule["who"] = r.who;
+    rule["access"] = r.access;
+    ruleList.append(rule);
+    if (std::find(paths.begin(), paths.end(), r.path) == paths.end())
+      paths.push_back(r.path);
+  }
+  for (const std::string& p : paths) {
+    std::map<std::string, std::string> access;
+    if (repo.getAccess(p, &access) < 0) return -1;
+    Json::Value entry;
+    entry["path"] = p;
+    entry["access"] = Json::Value(Json::objectValue);
+    for (const auto& a : access) entry["access"][a.first] = a.second;
+    effective.append(entry);
+  }
+  resp["groups"] = groupList;
+  resp["rules"] = ruleList;
+  resp["effective"] = effective;
+  return 0;
+}
+
+void SVNHandler::HandleRulesShowAction() {
+  std::string name = webMan.In("name", "");
+  Json::Value resp;
+  bool hasError = true;
+  std::unique_ptr<SVNRepo> repo;
+  SVNRepo::Groups groups;
+  std::vector<SVNRepo::Rule> rules;
+  if (name.empty()) {
+    UI_LOG("Arguments Error");
+    goto done;
+  }
+  if (!SVNRepo::isExist(name)) {
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
+    SetFormErrInfo("error", "nonexist", __LINE__);
+    goto done;
+  }
+  try {
+    repo.reset(new SVNRepo(name, SVNRepo::kAccounts));
+  } catch (const std::exception&) {
+    UI_LOG("SVN Repo construct failed.");
+    goto done;
+  }
+  if (repo->getRules(&groups, &rules) < 0) {
+    UI_LOG("Get rules failed.");
+    goto done;
+  }
+  if (showRules(*repo, groups, rules, resp) < 0) {
+    UI_LOG("Fill rules into json failed.");
+    goto done;
+  }
+  hasError = false;
+
+done:
+  if (hasError) {
+    ReportError();
+  } else {
+    ReportSuccess(resp);
+  }
+}
+
+void SVNHandler::HandleRulesEditAction() {
+  Json::Value resp, groupsObj, rulesObj;
+  bool hasError = true;
+  std::string name = webMan.In("name", "");
+  std::string groupsText = webMan.In("groups", "");
+  std::string rulesText = webMan.In("rules", "");
+  std::unique_ptr<SVNRepo> repo;
+  SVNRepo::Groups groups, oldGroups;
+  std::vector<SVNRepo::Rule> rules, oldRules;
+
+  if (name.empty() || groupsText.empty() || rulesText.empty()) {
+    UI_LOG("Arguments Error");
+    goto done;
+  }
+  if (ParseJson(groupsText, &groupsObj) < 0 || ParseJson(rulesText, &rulesObj) < 0) {
+    UI_LOG("Failed to parse groups or rules [line %u, column %u]", jsonLine,
+           jsonColumn);
+    goto done;
+  }
+  if (!ReadGroups(groupsObj, &groups) || !ReadRules(rulesObj, &rules)) {
+    UI_LOG("Groups or rules are not of their form.");
+    goto done;
+  }
+  if (!SVNRepo::isExist(name)) {
+    UI_LOG("Repository %s is not exist", Printable(name).c_str());
+    SetFormErrInfo("error", "nonexist", __LINE__);
+    goto done;
+  }
+  try {
+    repo.reset(new SVNRepo(name, SVNRepo::kUpdate));
+  } catch (const std::exception&) {
+    UI_LOG("SVN Repo construct failed.");
+    goto done;
+  }
+  if (repo->getRules(&oldGroups, &oldRules) < 0) {
+    UI_LOG("Get rules failed.");
+  } else if (repo->setRules(groups, rules) < 0) {
+    UI_LOG("Set rules failed.");
   } else if (repo->save() < 0) {
     UI_LOG("Save repository %s failed.", name.c_str());
   } else {

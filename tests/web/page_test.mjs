@@ -185,7 +185,7 @@ test('edit access and accounts, then use them with svn', async () => {
   await dialog.getByRole('button', { name: 'Add account' }).click();
   await dialog.getByLabel('Account', { exact: true }).last().fill('carol');
   await dialog.getByLabel('Password', { exact: true }).last().fill('pw-c');
-  await dialog.getByRole('button', { name: 'Save' }).click();
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
   await page.getByText('Repository “alpha” saved.').waitFor();
 
   const shown = await post({ action: 'show', name: 'alpha' });
@@ -316,6 +316,38 @@ test('the page works when opened through an address with credentials', async () 
   assert.match(response.headers()['content-security-policy'], /script-src 'self'/);
   await tab.getByText(/of 6\d/).waitFor();
   await context.close();
+});
+
+test('access rules: a group may write the trunk, everyone else reads', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }, { account: 'bob', password: 'pw-b' }]);
+  assert.equal((await post({ action: 'add', name: 'ruled', anon: 'none', accounts })).success, true);
+  assert.ok(svn(['mkdir', '-m', 't', `${url('ruled')}/trunk`], ['alice', 'pw-a']));
+  await page.goto('/');
+  const dialog = await edit('ruled');
+  await dialog.getByRole('button', { name: 'Add group' }).click();
+  await dialog.getByLabel('Group', { exact: true }).fill('devs');
+  await dialog.getByLabel('Group', { exact: true }).press('Tab');
+  await dialog.locator('.members').getByLabel('alice').check();
+  await dialog.getByRole('button', { name: 'Add rule' }).click();
+  await dialog.getByLabel('Path', { exact: true }).last().fill('trunk');
+  await dialog.getByRole('button', { name: 'Save access rules' }).click();
+  await dialog.getByText('The path “trunk” must start with “/”').waitFor();
+  await dialog.getByLabel('Path', { exact: true }).last().fill('/');
+  await dialog.getByLabel('Who', { exact: true }).last().selectOption('*');
+  await dialog.getByLabel('Access', { exact: true }).last().selectOption('r');
+  await dialog.getByRole('button', { name: 'Add rule' }).click();
+  await dialog.getByLabel('Path', { exact: true }).last().fill('/trunk');
+  await dialog.getByLabel('Who', { exact: true }).last().selectOption('@devs');
+  await dialog.getByLabel('Access', { exact: true }).last().selectOption('rw');
+  await dialog.getByRole('button', { name: 'Save access rules' }).click();
+  await page.getByText('Access rules of “ruled” saved.').waitFor();
+  const trunk = dialog.locator('#effective tbody tr', { hasText: '/trunk' });
+  assert.deepEqual(await trunk.locator('td').allTextContents(), ['/trunk', 'Read and write', 'Read', 'No access']);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'access.png'), fullPage: true });
+  assert.ok(svn(['mkdir', '-m', 'a', `${url('ruled')}/trunk/a`], ['alice', 'pw-a']));
+  assert.ok(!svn(['mkdir', '-m', 'b', `${url('ruled')}/trunk/b`], ['bob', 'pw-b']));
+  assert.ok(svn(['ls', `${url('ruled')}/trunk`], ['bob', 'pw-b']));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
 });
 
 test('the page ran under its policy without an error', () => {

@@ -233,6 +233,7 @@ async function openEditor(name, opener) {
   $('#editor-title').textContent = name ? `Edit “${name}”` : 'New repository';
   $('#save').textContent = name ? 'Save' : 'Create';
   $('#f-name').readOnly = Boolean(name);
+  $('#access').hidden = !name;
   if (name) {
     try {
       const shown = await call({ action: 'show', name });
@@ -242,6 +243,7 @@ async function openEditor(name, opener) {
       form.elements.realm.value = shown.data.realm;
       showAccess(form, shown.data.anon);
       for (const a of accounts.account) addAccountRow(a.account, a.password);
+      await loadRules(name, accounts.account.map((a) => a.account));
     } catch (error) {
       say(failure(error, name, 'opened'));
       if (error.key === 'nonexist') loadPage();
@@ -346,6 +348,181 @@ async function save(event) {
   await loadPage();
 }
 
+// ---- Access rules ----
+
+const ACCESS_WORDS = { rw: 'Read and write', r: 'Read', '': 'No access' };
+
+// The accounts of the repository in the editor, as last read.
+let ruleAccounts = [];
+
+function groupNames() {
+  return [...$('#groups').children].map((row) => $('.group-name', row).value);
+}
+
+// Fills every rule's "who" list: accounts, groups, and the special ones.
+function refreshWho() {
+  const choices = [
+    ...ruleAccounts.map((a) => [a, a]),
+    ...groupNames().filter(Boolean).map((g) => [`@${g}`, `Group ${g}`]),
+    ['*', 'Everyone'],
+    ['$authenticated', 'Every account'],
+    ['$anonymous', 'Anonymous users'],
+  ];
+  for (const select of document.querySelectorAll('.rule-who')) {
+    const current = select.value || select.dataset.value || '';
+    select.replaceChildren();
+    for (const [value, label] of choices) select.add(new Option(label, value));
+    if (current && !choices.some(([v]) => v === current)) select.add(new Option(current, current));
+    select.value = current || choices[0][0];
+  }
+}
+
+let rowCount = 0;
+
+function labelRow(row) {
+  const n = ++rowCount;
+  for (const label of row.querySelectorAll(':scope > .field > label')) {
+    const control = label.nextElementSibling;
+    control.id = `access-${n}-${label.textContent.toLowerCase()}`;
+    label.htmlFor = control.id;
+  }
+}
+
+function addGroupRow(name = '', members = []) {
+  const row = $('#group-row').content.firstElementChild.cloneNode(true);
+  labelRow(row);
+  $('.group-name', row).value = name;
+  const box = $('.members', row);
+  for (const account of new Set([...ruleAccounts, ...members])) {
+    const label = document.createElement('label');
+    const check = document.createElement('input');
+    check.type = 'checkbox';
+    check.value = account;
+    check.checked = members.includes(account);
+    label.append(check, account);
+    box.append(label);
+  }
+  $('.group-name', row).addEventListener('change', refreshWho);
+  $('.remove-group', row).addEventListener('click', () => { row.remove(); refreshWho(); });
+  $('.remove-group', row).setAttribute('aria-label', `Remove group ${name || 'new'}`);
+  $('#groups').append(row);
+  return row;
+}
+
+function addRuleRow(rule = { path: '/', who: '', access: 'r' }) {
+  const row = $('#rule-row').content.firstElementChild.cloneNode(true);
+  labelRow(row);
+  $('.rule-path', row).value = rule.path;
+  $('.rule-who', row).dataset.value = rule.who;
+  $('.rule-access', row).value = rule.access;
+  $('.remove-rule', row).addEventListener('click', () => row.remove());
+  $('#rules').append(row);
+  refreshWho();
+  return row;
+}
+
+function showEffective(effective) {
+  const table = $('#effective');
+  table.hidden = effective.length === 0;
+  if (table.hidden) return;
+  const keys = Object.keys(effective[0].access);
+  const users = [...keys.filter((u) => u !== '$anonymous'), ...keys.filter((u) => u === '$anonymous')];
+  const head = document.createElement('tr');
+  for (const title of ['Path', ...users.map((u) => (u === '$anonymous' ? 'Anonymous' : u))]) {
+    const th = document.createElement('th');
+    th.scope = 'col';
+    th.textContent = title;
+    head.append(th);
+  }
+  $('thead', table).replaceChildren(head);
+  const body = $('tbody', table);
+  body.replaceChildren();
+  for (const entry of effective) {
+    const row = body.insertRow();
+    cell(row, entry.path, 'name').dataset.label = 'Path';
+    for (const user of users) {
+      cell(row, ACCESS_WORDS[entry.access[user]], entry.access[user] ? '' : 'muted')
+        .dataset.label = user === '$anonymous' ? 'Anonymous' : user;
+    }
+  }
+}
+
+async function loadRules(name, accounts) {
+  ruleAccounts = accounts;
+  $('#groups').replaceChildren();
+  $('#rules').replaceChildren();
+  showRulesError('');
+  const shown = await call({ action: 'rules_show', name });
+  for (const [group, members] of Object.entries(shown.data.groups)) addGroupRow(group, members);
+  for (const rule of shown.data.rules) addRuleRow(rule);
+  refreshWho();
+  showEffective(shown.data.effective);
+}
+
+function showRulesError(text) {
+  const box = $('#rules-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+// What the server would refuse, in words; or the groups and rules.
+function readRules() {
+  const groups = {};
+  for (const row of $('#groups').children) {
+    const name = $('.group-name', row).value;
+    if (!name.trim()) return { error: 'Every group needs a name.', focus: $('.group-name', row) };
+    if (/^[@$&*~]/.test(name) || /[=:,\r\n]/.test(name) || name !== name.trim()) {
+      return { error: `The group name “${name}” may not start with @ $ & * ~, hold = : , or a line break, or start or end with a blank.`, focus: $('.group-name', row) };
+    }
+    if (name in groups) return { error: `The group “${name}” is listed twice.`, focus: $('.group-name', row) };
+    groups[name] = [...row.querySelectorAll('.members input:checked')].map((c) => c.value);
+  }
+  const rules = [];
+  const seen = new Set();
+  for (const row of $('#rules').children) {
+    const path = $('.rule-path', row).value;
+    const who = $('.rule-who', row).value;
+    const access = $('.rule-access', row).value;
+    const segments = path.split('/').slice(1);
+    if (!path.startsWith('/') || (path !== '/' && segments.some((s) => s === '' || s === '.' || s === '..')) ||
+        /[\u0000-\u001f\u007f\]]/.test(path)) {
+      return { error: `The path “${path}” must start with “/”, with no empty, “.” or “..” part, no “/” at its end, no “]” or line break.`, focus: $('.rule-path', row) };
+    }
+    if (who.startsWith('@') && !(who.slice(1) in groups)) {
+      return { error: `The rule for “${path}” names the group “${who.slice(1)}”, which is not defined.`, focus: $('.rule-who', row) };
+    }
+    if (seen.has(`${path}\n${who}`)) {
+      return { error: `There are two rules for “${who}” at “${path}”.`, focus: $('.rule-path', row) };
+    }
+    seen.add(`${path}\n${who}`);
+    rules.push({ path, who, access });
+  }
+  return { groups, rules };
+}
+
+async function saveRules() {
+  const name = state.editing;
+  const { groups, rules, error, focus } = readRules();
+  if (error) {
+    showRulesError(error);
+    focus.focus();
+    return;
+  }
+  const button = $('#save-rules');
+  button.disabled = true;
+  try {
+    await call({ action: 'rules_edit', name, groups: JSON.stringify(groups), rules: JSON.stringify(rules) },
+      { change: true });
+    showRulesError('');
+    await loadRules(name, ruleAccounts);
+    say(`Access rules of “${name}” saved.`);
+  } catch (err) {
+    showRulesError(failure(err, name, 'given these rules'));
+  } finally {
+    button.disabled = false;
+  }
+}
+
 // ---- Removal ----
 
 function confirmRemove(name, opener) {
@@ -403,6 +580,9 @@ async function start() {
   $('#add-account').addEventListener('click', () => addAccountRow().focus());
   $('#cancel').addEventListener('click', () => closeDialog($('#editor')));
   $('#repo-form').addEventListener('submit', save);
+  $('#add-group').addEventListener('click', () => $('.group-name', addGroupRow()).focus());
+  $('#add-rule').addEventListener('click', () => $('.rule-path', addRuleRow()).focus());
+  $('#save-rules').addEventListener('click', saveRules);
   await loadPage();
 }
 

@@ -48,6 +48,8 @@ struct Parsed {
   std::vector<Line> lines;
   std::vector<std::string> sections;     // name of each header, in file order
   std::map<std::string, Section> model;  // lower-case name -> own options
+  // Folded section name -> the lines of all its blocks, header included.
+  std::map<std::string, std::vector<size_t>> blocks;
   // Expanded values by (section looked up from, option), and whether they
   // depend on a cycle: each is expanded once, so values that double each
   // other cost no more than their size.
@@ -203,10 +205,19 @@ int Parse(const std::string& text, Parsed* p) {
     // A CR before the LF belongs to the line end, not to the content.
     if (l.end > l.begin && text[l.end - 1] == '\r' && l.end < l.next) --l.end;
     p->lines.push_back(l);
+    if (l.section >= 0)
+      p->blocks[Fold(*p, p->sections[l.section])].push_back(p->lines.size() - 1);
     pos = l.next;
   }
   BuildModel(text, p);
   return 0;
+}
+
+// The lines of `section`'s blocks (none when it has no header).
+const std::vector<size_t>& Block(const Parsed& p, const std::string& section) {
+  static const std::vector<size_t> none;
+  auto b = p.blocks.find(Fold(p, section));
+  return b == p.blocks.end() ? none : b->second;
 }
 
 // Subversion's find_option: `key` of the section `section` (both lower
@@ -443,10 +454,8 @@ size_t SectionTail(const Parsed& p, size_t header) {
 
 // The first header of `section`, or the line count.
 size_t FirstHeader(const Parsed& p, const std::string& section) {
-  for (size_t i = 0; i < p.lines.size(); ++i)
-    if (p.lines[i].kind == Kind::kSection && InSection(p, p.lines[i], section))
-      return i;
-  return p.lines.size();
+  const std::vector<size_t>& block = Block(p, section);
+  return block.empty() ? p.lines.size() : block.front();
 }
 
 // Puts `lines` at the end of the section's first block, or appends the
@@ -516,8 +525,8 @@ void ConfDoc::Sections(std::vector<std::string>* names) const {
 
 void ConfDoc::Entries(const std::string& section, Pairs* pairs) const {
   const Parsed& p = *parsed_;
-  for (size_t i = 0; i < p.lines.size(); ++i)
-    if (p.lines[i].kind == Kind::kOption && InSection(p, p.lines[i], section))
+  for (size_t i : Block(p, section))
+    if (p.lines[i].kind == Kind::kOption)
       pairs->emplace_back(OptionKey(text_, p.lines[i]), OptionValue(text_, p, i));
 }
 
@@ -575,16 +584,22 @@ int ConfDoc::GetLine(const std::string& section, const std::string& key,
 int ConfDoc::Commit(const std::string& text, const std::string& section,
                     const std::string& key,
                     const std::function<bool(const Parsed&)>& holds) {
+  return Commit(text, {{section, key}}, holds);
+}
+
+int ConfDoc::Commit(const std::string& text, const Edited& edited,
+                    const std::function<bool(const Parsed&)>& holds) {
   std::unique_ptr<Parsed> p(new Parsed);
   p->exact = exact_;
   if (Parse(text, p.get()) != 0) return NLIBC_E_UNFAITHFUL;
   View before = Effective(*parsed_), after = Effective(*p);
   if (p->tooLarge) return NLIBC_E_UNFAITHFUL;
+  std::set<std::pair<std::string, std::string>> keys;  // key "" = all
+  for (const auto& e : edited) keys.insert({Fold(*p, e.first), Fold(*p, e.second)});
   for (View* v : {&before, &after}) {
     for (auto it = v->begin(); it != v->end();) {
-      bool edited = it->first.first == Fold(*p, section) &&
-                    (key.empty() || it->first.second == Fold(*p, key));
-      it = edited ? v->erase(it) : std::next(it);
+      bool out = keys.count({it->first.first, ""}) || keys.count(it->first);
+      it = out ? v->erase(it) : std::next(it);
     }
   }
   if (before != after || !holds(*p)) return NLIBC_E_UNFAITHFUL;
@@ -674,65 +689,73 @@ int ConfDoc::SetLine(const std::string& section, const std::string& key,
 }
 
 int ConfDoc::SetSection(const std::string& section, const Pairs& pairs) {
-  if (int rc = CheckSection(section)) return rc;
-  std::set<std::string> seen;
-  for (const auto& kv : pairs) {
-    if (int rc = CheckKey(kv.first)) return rc;
-    if (int rc = CheckText(kv.second)) return rc;
-    if (!kv.second.empty() && (IsSpace(kv.second.front()) || IsSpace(kv.second.back())))
-      return NLIBC_E_BADVALUE;
-    if (!seen.insert(Fold(*parsed_, kv.first)).second) return NLIBC_E_DUPKEY;
-  }
-  const Parsed& p = *parsed_;
-  std::vector<std::string> body;
-  for (const auto& kv : pairs) body.push_back(kv.first + " = " + kv.second);
-
-  Rewriter w(text_, p);
-  size_t firstOption = p.lines.size();
-  for (size_t i = 0; i < p.lines.size(); ++i) {
-    const Line& l = p.lines[i];
-    if (!InSection(p, l, section) ||
-        (l.kind != Kind::kOption && l.kind != Kind::kContinuation))
-      continue;
-    if (l.kind == Kind::kOption && firstOption == p.lines.size()) firstOption = i;
-    w.Drop(i);
-  }
-  if (firstOption < p.lines.size()) {
-    for (const std::string& line : body) w.InsertBefore(firstOption, line);
-  } else {
-    AppendToSection(text_, p, section, body, &w);
-  }
-  // What svnserve finds in the section must be the pairs: no more (from
-  // [DEFAULT]), no less, each with its value read back as written.
-  std::map<std::string, std::string> wanted;
-  for (const auto& kv : pairs) wanted[Fold(p, kv.first)] = kv.second;
-  return Commit(w.Text(), section, "", [&](const Parsed& np) {
-    Pairs found;
-    Lookups(np, section, &found);
-    std::map<std::string, std::string> got;
-    for (const auto& kv : found) got[Fold(np, kv.first)] = kv.second;
-    return got == wanted;
-  });
+  return SetSections({{section, &pairs}});
 }
 
 int ConfDoc::RemoveSection(const std::string& section) {
+  return SetSections({{section, nullptr}});
+}
+
+int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections) {
   const Parsed& p = *parsed_;
-  Rewriter w(text_, p);
-  bool any = false;
-  for (size_t i = 0; i < p.lines.size(); ++i) {
-    const Line& l = p.lines[i];
-    if (InSection(p, l, section) &&
-        (l.kind == Kind::kSection || l.kind == Kind::kOption ||
-         l.kind == Kind::kContinuation)) {
-      w.Drop(i);
-      any = true;
+  for (const auto& s : sections) {
+    if (s.second == nullptr) continue;
+    if (int rc = CheckSection(s.first)) return rc;
+    std::set<std::string> seen;
+    for (const auto& kv : *s.second) {
+      if (int rc = CheckKey(kv.first)) return rc;
+      if (int rc = CheckText(kv.second)) return rc;
+      if (!kv.second.empty() && (IsSpace(kv.second.front()) || IsSpace(kv.second.back())))
+        return NLIBC_E_BADVALUE;
+      if (!seen.insert(Fold(p, kv.first)).second) return NLIBC_E_DUPKEY;
     }
   }
-  if (!any) return 0;
-  return Commit(w.Text(), section, "", [&](const Parsed& np) {
-    return np.model.find(Fold(np, section)) == np.model.end() &&
-           std::none_of(np.sections.begin(), np.sections.end(),
-                        [&](const std::string& n) { return Same(np, n, section); });
+  Rewriter w(text_, p);
+  bool changes = false;
+  Edited edited;
+  for (const auto& s : sections) {
+    const std::vector<size_t>& block = Block(p, s.first);
+    edited.emplace_back(s.first, "");
+    if (s.second == nullptr) {  // removed: headers and options go
+      for (size_t i : block)
+        if (p.lines[i].kind != Kind::kComment && p.lines[i].kind != Kind::kBlank) w.Drop(i);
+      changes = changes || !block.empty();
+      continue;
+    }
+    changes = true;
+    std::vector<std::string> body;
+    for (const auto& kv : *s.second) body.push_back(kv.first + " = " + kv.second);
+    size_t firstOption = p.lines.size();
+    for (size_t i : block) {
+      const Line& l = p.lines[i];
+      if (l.kind != Kind::kOption && l.kind != Kind::kContinuation) continue;
+      if (l.kind == Kind::kOption && firstOption == p.lines.size()) firstOption = i;
+      w.Drop(i);
+    }
+    if (firstOption < p.lines.size()) {
+      for (const std::string& line : body) w.InsertBefore(firstOption, line);
+    } else {
+      AppendToSection(text_, p, s.first, body, &w);
+    }
+  }
+  if (!changes) return 0;
+  // What svnserve finds in each section set must be its pairs: no more
+  // (from [DEFAULT]), no less, each with its value read back as written;
+  // a removed section must be gone.
+  return Commit(w.Text(), edited, [&](const Parsed& np) {
+    for (const auto& s : sections) {
+      if (s.second == nullptr) {
+        if (np.model.count(Fold(np, s.first)) || !Block(np, s.first).empty()) return false;
+        continue;
+      }
+      std::map<std::string, std::string> wanted, got;
+      for (const auto& kv : *s.second) wanted[Fold(np, kv.first)] = kv.second;
+      Pairs found;
+      Lookups(np, s.first, &found);
+      for (const auto& kv : found) got[Fold(np, kv.first)] = kv.second;
+      if (got != wanted) return false;
+    }
+    return true;
   });
 }
 

@@ -115,7 +115,15 @@ class ConfDoc {
   // Succeeds unchanged when there is none.
   int RemoveSection(const std::string& section);
 
+  // Sets each section to its pairs (as SetSection), or removes it for
+  // null pairs (as RemoveSection), in one edit checked once.
+  int SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections);
+
  private:
+  // Edited (section, key) pairs: an empty key stands for all the section.
+  using Edited = std::vector<std::pair<std::string, std::string>>;
+  int Commit(const std::string& text, const Edited& edited,
+             const std::function<bool(const Parsed&)>& holds);
   // Keeps `text` when it parses, changes no lookup but those of
   // (section, key), or of all `section` when `key` is empty, and `holds`
   // for its parse (the written value reads back).

@@ -673,10 +673,18 @@ int NLIBCConfGetEntries(PNLIBCONF pConf, const char* szSection,
   });
 }
 
-int NLIBCConfRemoveSection(PNLIBCONF pConf, const char* szSection) {
+int NLIBCConfSetSections(PNLIBCONF pConf, int nCount,
+                         const char* const* pszSections, const PNLIBSZHASH* pHashes) {
   return Guard([&]() -> int {
-    if (pConf == nullptr || szSection == nullptr) return NLIBC_E_ARG;
-    return pConf->doc.RemoveSection(szSection);
+    if (pConf == nullptr || nCount < 0 || (nCount > 0 && (pszSections == nullptr || pHashes == nullptr)))
+      return NLIBC_E_ARG;
+    std::vector<std::pair<std::string, const nlibc::Pairs*>> sections;
+    for (int i = 0; i < nCount; ++i) {
+      if (pszSections[i] == nullptr) return NLIBC_E_ARG;
+      sections.emplace_back(pszSections[i],
+                            pHashes[i] == nullptr ? nullptr : &pHashes[i]->pairs);
+    }
+    return pConf->doc.SetSections(sections);
   });
 }
 
@@ -714,6 +722,40 @@ int NLIBCConfRestore(PNLIBCONF pConf) {
   return Guard([&]() -> int {
     return pConf == nullptr ? NLIBC_E_ARG : RestoreConf(pConf);
   });
+}
+
+int NLIBCStrValidUtf8(const char* szText, unsigned long nSize) {
+  if (szText == nullptr) return 0;
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(szText);
+  size_t i = 0;
+  while (i < nSize) {
+    unsigned char c = s[i];
+    size_t n;
+    unsigned long cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      n = 1, cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2, cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3, cp = c & 0x07;
+    } else {
+      return 0;
+    }
+    if (i + n >= nSize) return 0;
+    for (size_t k = 1; k <= n; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return 0;
+      cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    // No overlong forms, surrogates or code points past U+10FFFF.
+    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return 0;
+    i += n + 1;
+  }
+  return 1;
 }
 
 int NLIBCStrTrimSpace(char* szBuf, int nFlags) {

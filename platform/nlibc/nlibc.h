@@ -289,9 +289,13 @@ int NLIBCConfGetSections(PNLIBCONF pConf, PNLIBSZLIST *ppList);
 int NLIBCConfGetEntries(PNLIBCONF pConf, const char *szSection,
                         PNLIBSZLIST *ppNames, PNLIBSZLIST *ppValues);
 
-/* Removes szSection: its headers and option lines (comments stay);
- * succeeds unchanged when there is none. */
-int NLIBCConfRemoveSection(PNLIBCONF pConf, const char *szSection);
+/* Sets each of the nCount sections pszSections[i] to the pairs of
+ * pHashes[i] (as NLIBCConfSetSection), or, for a null hash, removes it
+ * (its headers and option lines; comments stay): one edit, checked once,
+ * however many sections it touches. */
+int NLIBCConfSetSections(PNLIBCONF pConf, int nCount,
+                         const char *const *pszSections,
+                         const PNLIBSZHASH *pHashes);
 
 /* Whether szKey = szValue could be written as an option, or pHash's pairs
  * as a section's options, without writing anything: 0, or negative with
@@ -326,6 +330,10 @@ int NLIBCConfSync(PNLIBCONF pConf);
 int NLIBCConfRestore(PNLIBCONF pConf);
 
 /* ---- Strings ---- */
+
+/* Non-zero when the nSize bytes at szText are valid UTF-8 (no overlong
+ * forms, no surrogates), else 0. */
+int NLIBCStrValidUtf8(const char *szText, unsigned long nSize);
 
 /* Strips white space from both ends of szBuf, in place.  Returns 0, or
  * negative for a null buffer. */

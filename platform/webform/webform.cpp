@@ -14,6 +14,8 @@
 
 #include <exception>
 
+#include "nlibc.h"
+
 namespace {
 
 const char kJsonType[] = "application/json; charset=\"UTF-8\"";
@@ -40,40 +42,8 @@ class SourceInput : public cgicc::CgiInput {
   RequestSource* source_;
 };
 
-bool ValidUtf8(const std::string& s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n;
-    unsigned long cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 1, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-      return false;
-    i += n + 1;
-  }
-  return true;
-}
-
 bool CleanText(const std::string& s) {
-  return s.find('\0') == std::string::npos && ValidUtf8(s);
+  return s.find('\0') == std::string::npos && NLIBCStrValidUtf8(s.data(), s.size());
 }
 
 // "scheme://host[:port]" -> "host[:port]"; empty when it has no host.
@@ -248,10 +218,10 @@ void ServerFormHandler::ReportMethodNotAllowed(const char* allow) {
   webMan.Respond("405 Method Not Allowed", kJsonType, body, allow);
 }
 
-void ServerFormHandler::ReportSuccess(const Json::Value& value) {
+void ServerFormHandler::ReportSuccess(Json::Value value) {
   Json::Value body;
   body["success"] = true;
-  body["data"] = value;
+  body["data"] = std::move(value);
   if (!errInfo_.isNull()) body["errinfo"] = errInfo_;
   webMan.Respond("", kJsonType, body);
 }

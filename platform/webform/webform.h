@@ -131,7 +131,7 @@ class ServerFormHandler {
 
   // {"success":true,"data":value}, with "errinfo" when SetFormErrInfo was
   // called before.
-  void ReportSuccess(const Json::Value& value);
+  void ReportSuccess(Json::Value value);
 
   // {"success":false,"errinfo":{...}} after SetFormErrInfo, else the
   // generic error {"success":false}.

@@ -339,6 +339,28 @@ TEST(ConfEdit, SetSectionReplacesOptionsAndKeepsComments) {
   }
 }
 
+TEST(ConfEdit, SetSectionsIsOneEditOfManySections) {
+  const Pairs devs{{"devs", "alice, bob"}}, trunk{{"@devs", "rw"}}, bad{{"a", "x\ny"}};
+  struct {
+    const char* name;
+    std::vector<std::pair<std::string, const Pairs*>> sections;
+    int rc;
+    const char* expected;  // the text after, when kept
+  } cases[] = {
+      {"set, add and remove",
+       {{"groups", &devs}, {"/trunk", &trunk}, {"/old", nullptr}},
+       0, "# c\n[groups]\ndevs = alice, bob\n# kept\n[/x]\nB = r\n\n[/trunk]\n@devs = rw\n"},
+      {"one refused keeps all", {{"groups", &devs}, {"/trunk", &bad}}, NLIBC_E_BADCHAR, nullptr},
+  };
+  const std::string text = "# c\n[groups]\nold = a\n[/old]\nA = r\n# kept\n[/x]\nB = r\n";
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(text, nlibc::ConfDoc::kExact));
+    EXPECT_EQ(c.rc, doc.SetSections(c.sections)) << c.name;
+    EXPECT_EQ(c.expected != nullptr ? c.expected : text, doc.Text()) << c.name;
+  }
+}
+
 TEST(ConfEdit, GetSectionMergesAsSvnserve) {
   EXPECT_EQ((Pairs{{"Bob", "2"}, {"ann", "3"}}),
             Section("[users]\nBob = 1\n[x]\n[Users]\nbob = 2\nann = 3\n", "users"));

@@ -199,6 +199,9 @@ TEST_F(Actions, ShowAndAccountViewFailures) {
   SyntheticRepo("broken");
   sandbox::WriteFile(Conf("broken"), "  broken\n");
   SyntheticRepo("a..b");
+  SyntheticRepo("latin1");  // accounts could be shown, never sent back
+  sandbox::WriteFile(Conf("latin1"), "[general]\npassword-db = passwd\n");
+  sandbox::WriteFile(Passwd("latin1"), "[users]\ncaf\xe9 = pw\n");
   struct {
     const char* name;
     const char* show;
@@ -211,6 +214,8 @@ TEST_F(Actions, ShowAndAccountViewFailures) {
       {"a..b",
        R"({"success":true,"data":null,"errinfo":{"sec":"error","key":"nonexist"}})",
        R"({"success":false,"errinfo":{"sec":"error","key":"nonexist"}})"},
+      {"latin1", R"({"success":true,"data":{"anon":"","name":"latin1","realm":""}})",
+       R"({"success":false})"},
       {"", R"({"success":false})", R"({"success":false})"},
   };
   for (const auto& c : cases) {
@@ -494,6 +499,7 @@ TEST_F(Actions, RefusedRequestsChangeNothing) {
       {"a line break in a name", add("new", "R", "none", Accounts({{"bo\nb", "Secret-3"}}))},
       {"an empty password", add("new", "R", "none", Accounts({{"bob", ""}}))},
       {"no password", add("new", "R", "none", R"([{"account":"bob"}])")},
+      {"a name the rules reserve", add("new", "R", "none", Accounts({{"$anonymous", "S-7"}}))},
       {"names differing in case",
        add("new", "R", "none", Accounts({{"bob", "Secret-4"}, {"Bob", "Secret-5"}}))},
       {"a password that is a number",
@@ -646,6 +652,40 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
   r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", "{}"}, {"rules", fine}});
   EXPECT_EQ(R"({"success":false})", r.body);
   EXPECT_EQ(aliased, Snapshot());
+}
+
+TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "hand"}, {"accounts", Accounts({{"alice", "pw"}})},
+                    {"anon", "read"}}).json["success"].asBool());
+  const std::string conf = sandbox::ReadFile(Conf("hand"));
+  const std::string authz = sandbox::RepoDir("hand") + "/conf/authz";
+  const std::string rules = R"([{"path": "/", "who": "alice", "access": "rw"}])";
+  struct {
+    const char* name;
+    std::string settings, authz;
+    bool shown;  // rules_show answers; rules_edit refuses all the same
+  } cases[] = {
+      {"a separate groups file", "groups-db = groups\nauthz-db = authz\n",
+       "[/]\nalice = rw\n", true},
+      {"rules not in UTF-8", "authz-db = authz\n", "[/caf\xe9]\nalice = rw\n", true},
+      {"authz-db naming no file", "authz-db = missing\n", "", false},
+      {"authz-db empty", "authz-db =\n", "", false},
+      {"authz-db in a repository", "authz-db = file:///srv/authz\n", "", false},
+      {"rules svnserve refuses", "authz-db = authz\n", "[/]\n@nobody = rw\n", false},
+  };
+  for (const auto& c : cases) {
+    std::string settings = conf;
+    settings.insert(settings.find("[general]\n") + 10, c.settings);
+    sandbox::WriteFile(Conf("hand"), settings);
+    sandbox::WriteFile(sandbox::RepoDir("hand") + "/conf/groups", "[groups]\n");
+    sandbox::WriteFile(authz, c.authz);
+    EXPECT_EQ(c.shown, Get("action=rules_show&name=hand").json["success"].asBool()) << c.name;
+    const std::string before = Snapshot();
+    EXPECT_EQ(R"({"success":false})",
+              Post({{"action", "rules_edit"}, {"name", "hand"}, {"groups", "{}"},
+                    {"rules", rules}}).body) << c.name;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+  }
 }
 
 // ---- Hostile names ----

@@ -465,4 +465,21 @@ TEST_F(SVNRepoTest, SetAccountsRefusesWhatCannotBeStoredFaithfully) {
   EXPECT_EQ(std::string(600, 'p'), SvnserveSees("r").users["a"]);
 }
 
+TEST_F(SVNRepoTest, AccessTablesHaveABound) {
+  { SVNRepo created("r", "", "read", AccountList({{"alice", "1"}})); }
+  SVNRepo repo("r", SVNRepo::kAccounts);
+  SVNRepo::Groups groups;
+  std::vector<SVNRepo::Rule> rules;
+  ASSERT_EQ(0, repo.getRules(&groups, &rules));
+  std::map<std::string, std::vector<char>> access;
+  ASSERT_EQ(0, repo.getAccess({"/", "/a"}, &access));
+  EXPECT_EQ((std::map<std::string, std::vector<char>>{{"$anonymous", {1, 1}}, {"alice", {2, 2}}}),
+            access);
+  // Two entries a path: one path more than the bound allows.
+  std::vector<std::string> paths(SVNRepo::kMaxAccessCells / 2 + 1, "/");
+  access.clear();
+  EXPECT_EQ(-1, repo.getAccess(paths, &access));
+  EXPECT_TRUE(access.empty());
+}
+
 }  // namespace

@@ -284,4 +284,45 @@ TEST_F(SvnserveEndToEnd, AccessRulesAreWhatSvnserveEnforces) {
   EXPECT_EQ(0u, none.json["data"]["rules"].size());
 }
 
+TEST_F(SvnserveEndToEnd, NoSpellingOfALoginEscapesItsRules) {
+  // Logins are checked against the account file regardless of case; the
+  // rules must hold for every spelling, and an account may always do what
+  // an anonymous user may.
+  const Params people{{"alice", "a pw"}, {"Carol", "c pw"}};
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "read"},
+                    {"accounts", Accounts(people)}}).json["success"].asBool());
+  for (const char* dir : {"/trunk", "/secret", "/pub"})
+    ASSERT_TRUE(Svn("mkdir -m made", "alice", "a pw", dir));
+  ASSERT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "rules_edit"}, {"name", "e2e"}, {"groups", "{}"},
+                  {"rules", R"([{"path": "/trunk", "who": "Carol", "access": "rw"},)"
+                            R"( {"path": "/secret", "who": "$authenticated", "access": "rw"},)"
+                            R"( {"path": "/secret", "who": "alice", "access": ""},)"
+                            R"( {"path": "/pub", "who": "alice", "access": ""},)"
+                            R"( {"path": "/pub", "who": "$anonymous", "access": "r"}])"}})
+                .body);
+  CgiResult shown = Get("action=rules_show&name=e2e");
+  ASSERT_TRUE(shown.json["success"].asBool()) << shown.body;
+  EXPECT_EQ("carol", shown.json["data"]["rules"][0]["who"].asString());
+  const Json::Value& effective = shown.json["data"]["effective"];
+  ASSERT_EQ(4u, effective.size());
+  EXPECT_EQ("/", effective[0]["path"].asString());  // no rule reaches it
+  EXPECT_EQ("r", effective[3]["access"]["alice"].asString());  // as anonymous
+  struct Login {
+    std::string shownAs, user, password;
+  } logins[] = {{"$anonymous", "", ""}, {"alice", "alice", "a pw"}, {"alice", "ALICE", "a pw"},
+                {"alice", "Alice", "a pw"}, {"Carol", "Carol", "c pw"}, {"Carol", "carol", "c pw"}};
+  int n = 0;
+  for (const Json::Value& e : effective) {
+    const std::string path = e["path"].asString();
+    for (const Login& l : logins) {
+      const std::string said = e["access"][l.shownAs].asString();
+      const std::string dir = (path == "/" ? "" : path) + "/new" + std::to_string(n++);
+      EXPECT_EQ(said != "", Svn("ls", l.user, l.password, path)) << l.user << " reads " << path;
+      EXPECT_EQ(said == "rw", Svn("mkdir -m try", l.user, l.password, dir))
+          << l.user << " writes " << path;
+    }
+  }
+}
+
 }  // namespace

@@ -20,6 +20,7 @@ struct Engine {
   apr_status_t (*aprInitialize)(void);
   apr_pool_t* (*poolCreate)(apr_pool_t*, apr_allocator_t*);
   void (*poolDestroy)(apr_pool_t*);
+  void (*poolClear)(apr_pool_t*);
   svn_string_t* (*stringCreate)(const char*, apr_size_t, apr_pool_t*);
   svn_stream_t* (*streamFromString)(const svn_string_t*, apr_pool_t*);
   svn_error_t* (*parse)(svn_authz_t**, svn_stream_t*, svn_stream_t*,
@@ -50,6 +51,7 @@ const Engine* Load() {
   if (apr == nullptr || subr == nullptr || repos == nullptr ||
       !Bind(apr, "apr_initialize", &engine.aprInitialize) ||
       !Bind(apr, "apr_pool_destroy", &engine.poolDestroy) ||
+      !Bind(apr, "apr_pool_clear", &engine.poolClear) ||
       !Bind(subr, "svn_pool_create_ex", &engine.poolCreate) ||
       !Bind(subr, "svn_string_ncreate", &engine.stringCreate) ||
       !Bind(subr, "svn_stream_from_string", &engine.streamFromString) ||
@@ -73,17 +75,23 @@ const Engine* Load() {
 struct SVNAuthz::State {
   const Engine* engine;
   apr_pool_t* pool;
+  apr_pool_t* scratch;  // of one check, cleared after it
   svn_authz_t* authz;
   ~State() { engine->poolDestroy(pool); }
 };
 
-SVNAuthz::SVNAuthz(const std::string& text) {
+SVNAuthz::SVNAuthz(const std::string& text, const std::string& groups) {
   const Engine* e = Load();
   if (e == nullptr) return;
-  std::unique_ptr<State> s(new State{e, e->poolCreate(nullptr, nullptr), nullptr});
+  std::unique_ptr<State> s(new State{e, e->poolCreate(nullptr, nullptr), nullptr, nullptr});
+  s->scratch = e->poolCreate(s->pool, nullptr);
   svn_string_t* str = e->stringCreate(text.data(), text.size(), s->pool);
+  svn_stream_t* groupsStream =
+      groups.empty() ? nullptr
+                     : e->streamFromString(e->stringCreate(groups.data(), groups.size(), s->pool),
+                                           s->pool);
   svn_error_t* err = e->parse(&s->authz, e->streamFromString(str, s->pool),
-                              nullptr, nullptr, nullptr, s->pool, s->pool);
+                              groupsStream, nullptr, nullptr, s->pool, s->pool);
   if (err != nullptr) {
     char message[512];
     AUTHZ_LOG("Subversion refuses the rules: %s",
@@ -104,7 +112,8 @@ bool SVNAuthz::allows(const std::string& repo, const std::string& path,
   svn_error_t* err = e->check(state_->authz, repo.c_str(), path.c_str(),
                               user.empty() ? nullptr : user.c_str(),
                               write ? svn_authz_write : svn_authz_read,
-                              &granted, state_->pool);
+                              &granted, state_->scratch);
+  e->poolClear(state_->scratch);
   if (err != nullptr) {
     char message[512];
     AUTHZ_LOG("Check access failed: %s", e->bestMessage(err, message, sizeof message));

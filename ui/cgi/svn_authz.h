@@ -12,9 +12,10 @@
 
 class SVNAuthz {
  public:
-  // Parses `text` as an authz file (groups included) with Subversion's
-  // parser.  valid() tells whether Subversion takes it.
-  explicit SVNAuthz(const std::string& text);
+  // Parses `text` as an authz file with Subversion's parser, its groups
+  // from `groups` when not empty (groups-db).  valid() tells whether
+  // Subversion takes it.
+  explicit SVNAuthz(const std::string& text, const std::string& groups = "");
   ~SVNAuthz();
   SVNAuthz(const SVNAuthz&) = delete;
   SVNAuthz& operator=(const SVNAuthz&) = delete;
@@ -25,7 +26,8 @@ class SVNAuthz {
 
   // Whether `user` (empty: an anonymous user) may read, or with `write`
   // write, `path` of the repository `repo`, by the rules alone.  False
-  // when the text is not valid.
+  // when the text is not valid.  The engine keeps what it worked out for
+  // the last user asked about: ask about one user's paths together.
   bool allows(const std::string& repo, const std::string& path,
               const std::string& user, bool write) const;
 

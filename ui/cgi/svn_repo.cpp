@@ -20,6 +20,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctype.h>
+#include <functional>
 #include <set>
 #include <stdexcept>
 #include <vector>
@@ -93,6 +95,12 @@ int ReadAccountList(const Json::Value& json,
       return -1;
     }
     std::string name = item["account"].asString();
+    // Access rules name the anonymous and the logged-in user so: an
+    // account of that name could never be given rules of its own.
+    if (name == "$anonymous" || name == "$authenticated") {
+      REPO_LOG("Account %u has a reserved name.", i + 1);
+      return -1;
+    }
     (*accounts)[name] = item["password"].asString();
     position[name] = i + 1;
   }
@@ -586,6 +594,14 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
     const char* szKey = NLIBCSzListGet(list.p, i);
     const char* szValue = NLIBCSzHashGetValue(hash.p, szKey);
     if (szKey[0] == '#') continue;
+    // Requests and answers are UTF-8: such an account could be shown but
+    // never sent back, and an edit would drop it.
+    if (!NLIBCStrValidUtf8(szKey, strlen(szKey)) ||
+        !NLIBCStrValidUtf8(szValue, strlen(szValue))) {
+      REPO_LOG("Accounts in %s are not UTF-8: edited by hand.",
+               accountFile.c_str());
+      return -1;
+    }
     accounts[szKey] = szValue;
   }
   return 0;
@@ -653,15 +669,17 @@ int SVNRepo::writeBackAccount() {
 
 int SVNRepo::save() {
   // The rules and the accounts first, the settings that point at them
-  // last; if a later file cannot be written the earlier ones are put back.
+  // last (but rules turned off after the settings that turn them off); if
+  // a later file cannot be written the earlier ones are put back.
   struct {
     PNLIBCONF conf;
     int flags;
     const char* what;
   } files[] = {
-      {authz.p, 0, "rules"},
+      {rulesFirst ? authz.p : nullptr, 0, "rules"},
       {passwd.p, NLIBC_SAVE_PRIVATE, "account"},
       {settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0, "settings"},
+      {rulesFirst ? nullptr : authz.p, 0, "rules"},
   };
   for (size_t i = 0; i < sizeof files / sizeof files[0]; ++i) {
     if (files[i].conf == nullptr || NLIBCConfSave(files[i].conf, files[i].flags) == 0)
@@ -735,16 +753,25 @@ std::vector<std::string> Members(const std::string& value) {
   return members;
 }
 
-// Whether the group `name` contains itself, following `groups`.
-bool Circular(const SVNRepo::Groups& groups, const std::string& name,
-              std::vector<std::string>* path) {
-  if (std::find(path->begin(), path->end(), name) != path->end()) return true;
-  auto g = groups.find(name);
-  if (g == groups.end()) return false;
-  path->push_back(name);
-  for (const std::string& m : g->second)
-    if (m[0] == '@' && Circular(groups, m.substr(1), path)) return true;
-  path->pop_back();
+// Whether a group contains itself, directly or through others: a walk
+// that marks each group once, so it costs no more than the groups.
+bool Circular(const SVNRepo::Groups& groups) {
+  enum Mark { kNew, kOpen, kDone };
+  std::map<std::string, Mark> mark;
+  std::function<bool(const std::string&)> visit = [&](const std::string& g) {
+    Mark& m = mark[g];
+    if (m == kOpen) return true;
+    if (m == kDone) return false;
+    m = kOpen;
+    auto it = groups.find(g);
+    if (it != groups.end())
+      for (const std::string& member : it->second)
+        if (!member.empty() && member[0] == '@' && visit(member.substr(1))) return true;
+    mark[g] = kDone;
+    return false;
+  };
+  for (const auto& g : groups)
+    if (visit(g.first)) return true;
   return false;
 }
 
@@ -758,19 +785,19 @@ std::vector<std::string> Strings(PNLIBSZLIST list) {
 }  // namespace
 
 int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
+  // authz-db absent: no rules in force; present, even empty, it is what
+  // svnserve reads, and must be a file it can read.
   const char* value = NLIBCConfGet(settings.p, kGeneral, "authz-db");
-  std::string db = CanonicalPath(value != nullptr ? value : "");
-  if (db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0) {
-    REPO_LOG("Rules of %s are not in a file (%s).", name.c_str(), db.c_str());
+  rulesActive = value != nullptr;
+  std::string db = CanonicalPath(value != nullptr ? value : "authz");
+  if (db.empty() || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0) {
+    REPO_LOG("Rules of %s are not in a file of theirs (%s).", name.c_str(), db.c_str());
     return -1;
   }
-  rulesActive = !db.empty();
-  const std::string file = db.empty()      ? path + kConfDir + "/authz"
-                           : db[0] == '/' ? db
-                                          : path + kConfDir + "/" + db;
+  const std::string file = db[0] == '/' ? db : path + kConfDir + "/" + db;
+  const int flags = openFlags | NLIBC_CONF_EXACT | (rulesActive ? 0 : NLIBC_CONF_OPTIONAL);
   SzList sections, names, values;
-  if ((authz.p = NLIBCConfOpen(file.c_str(), openFlags | NLIBC_CONF_EXACT |
-                                                 NLIBC_CONF_OPTIONAL)) == nullptr ||
+  if ((authz.p = NLIBCConfOpen(file.c_str(), flags)) == nullptr ||
       (sections.p = NLIBCSzListAlloc(16)) == nullptr ||
       (names.p = NLIBCSzListAlloc(16)) == nullptr ||
       (values.p = NLIBCSzListAlloc(16)) == nullptr ||
@@ -778,25 +805,45 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
     REPO_LOG("Read rules from %s failed.[0x%04X]", file.c_str(), NLIBCErrGet());
     return -1;
   }
+  // A separate groups file (groups-db) is for editing by hand.
   const char* groupsDb = NLIBCConfGet(settings.p, kGeneral, "groups-db");
-  rulesEditable = groupsDb == nullptr || *groupsDb == '\0' || !rulesActive;
+  std::string groupsText;
+  rulesEditable = groupsDb == nullptr;
+  if (groupsDb != nullptr && rulesActive) {
+    std::string g = CanonicalPath(groupsDb);
+    ConfFile groupsFile;
+    groupsFile.p = g.empty() ? nullptr
+                             : NLIBCConfOpen((g[0] == '/' ? g : path + kConfDir + "/" + g).c_str(),
+                                             NLIBC_CONF_EXACT);
+    unsigned long size = 0;
+    const char* text = NLIBCConfText(groupsFile.p, &size);
+    if (text == nullptr) {
+      REPO_LOG("Read groups of %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
+      return -1;
+    }
+    groupsText.assign(text, size);
+  }
   if (!rulesActive) return 0;  // none in force
   // svnserve refuses every connection over rules it cannot read.
   unsigned long size = 0;
   const char* text = NLIBCConfText(authz.p, &size);
-  engine.reset(new SVNAuthz(std::string(text, size)));
+  engine.reset(new SVNAuthz(std::string(text, size), groupsText));
   if (!engine->valid()) {
     REPO_LOG("Rules of %s are not valid.", name.c_str());
     return -1;
   }
   std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
+  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
   for (const std::string& section : Strings(sections.p)) {
     bool isGroups = section == kGroups, isPath = section[0] == '/';
     if ((!isGroups && !isPath) ||
         NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) < 0)
       continue;
+    // What cannot go to the page and come back unchanged is edited by hand.
+    if (!utf8(section)) rulesEditable = false;
     std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
     for (size_t i = 0; i < who.size(); ++i) {
+      if (!utf8(who[i]) || !utf8(what[i])) rulesEditable = false;
       if (isGroups) {
         (*groups)[who[i]] = Members(what[i]);
         for (const std::string& m : (*groups)[who[i]])
@@ -817,8 +864,8 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
   return 0;
 }
 
-int SVNRepo::getAccess(const std::string& rulePath,
-                       std::map<std::string, std::string>* access) {
+int SVNRepo::getAccess(const std::vector<std::string>& paths,
+                       std::map<std::string, std::vector<char>>* access) {
   // svnserve's access levels: only "read" and "write" grant anything.
   auto level = [&](const char* key, const char* fallback) {
     const char* v = NLIBCConfGet(settings.p, kGeneral, key);
@@ -830,38 +877,78 @@ int SVNRepo::getAccess(const std::string& rulePath,
     REPO_LOG("Rules of %s cannot be checked.", name.c_str());
     return -1;
   }
-  std::vector<std::string> users;
-  for (const auto& a : accounts) users.push_back(a.first);
-  users.push_back("$anonymous");
-  for (const std::string& user : users) {
-    const bool anonymous = user == "$anonymous";
-    const int lvl = anonymous ? anonLevel : authLevel;
-    const std::string who = anonymous ? std::string() : user;
-    const bool r = lvl >= 1 && (!rulesActive || engine->allows(name, rulePath, who, false));
-    const bool w = r && lvl >= 2 &&
-                   (!rulesActive || engine->allows(name, rulePath, who, true));
-    (*access)[user] = w ? "rw" : r ? "r" : "";
+  // A table that large would take minutes and gigabytes to answer.
+  if (paths.size() * (accounts.size() + 1) > kMaxAccessCells) {
+    REPO_LOG("Access of %s is too large to show (%zu paths, %zu accounts).", name.c_str(),
+             paths.size(), accounts.size());
+    return -1;
+  }
+  // svnserve folds a login name as force-username-case says before it
+  // asks the rules about it.
+  const char* fold = NLIBCConfGet(settings.p, kGeneral, "force-username-case");
+  const std::string folding = fold != nullptr ? fold : "none";
+  auto rights = [&](int lvl, const std::string& user, const std::string& at) {
+    const bool r = lvl >= 1 && (!rulesActive || engine->allows(name, at, user, false));
+    const bool w = r && lvl >= 2 && (!rulesActive || engine->allows(name, at, user, true));
+    return static_cast<char>(w ? 2 : r ? 1 : 0);
+  };
+  // One user at a time: the engine works out each user's rules once.
+  // A client tries without logging in first: an account may always do
+  // what an anonymous user may.
+  std::vector<char>& anonymous = (*access)["$anonymous"];
+  anonymous.resize(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) anonymous[i] = rights(anonLevel, std::string(), paths[i]);
+  for (const auto& a : accounts) {
+    if (a.first == "$anonymous") continue;  // not one the rules can name
+    std::string user = a.first;
+    if (folding == "lower" || folding == "upper")
+      for (char& c : user)
+        c = static_cast<char>(folding == "lower" ? tolower(static_cast<unsigned char>(c))
+                                                 : toupper(static_cast<unsigned char>(c)));
+    std::vector<char>& levels = (*access)[a.first];
+    levels.resize(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+      levels[i] = std::max(anonymous[i], rights(authLevel, user, paths[i]));
   }
   return 0;
 }
 
-int SVNRepo::setRules(const Groups& groups, const std::vector<Rule>& rules) {
+int SVNRepo::setRules(const Groups& requestedGroups, const std::vector<Rule>& requested) {
   if (authz.p == nullptr || !rulesEditable) {
-    REPO_LOG("Rules of %s hold what cannot be shown (aliases, inverted entries, "
-             "another groups file): they are edited by hand.", name.c_str());
+    REPO_LOG("Rules of %s hold what the page cannot show (aliases, inverted entries, "
+             "another groups file, bytes that are not UTF-8): they are edited by hand.",
+             name.c_str());
     return -1;
   }
+  // svnserve checks logins folded to lower case once rules bind (see
+  // below), so that no spelling of an account escapes a rule naming it:
+  // account names in rules and groups are written in lower case.
+  auto account = [](std::string n) {
+    for (char& c : n) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return n;
+  };
+  Groups groups = requestedGroups;
+  for (auto& g : groups)
+    for (std::string& m : g.second)
+      if (!m.empty() && m[0] != '@') m = account(m);
+  std::vector<Rule> rules = requested;
+  for (Rule& r : rules)
+    if (!r.who.empty() && !SpecialFirst(r.who)) r.who = account(r.who);
+
   for (const auto& g : groups) {
     bool ok = AuthzName(g.first);
     for (const std::string& m : g.second)
       ok = ok && !m.empty() && m.find(',') == std::string::npos &&
            (m[0] == '@' ? groups.count(m.substr(1)) == 1 : AuthzName(m));
-    std::vector<std::string> seen;
-    if (!ok || Circular(groups, g.first, &seen)) {
-      REPO_LOG("Group %s cannot be kept (its name, a member, or itself in it).",
+    if (!ok) {
+      REPO_LOG("Group %s cannot be kept (its name or a member).",
                AuthzName(g.first) ? g.first.c_str() : "?");
       return -1;
     }
+  }
+  if (Circular(groups)) {
+    REPO_LOG("A group of %s contains itself.", name.c_str());
+    return -1;
   }
   std::set<std::pair<std::string, std::string>> seen;
   for (size_t i = 0; i < rules.size(); ++i) {
@@ -875,42 +962,51 @@ int SVNRepo::setRules(const Groups& groups, const std::vector<Rule>& rules) {
       return -1;
     }
   }
-  // [groups], then the path sections: those no rule keeps go.
-  SzHash hash;
-  SzList sections;
+  // One edit: [groups], each rule's path section, and the path sections
+  // no rule keeps removed.
   std::vector<std::string> paths;
+  std::map<std::string, size_t> pathAt;
   for (const Rule& r : rules)
-    if (std::find(paths.begin(), paths.end(), r.path) == paths.end()) paths.push_back(r.path);
-  bool ok = (hash.p = NLIBCSzHashAlloc(16)) != nullptr &&
-            (sections.p = NLIBCSzListAlloc(16)) != nullptr &&
-            NLIBCConfGetSections(authz.p, &sections.p) == 0;
+    if (pathAt.emplace(r.path, paths.size()).second) paths.push_back(r.path);
+  std::vector<std::unique_ptr<SzHash>> hashes(paths.size() + 1);
+  for (auto& h : hashes) {
+    h.reset(new SzHash);
+    if ((h->p = NLIBCSzHashAlloc(8)) == nullptr) return -1;
+  }
+  bool ok = true;
   for (const auto& g : groups) {
     std::string members;
     for (const std::string& m : g.second) members += (members.empty() ? "" : ", ") + m;
-    ok = ok && NLIBCSzHashSetValue(&hash.p, g.first.c_str(), members.c_str()) == 0;
+    ok = ok && NLIBCSzHashSetValue(&hashes[0]->p, g.first.c_str(), members.c_str()) == 0;
   }
-  ok = ok && NLIBCConfSetSection(authz.p, kGroups, hash.p) == 0;
-  for (const std::string& section : sections.p != nullptr ? Strings(sections.p)
-                                                          : std::vector<std::string>())
-    if (ok && section[0] == '/' &&
-        std::find(paths.begin(), paths.end(), section) == paths.end())
-      ok = NLIBCConfRemoveSection(authz.p, section.c_str()) == 0;
-  for (const std::string& p : paths) {
-    SzHash entries;
-    ok = ok && (entries.p = NLIBCSzHashAlloc(8)) != nullptr;
-    for (const Rule& r : rules)
-      if (ok && r.path == p)
-        ok = NLIBCSzHashSetValue(&entries.p, r.who.c_str(), r.access.c_str()) == 0;
-    ok = ok && NLIBCConfSetSection(authz.p, p.c_str(), entries.p) == 0;
+  for (const Rule& r : rules)
+    ok = ok && NLIBCSzHashSetValue(&hashes[pathAt[r.path] + 1]->p, r.who.c_str(),
+                                   r.access.c_str()) == 0;
+  std::vector<const char*> names{kGroups};
+  std::vector<PNLIBSZHASH> pairs{hashes[0]->p};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    names.push_back(paths[i].c_str());
+    pairs.push_back(hashes[i + 1]->p);
   }
-  if (!ok) {
+  SzList sections;
+  ok = ok && (sections.p = NLIBCSzListAlloc(16)) != nullptr &&
+       NLIBCConfGetSections(authz.p, &sections.p) == 0;
+  std::vector<std::string> existing = ok ? Strings(sections.p) : std::vector<std::string>();
+  for (const std::string& section : existing)
+    if (section[0] == '/' && !pathAt.count(section)) {
+      names.push_back(section.c_str());
+      pairs.push_back(nullptr);
+    }
+  if (!ok || NLIBCConfSetSections(authz.p, static_cast<int>(names.size()), names.data(),
+                                  pairs.data()) < 0) {
     REPO_LOG("Write the rules of %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
     return -1;
   }
-  // Rules bind once authz-db names their file; without rules it is
-  // commented out and the file kept.
-  if (!rules.empty() && !rulesActive &&
-      NLIBCConfSet(settings.p, kGeneral, "authz-db", "authz") < 0) {
+  // Rules bind once authz-db names their file, with logins folded to lower
+  // case; without rules authz-db is commented out and the file kept.
+  if (!rules.empty() &&
+      ((!rulesActive && NLIBCConfSet(settings.p, kGeneral, "authz-db", "authz") < 0) ||
+       NLIBCConfSet(settings.p, kGeneral, "force-username-case", "lower") < 0)) {
     REPO_LOG("Set key authz-db failed[0x%04X]", NLIBCErrGet());
     return -1;
   }
@@ -918,6 +1014,9 @@ int SVNRepo::setRules(const Groups& groups, const std::vector<Rule>& rules) {
     REPO_LOG("Comment out authz-db failed[0x%04X]", NLIBCErrGet());
     return -1;
   }
+  // Turned off, the settings go first: rules emptied while authz-db still
+  // named them would let nobody in.
+  rulesFirst = !(rulesActive && rules.empty());
   rulesActive = !rules.empty();
   // Subversion must read the file as meant.
   unsigned long size = 0;

@@ -144,18 +144,28 @@ class SVNRepo {
   // cannot be read, or svnserve would refuse them.
   int getRules(Groups* groups, std::vector<Rule>* rules);
 
-  // What each account that logs in, and "$anonymous", may do at `path`:
-  // "rw", "r" or "", as svnserve decides: the access level of [general]
-  // (auth-access, anon-access) and the rules, by Subversion's own engine.
-  // After getRules.  -1 (logged) when the engine cannot be used.
-  int getAccess(const std::string& path,
-                std::map<std::string, std::string>* access);
+  // Whether rules bind the repository (authz-db is active).
+  bool hasRules() const { return rulesActive; }
+
+  // What each account that logs in, and "$anonymous", may do at each of
+  // `paths`: (*access)[who][i] is 2 (read and write), 1 (read) or 0 at
+  // paths[i], as svnserve decides: the access level of [general]
+  // (auth-access, anon-access) and the rules, by Subversion's own engine,
+  // for the login folded as force-username-case says; an account may
+  // always do what an anonymous user may (clients try that first).  After
+  // getRules.  -1 (logged) when the engine cannot be used, or when the
+  // table would hold more than kMaxAccessCells entries.
+  static constexpr size_t kMaxAccessCells = 1000000;
+  int getAccess(const std::vector<std::string>& paths,
+                std::map<std::string, std::vector<char>>* access);
 
   // Replaces the groups and rules whole: every path absolute and
   // canonical, every name one the authz file can hold, groups defined
   // before use and never containing themselves, no (path, who) twice.
-  // Activates authz-db when there are rules, comments it out when there
-  // are none (the file stays).  After getRules, on a repository opened for
+  // Account names are written in lower case and, with rules, svnserve is
+  // told to fold logins so (force-username-case = lower): no spelling of a
+  // login escapes a rule.  Activates authz-db when there are rules,
+  // comments it out when there are none (the file stays).  After getRules, on a repository opened for
   // update; changes the object only (see save).  -1 (logged, nothing
   // changed) when refused, or when the file holds what the page cannot
   // show (aliases, inverted entries, a [groups] of another file).
@@ -218,6 +228,7 @@ class SVNRepo {
   ConfFile authz;           // the rules, once read
   bool rulesActive = false; // authz-db names the file read
   bool rulesEditable = false;  // the file holds only what the page shows
+  bool rulesFirst = true;   // save the rules before the settings
   std::unique_ptr<SVNAuthz> engine;  // Subversion's view of the rules
   ConfFile settings;
   ConfFile passwd;

@@ -18,10 +18,10 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
-#include <algorithm>
 #include <exception>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -333,7 +333,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 
@@ -426,7 +426,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 
@@ -483,7 +483,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 
@@ -499,28 +499,32 @@ int SVNHandler::showRules(SVNRepo& repo, const SVNRepo::Groups& groups,
     for (const std::string& m : g.second) members.append(m);
     groupList[g.first] = members;
   }
+  // With rules in force a path no rule reaches is closed to everyone:
+  // show the root too, so that is seen.
   std::vector<std::string> paths;
+  std::set<std::string> seen;
+  if (repo.hasRules() && seen.insert("/").second) paths.push_back("/");
   for (const SVNRepo::Rule& r : rules) {
     Json::Value rule;
     rule["path"] = r.path;
     rule["who"] = r.who;
     rule["access"] = r.access;
     ruleList.append(rule);
-    if (std::find(paths.begin(), paths.end(), r.path) == paths.end())
-      paths.push_back(r.path);
+    if (seen.insert(r.path).second) paths.push_back(r.path);
   }
-  for (const std::string& p : paths) {
-    std::map<std::string, std::string> access;
-    if (repo.getAccess(p, &access) < 0) return -1;
-    Json::Value entry;
-    entry["path"] = p;
-    entry["access"] = Json::Value(Json::objectValue);
-    for (const auto& a : access) entry["access"][a.first] = a.second;
-    effective.append(entry);
+  std::map<std::string, std::vector<char>> access;
+  if (repo.getAccess(paths, &access) < 0) return -1;
+  static const Json::StaticString kWords[] = {Json::StaticString(""), Json::StaticString("r"),
+                                              Json::StaticString("rw")};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    Json::Value& entry = effective.append(Json::Value(Json::objectValue));
+    entry["path"] = paths[i];
+    Json::Value& row = entry["access"] = Json::Value(Json::objectValue);
+    for (const auto& a : access) row[a.first] = kWords[static_cast<int>(a.second[i])];
   }
-  resp["groups"] = groupList;
-  resp["rules"] = ruleList;
-  resp["effective"] = effective;
+  resp["groups"] = std::move(groupList);
+  resp["rules"] = std::move(ruleList);
+  resp["effective"] = std::move(effective);
   return 0;
 }
 
@@ -560,7 +564,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 
@@ -612,7 +616,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 
@@ -637,7 +641,7 @@ done:
   if (hasError) {
     ReportError();
   } else {
-    ReportSuccess(resp);
+    ReportSuccess(std::move(resp));
   }
 }
 

@@ -319,15 +319,15 @@ test('the page works when opened through an address with credentials', async () 
 });
 
 test('access rules: a group may write the trunk, everyone else reads', async () => {
-  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }, { account: 'bob', password: 'pw-b' }]);
+  const accounts = JSON.stringify([{ account: 'Alice', password: 'pw-a' }, { account: 'bob', password: 'pw-b' }]);
   assert.equal((await post({ action: 'add', name: 'ruled', anon: 'none', accounts })).success, true);
-  assert.ok(svn(['mkdir', '-m', 't', `${url('ruled')}/trunk`], ['alice', 'pw-a']));
+  assert.ok(svn(['mkdir', '-m', 't', `${url('ruled')}/trunk`], ['Alice', 'pw-a']));
   await page.goto('/');
   const dialog = await edit('ruled');
   await dialog.getByRole('button', { name: 'Add group' }).click();
   await dialog.getByLabel('Group', { exact: true }).fill('devs');
   await dialog.getByLabel('Group', { exact: true }).press('Tab');
-  await dialog.locator('.members').getByLabel('alice').check();
+  await dialog.locator('.members').getByLabel('Alice').check();
   await dialog.getByRole('button', { name: 'Add rule' }).click();
   await dialog.getByLabel('Path', { exact: true }).last().fill('trunk');
   await dialog.getByRole('button', { name: 'Save access rules' }).click();
@@ -344,7 +344,7 @@ test('access rules: a group may write the trunk, everyone else reads', async () 
   const trunk = dialog.locator('#effective tbody tr', { hasText: '/trunk' });
   assert.deepEqual(await trunk.locator('td').allTextContents(), ['/trunk', 'Read and write', 'Read', 'No access']);
   await page.screenshot({ path: path.join(SHOTS_DIR, 'access.png'), fullPage: true });
-  assert.ok(svn(['mkdir', '-m', 'a', `${url('ruled')}/trunk/a`], ['alice', 'pw-a']));
+  assert.ok(svn(['mkdir', '-m', 'a', `${url('ruled')}/trunk/a`], ['Alice', 'pw-a']));
   assert.ok(!svn(['mkdir', '-m', 'b', `${url('ruled')}/trunk/b`], ['bob', 'pw-b']));
   assert.ok(svn(['ls', `${url('ruled')}/trunk`], ['bob', 'pw-b']));
   await dialog.getByRole('button', { name: 'Cancel' }).click();

@@ -362,7 +362,7 @@ function groupNames() {
 // Fills every rule's "who" list: accounts, groups, and the special ones.
 function refreshWho() {
   const choices = [
-    ...ruleAccounts.map((a) => [a, a]),
+    ...ruleAccounts.map((a) => [a.toLowerCase(), a]),
     ...groupNames().filter(Boolean).map((g) => [`@${g}`, `Group ${g}`]),
     ['*', 'Everyone'],
     ['$authenticated', 'Every account'],
@@ -393,13 +393,17 @@ function addGroupRow(name = '', members = []) {
   labelRow(row);
   $('.group-name', row).value = name;
   const box = $('.members', row);
-  for (const account of new Set([...ruleAccounts, ...members])) {
+  // Rules name accounts in lower case (logins are checked so); the
+  // accounts keep their own spelling on the page.
+  const choices = new Map(members.map((m) => [m, m]));
+  for (const account of ruleAccounts) choices.set(account.toLowerCase(), account);
+  for (const [value, text] of choices) {
     const label = document.createElement('label');
     const check = document.createElement('input');
     check.type = 'checkbox';
-    check.value = account;
-    check.checked = members.includes(account);
-    label.append(check, account);
+    check.value = value;
+    check.checked = members.includes(value);
+    label.append(check, text);
     box.append(label);
   }
   $('.group-name', row).addEventListener('change', refreshWho);

@@ -447,6 +447,8 @@ TEST_F(SVNRepoTest, SetAccountsRefusesWhatCannotBeStoredFaithfully) {
       {"NUL in password", parse(R"([{"account":"a","password":"pw\u0000x"}])")},
       {"name with =", parse(R"([{"account":"a=b","password":"pw-eq"}])")},
       {"password that would expand", parse(R"([{"account":"a","password":"pw%(a)s"}])")},
+      {"password not UTF-8", AccountList({{"a", "pw\x8a"}})},
+      {"name not UTF-8", AccountList({{"b\xe9", "pw-latin1"}})},
   };
   for (const auto& c : cases) {
     sandbox::ClearLog();

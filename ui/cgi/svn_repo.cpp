@@ -114,7 +114,11 @@ int ReadAccountList(const Json::Value& json,
       REPO_LOG("Account %u has no password.", position[account.first]);
       return -1;
     }
-    if (HasNul(account.first) || HasNul(account.second)) {
+    // What is read back must be what was written: the reader refuses
+    // account files that are not UTF-8.
+    if (HasNul(account.first) || HasNul(account.second) ||
+        !NLIBCStrValidUtf8(account.first.data(), account.first.size()) ||
+        !NLIBCStrValidUtf8(account.second.data(), account.second.size())) {
       REPO_LOG("Account %u cannot be stored.[0x%04X]", position[account.first],
                NLIBC_E_BADCHAR);
       return -1;

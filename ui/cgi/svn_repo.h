@@ -112,8 +112,8 @@ class SVNRepo {
   // Replaces the accounts by the account list `json`: an array of objects
   // with the string members "account" and "password" (other members are
   // ignored; the later of two equal names wins).  Refused (-1, logged,
-  // nothing changed) unless every element is such an object whose name
-  // and non-empty password the account file can hold, no two names
+  // nothing changed) unless every element is such an object whose UTF-8
+  // name and non-empty UTF-8 password the account file can hold, no two names
   // differing only in case.  Activates password-db = passwd when no
   // password-db is active (accounts of a repository that uses SASL are
   // not ours: only an empty list is taken).  Changes the object only

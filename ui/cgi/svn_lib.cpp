@@ -1,0 +1,72 @@
+// svn_lib.cpp: Subversion's libraries, loaded on demand.
+
+#include "svn_lib.h"
+
+#include <dlfcn.h>
+#include <syslog.h>
+
+#define LIB_LOG(fmt, ...) \
+  syslog(LOG_ERR, "%s:%d " fmt, "svn_lib", __LINE__, ##__VA_ARGS__)
+
+namespace {
+
+// Finds `name` in `library`, storing it in *fn.
+template <typename Fn>
+bool Bind(void* library, const char* name, Fn* fn) {
+  *fn = library != nullptr ? reinterpret_cast<Fn>(dlsym(library, name)) : nullptr;
+  return *fn != nullptr;
+}
+
+}  // namespace
+
+std::string SvnLib::takeMessage(svn_error_t* err) const {
+  char message[512];
+  std::string text = bestMessage(err, message, sizeof message);
+  errorClear(err);
+  return text;
+}
+
+const SvnLib* SvnLibLoad() {
+  static SvnLib lib;
+  static int state = 0;  // 0 not tried, 1 loaded, -1 failed
+  if (state != 0) return state > 0 ? &lib : nullptr;
+  state = -1;
+  void* apr = dlopen("libapr-1.so.0", RTLD_NOW | RTLD_GLOBAL);
+  void* subr = dlopen("libsvn_subr-1.so.1", RTLD_NOW | RTLD_GLOBAL);
+  void* fs = dlopen("libsvn_fs-1.so.1", RTLD_NOW | RTLD_GLOBAL);
+  void* repos = dlopen("libsvn_repos-1.so.1", RTLD_NOW | RTLD_GLOBAL);
+  apr_status_t (*aprInitialize)(void) = nullptr;
+  if (!Bind(apr, "apr_initialize", &aprInitialize) ||
+      !Bind(apr, "apr_pool_destroy", &lib.poolDestroy) ||
+      !Bind(apr, "apr_pool_clear", &lib.poolClear) ||
+      !Bind(apr, "apr_hash_make", &lib.hashMake) ||
+      !Bind(apr, "apr_hash_get", &lib.hashGet) ||
+      !Bind(apr, "apr_hash_set", &lib.hashSet) ||
+      !Bind(subr, "svn_pool_create_ex", &lib.poolCreate) ||
+      !Bind(subr, "svn_string_ncreate", &lib.stringCreate) ||
+      !Bind(subr, "svn_stream_from_string", &lib.streamFromString) ||
+      !Bind(subr, "svn_err_best_message", &lib.bestMessage) ||
+      !Bind(subr, "svn_error_clear", &lib.errorClear) ||
+      !Bind(repos, "svn_repos_authz_parse2", &lib.authzParse) ||
+      !Bind(repos, "svn_repos_authz_check_access", &lib.authzCheck) ||
+      !Bind(repos, "svn_repos_open3", &lib.reposOpen) ||
+      !Bind(repos, "svn_repos_fs", &lib.reposFs) ||
+      !Bind(fs, "svn_fs_youngest_rev", &lib.youngest) ||
+      !Bind(fs, "svn_fs_get_uuid", &lib.uuid) ||
+      !Bind(fs, "svn_fs_revision_proplist2", &lib.revisionProplist) ||
+      !Bind(repos, "svn_repos_fs_begin_txn_for_commit2", &lib.beginTxn) ||
+      !Bind(fs, "svn_fs_txn_root", &lib.txnRoot) ||
+      !Bind(fs, "svn_fs_make_dir", &lib.makeDir) ||
+      !Bind(repos, "svn_repos_fs_commit_txn", &lib.commitTxn) ||
+      !Bind(fs, "svn_fs_abort_txn", &lib.abortTxn)) {
+    const char* why = dlerror();
+    LIB_LOG("Load Subversion's libraries failed: %s", why != nullptr ? why : "");
+    return nullptr;
+  }
+  if (aprInitialize() != APR_SUCCESS) {
+    LIB_LOG("apr_initialize failed.");
+    return nullptr;
+  }
+  state = 1;
+  return &lib;
+}

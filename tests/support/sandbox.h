@@ -5,6 +5,7 @@
 #define TESTS_SUPPORT_SANDBOX_H_
 
 #include <dirent.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -24,6 +25,17 @@ inline std::string LogFile() { return Dir() + "/syslog"; }
 
 inline int Shell(const std::string& command) {
   return system(command.c_str());
+}
+
+// What a shell command prints on its standard output.
+inline std::string Output(const std::string& command) {
+  std::string text;
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    pclose(out);
+  }
+  return text;
 }
 
 // Empties the sandbox and lays it out again; syslog lines of this process

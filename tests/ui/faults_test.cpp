@@ -190,6 +190,7 @@ TEST_F(Faults, AMisbehavingToolNeverCorruptsTheResponse) {
     const char* name;
     const char* script;
     bool created;
+    bool layout = false;
   } cases[] = {
       {"prints to stdout",
        "echo 'Status: 500 Oops'; printf 'Content-Type: text/plain\\r\\n\\r\\nnoise'; "
@@ -199,6 +200,10 @@ TEST_F(Faults, AMisbehavingToolNeverCorruptsTheResponse) {
       {"hangs briefly", "sleep 1; exec svnadmin \"$@\"", true},
       {"fails", "echo 'half a response'; exit 3", false},
       {"killed", "kill -9 $$", false},
+      {"makes a hook refuse every commit",
+       "svnadmin \"$@\" && printf '#!/bin/sh\\nexit 1\\n' > \"$2/hooks/start-commit\" && "
+       "chmod +x \"$2/hooks/start-commit\"",
+       false, true},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -207,7 +212,7 @@ TEST_F(Faults, AMisbehavingToolNeverCorruptsTheResponse) {
     chmod(tool.c_str(), 0755);
     std::string name = "t" + std::to_string(n++);
     CgiResult r = Post({{"action", "add"}, {"name", name}, {"anon", "read"},
-                        {"accounts", "[]"}});
+                        {"accounts", "[]"}, {"layout", c.layout ? "standard" : ""}});
     EXPECT_EQ("", r.status) << c.name;
     EXPECT_EQ("application/json; charset=\"UTF-8\"", r.contentType) << c.name;
     EXPECT_EQ(c.created ? R"({"data":null,"success":true})" : R"({"success":false})", r.body)

@@ -217,6 +217,54 @@ TEST_F(SvnserveEndToEnd, HandMadeRepositoriesAreShownAndEditedAsSvnserveReadsThe
 
 // An account without a password would let anyone log in as it: refused,
 // whole, before anything changes.
+// The facts "show" and the listing give are what Subversion's own tools
+// say, after the standard layout and after a commit through svnserve; a
+// repository whose history cannot be read still shows its settings.
+TEST_F(SvnserveEndToEnd, FactsAreWhatSvnlookSays) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"}, {"layout", "standard"},
+                    {"accounts", Accounts({{"alice", "a pw"}})}}).json["success"].asBool());
+  const std::string repo = sandbox::RepoDir("e2e");
+  EXPECT_EQ("branches/\ntags/\ntrunk/\n", sandbox::Output("svn ls 'file://" + repo + "'"));
+  auto svnlook = [&](const char* what) {
+    std::string text = sandbox::Output(std::string("svnlook ") + what + " '" + repo + "'");
+    return text.substr(0, text.find('\n'));
+  };
+  struct {
+    const char* after;
+    const char* command;  // run as alice
+    const char* author;
+  } steps[] = {{"the layout", nullptr, "admin"}, {"a commit", "mkdir -m 'src'", "alice"}};
+  for (const auto& step : steps) {
+    if (step.command != nullptr) {
+      ASSERT_TRUE(Svn(step.command, "alice", "a pw", "/trunk/src"));
+    }
+    const std::string before = Snapshot();
+    Json::Value data = Post({{"action", "show"}, {"name", "e2e"}}).json["data"];
+    EXPECT_EQ(before, Snapshot()) << step.after;  // read-only
+    std::string date = svnlook("date").substr(0, 19);  // "2026-01-02 03:04:05 +0000 (...)"
+    date[10] = 'T';
+    EXPECT_EQ(svnlook("youngest"), std::to_string(data["rev"].asInt64())) << step.after;
+    EXPECT_EQ(data["rev"], Post({{"action", "load"}}).json["data"][0]["rev"]) << step.after;
+    EXPECT_EQ(svnlook("uuid"), data["uuid"].asString()) << step.after;
+    EXPECT_EQ(date + "Z", data["updated"].asString()) << step.after;
+    EXPECT_EQ(step.author, svnlook("author")) << step.after;
+    EXPECT_EQ(step.author, data["author"].asString()) << step.after;
+    std::string du = sandbox::Output("du -sb '" + repo + "'");
+    EXPECT_EQ(du.substr(0, du.find('\t')), std::to_string(data["size"].asInt64())) << step.after;
+  }
+
+  sandbox::Shell("cd '" + repo + "/db' && mv current c && mkfifo current");
+  sandbox::ClearLog();
+  setenv("LD_PRELOAD", SYSLOG_CAPTURE_LIB, 1);
+  Json::Value shown = Post({{"action", "show"}, {"name", "e2e"}}).json;
+  unsetenv("LD_PRELOAD");
+  EXPECT_EQ("e2e", shown["data"]["name"].asString());
+  for (const char* fact : {"rev", "uuid", "updated", "author"})
+    EXPECT_TRUE(shown["data"][fact].isNull()) << fact;
+  EXPECT_TRUE(Post({{"action", "load"}}).json["data"][0]["rev"].isNull());
+  EXPECT_NE(std::string::npos, sandbox::ReadFile(sandbox::LogFile()).find("not a plain file"));
+}
+
 TEST_F(SvnserveEndToEnd, NoAccountWithoutAPassword) {
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"},
                     {"accounts", Accounts({{"alice", "a pw"}})}}).json["success"].asBool());

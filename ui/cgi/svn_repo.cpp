@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -400,7 +401,8 @@ SVNRepo::SVNRepo(const std::string& dirname, Scope scope) {
 }
 
 SVNRepo::SVNRepo(const std::string& dirname, const std::string& realmText,
-                 const std::string& anonText, const Json::Value& accountList) {
+                 const std::string& anonText, const Json::Value& accountList,
+                 bool standardLayout, const std::string& author) {
   if (dirname.empty() || anonText.empty()) {
     REPO_LOG("Argument error.");
     throw std::invalid_argument("Argument error");
@@ -423,13 +425,14 @@ SVNRepo::SVNRepo(const std::string& dirname, const std::string& realmText,
     REPO_LOG("Set accounts failed");
     throw std::runtime_error("Set accounts failed");
   }
-  create(realmText, anonText, accountList);
+  create(realmText, anonText, accountList, standardLayout, author);
 }
 
 SVNRepo::~SVNRepo() {}
 
 void SVNRepo::create(const std::string& realmText, const std::string& anonText,
-                     const Json::Value& accountList) {
+                     const Json::Value& accountList, bool standardLayout,
+                     const std::string& author) {
   const std::string work = WorkDir();
   if (work.empty()) {
     REPO_LOG("No working directory beside or under %s.", SVN_REPO_ROOT);
@@ -446,6 +449,9 @@ void SVNRepo::create(const std::string& realmText, const std::string& anonText,
     REPO_LOG("Execute command [%s create %s] failed.[0x%04X]", SVN_ADMIN_TOOL,
              built.c_str(), NLIBCErrGet());
     failed = "execute command failed";
+  } else if (standardLayout && MakeStandardLayout(built, author) < 0) {
+    REPO_LOG("Make the standard layout of %s failed.", name.c_str());
+    failed = "layout failed";
   } else if (loadSettings(built + kSettingsFile, 0) < 0) {
     failed = "Get anon-access from file failed.";
   }
@@ -695,6 +701,60 @@ int SVNRepo::save() {
     return -1;
   }
   return 0;
+}
+
+// ---- History and size ----
+
+long SVNRepo::getRevision() const {
+  // Never waits on a FIFO, never reads more than the number's line.
+  int fd = open((path + "/db/current").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[32];
+  struct stat st;
+  ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
+  close(fd);
+  long rev = 0;
+  ssize_t i = 0;
+  for (; i < got && i < 18 && text[i] >= '0' && text[i] <= '9'; ++i)
+    rev = rev * 10 + (text[i] - '0');
+  // FSFS writes "N\n" (older formats "N NODE COPY\n").
+  return i > 0 && i < got && (text[i] == '\n' || text[i] == ' ') ? rev : -1;
+}
+
+int SVNRepo::getFacts(RepoFacts* facts) const { return ReadRepoFacts(path, facts); }
+
+namespace {
+
+// What one walk of a tree has counted so far (nftw gives no context).
+struct Walk {
+  long long bytes = 0;
+  bool complete = true;
+  std::set<std::pair<dev_t, ino_t>> linked;  // files seen with several links
+} walk;
+
+int CountEntry(const char*, const struct stat* st, int type, struct FTW*) {
+  if (type == FTW_NS || type == FTW_DNR) walk.complete = false;
+  if (type == FTW_NS) return 0;
+  if (!S_ISDIR(st->st_mode) && st->st_nlink > 1 &&
+      !walk.linked.insert({st->st_dev, st->st_ino}).second)
+    return 0;
+  walk.bytes += st->st_size;
+  return 0;
+}
+
+}  // namespace
+
+long long SVNRepo::getSize() const {
+  walk = Walk();
+  // The trailing "/" follows a repository that is a link to its directory.
+  if (nftw((path + "/").c_str(), CountEntry, 16, FTW_PHYS) != 0 || !walk.complete) {
+    REPO_LOG("Walk %s failed: some entries cannot be read.", path.c_str());
+    walk = Walk();
+    return -1;
+  }
+  long long bytes = walk.bytes;
+  walk = Walk();
+  return bytes;
 }
 
 // ---- Access rules ----

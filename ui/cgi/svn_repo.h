@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "nlibc.h"
+#include "svn_fs.h"
 
 class SVNAuthz;
 
@@ -58,12 +59,15 @@ class SVNRepo {
   // argument is checked before the tool runs.  The repository is made out
   // of svnserve's sight and appears under the root whole, with one rename
   // that never replaces an entry; on any failure nothing appears.
+  // With `standardLayout`, revision 1 makes /trunk, /branches and /tags
+  // (see MakeStandardLayout), by `author`, before the repository appears.
   // Throws std::invalid_argument for an empty name or access level;
   // NameTaken when another repository took the name meanwhile;
   // std::runtime_error for every other failure.  The object is not for
   // further changes: open the repository for that.
   SVNRepo(const std::string& dirname, const std::string& realm,
-          const std::string& anon, const Json::Value& accounts);
+          const std::string& anon, const Json::Value& accounts,
+          bool standardLayout = false, const std::string& author = "");
 
   struct NameTaken : std::runtime_error {
     NameTaken() : std::runtime_error("name taken") {}
@@ -104,6 +108,21 @@ class SVNRepo {
   // Sets the anonymous access level (any text the file can hold), as
   // setRealm.
   int setAnonymousPermission(const std::string& permission);
+
+  // The youngest revision as the repository's own files say (the first
+  // number of db/current), read without the library; -1 when it cannot be
+  // read.
+  long getRevision() const;
+
+  // The youngest revision, its date and author and the UUID, read through
+  // Subversion's library (see ReadRepoFacts).  0, or -1 (logged).
+  int getFacts(RepoFacts* facts) const;
+
+  // The bytes of every entry of the repository's directory, itself
+  // included: the sizes lstat gives (links are not followed; a file with
+  // several links counts once), as "du -sb" counts.  -1 (logged) when a
+  // part cannot be read.
+  long long getSize() const;
 
   std::string getName() const { return name; }
   std::string getRealm() const { return realm; }
@@ -212,7 +231,8 @@ class SVNRepo {
   // Builds the new repository in a working directory and moves it under
   // the root; the arguments are checked already.  Throws on failure.
   void create(const std::string& realmText, const std::string& anonText,
-              const Json::Value& accountList);
+              const Json::Value& accountList, bool standardLayout,
+              const std::string& author);
 
   std::map<std::string, std::string> accounts;
   std::string name;

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
+#include <algorithm>
 #include <exception>
 #include <map>
 #include <memory>
@@ -119,13 +120,15 @@ class SVNHandler : public ServerFormHandler {
   void HandleLoadAction() override {}
   void HandleApplyAction() override {}
 
-  // "add": creates a repository from "name", "realm", "anon", "accounts".
+  // "add": creates a repository from "name", "realm", "anon", "accounts"
+  // and "layout" ("standard": /trunk, /branches, /tags in revision 1).
   virtual void HandleAddAction();
   // "remove": deletes the repository "name".
   virtual void HandleRemoveAction();
   // "edit": replaces the realm, access level and accounts of "name".
   virtual void HandleEditAction();
-  // "show": the name, realm and access level of "name".
+  // "show": the name, realm and access level of "name", and the facts of
+  // its history and size.
   virtual void HandleShowAction();
 
   // "acc_show": the accounts of "name", as a bare body.
@@ -142,10 +145,11 @@ class SVNHandler : public ServerFormHandler {
 
  private:
   // Fills resp["data"] with the summaries of the matches numbered from
-  // `start` to `start` + `limit` - 1 and resp["total"] with the number of
+  // `start` to `start` + `limit` - 1 (in directory order, or `byName` in
+  // byte order of their names) and resp["total"] with the number of
   // matches.  -1 (resp untouched) for a negative start or limit.
   int getRepositorys(Json::Value& resp, std::string substr, int start,
-                     int limit);
+                     int limit, bool byName);
   // Takes the repository off the root and deletes it.  0, or -1 (logged).
   int removeRepository(const std::string& repoName);
   // At least one character, all decimal digits.
@@ -154,6 +158,9 @@ class SVNHandler : public ServerFormHandler {
   bool isDirExist(const std::string& path);
   // Sets "name", "realm" and "anon" of resp.  Always 0.
   int showRepo(const SVNRepo& repo, Json::Value& resp);
+  // Sets "rev", "uuid", "updated", "author" and "size" of resp, each null
+  // when it cannot be read (logged).
+  void showFacts(const SVNRepo& repo, Json::Value& resp);
   // Sets resp["account"] to the account list.  Always 0.
   int showAccount(const SVNRepo& repo, Json::Value& resp);
   // Parses the accounts text as one JSON value into ret.  0, or -1
@@ -202,6 +209,21 @@ int SVNHandler::showRepo(const SVNRepo& repo, Json::Value& resp) {
   return 0;
 }
 
+void SVNHandler::showFacts(const SVNRepo& repo, Json::Value& resp) {
+  RepoFacts facts;
+  bool known = repo.getFacts(&facts) == 0;
+  if (!known) UI_LOG("The history of %s cannot be read.", repo.getName().c_str());
+  auto text = [known](const std::string& t) {
+    return known && !t.empty() ? Json::Value(t) : Json::Value();
+  };
+  resp["rev"] = known ? Json::Value(Json::Int64(facts.rev)) : Json::Value();
+  resp["uuid"] = text(facts.uuid);
+  resp["updated"] = text(facts.updated);
+  resp["author"] = text(facts.author);
+  long long size = repo.getSize();
+  resp["size"] = size < 0 ? Json::Value() : Json::Value(Json::Int64(size));
+}
+
 int SVNHandler::showAccount(const SVNRepo& repo, Json::Value& resp) {
   Json::Value list(Json::arrayValue);
   for (const auto& account : repo.getAccounts()) {
@@ -230,9 +252,10 @@ void SVNHandler::HandleFindAction() {
   std::string query = webMan.In("query", "");
   std::string startText = webMan.In("start", "0");
   std::string limitText = webMan.In("limit", "50");
+  std::string sort = webMan.In("sort", "");
   long start = 0, limit = 0;
   bool hasError = true;
-  if (!isNumber(startText) || !isNumber(limitText)) {
+  if (!isNumber(startText) || !isNumber(limitText) || (!sort.empty() && sort != "name")) {
     UI_LOG("Invalid argument");
     goto done;
   }
@@ -242,7 +265,7 @@ void SVNHandler::HandleFindAction() {
   if (start > INT_MAX) start = INT_MAX;
   if (limit > INT_MAX) limit = INT_MAX;
   if (getRepositorys(resp, query, static_cast<int>(start),
-                     static_cast<int>(limit)) == -1) {
+                     static_cast<int>(limit), sort == "name") == -1) {
     UI_LOG("getRepository failed.");
     goto done;
   }
@@ -258,13 +281,30 @@ done:
 }
 
 int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
-                               int start, int limit) {
+                               int start, int limit, bool byName) {
   Json::Value data(Json::arrayValue);
   if (start < 0 || limit < 0) {
     UI_LOG("Argument error.");
     return -1;
   }
+  // Only the matches on the page are opened (their settings only); the
+  // rest are just counted, or in name order collected first.
+  auto summarize = [&data](const std::string& name) {
+    try {
+      SVNRepo repo(name, SVNRepo::kSettings);
+      Json::Value summary;
+      summary["name"] = repo.getName();
+      summary["realm"] = repo.getRealm();
+      long rev = repo.getRevision();
+      summary["rev"] = rev < 0 ? Json::Value() : Json::Value(Json::Int64(rev));
+      data.append(std::move(summary));
+    } catch (const std::exception&) {
+      UI_LOG("SVN Repo [%s] construct failed, assume it is not generate by nimbra.",
+             name.c_str());
+    }
+  };
   int count = 0;
+  std::vector<std::string> matches;  // in name order only
   DIR* dir = opendir(SVN_REPO_ROOT);
   while (dir != nullptr) {
     struct dirent* entry = readdir(dir);
@@ -277,25 +317,20 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     if (!substr.empty() && strstr(name.c_str(), substr.c_str()) == nullptr)
       continue;
     if (!SVNRepo::isExist(name, entry->d_type == DT_DIR)) continue;
-    // Only the matches on the page are opened (their settings only); the
-    // rest are just counted.
-    if (count >= start && count - start < limit) {
-      try {
-        SVNRepo repo(name, SVNRepo::kSettings);
-        Json::Value summary;
-        summary["name"] = repo.getName();
-        summary["realm"] = repo.getRealm();
-        data.append(summary);
-      } catch (const std::exception&) {
-        UI_LOG("SVN Repo [%s] construct failed, assume it is not generate by nimbra.",
-               name.c_str());
-      }
-    }
+    if (byName)
+      matches.push_back(std::move(name));
+    else if (count >= start && count - start < limit)
+      summarize(name);
     ++count;
+  }
+  if (dir != nullptr) closedir(dir);
+  if (byName) {
+    std::sort(matches.begin(), matches.end());
+    for (size_t i = start; i < matches.size() && i - start < static_cast<size_t>(limit); ++i)
+      summarize(matches[i]);
   }
   resp["data"] = data;
   resp["total"] = count;
-  if (dir != nullptr) closedir(dir);
   return 0;
 }
 
@@ -327,6 +362,7 @@ void SVNHandler::HandleShowAction() {
     UI_LOG("fill repo information into json failed.");
     goto done;
   }
+  showFacts(*repo, resp);
   hasError = false;
 
 done:
@@ -395,9 +431,14 @@ void SVNHandler::HandleAddAction() {
   std::string realm = webMan.In("realm", "");
   std::string anon = webMan.In("anon", "");
   std::string accountStr = webMan.In("accounts", "");
+  std::string layout = webMan.In("layout", "");
   bool hasError = true;
   std::unique_ptr<SVNRepo> repo;
 
+  if (!layout.empty() && layout != "standard") {
+    UI_LOG("Unknown layout.");
+    goto done;
+  }
   if (SVNRepo::isExist(name)) {
     UI_LOG("Repository %s is exist", name.c_str());
     SetFormErrInfo("error", "exist", __LINE__);
@@ -413,7 +454,8 @@ void SVNHandler::HandleAddAction() {
   }
   // The store checks the rest before it makes anything.
   try {
-    repo.reset(new SVNRepo(name, realm, anon, accountsObj));
+    repo.reset(new SVNRepo(name, realm, anon, accountsObj, layout == "standard",
+                           webMan.Env("REMOTE_USER")));
     hasError = false;
   } catch (const SVNRepo::NameTaken&) {
     UI_LOG("Repository %s is exist", name.c_str());  // taken meanwhile

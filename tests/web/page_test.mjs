@@ -47,11 +47,13 @@ async function post(params) {
   return response.json();
 }
 
-function svn(args, user) {
+function svnRun(args, user) {
   const auth = user ? ['--username', user[0], '--password', user[1]] : [];
   return spawnSync('svn', [...args, '--non-interactive', '--no-auth-cache',
-    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth]).status === 0;
+    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth]);
 }
+
+const svn = (args, user) => svnRun(args, user).status === 0;
 
 const url = (name) => `svn://127.0.0.1:${svnPort}/${name}`;
 
@@ -120,6 +122,7 @@ test('create a repository with two accounts', async () => {
     await dialog.getByLabel('Account', { exact: true }).last().fill(account);
     await dialog.getByLabel('Password', { exact: true }).last().fill(password);
   }
+  assert.equal(await dialog.getByLabel(/Standard layout/).isChecked(), true);  // the default
   const secret = dialog.getByLabel('Password', { exact: true }).first();
   assert.equal(await secret.getAttribute('type'), 'password');
   await dialog.getByRole('button', { name: 'Show' }).first().click();
@@ -128,9 +131,20 @@ test('create a repository with two accounts', async () => {
   await page.getByText('Repository “alpha” created.').waitFor();
   const row = page.getByRole('row', { name: /alpha/ });
   await row.waitFor();
-  assert.match(await row.textContent(), new RegExp(`Alpha team.*svn://127\\.0\\.0\\.1:${svnPort}/alpha`));
-  assert.ok(svn(['ls', url('alpha')], ['alice', 'pw-a']));
+  assert.match(await row.textContent(), new RegExp(`Alpha team1svn://127\\.0\\.0\\.1:${svnPort}/alpha`));
+  assert.equal(svnRun(['ls', url('alpha')], ['alice', 'pw-a']).stdout.toString(), 'branches/\ntags/\ntrunk/\n');
   assert.ok(!svn(['ls', url('alpha')]));
+});
+
+test('without the standard layout a repository starts empty', async () => {
+  await page.getByRole('button', { name: 'New repository' }).click();
+  const dialog = page.getByRole('dialog', { name: 'New repository' });
+  await dialog.getByLabel('Name', { exact: true }).fill('bare');
+  await dialog.getByLabel(/Standard layout/).uncheck();
+  await dialog.getByRole('button', { name: 'Create' }).click();
+  await page.getByText('Repository “bare” created.').waitFor();
+  assert.match(await page.getByRole('row', { name: /bare/ }).textContent(), /^bare.*0svn:/);
+  await post({ action: 'remove', name: 'bare' });
 });
 
 test('errors are named in words', async () => {
@@ -150,13 +164,14 @@ test('page through 60 more repositories, and find one by search', async () => {
   }
   await page.goto('/');
   await page.getByText('1–20 of 61').waitFor();
-  const names = new Set();
+  const names = [];
   for (const range of ['1–20 of 61', '21–40 of 61', '41–60 of 61', '61–61 of 61']) {
     await page.getByText(range).waitFor();
-    for (const cell of await page.locator('#repos tbody td.name').allTextContents()) names.add(cell);
+    names.push(...await page.locator('#repos tbody td.name').allTextContents());
     if (range !== '61–61 of 61') await page.getByRole('button', { name: 'Next' }).click();
   }
-  assert.equal(names.size, 61);
+  assert.equal(new Set(names).size, 61);
+  assert.deepEqual(names, [...names].sort());  // in name order, across pages
   assert.equal(await page.getByRole('button', { name: 'Next' }).isDisabled(), true);
 
   await page.getByLabel('Find by name').fill('alph');
@@ -177,6 +192,14 @@ test('edit access and accounts, then use them with svn', async () => {
   assert.equal(await dialog.getByLabel('Realm').inputValue(), 'Alpha team');
   assert.equal(await dialog.getByLabel('None').isChecked(), true);
   assert.equal(await dialog.getByLabel('Account', { exact: true }).count(), 2);
+  assert.equal(await dialog.getByLabel(/Standard layout/).isVisible(), false);
+  const facts = dialog.getByRole('region', { name: 'About this repository' });
+  assert.match((await facts.textContent()).replace(/\s+/g, ''),
+    /Revision1Lastchange.*byadminSize\d+(\.\d)?KiBUUID[0-9a-f-]{36}/);
+  const checkout = dialog.getByLabel('Check out');
+  assert.equal(await checkout.inputValue(), `svn checkout ${url('alpha')}`);
+  await dialog.getByRole('button', { name: 'Copy' }).click();
+  await dialog.getByRole('button', { name: 'Copied' }).waitFor();
   await page.screenshot({ path: path.join(SHOTS_DIR, 'edit.png') });
 
   await dialog.getByLabel('Read', { exact: true }).check();
@@ -189,7 +212,7 @@ test('edit access and accounts, then use them with svn', async () => {
   await page.getByText('Repository “alpha” saved.').waitFor();
 
   const shown = await post({ action: 'show', name: 'alpha' });
-  assert.deepEqual(shown.data, { name: 'alpha', realm: 'Alpha team', anon: 'read' });
+  assert.deepEqual([shown.data.name, shown.data.realm, shown.data.anon], ['alpha', 'Alpha team', 'read']);
   assert.ok(svn(['ls', url('alpha')]));                                   // anonymous read
   assert.ok(svn(['mkdir', '-m', 'c', `${url('alpha')}/carol`], ['carol', 'pw-c']));
   assert.ok(!svn(['mkdir', '-m', 'b', `${url('alpha')}/bob`], ['bob', 'pw-b']));

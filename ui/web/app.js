@@ -92,6 +92,8 @@ function renderRow(tbody, repo) {
   name.textContent = repo.name;
   const realm = cell(row, repo.realm || 'none', repo.realm ? '' : 'muted');
   realm.dataset.label = 'Realm';
+  const known = Number.isInteger(repo.rev);
+  cell(row, known ? String(repo.rev) : 'unknown', known ? 'rev' : 'rev muted').dataset.label = 'Revision';
   const url = cell(row, '', 'url');
   url.dataset.label = 'Access URL';
   const code = document.createElement('code');
@@ -117,6 +119,7 @@ async function loadPage() {
       query: state.query,
       start: String(state.start),
       limit: String(PAGE_SIZE),
+      sort: 'name',
     });
   } catch (error) {
     say(error.message || 'The repositories could not be listed.');
@@ -148,6 +151,58 @@ async function loadPage() {
 }
 
 // ---- The editor ----
+
+// The checkout command for `name`, safe to paste into a shell.
+function checkoutCommand(name) {
+  const url = accessUrl(name).replace(/['()*!]/g, (c) => `%${c.charCodeAt(0).toString(16).toUpperCase()}`);
+  return /^[\w.~%:/-]+$/.test(url) ? `svn checkout ${url}` : `svn checkout '${url}'`;
+}
+
+function humanSize(bytes) {
+  const units = ['bytes', 'KiB', 'MiB', 'GiB', 'TiB'];
+  let value = bytes;
+  let unit = 0;
+  while (value >= 1024 && unit < units.length - 1) {
+    value /= 1024;
+    unit += 1;
+  }
+  return unit === 0 ? `${bytes} bytes` : `${value.toFixed(value < 10 ? 1 : 0)} ${units[unit]}`;
+}
+
+// Fills the facts part of the editor from a "show" answer.
+function showFacts(data) {
+  const put = (id, text) => {
+    const dd = $(id);
+    dd.textContent = text === null ? 'unknown' : text;
+    dd.classList.toggle('muted', text === null);
+  };
+  put('#fact-rev', Number.isInteger(data.rev) ? String(data.rev) : null);
+  let updated = null;
+  if (data.updated) {
+    updated = new Date(data.updated).toLocaleString();
+    if (data.author) updated += ` by ${data.author}`;
+  } else if (data.author) {
+    updated = `by ${data.author}`;
+  }
+  put('#fact-updated', updated);
+  put('#fact-size', Number.isInteger(data.size) ? humanSize(data.size) : null);
+  put('#fact-uuid', data.uuid || null);
+  $('#checkout').value = checkoutCommand(data.name);
+}
+
+async function copyCheckout() {
+  const field = $('#checkout');
+  let copied = false;
+  try {
+    await navigator.clipboard.writeText(field.value);
+    copied = true;
+  } catch {
+    field.select();  // no clipboard access (plain HTTP): the old way
+    copied = document.execCommand('copy');
+  }
+  $('#copy-checkout').textContent = copied ? 'Copied' : 'Copy';
+  if (!copied) say('Select the command and copy it by hand.');
+}
 
 function addAccountRow(account = '', password = '') {
   const row = $('#account-row').content.firstElementChild.cloneNode(true);
@@ -234,6 +289,9 @@ async function openEditor(name, opener) {
   $('#save').textContent = name ? 'Save' : 'Create';
   $('#f-name').readOnly = Boolean(name);
   $('#access').hidden = !name;
+  $('#facts').hidden = !name;
+  $('#layout-field').hidden = Boolean(name);
+  $('#copy-checkout').textContent = 'Copy';
   if (name) {
     try {
       const shown = await call({ action: 'show', name });
@@ -242,6 +300,7 @@ async function openEditor(name, opener) {
       form.elements.name.value = shown.data.name;
       form.elements.realm.value = shown.data.realm;
       showAccess(form, shown.data.anon);
+      showFacts(shown.data);
       for (const a of accounts.account) addAccountRow(a.account, a.password);
       await loadRules(name, accounts.account.map((a) => a.account));
     } catch (error) {
@@ -330,13 +389,15 @@ async function save(event) {
   const saveButton = $('#save');
   saveButton.disabled = true;
   try {
-    await call({
+    const params = {
       action: creating ? 'add' : 'edit',
       name,
       realm,
       anon: form.elements.anon.value,
       accounts: JSON.stringify(accounts),
-    }, { change: true });
+    };
+    if (creating && $('#f-layout').checked) params.layout = 'standard';
+    await call(params, { change: true });
   } catch (err) {
     showFormError(failure(err, name, creating ? 'created' : 'changed'));
     return;
@@ -587,6 +648,7 @@ async function start() {
   $('#add-group').addEventListener('click', () => $('.group-name', addGroupRow()).focus());
   $('#add-rule').addEventListener('click', () => $('.rule-path', addRuleRow()).focus());
   $('#save-rules').addEventListener('click', saveRules);
+  $('#copy-checkout').addEventListener('click', copyCheckout);
   await loadPage();
 }
 

@@ -79,10 +79,11 @@ std::vector<std::string> PostEnv(const std::string& body) {
           "HTTP_HOST=127.0.0.1", "PATH=/usr/bin:/bin"};
 }
 
-// A root of n synthetic repositories: directories with the two files.
+// A root of n synthetic repositories: directories with the two files and
+// db/current.
 std::string Root(const std::string& pkg, int n) {
   std::string root = pkg + "/roots/" + std::to_string(n);
-  if (access((root + "/.complete").c_str(), F_OK) == 0) return root;
+  if (access((root + "/.complete-2").c_str(), F_OK) == 0) return root;
   fprintf(stderr, "making %d repositories in %s ...\n", n, root.c_str());
   Sh("rm -rf '" + root + "' && mkdir -p '" + root + "'");
   for (int i = 0; i < n; ++i) {
@@ -93,8 +94,10 @@ std::string Root(const std::string& pkg, int n) {
         << "[general]\nanon-access = read\nauth-access = write\n"
            "password-db = passwd\nrealm = Repository " << i << "\n";
     std::ofstream(dir + "/conf/passwd") << "[users]\nalice = a\nbob = b\n";
+    mkdir((dir + "/db").c_str(), 0755);
+    std::ofstream(dir + "/db/current") << i % 1000 << "\n";
   }
-  std::ofstream(root + "/.complete");
+  std::ofstream(root + "/.complete-2");
   return root;
 }
 
@@ -149,12 +152,27 @@ int main(int argc, char** argv) {
   printf("%-34s %9.2f MiB %22s  %-8s %s\n", "peak memory, load of 100000",
          peak / 1024.0, "", "<= 8 MiB", peak <= 8 * 1024 ? "met" : "MISSED");
 
-  // One "show" against a program that only starts and prints.
-  UseRoot(pkg, Root(pkg, 1000));
+  // One "show" against a program that only starts and prints: of a
+  // repository without history (its settings only), and of a real one
+  // with a few revisions, whose facts are read through Subversion's
+  // libraries and whose size is a walk of its files.
+  std::string thousand = Root(pkg, 1000);
+  UseRoot(pkg, thousand);
   Compare("show, one repository", runs,
           [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
           [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=repo7")); },
           "<= 1.3x", 1.3);
+  std::string real = pkg + "/roots/real";
+  if (access((real + "/.complete").c_str(), F_OK) != 0) {
+    Sh("rm -rf '" + real + "' && mkdir -p '" + real + "' && svnadmin create '" + real +
+       "/facts' && for d in trunk branches tags trunk/a trunk/b; do svn mkdir -q -m \"$d\" "
+       "\"file://" + real + "/facts/$d\" || exit 1; done && touch '" + real + "/.complete'");
+  }
+  UseRoot(pkg, real);
+  Compare("show, with facts (5 revisions)", runs,
+          [&] { return Spawn({cgi}, CgiEnv("action=show&name=facts")); },
+          [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=facts")); },
+          "none", 1e9);
 
   // "add" with three accounts against a bare svnadmin create.
   std::string fresh = pkg + "/roots/add";

@@ -1,8 +1,8 @@
 /* floor_listing: the least any listing must do, for the benchmark.
  * Reads the directory ROOT, tests each entry as a listing must (a
  * directory holding conf/svnserve.conf), counts the matches and reads the
- * settings file of those on the page [START, START + LIMIT).  Prints the
- * count. */
+ * settings file and db/current (the youngest revision) of those on the
+ * page [START, START + LIMIT).  Prints the count. */
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
   if (argc != 4) return 2;
   const char *root = argv[1];
   long start = atol(argv[2]), limit = atol(argv[3]), count = 0;
-  char path[4096], conf[4200];
+  char path[4096], conf[4200], current[4200];
   struct stat st;
   DIR *dir = opendir(root);
   struct dirent *e;
@@ -37,7 +37,11 @@ int main(int argc, char **argv) {
     if (e->d_type != DT_DIR && (stat(path, &st) != 0 || !S_ISDIR(st.st_mode)))
       continue;
     if (stat(conf, &st) != 0) continue;
-    if (count >= start && count - start < limit) slurp(conf);
+    if (count >= start && count - start < limit) {
+      slurp(conf);
+      snprintf(current, sizeof current, "%s/db/current", path);
+      slurp(current);
+    }
     ++count;
   }
   if (dir != NULL) closedir(dir);

@@ -18,10 +18,10 @@
 #include <sys/stat.h>
 #include <syslog.h>
 
-#include <algorithm>
 #include <exception>
 #include <map>
 #include <memory>
+#include <queue>
 #include <set>
 #include <string>
 #include <vector>
@@ -304,7 +304,10 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     }
   };
   int count = 0;
-  std::vector<std::string> matches;  // in name order only
+  // In name order: the first `keep` names, the greatest on top, so that
+  // a page near the start needs little memory however large the root.
+  const size_t keep = static_cast<size_t>(start) + static_cast<size_t>(limit);
+  std::priority_queue<std::string> first;
   DIR* dir = opendir(SVN_REPO_ROOT);
   while (dir != nullptr) {
     struct dirent* entry = readdir(dir);
@@ -317,18 +320,25 @@ int SVNHandler::getRepositorys(Json::Value& resp, std::string substr,
     if (!substr.empty() && strstr(name.c_str(), substr.c_str()) == nullptr)
       continue;
     if (!SVNRepo::isExist(name, entry->d_type == DT_DIR)) continue;
-    if (byName)
-      matches.push_back(std::move(name));
-    else if (count >= start && count - start < limit)
+    if (byName) {
+      if (first.size() < keep) {
+        first.push(std::move(name));
+      } else if (keep > 0 && name < first.top()) {
+        first.pop();
+        first.push(std::move(name));
+      }
+    } else if (count >= start && count - start < limit) {
       summarize(name);
+    }
     ++count;
   }
   if (dir != nullptr) closedir(dir);
-  if (byName) {
-    std::sort(matches.begin(), matches.end());
-    for (size_t i = start; i < matches.size() && i - start < static_cast<size_t>(limit); ++i)
-      summarize(matches[i]);
+  std::vector<std::string> page;  // the page's names, last first
+  while (first.size() > static_cast<size_t>(start)) {
+    page.push_back(first.top());
+    first.pop();
   }
+  for (auto name = page.rbegin(); name != page.rend(); ++name) summarize(*name);
   resp["data"] = data;
   resp["total"] = count;
   return 0;

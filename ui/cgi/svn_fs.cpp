@@ -49,8 +49,9 @@ std::string Prop(const SvnLib* lib, apr_hash_t* props, const char* name) {
 }  // namespace
 
 int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
+  if (!PlainFiles(path)) return -1;  // checked first: loading costs milliseconds
   const SvnLib* lib = SvnLibLoad();
-  if (lib == nullptr || !PlainFiles(path)) return -1;
+  if (lib == nullptr) return -1;
   SvnPool pool(lib);
   svn_repos_t* repos = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;

@@ -31,10 +31,12 @@ const SvnLib* SvnLibLoad() {
   static int state = 0;  // 0 not tried, 1 loaded, -1 failed
   if (state != 0) return state > 0 ? &lib : nullptr;
   state = -1;
-  void* apr = dlopen("libapr-1.so.0", RTLD_NOW | RTLD_GLOBAL);
-  void* subr = dlopen("libsvn_subr-1.so.1", RTLD_NOW | RTLD_GLOBAL);
-  void* fs = dlopen("libsvn_fs-1.so.1", RTLD_NOW | RTLD_GLOBAL);
-  void* repos = dlopen("libsvn_repos-1.so.1", RTLD_NOW | RTLD_GLOBAL);
+  // Symbols are bound when first called: most of these libraries' are
+  // never called here, and binding them all costs milliseconds.
+  void* apr = dlopen("libapr-1.so.0", RTLD_LAZY | RTLD_GLOBAL);
+  void* subr = dlopen("libsvn_subr-1.so.1", RTLD_LAZY | RTLD_GLOBAL);
+  void* fs = dlopen("libsvn_fs-1.so.1", RTLD_LAZY | RTLD_GLOBAL);
+  void* repos = dlopen("libsvn_repos-1.so.1", RTLD_LAZY | RTLD_GLOBAL);
   apr_status_t (*aprInitialize)(void) = nullptr;
   if (!Bind(apr, "apr_initialize", &aprInitialize) ||
       !Bind(apr, "apr_pool_destroy", &lib.poolDestroy) ||

@@ -679,6 +679,8 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
       {"groups not an object", "[]", fine},
       {"a member not a string", R"({"devs": [1]})", fine},
       {"a rule without access", "{}", R"([{"path": "/a", "who": "alice"}])"},
+      {"a path not UTF-8", "{}", rule("/a\\udc80", "alice", "r")},
+      {"a group name not UTF-8", R"({"d\udc80": ["alice"]})", fine},
   };
   const std::string before = Snapshot();
   for (const auto& c : cases) {
@@ -686,6 +688,37 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
                         {"rules", c.rules}});
     EXPECT_EQ(R"({"success":false})", r.body) << c.name;
     EXPECT_EQ(before, Snapshot()) << c.name;
+  }
+  // Groups that Subversion would expand for hours (each group holds the
+  // next two: 1.6 times the work per level), and a cycle of 60,000
+  // groups, which a recursive check would crash on (sent as the raw form
+  // it is, to fit the body's limit).
+  auto id = [](int i) {
+    std::string t;
+    for (; i > 0 || t.empty(); i /= 36) t.insert(t.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[i % 36]);
+    return t;
+  };
+  std::string ladder = "{", cycle = "{";
+  for (int i = 0; i < 40; ++i)
+    ladder += "\"g" + id(i) + "\":[\"@g" + id(i + 1) + "\",\"@g" + id(i + 2) + "\"],";
+  ladder += "\"g" + id(40) + "\":[\"alice\"],\"g" + id(41) + "\":[\"alice\"]}";
+  for (int i = 0; i < 60000; ++i)
+    cycle += (i ? ",\"" : "\"") + id(i) + "\":[\"@" + id((i + 1) % 60000) + "\"]";
+  cycle += "}";
+  struct {
+    const char* name;
+    std::string groups;
+    const char* why;
+  } big[] = {{"a ladder of groups", ladder,
+              "svn_repo: Groups nest too deeply: Subversion would expand them slowly."},
+             {"a long cycle", cycle, "svn_repo: A group contains itself."}};
+  for (const auto& c : big) {
+    sandbox::ClearLog();
+    CgiResult r = PostForm("action=rules_edit&name=ruled&rules=[]&groups=" + c.groups);
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+    Lines log = LogTexts();
+    EXPECT_NE(log.end(), std::find(log.begin(), log.end(), c.why)) << c.name;
   }
   CgiResult r = Post({{"action", "rules_edit"}, {"name", "nope"}, {"groups", "{}"},
                       {"rules", fine}});
@@ -728,6 +761,13 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
       {"authz-db empty", "authz-db =\n", "", false},
       {"authz-db in a repository", "authz-db = file:///srv/authz\n", "", false},
       {"rules svnserve refuses", "authz-db = authz\n", "[/]\n@nobody = rw\n", false},
+      {"a file outside conf/, maybe shared", "authz-db = ../shared-authz\n", "", true},
+      {"rules naming this repository", "authz-db = authz\n", "[/]\n* = r\n[hand:/x]\n* =\n", true},
+      {"the same, not yet in force", "", "[hand:/x]\n* =\n", true},
+      {"a glob rule", "authz-db = authz\n", "[/]\n* = r\n[:glob:/t/**]\nalice = rw\n", true},
+      {"a name no folded login matches", "authz-db = authz\nforce-username-case = lower\n",
+       "[/]\nAlice = rw\n", true},
+      {"an empty name", "authz-db = authz\n", "[/]\n= rw\n", true},
   };
   for (const auto& c : cases) {
     std::string settings = conf;
@@ -735,6 +775,7 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
     sandbox::WriteFile(Conf("hand"), settings);
     sandbox::WriteFile(sandbox::RepoDir("hand") + "/conf/groups", "[groups]\n");
     sandbox::WriteFile(authz, c.authz);
+    sandbox::WriteFile(sandbox::RepoDir("hand") + "/shared-authz", c.authz);
     EXPECT_EQ(c.shown, Get("action=rules_show&name=hand").json["success"].asBool()) << c.name;
     const std::string before = Snapshot();
     EXPECT_EQ(R"({"success":false})",

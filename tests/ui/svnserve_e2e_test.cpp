@@ -373,4 +373,41 @@ TEST_F(SvnserveEndToEnd, NoSpellingOfALoginEscapesItsRules) {
   }
 }
 
+// A hand-made authz file without force-username-case: a login may use
+// any spelling of its name, and the rules see that spelling; effective
+// gives each account the most any spelling may do.
+TEST_F(SvnserveEndToEnd, HandMadeRulesAreShownForEverySpellingOfALogin) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"},
+                    {"accounts", Accounts({{"alice", "a pw"}, {"bob", "b pw"}})}})
+                  .json["success"].asBool());
+  ASSERT_TRUE(Svn("mkdir -m made", "alice", "a pw", "/secret"));
+  std::string conf = sandbox::ReadFile(Conf("e2e"));
+  conf.insert(conf.find("[general]\n") + 10, "authz-db = authz\n");
+  sandbox::WriteFile(Conf("e2e"), conf);
+  struct {
+    const char* name;
+    const char* authz;
+    const char* alice;  // on /secret
+    const char* spelling;  // a login that may do that
+  } cases[] = {
+      {"a rule for one spelling", "[/]\n* = r\n[/secret]\n* =\nAlice = rw\n", "rw", "Alice"},
+      {"a rule other spellings escape", "[/]\n* = rw\n[/secret]\nalice =\n", "rw", "ALICE"},
+      {"a group with one spelling", "[groups]\nops = ALICE\n[/]\n* = r\n[/secret]\n* =\n@ops = r\n",
+       "r", "ALICE"},
+  };
+  for (const auto& c : cases) {
+    sandbox::WriteFile(sandbox::RepoDir("e2e") + "/conf/authz", c.authz);
+    CgiResult shown = Get("action=rules_show&name=e2e");
+    const Json::Value* secret = nullptr;
+    for (const Json::Value& e : shown.json["data"]["effective"])
+      if (e["path"] == "/secret") secret = &e;
+    ASSERT_NE(nullptr, secret) << c.name << ": " << shown.body;
+    EXPECT_EQ(c.alice, (*secret)["access"]["alice"].asString()) << c.name;
+    EXPECT_TRUE(Svn("ls", c.spelling, "a pw", "/secret")) << c.name;
+    EXPECT_EQ(std::string(c.alice) == "rw", Svn("mkdir -m try", c.spelling, "a pw",
+                                                 "/secret/" + std::string(c.spelling)))
+        << c.name;
+  }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -650,6 +651,7 @@ int SVNRepo::setAccounts(Json::Value json) {
     REPO_LOG("Write back account failed.");
     return -1;
   }
+  accountsChanged = true;
   return 0;
 }
 
@@ -687,7 +689,7 @@ int SVNRepo::save() {
     const char* what;
   } files[] = {
       {rulesFirst ? authz.p : nullptr, 0, "rules"},
-      {passwd.p, NLIBC_SAVE_PRIVATE, "account"},
+      {accountsChanged ? passwd.p : nullptr, NLIBC_SAVE_PRIVATE, "account"},
       {settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0, "settings"},
       {rulesFirst ? nullptr : authz.p, 0, "rules"},
   };
@@ -817,26 +819,112 @@ std::vector<std::string> Members(const std::string& value) {
   return members;
 }
 
-// Whether a group contains itself, directly or through others: a walk
-// that marks each group once, so it costs no more than the groups.
-bool Circular(const SVNRepo::Groups& groups) {
-  enum Mark { kNew, kOpen, kDone };
-  std::map<std::string, Mark> mark;
-  std::function<bool(const std::string&)> visit = [&](const std::string& g) {
-    Mark& m = mark[g];
-    if (m == kOpen) return true;
-    if (m == kDone) return false;
-    m = kOpen;
-    auto it = groups.find(g);
-    if (it != groups.end())
-      for (const std::string& member : it->second)
-        if (!member.empty() && member[0] == '@' && visit(member.substr(1))) return true;
-    mark[g] = kDone;
+// How many members Subversion visits when it expands every group: it
+// expands a subgroup again wherever it appears, so a few hundred bytes of
+// nested groups can cost it (and svnserve, on every connection) hours.
+// Counted in Kahn's order, without recursion, up to `limit` + 1; -1 when
+// a group contains itself, directly or through others.
+long long GroupExpansion(const SVNRepo::Groups& groups, long long limit) {
+  std::map<std::string, size_t> index;
+  for (const auto& g : groups) index.emplace(g.first, index.size());
+  std::vector<long long> size(groups.size(), 0);
+  std::vector<size_t> pending(groups.size(), 0);
+  std::vector<std::vector<size_t>> parents(groups.size());  // once per reference
+  size_t i = 0;
+  for (const auto& g : groups) {
+    for (const std::string& m : g.second) {
+      auto sub = m[0] == '@' ? index.find(m.substr(1)) : index.end();
+      if (sub == index.end()) {
+        ++size[i];
+      } else {
+        parents[sub->second].push_back(i);
+        ++pending[i];
+      }
+    }
+    ++i;
+  }
+  std::vector<size_t> ready;
+  for (i = 0; i < groups.size(); ++i)
+    if (pending[i] == 0) ready.push_back(i);
+  size_t done = 0;
+  long long total = 0;
+  while (!ready.empty()) {
+    size_t g = ready.back();
+    ready.pop_back();
+    ++done;
+    size[g] = std::min(size[g], limit + 1);
+    total = std::min(total + size[g], limit + 1);
+    for (size_t p : parents[g]) {
+      size[p] = std::min(size[p] + size[g], limit + 1);
+      if (--pending[p] == 0) ready.push_back(p);
+    }
+  }
+  return done < groups.size() ? -1 : total;
+}
+
+// Names as the rules take them once logins are folded to lower case.
+std::string Lower(std::string n) {
+  for (char& c : n) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return n;
+}
+
+// Whether setRules takes `groups` and `rules` as they stand; logs why not
+// when `log`.
+bool RulesAcceptable(const SVNRepo::Groups& groups, const std::vector<SVNRepo::Rule>& rules,
+                     bool log) {
+  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
+  for (const auto& g : groups) {
+    bool ok = AuthzName(g.first) && utf8(g.first);
+    for (const std::string& m : g.second)
+      ok = ok && !m.empty() && m.find(',') == std::string::npos && utf8(m) &&
+           (m[0] == '@' ? groups.count(m.substr(1)) == 1 : AuthzName(m));
+    if (!ok) {
+      if (log)
+        REPO_LOG("Group %s cannot be kept (its name or a member).",
+                 AuthzName(g.first) && utf8(g.first) ? g.first.c_str() : "?");
+      return false;
+    }
+  }
+  long long work = GroupExpansion(groups, SVNRepo::kMaxGroupExpansion);
+  if (work < 0 || work > SVNRepo::kMaxGroupExpansion) {
+    if (log && work < 0) REPO_LOG("A group contains itself.");
+    if (log && work >= 0) REPO_LOG("Groups nest too deeply: Subversion would expand them slowly.");
     return false;
-  };
-  for (const auto& g : groups)
-    if (visit(g.first)) return true;
-  return false;
+  }
+  std::set<std::pair<std::string, std::string>> seen;
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const SVNRepo::Rule& r = rules[i];
+    bool who = r.who == "*" || r.who == "$anonymous" || r.who == "$authenticated" ||
+               (!r.who.empty() && r.who[0] == '@' ? groups.count(r.who.substr(1)) == 1
+                                                  : AuthzName(r.who));
+    if (!RulePath(r.path) || !utf8(r.path) || !who || !utf8(r.who) ||
+        (r.access != "rw" && r.access != "r" && !r.access.empty()) ||
+        !seen.insert({r.path, r.who}).second) {
+      if (log) REPO_LOG("Rule %zu cannot be kept (its path, who, access, or twice).", i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Account names folded as setRules writes them.
+void LowerAccounts(SVNRepo::Groups* groups, std::vector<SVNRepo::Rule>* rules) {
+  for (auto& g : *groups)
+    for (std::string& m : g.second)
+      if (!m.empty() && m[0] != '@') m = Lower(m);
+  for (SVNRepo::Rule& r : *rules)
+    if (!r.who.empty() && !SpecialFirst(r.who)) r.who = Lower(r.who);
+}
+
+// The real location of `file`, which may not exist yet ("" when its
+// directory cannot be resolved).
+std::string RealLocation(const std::string& file) {
+  char real[PATH_MAX];
+  if (realpath(file.c_str(), real) != nullptr) return real;
+  size_t slash = file.rfind('/');
+  if (slash == std::string::npos || realpath(file.substr(0, slash).c_str(), real) == nullptr)
+    return "";
+  return std::string(real) + file.substr(slash);
 }
 
 // The strings of a list of the utility library.
@@ -869,10 +957,14 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
     REPO_LOG("Read rules from %s failed.[0x%04X]", file.c_str(), NLIBCErrGet());
     return -1;
   }
+  // Only a file of this repository's own is ours to edit: a file outside
+  // conf/ may be shared, and its rules then bind other repositories too.
+  const std::string conf = RealLocation(path + kConfDir);
+  rulesEditable = !conf.empty() && RealLocation(file).compare(0, conf.size() + 1, conf + "/") == 0;
   // A separate groups file (groups-db) is for editing by hand.
   const char* groupsDb = NLIBCConfGet(settings.p, kGeneral, "groups-db");
   std::string groupsText;
-  rulesEditable = groupsDb == nullptr;
+  if (groupsDb != nullptr) rulesEditable = false;
   if (groupsDb != nullptr && rulesActive) {
     std::string g = CanonicalPath(groupsDb);
     ConfFile groupsFile;
@@ -887,8 +979,81 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
     }
     groupsText.assign(text, size);
   }
-  if (!rulesActive) return 0;  // none in force
-  // svnserve refuses every connection over rules it cannot read.
+  // What the file says; whether or not it binds, it is what an edit keeps.
+  Groups readGroups;
+  std::vector<Rule> readRules;
+  std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
+  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
+  const std::vector<std::string> all = Strings(sections.p);
+  for (const std::string& section : all) {
+    bool isGroups = section == kGroups, isPath = section[0] == '/';
+    if (!isGroups && !isPath) {
+      // "[NAME:/path]" and globs for this repository bind it in ways the
+      // page does not show; other repositories' rules and [aliases] are
+      // kept as they are.
+      size_t colon = section.find(':');
+      std::string repo = section.substr(0, colon);
+      if (colon != std::string::npos && (repo == name || repo.empty())) {
+        rulesEditable = false;
+        if (section.compare(colon, 6, ":glob:") != 0) boundPaths.push_back(section.substr(colon + 1));
+      }
+      continue;
+    }
+    if (NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) < 0) continue;
+    std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
+    for (size_t i = 0; i < who.size(); ++i) {
+      if (!utf8(what[i])) rulesEditable = false;
+      if (isGroups) {
+        readGroups[who[i]] = Members(what[i]);
+        for (const std::string& m : readGroups[who[i]]) {
+          if (m[0] == '&') rulesEditable = false;
+          if (m[0] != '@') ruleNames.insert(m);
+        }
+        continue;
+      }
+      if (who[i][0] == '~' || who[i][0] == '&') rulesEditable = false;
+      if (!who[i].empty() && !SpecialFirst(who[i])) ruleNames.insert(who[i]);
+      auto known = at.find({section, who[i]});
+      if (known == at.end()) {
+        at[{section, who[i]}] = readRules.size();
+        readRules.push_back({section, who[i], Rights(what[i])});
+      } else {  // repeated entries add up
+        Rule& r = readRules[known->second];
+        r.access = Rights(r.access + what[i]);
+      }
+    }
+  }
+  // What cannot go to the page and come back meaning the same is edited
+  // by hand: anything setRules would refuse, and names that can match no
+  // login because svnserve folds logins to another case.
+  const char* fold = NLIBCConfGet(settings.p, kGeneral, "force-username-case");
+  const std::string folding = fold != nullptr ? fold : "";
+  for (const std::string& n : ruleNames) {
+    std::string folded = n;
+    for (char& c : folded)
+      c = static_cast<char>(folding == "upper" ? toupper(static_cast<unsigned char>(c))
+                                               : tolower(static_cast<unsigned char>(c)));
+    if ((folding == "lower" || folding == "upper") && folded != n) rulesEditable = false;
+  }
+  Groups asWritten = readGroups;
+  std::vector<Rule> rulesAsWritten = readRules;
+  LowerAccounts(&asWritten, &rulesAsWritten);
+  if (!RulesAcceptable(asWritten, rulesAsWritten, false)) rulesEditable = false;
+  if (!rulesActive) {  // none in force
+    ruleNames.clear();
+    boundPaths.clear();
+    return 0;
+  }
+  // svnserve refuses every connection over rules it cannot read, and
+  // crawls over groups that nest too deeply; neither is given to the
+  // engine, nor a file whose table could never be shown.
+  long long work = GroupExpansion(readGroups, kMaxGroupExpansion);
+  if (work < 0 || work > kMaxGroupExpansion ||
+      all.size() > kMaxAccessCells / (accounts.size() + 1)) {
+    REPO_LOG("Rules of %s are not valid, or too large to use (%zu sections).", name.c_str(),
+             all.size());
+    return -1;
+  }
   unsigned long size = 0;
   const char* text = NLIBCConfText(authz.p, &size);
   engine.reset(new SVNAuthz(std::string(text, size), groupsText));
@@ -896,35 +1061,8 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
     REPO_LOG("Rules of %s are not valid.", name.c_str());
     return -1;
   }
-  std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
-  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
-  for (const std::string& section : Strings(sections.p)) {
-    bool isGroups = section == kGroups, isPath = section[0] == '/';
-    if ((!isGroups && !isPath) ||
-        NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) < 0)
-      continue;
-    // What cannot go to the page and come back unchanged is edited by hand.
-    if (!utf8(section)) rulesEditable = false;
-    std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
-    for (size_t i = 0; i < who.size(); ++i) {
-      if (!utf8(who[i]) || !utf8(what[i])) rulesEditable = false;
-      if (isGroups) {
-        (*groups)[who[i]] = Members(what[i]);
-        for (const std::string& m : (*groups)[who[i]])
-          if (m[0] == '&') rulesEditable = false;
-        continue;
-      }
-      if (who[i][0] == '~' || who[i][0] == '&') rulesEditable = false;
-      auto known = at.find({section, who[i]});
-      if (known == at.end()) {
-        at[{section, who[i]}] = rules->size();
-        rules->push_back({section, who[i], Rights(what[i])});
-      } else {  // repeated entries add up
-        Rule& r = (*rules)[known->second];
-        r.access = Rights(r.access + what[i]);
-      }
-    }
-  }
+  groups->swap(readGroups);
+  rules->swap(readRules);
   return 0;
 }
 
@@ -962,17 +1100,41 @@ int SVNRepo::getAccess(const std::vector<std::string>& paths,
   std::vector<char>& anonymous = (*access)["$anonymous"];
   anonymous.resize(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) anonymous[i] = rights(anonLevel, std::string(), paths[i]);
+  // Without folding, an account logs in under any spelling of its name
+  // (the password file ignores case) and the rules see that spelling: it
+  // may do the most any spelling may.  Spellings no rule names are all
+  // alike; one such login stands for them.
+  const bool folds = folding == "lower" || folding == "upper";
+  std::string unnamed = "unnamed-login";
+  while (ruleNames.count(unnamed) != 0) unnamed += "-";
+  std::vector<char> unnamedLevels;
   for (const auto& a : accounts) {
     if (a.first == "$anonymous") continue;  // not one the rules can name
-    std::string user = a.first;
-    if (folding == "lower" || folding == "upper")
-      for (char& c : user)
+    std::vector<std::string> spellings{a.first};
+    bool other = false;  // a spelling no rule names
+    if (folds) {
+      for (char& c : spellings[0])
         c = static_cast<char>(folding == "lower" ? tolower(static_cast<unsigned char>(c))
                                                  : toupper(static_cast<unsigned char>(c)));
+    } else if (rulesActive) {
+      size_t letters = 0, named = ruleNames.count(a.first);
+      for (unsigned char c : a.first) letters += isalpha(c) ? 1 : 0;
+      for (const std::string& n : ruleNames)
+        if (n != a.first && Lower(n) == Lower(a.first)) spellings.push_back(n), ++named;
+      other = letters > 0 && (letters >= 20 || (size_t(1) << letters) > named + 1);
+    }
+    if (other && unnamedLevels.empty()) {
+      unnamedLevels.resize(paths.size());
+      for (size_t i = 0; i < paths.size(); ++i)
+        unnamedLevels[i] = rights(authLevel, unnamed, paths[i]);
+    }
     std::vector<char>& levels = (*access)[a.first];
-    levels.resize(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i)
-      levels[i] = std::max(anonymous[i], rights(authLevel, user, paths[i]));
+    levels = anonymous;
+    for (const std::string& user : spellings)
+      for (size_t i = 0; i < paths.size(); ++i)
+        levels[i] = std::max(levels[i], rights(authLevel, user, paths[i]));
+    if (other)
+      for (size_t i = 0; i < paths.size(); ++i) levels[i] = std::max(levels[i], unnamedLevels[i]);
   }
   return 0;
 }
@@ -980,52 +1142,19 @@ int SVNRepo::getAccess(const std::vector<std::string>& paths,
 int SVNRepo::setRules(const Groups& requestedGroups, const std::vector<Rule>& requested) {
   if (authz.p == nullptr || !rulesEditable) {
     REPO_LOG("Rules of %s hold what the page cannot show (aliases, inverted entries, "
-             "another groups file, bytes that are not UTF-8): they are edited by hand.",
+             "another groups file, rules for this repository by name or glob, names no "
+             "login matches, bytes that are not UTF-8) or lie outside conf/: they are "
+             "edited by hand.",
              name.c_str());
     return -1;
   }
   // svnserve checks logins folded to lower case once rules bind (see
   // below), so that no spelling of an account escapes a rule naming it:
   // account names in rules and groups are written in lower case.
-  auto account = [](std::string n) {
-    for (char& c : n) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return n;
-  };
   Groups groups = requestedGroups;
-  for (auto& g : groups)
-    for (std::string& m : g.second)
-      if (!m.empty() && m[0] != '@') m = account(m);
   std::vector<Rule> rules = requested;
-  for (Rule& r : rules)
-    if (!r.who.empty() && !SpecialFirst(r.who)) r.who = account(r.who);
-
-  for (const auto& g : groups) {
-    bool ok = AuthzName(g.first);
-    for (const std::string& m : g.second)
-      ok = ok && !m.empty() && m.find(',') == std::string::npos &&
-           (m[0] == '@' ? groups.count(m.substr(1)) == 1 : AuthzName(m));
-    if (!ok) {
-      REPO_LOG("Group %s cannot be kept (its name or a member).",
-               AuthzName(g.first) ? g.first.c_str() : "?");
-      return -1;
-    }
-  }
-  if (Circular(groups)) {
-    REPO_LOG("A group of %s contains itself.", name.c_str());
-    return -1;
-  }
-  std::set<std::pair<std::string, std::string>> seen;
-  for (size_t i = 0; i < rules.size(); ++i) {
-    const Rule& r = rules[i];
-    bool who = r.who == "*" || r.who == "$anonymous" || r.who == "$authenticated" ||
-               (!r.who.empty() && r.who[0] == '@' ? groups.count(r.who.substr(1)) == 1
-                                                  : AuthzName(r.who));
-    if (!RulePath(r.path) || !who || (r.access != "rw" && r.access != "r" && !r.access.empty()) ||
-        !seen.insert({r.path, r.who}).second) {
-      REPO_LOG("Rule %zu cannot be kept (its path, who, access, or twice).", i + 1);
-      return -1;
-    }
-  }
+  LowerAccounts(&groups, &rules);
+  if (!RulesAcceptable(groups, rules, true)) return -1;
   // One edit: [groups], each rule's path section, and the path sections
   // no rule keeps removed.
   std::vector<std::string> paths;

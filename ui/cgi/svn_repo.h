@@ -26,6 +26,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -166,28 +167,42 @@ class SVNRepo {
   // Whether rules bind the repository (authz-db is active).
   bool hasRules() const { return rulesActive; }
 
+  // The paths of sections in force that name this repository
+  // ("[NAME:/path]"): rules the page does not list, but whose effect
+  // getAccess shows there.  After getRules.
+  const std::vector<std::string>& namedPaths() const { return boundPaths; }
+
   // What each account that logs in, and "$anonymous", may do at each of
   // `paths`: (*access)[who][i] is 2 (read and write), 1 (read) or 0 at
   // paths[i], as svnserve decides: the access level of [general]
   // (auth-access, anon-access) and the rules, by Subversion's own engine,
-  // for the login folded as force-username-case says; an account may
-  // always do what an anonymous user may (clients try that first).  After
+  // for the login folded as force-username-case says (without folding,
+  // the most any spelling of the name may: logins ignore case); an account
+  // may always do what an anonymous user may (clients try that first).  After
   // getRules.  -1 (logged) when the engine cannot be used, or when the
   // table would hold more than kMaxAccessCells entries.
   static constexpr size_t kMaxAccessCells = 1000000;
+  // The most members Subversion's expansion of the groups may visit in
+  // all (it expands a subgroup again wherever it appears): nesting that
+  // costs more is refused by setRules, and not read by getRules.
+  static constexpr long long kMaxGroupExpansion = 100000;
   int getAccess(const std::vector<std::string>& paths,
                 std::map<std::string, std::vector<char>>* access);
 
   // Replaces the groups and rules whole: every path absolute and
-  // canonical, every name one the authz file can hold, groups defined
-  // before use and never containing themselves, no (path, who) twice.
+  // canonical, every name one the authz file can hold (UTF-8), groups
+  // defined before use, never containing themselves and not nesting past
+  // kMaxGroupExpansion, no (path, who) twice.
   // Account names are written in lower case and, with rules, svnserve is
   // told to fold logins so (force-username-case = lower): no spelling of a
   // login escapes a rule.  Activates authz-db when there are rules,
   // comments it out when there are none (the file stays).  After getRules, on a repository opened for
   // update; changes the object only (see save).  -1 (logged, nothing
-  // changed) when refused, or when the file holds what the page cannot
-  // show (aliases, inverted entries, a [groups] of another file).
+  // changed) when refused, or when the file is not for the page to edit:
+  // it lies outside conf/ (and may be shared), or holds what the page
+  // cannot show or send back meaning the same (aliases, inverted entries,
+  // a groups-db, rules naming this repository or globs, names that match
+  // no login under force-username-case, anything this call would refuse).
   int setRules(const Groups& groups, const std::vector<Rule>& rules);
 
   // Writes what the setters changed: each file once, atomically, the rules
@@ -249,6 +264,9 @@ class SVNRepo {
   bool rulesActive = false; // authz-db names the file read
   bool rulesEditable = false;  // the file holds only what the page shows
   bool rulesFirst = true;   // save the rules before the settings
+  bool accountsChanged = false;  // setAccounts took a list
+  std::set<std::string> ruleNames;  // account names the rules in force use
+  std::vector<std::string> boundPaths;  // of [NAME:/path] sections in force
   std::unique_ptr<SVNAuthz> engine;  // Subversion's view of the rules
   ConfFile settings;
   ConfFile passwd;

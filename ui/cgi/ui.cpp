@@ -564,6 +564,8 @@ int SVNHandler::showRules(SVNRepo& repo, const SVNRepo::Groups& groups,
     ruleList.append(rule);
     if (seen.insert(r.path).second) paths.push_back(r.path);
   }
+  for (const std::string& p : repo.namedPaths())
+    if (seen.insert(p).second) paths.push_back(p);
   std::map<std::string, std::vector<char>> access;
   if (repo.getAccess(paths, &access) < 0) return -1;
   static const Json::StaticString kWords[] = {Json::StaticString(""), Json::StaticString("r"),

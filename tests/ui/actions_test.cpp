@@ -159,8 +159,10 @@ TEST_F(Actions, ListingReadsTheRevisionFromTheRepositorysFiles) {
       {"old format", "printf '7 2b 1\\n' > current", 7},
       {"no file", "true", Json::Value()},
       {"not a number", "printf 'x\\n' > current", Json::Value()},
-      {"no line end", "printf '42' > current", Json::Value()},
-      {"too long", "printf '12345678901234567890\\n' > current", Json::Value()},
+      {"no line end", "printf '42' > current", 42},
+      {"a carriage return", "printf '42\\r\\n' > current", 42},
+      {"ten digits", "printf '1234567890\\n' > current", 1234567890},
+      {"eleven digits", "printf '12345678901\\n' > current", Json::Value()},
       {"a FIFO", "mkfifo current", Json::Value()},
       {"a directory", "mkdir current", Json::Value()},
   };
@@ -705,13 +707,24 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
   for (int i = 0; i < 60000; ++i)
     cycle += (i ? ",\"" : "\"") + id(i) + "\":[\"@" + id((i + 1) % 60000) + "\"]";
   cycle += "}";
+  // The same work without a single account: every reference is a visit.
+  std::string bare = "{\"g0\":[]", chain = "{\"g0\":[]";
+  for (int i = 1; i < 30; ++i)
+    bare += ",\"g" + id(i) + "\":[\"@g" + id(i - 1) + "\",\"@g" + id(i - 1) + "\"]";
+  for (int i = 1; i < 20000; ++i) chain += ",\"g" + id(i) + "\":[\"@g" + id(i - 1) + "\"]";
+  bare += "}";
+  chain += "}";
   struct {
     const char* name;
     std::string groups;
     const char* why;
   } big[] = {{"a ladder of groups", ladder,
               "svn_repo: Groups nest too deeply: Subversion would expand them slowly."},
-             {"a long cycle", cycle, "svn_repo: A group contains itself."}};
+             {"a long cycle", cycle, "svn_repo: A group contains itself."},
+             {"a ladder of empty groups", bare,
+              "svn_repo: Groups nest too deeply: Subversion would expand them slowly."},
+             {"a long chain", chain,
+              "svn_repo: Groups nest too deeply: Subversion would expand them slowly."}};
   for (const auto& c : big) {
     sandbox::ClearLog();
     CgiResult r = PostForm("action=rules_edit&name=ruled&rules=[]&groups=" + c.groups);
@@ -783,6 +796,12 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
                     {"rules", rules}}).body) << c.name;
     EXPECT_EQ(before, Snapshot()) << c.name;
   }
+  // A conf/ that leads to one shared with other repositories.
+  sandbox::WriteFile(authz, "");
+  sandbox::Shell("cd '" + sandbox::RepoDir("hand") + "' && mv conf ../shared-conf && "
+                 "ln -s ../shared-conf conf");
+  EXPECT_EQ(R"({"success":false})", Post({{"action", "rules_edit"}, {"name", "hand"},
+                                          {"groups", "{}"}, {"rules", rules}}).body);
 }
 
 // ---- Hostile names ----

@@ -200,6 +200,10 @@ TEST_F(Faults, AMisbehavingToolNeverCorruptsTheResponse) {
       {"hangs briefly", "sleep 1; exec svnadmin \"$@\"", true},
       {"fails", "echo 'half a response'; exit 3", false},
       {"killed", "kill -9 $$", false},
+      {"makes a hook that reads what it is given",
+       "svnadmin \"$@\" && printf '#!/bin/sh\\n/usr/bin/perl -e \"sysseek(STDIN, 0, 0); print <STDIN>\" > \"$0.read\"\\n' > \"$2/hooks/start-commit\" && "
+       "chmod +x \"$2/hooks/start-commit\"",
+       true, true},
       {"makes a hook refuse every commit",
        "svnadmin \"$@\" && printf '#!/bin/sh\\nexit 1\\n' > \"$2/hooks/start-commit\" && "
        "chmod +x \"$2/hooks/start-commit\"",
@@ -219,6 +223,9 @@ TEST_F(Faults, AMisbehavingToolNeverCorruptsTheResponse) {
         << c.name;
     EXPECT_EQ(c.created, access(Conf(name).c_str(), F_OK) == 0) << c.name;
   }
+  // The request body, which may hold passwords, reaches no hook.
+  EXPECT_EQ("", sandbox::ReadFile(sandbox::RepoDir("t5") + "/hooks/start-commit.read"));
+  EXPECT_EQ(0, access((sandbox::RepoDir("t5") + "/hooks/start-commit.read").c_str(), F_OK));
 }
 
 }  // namespace

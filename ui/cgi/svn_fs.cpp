@@ -3,41 +3,80 @@
 
 #include "svn_fs.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
 
 #include "svn_lib.h"
 
 #define FS_LOG(fmt, ...) syslog(LOG_ERR, "%s:%d " fmt, "svn_fs", __LINE__, ##__VA_ARGS__)
 
+// Bounds of the process that reads a repository's facts.
+constexpr rlim_t kFactsMemory = 1024L * 1024 * 1024;  // address space
+constexpr long kFactsMillis = 5000;
+// AddressSanitizer reserves terabytes of address space up front.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kBoundMemory = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kBoundMemory = false;
+#else
+constexpr bool kBoundMemory = true;
+#endif
+#else
+constexpr bool kBoundMemory = true;
+#endif
+
 namespace {
 
-// The files every open of a repository reads.  Anything but a plain file
-// there (a FIFO, a device) would stop the library for good: such a
-// repository is not opened.
-bool PlainFiles(const std::string& path) {
+// The files every open of a repository reads first.  The library is
+// given only an FSFS or FSX repository (opening a Berkeley DB one writes
+// its environment) whose files here are plain and small; the rest it
+// reads under ReadRepoFacts' bounds.
+bool Openable(const std::string& path) {
   for (const char* file : {"/format", "/db/format", "/db/fs-type", "/db/uuid", "/db/current"}) {
     struct stat st;
-    if (stat((path + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      FS_LOG("%s%s is not a plain file.", path.c_str(), file);
+    if (stat((path + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) {
+      FS_LOG("%s%s is not a plain small file.", path.c_str(), file);
       return false;
     }
+  }
+  char type[8] = {0};
+  int fd = open((path + "/db/fs-type").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ssize_t got = fd >= 0 ? read(fd, type, sizeof type - 1) : -1;
+  if (fd >= 0) close(fd);
+  if (got < 0 || (strncmp(type, "fsfs\n", 5) != 0 && strncmp(type, "fsx\n", 4) != 0)) {
+    FS_LOG("%s is not an FSFS or FSX repository.", path.c_str());
+    return false;
   }
   return true;
 }
 
-// "YYYY-MM-DDTHH:MM:SS[.ffffff]Z" to the second, or "" for another text.
-std::string Seconds(const char* date) {
-  std::string d = date;
-  const std::string shape = "dddd-dd-ddTdd:dd:dd";
-  if (d.size() < shape.size() + 1) return "";
-  for (size_t i = 0; i < shape.size(); ++i)
-    if (shape[i] == 'd' ? (d[i] < '0' || d[i] > '9') : d[i] != shape[i]) return "";
-  size_t end = shape.size();
-  if (d[end] == '.')
-    for (++end; end < d.size() && d[end] >= '0' && d[end] <= '9';) ++end;
-  if (end + 1 != d.size() || d[end] != 'Z') return "";
-  return d.substr(0, shape.size()) + "Z";
+// A date as Subversion reads svn:date, to the second in UTC, or "".
+std::string Seconds(const SvnLib* lib, const std::string& date, apr_pool_t* pool) {
+  apr_time_t when = 0;
+  svn_error_t* err = lib->timeFromCstring(&when, date.c_str(), pool);
+  if (err != nullptr) {
+    lib->errorClear(err);
+    return "";
+  }
+  time_t seconds = static_cast<time_t>(when / APR_USEC_PER_SEC);
+  struct tm utc;
+  char text[32];
+  if (gmtime_r(&seconds, &utc) == nullptr ||
+      strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+    return "";
+  return text;
 }
 
 // The text of the revision property `name` in `props`, or "".
@@ -46,12 +85,11 @@ std::string Prop(const SvnLib* lib, apr_hash_t* props, const char* name) {
   return value != nullptr ? std::string(value->data, value->len) : std::string();
 }
 
-}  // namespace
-
-int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
-  if (!PlainFiles(path)) return -1;  // checked first: loading costs milliseconds
+// ReadRepoFacts' work, in the process that does it: the facts as four
+// NUL-terminated texts (the revision in decimal), or "" on failure.
+std::string Facts(const std::string& path) {
   const SvnLib* lib = SvnLibLoad();
-  if (lib == nullptr) return -1;
+  if (lib == nullptr) return "";
   SvnPool pool(lib);
   svn_repos_t* repos = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
@@ -65,12 +103,86 @@ int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
     err = lib->revisionProplist(&props, fs, rev, FALSE, pool.get(), pool.get());
   if (err != nullptr) {
     FS_LOG("Read the history of %s failed: %s", path.c_str(), lib->takeMessage(err).c_str());
+    return "";
+  }
+  std::string out = std::to_string(rev);
+  for (const std::string& text : {std::string(uuid), Seconds(lib, Prop(lib, props, "svn:date"),
+                                                             pool.get()),
+                                  Prop(lib, props, "svn:author")})
+    out += '\0' + text.substr(0, text.find('\0'));
+  return out + '\0';
+}
+
+}  // namespace
+
+int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
+  if (!Openable(path)) return -1;  // checked first: loading costs milliseconds
+  // The library reads further files (settings, revision properties) as
+  // they are, and a hand-made repository may hold a FIFO or a huge file
+  // there: it works in a child of its own, with bounded memory and time.
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    FS_LOG("pipe failed: %s", strerror(errno));
     return -1;
   }
-  facts->rev = rev;
-  facts->uuid = uuid;
-  facts->updated = Seconds(Prop(lib, props, "svn:date").c_str());
-  facts->author = Prop(lib, props, "svn:author");
+  pid_t child = fork();
+  if (child < 0) {
+    FS_LOG("fork failed: %s", strerror(errno));
+    close(fds[0]);
+    close(fds[1]);
+    return -1;
+  }
+  if (child == 0) {
+    close(fds[0]);
+    struct rlimit memory = {kFactsMemory, kFactsMemory};
+    std::string out = kBoundMemory && setrlimit(RLIMIT_AS, &memory) != 0 ? std::string()
+                                                                        : Facts(path);
+    for (size_t at = 0; at < out.size();) {
+      ssize_t n = write(fds[1], out.data() + at, out.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string got;
+  char buf[4096];
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  bool late = false, done = false;
+  while (!done && !late) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long left = kFactsMillis - ((now.tv_sec - start.tv_sec) * 1000 +
+                                (now.tv_nsec - start.tv_nsec) / 1000000);
+    struct pollfd in = {fds[0], POLLIN, 0};
+    int ready = left > 0 ? poll(&in, 1, static_cast<int>(left)) : 0;
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) {
+      late = true;
+      break;
+    }
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || got.size() > 65536) done = true;
+    if (n > 0) got.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  if (late && kill(child, SIGKILL) != 0) FS_LOG("kill failed: %s", strerror(errno));
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  std::vector<std::string> parts;
+  for (size_t b = 0, e; (e = got.find('\0', b)) != std::string::npos; b = e + 1)
+    parts.push_back(got.substr(b, e - b));
+  if (late || parts.size() != 4 || !WIFEXITED(status)) {
+    FS_LOG("Read the history of %s failed: %s.", path.c_str(),
+           late ? "it took too long" : !WIFEXITED(status) ? "the reader died" : "no answer");
+    return -1;
+  }
+  facts->rev = strtol(parts[0].c_str(), nullptr, 10);
+  facts->uuid = parts[1];
+  facts->updated = parts[2];
+  facts->author = parts[3];
   return 0;
 }
 

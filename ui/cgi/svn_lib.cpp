@@ -23,6 +23,8 @@ std::string SvnLib::takeMessage(svn_error_t* err) const {
   char message[512];
   std::string text = bestMessage(err, message, sizeof message);
   errorClear(err);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   return text;
 }
 
@@ -60,7 +62,8 @@ const SvnLib* SvnLibLoad() {
       !Bind(fs, "svn_fs_txn_root", &lib.txnRoot) ||
       !Bind(fs, "svn_fs_make_dir", &lib.makeDir) ||
       !Bind(repos, "svn_repos_fs_commit_txn", &lib.commitTxn) ||
-      !Bind(fs, "svn_fs_abort_txn", &lib.abortTxn)) {
+      !Bind(fs, "svn_fs_abort_txn", &lib.abortTxn) ||
+      !Bind(subr, "svn_time_from_cstring", &lib.timeFromCstring)) {
     const char* why = dlerror();
     LIB_LOG("Load Subversion's libraries failed: %s", why != nullptr ? why : "");
     return nullptr;

@@ -49,8 +49,10 @@ struct SvnLib {
   svn_error_t* (*commitTxn)(const char**, svn_repos_t*, svn_revnum_t*, svn_fs_txn_t*,
                             apr_pool_t*);
   svn_error_t* (*abortTxn)(svn_fs_txn_t*, apr_pool_t*);
+  svn_error_t* (*timeFromCstring)(apr_time_t*, const char*, apr_pool_t*);
 
-  // Subversion's message for `err`, which is cleared.
+  // Subversion's message for `err`, which is cleared, on one line
+  // (control characters, which hooks' output may hold, become '?').
   std::string takeMessage(svn_error_t* err) const;
 };
 

@@ -715,12 +715,13 @@ long SVNRepo::getRevision() const {
   struct stat st;
   ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
   close(fd);
+  // FSFS writes "N\n" (older formats "N NODE COPY\n"); Subversion takes
+  // the leading number, of at most ten digits, whatever follows it.
   long rev = 0;
   ssize_t i = 0;
-  for (; i < got && i < 18 && text[i] >= '0' && text[i] <= '9'; ++i)
-    rev = rev * 10 + (text[i] - '0');
-  // FSFS writes "N\n" (older formats "N NODE COPY\n").
-  return i > 0 && i < got && (text[i] == '\n' || text[i] == ' ') ? rev : -1;
+  for (; i < got && text[i] >= '0' && text[i] <= '9'; ++i)
+    rev = i < 10 ? rev * 10 + (text[i] - '0') : rev;
+  return i > 0 && i <= 10 ? rev : -1;
 }
 
 int SVNRepo::getFacts(RepoFacts* facts) const { return ReadRepoFacts(path, facts); }
@@ -734,8 +735,18 @@ struct Walk {
   std::set<std::pair<dev_t, ino_t>> linked;  // files seen with several links
 } walk;
 
-int CountEntry(const char*, const struct stat* st, int type, struct FTW*) {
-  if (type == FTW_NS || type == FTW_DNR) walk.complete = false;
+// Deeper than this, a repository is not one svnadmin made (its deepest
+// files are four levels down); the walk, which recurses, stops there.
+constexpr int kMaxWalkDepth = 256;
+
+int CountEntry(const char*, const struct stat* st, int type, struct FTW* at) {
+  if (at->level > kMaxWalkDepth) {
+    walk.complete = false;
+    return 1;  // stops the walk
+  }
+  // An entry gone since its directory was read (a commit's transaction
+  // files) is not there to count.
+  if ((type == FTW_NS || type == FTW_DNR) && errno != ENOENT) walk.complete = false;
   if (type == FTW_NS) return 0;
   if (!S_ISDIR(st->st_mode) && st->st_nlink > 1 &&
       !walk.linked.insert({st->st_dev, st->st_ino}).second)
@@ -833,10 +844,9 @@ long long GroupExpansion(const SVNRepo::Groups& groups, long long limit) {
   size_t i = 0;
   for (const auto& g : groups) {
     for (const std::string& m : g.second) {
+      ++size[i];  // every member is a visit, a subgroup's too
       auto sub = m[0] == '@' ? index.find(m.substr(1)) : index.end();
-      if (sub == index.end()) {
-        ++size[i];
-      } else {
+      if (sub != index.end()) {
         parents[sub->second].push_back(i);
         ++pending[i];
       }
@@ -959,8 +969,10 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
   }
   // Only a file of this repository's own is ours to edit: a file outside
   // conf/ may be shared, and its rules then bind other repositories too.
+  // (conf/ itself may not lead elsewhere either).
   const std::string conf = RealLocation(path + kConfDir);
-  rulesEditable = !conf.empty() && RealLocation(file).compare(0, conf.size() + 1, conf + "/") == 0;
+  rulesEditable = !conf.empty() && conf == RealLocation(path + "/.") + kConfDir &&
+                  RealLocation(file).compare(0, conf.size() + 1, conf + "/") == 0;
   // A separate groups file (groups-db) is for editing by hand.
   const char* groupsDb = NLIBCConfGet(settings.p, kGeneral, "groups-db");
   std::string groupsText;
@@ -990,12 +1002,18 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
     if (!isGroups && !isPath) {
       // "[NAME:/path]" and globs for this repository bind it in ways the
       // page does not show; other repositories' rules and [aliases] are
-      // kept as they are.
+      // kept as they are.  The names they use are logins all the same.
       size_t colon = section.find(':');
       std::string repo = section.substr(0, colon);
-      if (colon != std::string::npos && (repo == name || repo.empty())) {
+      bool binds = colon != std::string::npos && (repo == name || repo.empty());
+      if (binds) {
         rulesEditable = false;
         if (section.compare(colon, 6, ":glob:") != 0) boundPaths.push_back(section.substr(colon + 1));
+      }
+      if ((binds || section == "aliases") &&
+          NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) == 0) {
+        for (const std::string& n : Strings(section == "aliases" ? values.p : names.p))
+          if (!n.empty() && !SpecialFirst(n)) ruleNames.insert(n);
       }
       continue;
     }

@@ -9,6 +9,8 @@
 // "add", "edit" and "remove" change state and are served only by POST.
 
 #include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <json/reader.h>
 #include <json/value.h>
 #include <limits.h>
@@ -17,6 +19,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <exception>
 #include <map>
@@ -174,6 +177,17 @@ class SVNHandler : public ServerFormHandler {
 
 void SVNHandler::Process() {
   if (!Authenticate()) return;
+  // The request is read: nothing started from here on (the repository
+  // tool, a new repository's hooks) may read its body, which may hold
+  // passwords.
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null < 0 || dup2(null, STDIN_FILENO) < 0) {
+    UI_LOG("Detach the request body failed: %s", strerror(errno));
+    if (null >= 0) close(null);
+    ReportError();
+    return;
+  }
+  close(null);
   std::string action = webMan.In("action", nullptr);
   if ((action == "add" || action == "remove" || action == "edit" ||
        action == "rules_edit") &&

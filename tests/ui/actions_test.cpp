@@ -163,6 +163,8 @@ TEST_F(Actions, ListingReadsTheRevisionFromTheRepositorysFiles) {
       {"a carriage return", "printf '42\\r\\n' > current", 42},
       {"ten digits", "printf '1234567890\\n' > current", 1234567890},
       {"eleven digits", "printf '12345678901\\n' > current", Json::Value()},
+      {"the last revision there can be", "printf '2147483647\\n' > current", 2147483647},
+      {"past it", "printf '2147483648\\n' > current", Json::Value()},
       {"a FIFO", "mkfifo current", Json::Value()},
       {"a directory", "mkdir current", Json::Value()},
   };
@@ -766,6 +768,7 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
     const char* name;
     std::string settings, authz;
     bool shown;  // rules_show answers; rules_edit refuses all the same
+    std::string groups = "[groups]\n";  // conf/groups
   } cases[] = {
       {"a separate groups file", "groups-db = groups\nauthz-db = authz\n",
        "[/]\nalice = rw\n", true},
@@ -781,12 +784,20 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
       {"a name no folded login matches", "authz-db = authz\nforce-username-case = lower\n",
        "[/]\nAlice = rw\n", true},
       {"an empty name", "authz-db = authz\n", "[/]\n= rw\n", true},
+      {"a groups file nesting too deeply", "groups-db = groups\nauthz-db = authz\n",
+       "[/]\n@g0 = rw\n", false, [] {
+         std::string g = "[groups]\ng30 = alice\n";
+         for (int i = 29; i >= 0; --i)
+           g += "g" + std::to_string(i) + " = @g" + std::to_string(i + 1) + ", @g" +
+                std::to_string(i + 1) + "\n";
+         return g;
+       }()},
   };
   for (const auto& c : cases) {
     std::string settings = conf;
     settings.insert(settings.find("[general]\n") + 10, c.settings);
     sandbox::WriteFile(Conf("hand"), settings);
-    sandbox::WriteFile(sandbox::RepoDir("hand") + "/conf/groups", "[groups]\n");
+    sandbox::WriteFile(sandbox::RepoDir("hand") + "/conf/groups", c.groups);
     sandbox::WriteFile(authz, c.authz);
     sandbox::WriteFile(sandbox::RepoDir("hand") + "/shared-authz", c.authz);
     EXPECT_EQ(c.shown, Get("action=rules_show&name=hand").json["success"].asBool()) << c.name;

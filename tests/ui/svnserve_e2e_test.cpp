@@ -253,6 +253,19 @@ TEST_F(SvnserveEndToEnd, FactsAreWhatSvnlookSays) {
     EXPECT_EQ(du.substr(0, du.find('\t')), std::to_string(data["size"].asInt64())) << step.after;
   }
 
+  // A repository that is a link to its directory is measured there; an
+  // author too long to give leaves the other facts.
+  symlink(repo.c_str(), (repo + "-link").c_str());
+  std::string du = sandbox::Output("du -sb '" + repo + "/'");
+  EXPECT_EQ(du.substr(0, du.find('\t')),
+            std::to_string(Post({{"action", "show"}, {"name", "e2e-link"}}).json["data"]["size"].asInt64()));
+  unlink((repo + "-link").c_str());
+  sandbox::Shell("head -c 20000 /dev/zero | tr '\\0' a > '" + sandbox::Dir() + "/author' && svnadmin "
+                 "setrevprop '" + repo + "' -r 2 svn:author '" + sandbox::Dir() + "/author'");
+  Json::Value longAuthor = Post({{"action", "show"}, {"name", "e2e"}}).json["data"];
+  EXPECT_EQ(2, longAuthor["rev"].asInt());
+  EXPECT_TRUE(longAuthor["author"].isNull());
+
   // What a hand-made or damaged repository may hold where the library
   // reads: the facts are null, the rest is shown.
   struct {
@@ -394,39 +407,53 @@ TEST_F(SvnserveEndToEnd, NoSpellingOfALoginEscapesItsRules) {
 // any spelling of its name, and the rules see that spelling; effective
 // gives each account the most any spelling may do.
 TEST_F(SvnserveEndToEnd, HandMadeRulesAreShownForEverySpellingOfALogin) {
+  const Params people{{"alice", "a pw"}, {"q", "q pw"}};
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"},
-                    {"accounts", Accounts({{"alice", "a pw"}, {"bob", "b pw"}})}})
-                  .json["success"].asBool());
+                    {"accounts", Accounts(people)}}).json["success"].asBool());
   ASSERT_TRUE(Svn("mkdir -m made", "alice", "a pw", "/secret"));
-  std::string conf = sandbox::ReadFile(Conf("e2e"));
-  conf.insert(conf.find("[general]\n") + 10, "authz-db = authz\n");
-  sandbox::WriteFile(Conf("e2e"), conf);
+  const std::string conf = sandbox::ReadFile(Conf("e2e"));
   struct {
     const char* name;
     const char* authz;
-    const char* alice;  // on /secret
+    const char* groups;  // groups-db, or none
+    int who;             // of people
+    const char* access;  // on /secret
     const char* spelling;  // a login that may do that
   } cases[] = {
-      {"a rule for one spelling", "[/]\n* = r\n[/secret]\n* =\nAlice = rw\n", "rw", "Alice"},
-      {"a rule other spellings escape", "[/]\n* = rw\n[/secret]\nalice =\n", "rw", "ALICE"},
+      {"a rule for one spelling", "[/]\n* = r\n[/secret]\n* =\nAlice = rw\n", nullptr, 0, "rw",
+       "Alice"},
+      {"a rule other spellings escape", "[/]\n* = rw\n[/secret]\nalice =\n", nullptr, 0, "rw",
+       "ALICE"},
       {"a group with one spelling", "[groups]\nops = ALICE\n[/]\n* = r\n[/secret]\n* =\n@ops = r\n",
-       "r", "ALICE"},
-      {"a rule naming the repository", "[/]\n* = r\n[e2e:/secret]\n* =\naLice = rw\n", "rw",
-       "aLice"},
+       nullptr, 0, "r", "ALICE"},
+      {"a rule naming the repository", "[/]\n* = r\n[e2e:/secret]\n* =\naLice = rw\n", nullptr, 0,
+       "rw", "aLice"},
       {"an alias of one spelling", "[aliases]\nboss = ALIce\n[/]\n* = r\n[/secret]\n* =\n&boss = rw\n",
-       "rw", "ALIce"},
+       nullptr, 0, "rw", "ALIce"},
+      {"an inverted entry", "[/]\n* = rw\n[/secret]\n~aLice = r\n", nullptr, 0, "rw", "aLice"},
+      {"a groups file with one spelling", "[/]\n* = r\n[/secret]\n* =\n@ops = rw\n",
+       "[groups]\nops = ALICE\n", 0, "rw", "ALICE"},
+      {"the one other spelling", "[/]\n* = rw\n[/secret]\nq = r\n", nullptr, 1, "rw", "Q"},
   };
+  int n = 0;
   for (const auto& c : cases) {
+    std::string settings = conf;
+    settings.insert(settings.find("[general]\n") + 10,
+                    c.groups != nullptr ? "authz-db = authz\ngroups-db = groups\n" : "authz-db = authz\n");
+    sandbox::WriteFile(Conf("e2e"), settings);
     sandbox::WriteFile(sandbox::RepoDir("e2e") + "/conf/authz", c.authz);
+    sandbox::WriteFile(sandbox::RepoDir("e2e") + "/conf/groups", c.groups != nullptr ? c.groups : "");
     CgiResult shown = Get("action=rules_show&name=e2e");
     const Json::Value* secret = nullptr;
     for (const Json::Value& e : shown.json["data"]["effective"])
       if (e["path"] == "/secret") secret = &e;
     ASSERT_NE(nullptr, secret) << c.name << ": " << shown.body;
-    EXPECT_EQ(c.alice, (*secret)["access"]["alice"].asString()) << c.name;
-    EXPECT_TRUE(Svn("ls", c.spelling, "a pw", "/secret")) << c.name;
-    EXPECT_EQ(std::string(c.alice) == "rw", Svn("mkdir -m try", c.spelling, "a pw",
-                                                 "/secret/" + std::string(c.spelling)))
+    const std::string& account = people[c.who].first;
+    const std::string& password = people[c.who].second;
+    EXPECT_EQ(c.access, (*secret)["access"][account].asString()) << c.name;
+    EXPECT_TRUE(Svn("ls", c.spelling, password, "/secret")) << c.name;
+    EXPECT_EQ(std::string(c.access) == "rw", Svn("mkdir -m try", c.spelling, password,
+                                                  "/secret/new" + std::to_string(n++)))
         << c.name;
   }
 }

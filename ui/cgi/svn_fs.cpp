@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +25,7 @@
 // Bounds of the process that reads a repository's facts.
 constexpr rlim_t kFactsMemory = 1024L * 1024 * 1024;  // address space
 constexpr long kFactsMillis = 5000;
+constexpr size_t kFactsText = 16384;  // a longer author is not given
 // AddressSanitizer reserves terabytes of address space up front.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kBoundMemory = false;
@@ -109,7 +111,7 @@ std::string Facts(const std::string& path) {
   for (const std::string& text : {std::string(uuid), Seconds(lib, Prop(lib, props, "svn:date"),
                                                              pool.get()),
                                   Prop(lib, props, "svn:author")})
-    out += '\0' + text.substr(0, text.find('\0'));
+    out += '\0' + (text.size() > kFactsText ? std::string() : text.substr(0, text.find('\0')));
   return out + '\0';
 }
 
@@ -133,7 +135,14 @@ int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
     return -1;
   }
   if (child == 0) {
+    // Dies with the request, leaves no core, writes nothing to the
+    // response.
     close(fds[0]);
+    struct rlimit none = {0, 0};
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() == 1 ||
+        setrlimit(RLIMIT_CORE, &none) != 0 || null < 0 || dup2(null, STDOUT_FILENO) < 0)
+      _exit(1);
     struct rlimit memory = {kFactsMemory, kFactsMemory};
     std::string out = kBoundMemory && setrlimit(RLIMIT_AS, &memory) != 0 ? std::string()
                                                                         : Facts(path);

@@ -716,12 +716,13 @@ long SVNRepo::getRevision() const {
   ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
   close(fd);
   // FSFS writes "N\n" (older formats "N NODE COPY\n"); Subversion takes
-  // the leading number, of at most ten digits, whatever follows it.
+  // the leading number, of at most ten digits and below 2^31, whatever
+  // follows it.
   long rev = 0;
   ssize_t i = 0;
   for (; i < got && text[i] >= '0' && text[i] <= '9'; ++i)
     rev = i < 10 ? rev * 10 + (text[i] - '0') : rev;
-  return i > 0 && i <= 10 ? rev : -1;
+  return i > 0 && i <= 10 && rev <= 2147483647 ? rev : -1;
 }
 
 int SVNRepo::getFacts(RepoFacts* facts) const { return ReadRepoFacts(path, facts); }
@@ -758,9 +759,17 @@ int CountEntry(const char*, const struct stat* st, int type, struct FTW* at) {
 }  // namespace
 
 long long SVNRepo::getSize() const {
-  walk = Walk();
-  // The trailing "/" follows a repository that is a link to its directory.
-  if (nftw((path + "/").c_str(), CountEntry, 16, FTW_PHYS) != 0 || !walk.complete) {
+  // "/." follows a repository that is a link to its directory.  A
+  // directory removed while the walk opens it (a commit's transaction)
+  // fails the walk: it is tried again.
+  int rc = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    walk = Walk();
+    errno = 0;
+    rc = nftw((path + "/.").c_str(), CountEntry, 16, FTW_PHYS);
+    if (!(rc < 0 && errno == ENOENT)) break;
+  }
+  if (rc != 0 || !walk.complete) {
     REPO_LOG("Walk %s failed: some entries cannot be read.", path.c_str());
     walk = Walk();
     return -1;
@@ -976,6 +985,12 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
   // A separate groups file (groups-db) is for editing by hand.
   const char* groupsDb = NLIBCConfGet(settings.p, kGeneral, "groups-db");
   std::string groupsText;
+  Groups dbGroups;  // of the groups file
+  // A login name the file uses, inverted ("~name") or not.
+  auto noteName = [this](const std::string& n) {
+    std::string plain = !n.empty() && n[0] == '~' ? n.substr(1) : n;
+    if (!plain.empty() && !SpecialFirst(plain)) ruleNames.insert(plain);
+  };
   if (groupsDb != nullptr) rulesEditable = false;
   if (groupsDb != nullptr && rulesActive) {
     std::string g = CanonicalPath(groupsDb);
@@ -990,6 +1005,14 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
       return -1;
     }
     groupsText.assign(text, size);
+    SzList names, values;
+    if ((names.p = NLIBCSzListAlloc(16)) != nullptr &&
+        (values.p = NLIBCSzListAlloc(16)) != nullptr &&
+        NLIBCConfGetEntries(groupsFile.p, kGroups, &names.p, &values.p) == 0) {
+      std::vector<std::string> group = Strings(names.p), members = Strings(values.p);
+      for (size_t i = 0; i < group.size(); ++i)
+        for (const std::string& m : dbGroups[group[i]] = Members(members[i])) noteName(m);
+    }
   }
   // What the file says; whether or not it binds, it is what an edit keeps.
   Groups readGroups;
@@ -1013,7 +1036,7 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
       if ((binds || section == "aliases") &&
           NLIBCConfGetEntries(authz.p, section.c_str(), &names.p, &values.p) == 0) {
         for (const std::string& n : Strings(section == "aliases" ? values.p : names.p))
-          if (!n.empty() && !SpecialFirst(n)) ruleNames.insert(n);
+          noteName(n);
       }
       continue;
     }
@@ -1025,12 +1048,12 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
         readGroups[who[i]] = Members(what[i]);
         for (const std::string& m : readGroups[who[i]]) {
           if (m[0] == '&') rulesEditable = false;
-          if (m[0] != '@') ruleNames.insert(m);
+          noteName(m);
         }
         continue;
       }
       if (who[i][0] == '~' || who[i][0] == '&') rulesEditable = false;
-      if (!who[i].empty() && !SpecialFirst(who[i])) ruleNames.insert(who[i]);
+      noteName(who[i]);
       auto known = at.find({section, who[i]});
       if (known == at.end()) {
         at[{section, who[i]}] = readRules.size();
@@ -1065,7 +1088,9 @@ int SVNRepo::getRules(Groups* groups, std::vector<Rule>* rules) {
   // svnserve refuses every connection over rules it cannot read, and
   // crawls over groups that nest too deeply; neither is given to the
   // engine, nor a file whose table could never be shown.
-  long long work = GroupExpansion(readGroups, kMaxGroupExpansion);
+  Groups expanded = dbGroups;
+  expanded.insert(readGroups.begin(), readGroups.end());
+  long long work = GroupExpansion(expanded, kMaxGroupExpansion);
   if (work < 0 || work > kMaxGroupExpansion ||
       all.size() > kMaxAccessCells / (accounts.size() + 1)) {
     REPO_LOG("Rules of %s are not valid, or too large to use (%zu sections).", name.c_str(),
@@ -1135,11 +1160,12 @@ int SVNRepo::getAccess(const std::vector<std::string>& paths,
         c = static_cast<char>(folding == "lower" ? tolower(static_cast<unsigned char>(c))
                                                  : toupper(static_cast<unsigned char>(c)));
     } else if (rulesActive) {
-      size_t letters = 0, named = ruleNames.count(a.first);
+      size_t letters = 0;
       for (unsigned char c : a.first) letters += isalpha(c) ? 1 : 0;
       for (const std::string& n : ruleNames)
-        if (n != a.first && Lower(n) == Lower(a.first)) spellings.push_back(n), ++named;
-      other = letters > 0 && (letters >= 20 || (size_t(1) << letters) > named + 1);
+        if (n != a.first && Lower(n) == Lower(a.first)) spellings.push_back(n);
+      // Of the 2^letters spellings, these are named or the account's own.
+      other = letters > 0 && (letters >= 20 || (size_t(1) << letters) > spellings.size());
     }
     if (other && unnamedLevels.empty()) {
       unnamedLevels.resize(paths.size());

@@ -178,8 +178,10 @@ int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
   close(fds[0]);
   if (late && kill(child, SIGKILL) != 0) FS_LOG("kill failed: %s", strerror(errno));
   int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped;
+  while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
+  if (reaped != child) status = W_EXITCODE(0, SIGKILL);  // as if it died
   std::vector<std::string> parts;
   for (size_t b = 0, e; (e = got.find('\0', b)) != std::string::npos; b = e + 1)
     parts.push_back(got.substr(b, e - b));

@@ -151,6 +151,17 @@ int ReadAccountList(const Json::Value& json,
   return 0;
 }
 
+// The real location of `file`, which may not exist yet ("" when its
+// directory cannot be resolved).
+std::string RealLocation(const std::string& file) {
+  char real[PATH_MAX];
+  if (realpath(file.c_str(), real) != nullptr) return real;
+  size_t slash = file.rfind('/');
+  if (slash == std::string::npos || realpath(file.substr(0, slash).c_str(), real) == nullptr)
+    return "";
+  return std::string(real) + file.substr(slash);
+}
+
 // A path as Subversion takes it (svn_dirent_internal_style): empty
 // segments and "." segments dropped, ".." kept.
 std::string CanonicalPath(const std::string& path) {
@@ -575,11 +586,11 @@ int SVNRepo::getAccountFromFile(const std::string& confDir, int flags) {
                 : value[0] == '/' ? value
                                   : confDir + "/" + value;
   // password-db may name the settings file itself: then both are edited
-  // in that one file.
-  struct stat a, b;
-  accountsInSettings = stat(accountFile.c_str(), &a) == 0 &&
-                       stat(settingsFile.c_str(), &b) == 0 &&
-                       a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  // in that one file.  Told by where the names lead, not by the files'
+  // inode numbers: an edit under way replaces both files, and a new one
+  // may take the number the other just freed.
+  const std::string accountsAt = RealLocation(accountFile);
+  accountsInSettings = !accountsAt.empty() && accountsAt == RealLocation(settingsFile);
   SzHash hash;
   SzList list;
   if ((hash.p = NLIBCSzHashAlloc(512)) == nullptr) {
@@ -935,16 +946,6 @@ void LowerAccounts(SVNRepo::Groups* groups, std::vector<SVNRepo::Rule>* rules) {
     if (!r.who.empty() && !SpecialFirst(r.who)) r.who = Lower(r.who);
 }
 
-// The real location of `file`, which may not exist yet ("" when its
-// directory cannot be resolved).
-std::string RealLocation(const std::string& file) {
-  char real[PATH_MAX];
-  if (realpath(file.c_str(), real) != nullptr) return real;
-  size_t slash = file.rfind('/');
-  if (slash == std::string::npos || realpath(file.substr(0, slash).c_str(), real) == nullptr)
-    return "";
-  return std::string(real) + file.substr(slash);
-}
 
 // The strings of a list of the utility library.
 std::vector<std::string> Strings(PNLIBSZLIST list) {

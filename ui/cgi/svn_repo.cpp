@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <ctype.h>
-#include <functional>
 #include <set>
 #include <stdexcept>
 #include <vector>

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "svn_repo.h"
+#include "form_json.h"
 #include "fuzz_support.h"
+#include "repo.h"
 
 namespace {
 
@@ -59,9 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   g_log.clear();
   const std::string before = Slurp(kPasswd);
-  SVNRepo repo("fuzz", SVNRepo::kUpdate);
-  int rc = repo.setAccounts(list);
-  if (rc == 0) rc = repo.save();
+  std::unique_ptr<SVNRepo> repo;
+  SVNAccountList accounts;
+  SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
+  if (status.ok()) status = DecodeAccounts(list, &accounts);
+  if (status.ok()) status = repo->setAccounts(accounts);
+  if (status.ok()) status = repo->save();
+  status.Log();
+  const int rc = status.ok() ? 0 : -1;
   const std::string after = Slurp(kPasswd);
   if (rc < 0) {
     Check(after == before);
@@ -69,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SvnView seen;
     Check(SvnParseText(after, &seen));
     std::map<std::string, std::string> users = seen["users"];
-    Check(users == repo.getAccounts());
+    Check(users == repo->getAccounts());
   }
   // Passwords never reach the log.  Account names may be logged, so they
   // are blanked out first: a password could be built of a name and the

@@ -18,8 +18,9 @@
 
 #include "conf_text.h"
 #include "fuzz_support.h"
-#include "svn_authz.h"
-#include "svn_repo.h"
+#include "authz_engine.h"
+#include "repo.h"
+#include "rules.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ std::string Pick(FuzzedDataProvider* in, std::initializer_list<const char*> know
 }
 
 // A plain authz text of the groups and rules.
-std::string Plain(const SVNRepo::Groups& groups, const std::vector<SVNRepo::Rule>& rules) {
+std::string Plain(const SVNRules::Groups& groups, const std::vector<SVNRules::Rule>& rules) {
   std::string text = "[groups]\n";
   for (const auto& g : groups) {
     text += g.first + " = ";
@@ -57,7 +58,7 @@ std::string Written(std::string who) {
   return who;
 }
 
-std::set<std::vector<std::string>> AsSet(const std::vector<SVNRepo::Rule>& rules) {
+std::set<std::vector<std::string>> AsSet(const std::vector<SVNRules::Rule>& rules) {
   std::set<std::vector<std::string>> out;
   for (const auto& r : rules) out.insert({r.path, r.who, r.access});
   return out;
@@ -79,22 +80,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   const bool active = in.ConsumeBool();
-  SVNRepo::Groups groups;
+  SVNRules::Groups groups;
   for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
     std::vector<std::string>& members = groups[Pick(&in, {"devs", "ops", "All"})];
     for (int m = in.ConsumeIntegralInRange(0, 3); m > 0; --m)
       members.push_back(Pick(&in, {"alice", "bob", "Carol", "@devs", "@ops"}));
   }
-  std::vector<SVNRepo::Rule> rules;
+  std::vector<SVNRules::Rule> rules;
   for (int n = in.ConsumeIntegralInRange(0, 5); n > 0; --n)
     rules.push_back({Pick(&in, {"/", "/trunk", "/trunk/a", "/tags"}),
                      Pick(&in, {"alice", "bob", "*", "$anonymous", "$authenticated", "@devs"}),
                      Pick(&in, {"rw", "r", ""})});
-  SVNRepo::Groups written = groups;
+  SVNRules::Groups written = groups;
   for (auto& g : written)
     for (std::string& m : g.second) m = Written(m);
-  std::vector<SVNRepo::Rule> writtenRules = rules;
-  for (SVNRepo::Rule& r : writtenRules) r.who = Written(r.who);
+  std::vector<SVNRules::Rule> writtenRules = rules;
+  for (SVNRules::Rule& r : writtenRules) r.who = Written(r.who);
   const std::string base = in.ConsumeRemainingBytesAsString();
   std::ofstream(kConf + "authz", std::ios::binary) << base;
   std::ofstream(kConf + "svnserve.conf")
@@ -103,11 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int rc = -1;
   {
-    SVNRepo repo("fuzz", SVNRepo::kUpdate);
-    SVNRepo::Groups oldGroups;
-    std::vector<SVNRepo::Rule> oldRules;
-    if (repo.getRules(&oldGroups, &oldRules) == 0 && repo.setRules(groups, rules) == 0)
-      rc = repo.save();
+    std::unique_ptr<SVNRepo> repo;
+    std::unique_ptr<SVNRules> now;
+    SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
+    if (status.ok()) status = repo->openRules(&now);
+    if (status.ok()) status = now->replace(groups, rules, repo.get());
+    if (status.ok()) status = repo->save(now.get());
+    status.Log();
+    rc = status.ok() ? 0 : -1;
   }
   const std::string text = Slurp(kConf + "authz");
   if (rc < 0) {
@@ -115,10 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // Read back: the same groups and rules (sections keep their places).
-  SVNRepo again("fuzz", SVNRepo::kAccounts);
-  SVNRepo::Groups readGroups;
-  std::vector<SVNRepo::Rule> readRules;
-  Check(again.getRules(&readGroups, &readRules) == 0);
+  std::unique_ptr<SVNRepo> again;
+  std::unique_ptr<SVNRules> read;
+  Check(SVNRepo::open("fuzz", SVNRepo::kAccounts, &again).ok() && again->openRules(&read).ok());
+  const SVNRules::Groups& readGroups = read->groups();
+  const std::vector<SVNRules::Rule>& readRules = read->rules();
   if (!rules.empty()) {
     Check(readGroups == written);
     Check(AsSet(readRules) == AsSet(writtenRules));
@@ -132,11 +137,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   doc.Sections(&sections);
   for (const std::string& s : sections)
     if (s != "groups" && s != "aliases" && s[0] != '/') return 0;
-  SVNAuthz mine(text), plain(Plain(written, writtenRules));
-  Check(mine.valid() && plain.valid());
+  std::unique_ptr<SVNAuthzEngine> mine, plain;
+  Check(SVNAuthzEngine::Parse(text, "", &mine).ok() &&
+        SVNAuthzEngine::Parse(Plain(written, writtenRules), "", &plain).ok());
   for (const char* user : {"", "alice", "bob", "carol", "dave"})
     for (const char* path : {"/", "/trunk", "/trunk/a", "/trunk/a/b", "/tags", "/other"})
       for (bool write : {false, true})
-        Check(mine.allows("fuzz", path, user, write) == plain.allows("fuzz", path, user, write));
+        Check(mine->allows("fuzz", path, user, write) == plain->allows("fuzz", path, user, write));
   return 0;
 }

@@ -240,3 +240,7 @@ void ServerFormHandler::SetFormErrInfo(const char* section, const char* key,
   errInfo_["key"] = key;
   errInfo_["line"] = line;
 }
+
+void ServerFormHandler::AddFormErrInfo(const char* name, Json::Value value) {
+  if (!errInfo_.isNull()) errInfo_[name] = std::move(value);
+}

@@ -144,6 +144,11 @@ class ServerFormHandler {
   // Records the error information that the next report carries.
   void SetFormErrInfo(const char* section, const char* key, int line);
 
+  // Adds the member `name` to the error information SetFormErrInfo
+  // recorded (what the page needs to explain the error: a reason, the
+  // names concerned).  Nothing without error information.
+  void AddFormErrInfo(const char* name, Json::Value value);
+
  protected:
   WebMan webMan;
 

@@ -1,11 +1,11 @@
-// svn_lib.h: the functions of Subversion's libraries (and APR's) that the
+// subversion.h: the functions of Subversion's libraries (and APR's) that the
 // program uses, found when first needed.
 //
 // The libraries are loaded with dlopen by the requests that need them
 // (access rules, a repository's facts, a new repository's layout), so
 // that every other request pays nothing for them.
-#ifndef SVN_LIB_H_
-#define SVN_LIB_H_
+#ifndef SVN_CGI_SUBVERSION_H_
+#define SVN_CGI_SUBVERSION_H_
 
 #include <apr_hash.h>
 #include <apr_pools.h>
@@ -17,7 +17,9 @@
 
 #include <string>
 
-struct SvnLib {
+#include "status.h"
+
+struct SVNLibrary {
   apr_pool_t* (*poolCreate)(apr_pool_t*, apr_allocator_t*);
   void (*poolDestroy)(apr_pool_t*);
   void (*poolClear)(apr_pool_t*);
@@ -56,22 +58,22 @@ struct SvnLib {
   std::string takeMessage(svn_error_t* err) const;
 };
 
-// The functions, or null when the libraries cannot be loaded (logged to
-// syslog, LOG_ERR, "svn_lib:LINE ...", once).
-const SvnLib* SvnLibLoad();
+// Loads the libraries once per process and sets *lib to their functions;
+// a failure (logged as "svn_lib") is given again to every later call.
+SVNStatus LoadSubversion(const SVNLibrary** lib);
 
 // An APR pool of its own, destroyed with its holder.
-class SvnPool {
+class SVNPool {
  public:
-  explicit SvnPool(const SvnLib* lib) : lib_(lib), pool_(lib->poolCreate(nullptr, nullptr)) {}
-  ~SvnPool() { lib_->poolDestroy(pool_); }
-  SvnPool(const SvnPool&) = delete;
-  SvnPool& operator=(const SvnPool&) = delete;
+  explicit SVNPool(const SVNLibrary* lib) : lib_(lib), pool_(lib->poolCreate(nullptr, nullptr)) {}
+  ~SVNPool() { lib_->poolDestroy(pool_); }
+  SVNPool(const SVNPool&) = delete;
+  SVNPool& operator=(const SVNPool&) = delete;
   apr_pool_t* get() const { return pool_; }
 
  private:
-  const SvnLib* lib_;
+  const SVNLibrary* lib_;
   apr_pool_t* pool_;
 };
 
-#endif  // SVN_LIB_H_
+#endif  // SVN_CGI_SUBVERSION_H_

@@ -1,8 +1,9 @@
-// svn_fs.cpp: a repository's facts and its standard layout, through
-// libsvn_repos and libsvn_fs.
+// facts.cpp: what a repository's own files say of it: its youngest
+// revision, its size, and its history through Subversion's library.
 
-#include "svn_fs.h"
+#include "facts.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -16,11 +17,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <set>
+#include <utility>
 #include <vector>
 
-#include "svn_lib.h"
+#include "subversion.h"
 
-#define FS_LOG(fmt, ...) syslog(LOG_ERR, "%s:%d " fmt, "svn_fs", __LINE__, ##__VA_ARGS__)
+#define LOG_MODULE "svn_fs"
 
 // Bounds of the process that reads a repository's facts.
 constexpr rlim_t kFactsMemory = 1024L * 1024 * 1024;  // address space
@@ -45,27 +48,23 @@ namespace {
 // given only an FSFS or FSX repository (opening a Berkeley DB one writes
 // its environment) whose files here are plain and small; the rest it
 // reads under ReadRepoFacts' bounds.
-bool Openable(const std::string& path) {
+SVNStatus Openable(const std::string& path) {
   for (const char* file : {"/format", "/db/format", "/db/fs-type", "/db/uuid", "/db/current"}) {
     struct stat st;
-    if (stat((path + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) {
-      FS_LOG("%s%s is not a plain small file.", path.c_str(), file);
-      return false;
-    }
+    if (stat((path + file).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096)
+      return STATUS_ERROR(kFailed, "%s%s is not a plain small file.", path.c_str(), file);
   }
   char type[8] = {0};
   int fd = open((path + "/db/fs-type").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   ssize_t got = fd >= 0 ? read(fd, type, sizeof type - 1) : -1;
   if (fd >= 0) close(fd);
-  if (got < 0 || (strncmp(type, "fsfs\n", 5) != 0 && strncmp(type, "fsx\n", 4) != 0)) {
-    FS_LOG("%s is not an FSFS or FSX repository.", path.c_str());
-    return false;
-  }
-  return true;
+  if (got < 0 || (strncmp(type, "fsfs\n", 5) != 0 && strncmp(type, "fsx\n", 4) != 0))
+    return STATUS_ERROR(kFailed, "%s is not an FSFS or FSX repository.", path.c_str());
+  return SVNStatus();
 }
 
 // A date as Subversion reads svn:date, to the second in UTC, or "".
-std::string Seconds(const SvnLib* lib, const std::string& date, apr_pool_t* pool) {
+std::string Seconds(const SVNLibrary* lib, const std::string& date, apr_pool_t* pool) {
   apr_time_t when = 0;
   svn_error_t* err = lib->timeFromCstring(&when, date.c_str(), pool);
   if (err != nullptr) {
@@ -82,17 +81,21 @@ std::string Seconds(const SvnLib* lib, const std::string& date, apr_pool_t* pool
 }
 
 // The text of the revision property `name` in `props`, or "".
-std::string Prop(const SvnLib* lib, apr_hash_t* props, const char* name) {
+std::string Prop(const SVNLibrary* lib, apr_hash_t* props, const char* name) {
   auto* value = static_cast<svn_string_t*>(lib->hashGet(props, name, APR_HASH_KEY_STRING));
   return value != nullptr ? std::string(value->data, value->len) : std::string();
 }
 
-// ReadRepoFacts' work, in the process that does it: the facts as four
+// ReadHistory's work, in the process that does it: the facts as four
 // NUL-terminated texts (the revision in decimal), or "" on failure.
 std::string Facts(const std::string& path) {
-  const SvnLib* lib = SvnLibLoad();
-  if (lib == nullptr) return "";
-  SvnPool pool(lib);
+  const SVNLibrary* lib = nullptr;
+  SVNStatus loaded = LoadSubversion(&lib);
+  if (!loaded.ok()) {
+    loaded.Log();
+    return "";
+  }
+  SVNPool pool(lib);
   svn_repos_t* repos = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
   const char* uuid = nullptr;
@@ -104,7 +107,7 @@ std::string Facts(const std::string& path) {
   if (err == nullptr)
     err = lib->revisionProplist(&props, fs, rev, FALSE, pool.get(), pool.get());
   if (err != nullptr) {
-    FS_LOG("Read the history of %s failed: %s", path.c_str(), lib->takeMessage(err).c_str());
+    LOG_LINE("Read the history of %s failed: %s", path.c_str(), lib->takeMessage(err).c_str());
     return "";
   }
   std::string out = std::to_string(rev);
@@ -117,22 +120,20 @@ std::string Facts(const std::string& path) {
 
 }  // namespace
 
-int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
-  if (!Openable(path)) return -1;  // checked first: loading costs milliseconds
+SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
+  SVNStatus openable = Openable(path);  // checked first: loading costs milliseconds
+  if (!openable.ok()) return openable;
   // The library reads further files (settings, revision properties) as
   // they are, and a hand-made repository may hold a FIFO or a huge file
   // there: it works in a child of its own, with bounded memory and time.
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) {
-    FS_LOG("pipe failed: %s", strerror(errno));
-    return -1;
-  }
+  if (pipe2(fds, O_CLOEXEC) != 0) return STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
   pid_t child = fork();
   if (child < 0) {
-    FS_LOG("fork failed: %s", strerror(errno));
+    int err = errno;
     close(fds[0]);
     close(fds[1]);
-    return -1;
+    return STATUS_ERROR(kFailed, "fork failed: %s", strerror(err));
   }
   if (child == 0) {
     // Dies with the request, leaves no core, writes nothing to the
@@ -176,7 +177,7 @@ int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
     if (n > 0) got.append(buf, static_cast<size_t>(n));
   }
   close(fds[0]);
-  if (late && kill(child, SIGKILL) != 0) FS_LOG("kill failed: %s", strerror(errno));
+  if (late && kill(child, SIGKILL) != 0) LOG_LINE("kill failed: %s", strerror(errno));
   int status = 0;
   pid_t reaped;
   while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
@@ -185,51 +186,90 @@ int ReadRepoFacts(const std::string& path, RepoFacts* facts) {
   std::vector<std::string> parts;
   for (size_t b = 0, e; (e = got.find('\0', b)) != std::string::npos; b = e + 1)
     parts.push_back(got.substr(b, e - b));
-  if (late || parts.size() != 4 || !WIFEXITED(status)) {
-    FS_LOG("Read the history of %s failed: %s.", path.c_str(),
-           late ? "it took too long" : !WIFEXITED(status) ? "the reader died" : "no answer");
-    return -1;
-  }
+  if (late || parts.size() != 4 || !WIFEXITED(status))
+    return STATUS_ERROR(kFailed, "Read the history of %s failed: %s.", path.c_str(),
+                        late ? "it took too long"
+                        : !WIFEXITED(status) ? "the reader died"
+                                             : "no answer");
   facts->rev = strtol(parts[0].c_str(), nullptr, 10);
   facts->uuid = parts[1];
   facts->updated = parts[2];
   facts->author = parts[3];
-  return 0;
+  return SVNStatus();
 }
 
-int MakeStandardLayout(const std::string& path, const std::string& author) {
-  const SvnLib* lib = SvnLibLoad();
-  if (lib == nullptr) return -1;
-  SvnPool pool(lib);
-  apr_pool_t* p = pool.get();
-  svn_repos_t* repos = nullptr;
-  svn_fs_txn_t* txn = nullptr;
-  svn_fs_root_t* root = nullptr;
-  svn_revnum_t rev = SVN_INVALID_REVNUM, made = SVN_INVALID_REVNUM;
-  const char* conflict = nullptr;
-  const std::string log = "Create standard layout";
-  apr_hash_t* props = lib->hashMake(p);
-  lib->hashSet(props, "svn:log", APR_HASH_KEY_STRING, lib->stringCreate(log.data(), log.size(), p));
-  if (!author.empty())
-    lib->hashSet(props, "svn:author", APR_HASH_KEY_STRING,
-                 lib->stringCreate(author.data(), author.size(), p));
-  svn_error_t* err = lib->reposOpen(&repos, path.c_str(), nullptr, p, p);
-  if (err == nullptr) err = lib->youngest(&rev, lib->reposFs(repos), p);
-  if (err == nullptr) err = lib->beginTxn(&txn, repos, rev, props, p);
-  if (err == nullptr) err = lib->txnRoot(&root, txn, p);
-  for (const char* dir : {"/trunk", "/branches", "/tags"})
-    if (err == nullptr) err = lib->makeDir(root, dir, p);
-  if (err == nullptr) err = lib->commitTxn(&conflict, repos, &made, txn, p);
-  if (err == nullptr) return 0;
-  std::string why = lib->takeMessage(err);
-  if (SVN_IS_VALID_REVNUM(made)) {  // committed; a post-commit hook complained
-    FS_LOG("After the layout of %s: %s", path.c_str(), why.c_str());
-    return 0;
+
+long ReadRevision(const std::string& path) {
+  // Never waits on a FIFO, never reads more than the number's line.
+  int fd = open((path + "/db/current").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char text[32];
+  struct stat st;
+  ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
+  close(fd);
+  // FSFS writes "N\n" (older formats "N NODE COPY\n"); Subversion takes
+  // the leading number, of at most ten digits and below 2^31, whatever
+  // follows it.
+  long rev = 0;
+  ssize_t i = 0;
+  for (; i < got && text[i] >= '0' && text[i] <= '9'; ++i)
+    rev = i < 10 ? rev * 10 + (text[i] - '0') : rev;
+  return i > 0 && i <= 10 && rev <= 2147483647 ? rev : -1;
+}
+
+namespace {
+
+// Deeper than this, a repository is not one svnadmin made (its deepest
+// files are four levels down).
+constexpr int kMaxWalkDepth = 256;
+
+}  // namespace
+
+SVNStatus ReadSize(const std::string& path, long long* bytes) {
+  // A walk without recursion: directories still to read, with their depth.
+  // "/." follows a repository that is a link to its directory.  Entries
+  // gone since their directory was read (a commit's transaction files)
+  // are not there to count.
+  std::vector<std::pair<std::string, int>> pending{{path + "/.", 0}};
+  std::set<std::pair<dev_t, ino_t>> linked;  // files seen with several links
+  long long total = 0;
+  struct stat st;
+  if (stat(pending[0].first.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return STATUS_ERROR(kFailed, "Walk %s failed: some entries cannot be read.", path.c_str());
+  total += st.st_size;
+  while (!pending.empty()) {
+    const std::string dir = pending.back().first;
+    const int depth = pending.back().second;
+    pending.pop_back();
+    if (depth >= kMaxWalkDepth)
+      return STATUS_ERROR(kFailed, "Walk %s failed: some entries cannot be read.", path.c_str());
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* d = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (d == nullptr) {
+      int err = errno;
+      if (fd >= 0) close(fd);
+      if (err == ENOENT) continue;
+      return STATUS_ERROR(kFailed, "Walk %s failed: some entries cannot be read.", path.c_str());
+    }
+    bool readable = true;
+    errno = 0;
+    while (struct dirent* e = readdir(d)) {
+      if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
+      if (fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT) readable = false;
+        errno = 0;
+        continue;
+      }
+      if (S_ISDIR(st.st_mode)) pending.emplace_back(dir + "/" + e->d_name, depth + 1);
+      if (!S_ISDIR(st.st_mode) && st.st_nlink > 1 && !linked.insert({st.st_dev, st.st_ino}).second)
+        continue;
+      total += st.st_size;
+    }
+    if (errno != 0) readable = false;
+    closedir(d);
+    if (!readable)
+      return STATUS_ERROR(kFailed, "Walk %s failed: some entries cannot be read.", path.c_str());
   }
-  FS_LOG("Make the layout of %s failed: %s", path.c_str(), why.c_str());
-  if (txn != nullptr) {
-    err = lib->abortTxn(txn, p);
-    if (err != nullptr) FS_LOG("Abort the layout failed: %s", lib->takeMessage(err).c_str());
-  }
-  return -1;
+  *bytes = total;
+  return SVNStatus();
 }

@@ -1,12 +1,10 @@
-// svn_lib.cpp: Subversion's libraries, loaded on demand.
+// subversion.cpp: Subversion's libraries, loaded on demand.
 
-#include "svn_lib.h"
+#include "subversion.h"
 
 #include <dlfcn.h>
-#include <syslog.h>
 
-#define LIB_LOG(fmt, ...) \
-  syslog(LOG_ERR, "%s:%d " fmt, "svn_lib", __LINE__, ##__VA_ARGS__)
+#define LOG_MODULE "svn_lib"
 
 namespace {
 
@@ -19,7 +17,7 @@ bool Bind(void* library, const char* name, Fn* fn) {
 
 }  // namespace
 
-std::string SvnLib::takeMessage(svn_error_t* err) const {
+std::string SVNLibrary::takeMessage(svn_error_t* err) const {
   char message[512];
   std::string text = bestMessage(err, message, sizeof message);
   errorClear(err);
@@ -28,11 +26,16 @@ std::string SvnLib::takeMessage(svn_error_t* err) const {
   return text;
 }
 
-const SvnLib* SvnLibLoad() {
-  static SvnLib lib;
-  static int state = 0;  // 0 not tried, 1 loaded, -1 failed
-  if (state != 0) return state > 0 ? &lib : nullptr;
-  state = -1;
+SVNStatus LoadSubversion(const SVNLibrary** out) {
+  static SVNLibrary lib;
+  static SVNStatus state = STATUS_ERROR(kFailed, "Subversion's libraries are not loaded.");
+  static bool tried = false;
+  *out = nullptr;
+  if (tried) {
+    if (state.ok()) *out = &lib;
+    return state;
+  }
+  tried = true;
   // Symbols are bound when first called: most of these libraries' are
   // never called here, and binding them all costs milliseconds.
   void* apr = dlopen("libapr-1.so.0", RTLD_LAZY | RTLD_GLOBAL);
@@ -65,13 +68,12 @@ const SvnLib* SvnLibLoad() {
       !Bind(fs, "svn_fs_abort_txn", &lib.abortTxn) ||
       !Bind(subr, "svn_time_from_cstring", &lib.timeFromCstring)) {
     const char* why = dlerror();
-    LIB_LOG("Load Subversion's libraries failed: %s", why != nullptr ? why : "");
-    return nullptr;
+    return state = STATUS_ERROR(kFailed, "Load Subversion's libraries failed: %s",
+                                why != nullptr ? why : "");
   }
-  if (aprInitialize() != APR_SUCCESS) {
-    LIB_LOG("apr_initialize failed.");
-    return nullptr;
-  }
-  state = 1;
-  return &lib;
+  if (aprInitialize() != APR_SUCCESS)
+    return state = STATUS_ERROR(kFailed, "apr_initialize failed.");
+  state = SVNStatus();
+  *out = &lib;
+  return state;
 }

@@ -1,0 +1,29 @@
+// access.h: what each login may do where, as svnserve decides it.
+#ifndef SVN_CGI_ACCESS_H_
+#define SVN_CGI_ACCESS_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "status.h"
+
+class SVNRepo;
+class SVNRules;
+
+// By login ("$anonymous" for an anonymous user), what it may do at each
+// path: 2 (read and write), 1 (read) or 0.
+using SVNAccessTable = std::map<std::string, std::vector<char>>;
+
+// What each account of `repo` that logs in, and "$anonymous", may do at
+// each of `paths` (access[who][i] for paths[i]), as svnserve decides: the
+// access level of [general] (auth-access, anon-access) and `rules`, by
+// Subversion's own engine, for the login folded as force-username-case
+// says (without folding, the most any spelling of the name may: logins
+// ignore case); an account may always do what an anonymous user may
+// (clients try that first).  Fails when the table would hold more than
+// SVNRules::kMaxAccessCells entries.
+SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
+                          const std::vector<std::string>& paths, SVNAccessTable* access);
+
+#endif  // SVN_CGI_ACCESS_H_

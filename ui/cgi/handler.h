@@ -1,0 +1,88 @@
+// handler.h: the request handler of svn.cgi.  One process answers one
+// request of the Subversion administration page: it authenticates the
+// caller, dispatches on the "action" parameter and answers with exactly
+// one JSON response.
+//
+// Every action checks all of its input before it changes anything and
+// returns one reply; Process logs the reply's failure once and writes the
+// response once.  The response carries the generic error or an error key
+// the page acts on ("exist", "nonexist", ...); the cause goes to the
+// system log.  Actions that change state are served only by POST.
+#ifndef SVN_CGI_HANDLER_H_
+#define SVN_CGI_HANDLER_H_
+
+#include <json/value.h>
+
+#include <memory>
+#include <string>
+
+#include "repo.h"
+#include "status.h"
+#include "webform.h"
+
+// What an action answers.
+struct SVNReply {
+  bool success = true;
+  bool bare = false;  // a bare JSON body (the listing, the account view)
+  Json::Value data;   // the data of a success, the body of a bare reply
+  SVNStatus status;   // a failure, logged once; its key (if any) is sent
+  int line = 0;       // where the action decided, sent with the key
+
+  // A success carrying `data`.
+  static SVNReply Data(Json::Value data);
+  // A bare body, "text/html; charset=UTF-8" as the page has always read it.
+  static SVNReply Bare(Json::Value body);
+  // A failure: `status`'s key, or the generic error.
+  static SVNReply Fail(SVNStatus status, int line);
+};
+
+class SVNHandler : public ServerFormHandler {
+ public:
+  SVNHandler() : ServerFormHandler(false, nullptr) {}
+  ~SVNHandler() override {}
+
+  // Authenticates the caller, runs the action "action" names and writes
+  // its reply.
+  void Process() override;
+  void HandleLoadAction() override {}
+  void HandleApplyAction() override {}
+
+  // "add": creates a repository from "name", "realm", "anon", "accounts"
+  // and "layout" ("standard": /trunk, /branches, /tags in revision 1).
+  virtual SVNReply HandleAddAction();
+  // "remove": deletes the repository "name".
+  virtual SVNReply HandleRemoveAction();
+  // "edit": replaces the realm, access level and accounts of "name".
+  virtual SVNReply HandleEditAction();
+  // "show": the name, realm and access level of "name", and the facts of
+  // its history and size.
+  virtual SVNReply HandleShowAction();
+
+  // "acc_show": the accounts of "name", as a bare body.
+  SVNReply HandleShowAccountAction();
+  // "rules_show": the groups, access rules and what each account may do
+  // where, of "name".
+  SVNReply HandleRulesShowAction();
+  // "rules_edit": replaces the groups and rules of "name" by "groups" and
+  // "rules" (JSON texts).
+  SVNReply HandleRulesEditAction();
+  // "load", "enum", "find": a page of the repositories whose names hold
+  // "query", as a bare body.
+  SVNReply HandleFindAction();
+
+ private:
+  // Opens the repository "name" names, which must exist: kNotFound when it
+  // does not (or not any more), a failure when it cannot be opened.
+  SVNStatus openExisting(const std::string& name, SVNRepo::Scope scope,
+                         std::unique_ptr<SVNRepo>* repo);
+  // Parses and decodes the "accounts" text.
+  SVNStatus parseAccounts(const std::string& text, SVNAccountList* accounts);
+  // Writes `reply` as the response.
+  void answer(SVNReply reply);
+};
+
+// A name as it may stand in a log line: control characters, which the
+// request may hold, become '?'.
+std::string Printable(std::string name);
+
+#endif  // SVN_CGI_HANDLER_H_

@@ -1,0 +1,16 @@
+// layout.h: the standard layout of a new repository.
+#ifndef SVN_CGI_LAYOUT_H_
+#define SVN_CGI_LAYOUT_H_
+
+#include <string>
+
+#include "status.h"
+
+// Commits, in the repository at `path`, a revision that makes the
+// directories /trunk, /branches and /tags, with the log message "Create
+// standard layout" and `author` (none when empty), through the
+// repository's commit path (its hooks run).  Fails when nothing was
+// committed; a post-commit hook's complaint is logged and is no failure.
+SVNStatus MakeStandardLayout(const std::string& path, const std::string& author);
+
+#endif  // SVN_CGI_LAYOUT_H_

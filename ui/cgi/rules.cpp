@@ -1,0 +1,414 @@
+// rules.cpp: a repository's access rules: reading them as Subversion
+// reads them, what the page may edit, and replacing them.
+
+#include "rules.h"
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "nlibc.h"
+#include "repo.h"
+#include "settings.h"
+
+#define LOG_MODULE "svn_repo"
+
+namespace {
+
+bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+
+
+const char kGroups[] = "groups";
+
+// Names Subversion's authz reads as something else than an account or
+// group: "@group", "$token", "&alias", "*", "~inverted".
+bool SpecialFirst(const std::string& name) {
+  return !name.empty() && strchr("@$&*~", name[0]) != nullptr;
+}
+
+// A name the authz file can hold as an option name: an account or group.
+bool AuthzName(const std::string& name) {
+  return !name.empty() && !SpecialFirst(name) && !HasNul(name) &&
+         NLIBCConfCheckValue(name.c_str(), "r") == 0;
+}
+
+// An absolute, canonical path as authz rules take them: "/", "/a/b"; no
+// empty, "." or ".." segment, no trailing "/", no control character, no
+// "]" (which would end the section's name).
+bool RulePath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  for (unsigned char c : path)
+    if (c < 0x20 || c == 0x7F || c == ']') return false;
+  if (path == "/") return true;
+  for (size_t b = 1; b <= path.size();) {
+    size_t e = path.find('/', b);
+    if (e == std::string::npos) e = path.size();
+    std::string segment = path.substr(b, e - b);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    b = e + 1;
+  }
+  return true;
+}
+
+// The rights an authz value grants, as Subversion reads it ('r' and 'w',
+// blanks ignored): "rw", "r" or "".
+std::string Rights(const std::string& value) {
+  bool r = value.find('r') != std::string::npos;
+  bool w = value.find('w') != std::string::npos;
+  return r && w ? "rw" : r ? "r" : "";
+}
+
+// Splits a group's members as Subversion does: at commas, blanks trimmed,
+// empty ones dropped.
+std::vector<std::string> Members(const std::string& value) {
+  std::vector<std::string> members;
+  for (size_t b = 0; b <= value.size();) {
+    size_t e = value.find(',', b);
+    if (e == std::string::npos) e = value.size();
+    std::string m = value.substr(b, e - b);
+    m.erase(0, m.find_first_not_of(" \t\v\f\r\n"));
+    m.erase(m.find_last_not_of(" \t\v\f\r\n") + 1);
+    if (!m.empty()) members.push_back(m);
+    b = e + 1;
+  }
+  return members;
+}
+
+// How many members Subversion visits when it expands every group: it
+// expands a subgroup again wherever it appears, so a few hundred bytes of
+// nested groups can cost it (and svnserve, on every connection) hours.
+// Counted in Kahn's order, without recursion, up to `limit` + 1; -1 when
+// a group contains itself, directly or through others.
+long long GroupExpansion(const SVNRules::Groups& groups, long long limit) {
+  std::map<std::string, size_t> index;
+  for (const auto& g : groups) index.emplace(g.first, index.size());
+  std::vector<long long> size(groups.size(), 0);
+  std::vector<size_t> pending(groups.size(), 0);
+  std::vector<std::vector<size_t>> parents(groups.size());  // once per reference
+  size_t i = 0;
+  for (const auto& g : groups) {
+    for (const std::string& m : g.second) {
+      ++size[i];  // every member is a visit, a subgroup's too
+      auto sub = m[0] == '@' ? index.find(m.substr(1)) : index.end();
+      if (sub != index.end()) {
+        parents[sub->second].push_back(i);
+        ++pending[i];
+      }
+    }
+    ++i;
+  }
+  std::vector<size_t> ready;
+  for (i = 0; i < groups.size(); ++i)
+    if (pending[i] == 0) ready.push_back(i);
+  size_t done = 0;
+  long long total = 0;
+  while (!ready.empty()) {
+    size_t g = ready.back();
+    ready.pop_back();
+    ++done;
+    size[g] = std::min(size[g], limit + 1);
+    total = std::min(total + size[g], limit + 1);
+    for (size_t p : parents[g]) {
+      size[p] = std::min(size[p] + size[g], limit + 1);
+      if (--pending[p] == 0) ready.push_back(p);
+    }
+  }
+  return done < groups.size() ? -1 : total;
+}
+
+
+// Whether replace takes `groups` and `rules` as they stand; *why (when
+// given) says why not.
+bool RulesAcceptable(const SVNRules::Groups& groups, const std::vector<SVNRules::Rule>& rules,
+                     SVNStatus* why) {
+  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
+  for (const auto& g : groups) {
+    bool ok = AuthzName(g.first) && utf8(g.first);
+    for (const std::string& m : g.second)
+      ok = ok && !m.empty() && m.find(',') == std::string::npos && utf8(m) &&
+           (m[0] == '@' ? groups.count(m.substr(1)) == 1 : AuthzName(m));
+    if (!ok) {
+      if (why != nullptr)
+        *why = STATUS_ERROR(kFailed, "Group %s cannot be kept (its name or a member).",
+                            AuthzName(g.first) && utf8(g.first) ? g.first.c_str() : "?");
+      return false;
+    }
+  }
+  long long work = GroupExpansion(groups, SVNRules::kMaxGroupExpansion);
+  if (work < 0 || work > SVNRules::kMaxGroupExpansion) {
+    if (why != nullptr)
+      *why = work < 0 ? STATUS_ERROR(kFailed, "A group contains itself.")
+                      : STATUS_ERROR(kFailed,
+                                     "Groups nest too deeply: Subversion would expand them slowly.");
+    return false;
+  }
+  std::set<std::pair<std::string, std::string>> seen;
+  for (size_t i = 0; i < rules.size(); ++i) {
+    const SVNRules::Rule& r = rules[i];
+    bool who = r.who == "*" || r.who == "$anonymous" || r.who == "$authenticated" ||
+               (!r.who.empty() && r.who[0] == '@' ? groups.count(r.who.substr(1)) == 1
+                                                  : AuthzName(r.who));
+    if (!RulePath(r.path) || !utf8(r.path) || !who || !utf8(r.who) ||
+        (r.access != "rw" && r.access != "r" && !r.access.empty()) ||
+        !seen.insert({r.path, r.who}).second) {
+      if (why != nullptr)
+        *why = STATUS_ERROR(kFailed, "Rule %zu cannot be kept (its path, who, access, or twice).",
+                            i + 1);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Account names folded as replace writes them.
+void LowerAccounts(SVNRules::Groups* groups, std::vector<SVNRules::Rule>* rules) {
+  for (auto& g : *groups)
+    for (std::string& m : g.second)
+      if (!m.empty() && m[0] != '@') m = FoldLogin(m, "lower");
+  for (SVNRules::Rule& r : *rules)
+    if (!r.who.empty() && !SpecialFirst(r.who)) r.who = FoldLogin(r.who, "lower");
+}
+
+
+// The strings of a list of the utility library.
+std::vector<std::string> Strings(PNLIBSZLIST list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->nItem; ++i) out.push_back(NLIBCSzListGet(list, i));
+  return out;
+}
+
+}  // namespace
+
+SVNRules::~SVNRules() {}
+
+SVNStatus SVNRules::Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules) {
+  std::unique_ptr<SVNRules> r(new SVNRules);
+  SVNStatus status = r->read(repo, flags);
+  if (status.ok()) *rules = std::move(r);
+  return status;
+}
+
+SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
+  const std::string& name = repo.getName();
+  const std::string& path = repo.getPath();
+  repoName_ = name;
+  // authz-db absent: no rules in force; present, even empty, it is what
+  // svnserve reads, and must be a file it can read.
+  std::optional<std::string> value = repo.setting(kAuthzDb);
+  active_ = value.has_value();
+  std::string db = CanonicalPath(value.value_or("authz"));
+  if (db.empty() || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0)
+    return STATUS_ERROR(kFailed, "Rules of %s are not in a file of theirs (%s).", name.c_str(),
+                        db.c_str());
+  const std::string file = db[0] == '/' ? db : path + "/conf/" + db;
+  const int flags = openFlags | NLIBC_CONF_EXACT | (active_ ? 0 : NLIBC_CONF_OPTIONAL);
+  SVNStringList sections, names, values;
+  file_.reset(NLIBCConfOpen(file.c_str(), flags));
+  if (file_.p == nullptr || (sections.p = NLIBCSzListAlloc(16)) == nullptr ||
+      (names.p = NLIBCSzListAlloc(16)) == nullptr ||
+      (values.p = NLIBCSzListAlloc(16)) == nullptr ||
+      NLIBCConfGetSections(file_.p, &sections.p) < 0)
+    return STATUS_ERROR(kFailed, "Read rules from %s failed.[0x%04X]", file.c_str(),
+                        NLIBCErrGet());
+  // Only a file of this repository's own is ours to edit: a file outside
+  // conf/ may be shared, and its rules then bind other repositories too.
+  // (conf/ itself may not lead elsewhere either).
+  const std::string conf = RealLocation(path + "/conf");
+  editable_ = !conf.empty() && conf == RealLocation(path + "/.") + "/conf" &&
+              RealLocation(file).compare(0, conf.size() + 1, conf + "/") == 0;
+  // A separate groups file (groups-db) is for editing by hand.
+  std::optional<std::string> groupsDb = repo.setting(kGroupsDb);
+  std::string groupsText;
+  Groups dbGroups;  // of the groups file
+  // A login name the file uses, inverted ("~name") or not.
+  auto noteName = [this](const std::string& n) {
+    std::string plain = !n.empty() && n[0] == '~' ? n.substr(1) : n;
+    if (!plain.empty() && !SpecialFirst(plain)) names_.insert(plain);
+  };
+  if (groupsDb) editable_ = false;
+  if (groupsDb && active_) {
+    std::string g = CanonicalPath(*groupsDb);
+    SVNConfFile groupsFile;
+    groupsFile.p = g.empty() ? nullptr
+                             : NLIBCConfOpen((g[0] == '/' ? g : path + "/conf/" + g).c_str(),
+                                             NLIBC_CONF_EXACT);
+    unsigned long size = 0;
+    const char* text = NLIBCConfText(groupsFile.p, &size);
+    if (text == nullptr)
+      return STATUS_ERROR(kFailed, "Read groups of %s failed.[0x%04X]", name.c_str(),
+                          NLIBCErrGet());
+    groupsText.assign(text, size);
+    SVNStringList names, values;
+    if ((names.p = NLIBCSzListAlloc(16)) != nullptr &&
+        (values.p = NLIBCSzListAlloc(16)) != nullptr &&
+        NLIBCConfGetEntries(groupsFile.p, kGroups, &names.p, &values.p) == 0) {
+      std::vector<std::string> group = Strings(names.p), members = Strings(values.p);
+      for (size_t i = 0; i < group.size(); ++i)
+        for (const std::string& m : dbGroups[group[i]] = Members(members[i])) noteName(m);
+    }
+  }
+  // What the file says; whether or not it binds, it is what an edit keeps.
+  Groups readGroups;
+  std::vector<Rule> readRules;
+  std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
+  auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
+  const std::vector<std::string> all = Strings(sections.p);
+  for (const std::string& section : all) {
+    bool isGroups = section == kGroups, isPath = section[0] == '/';
+    if (!isGroups && !isPath) {
+      // "[NAME:/path]" and globs for this repository bind it in ways the
+      // page does not show; other repositories' rules and [aliases] are
+      // kept as they are.  The names they use are logins all the same.
+      size_t colon = section.find(':');
+      std::string repo = section.substr(0, colon);
+      bool binds = colon != std::string::npos && (repo == name || repo.empty());
+      if (binds) {
+        editable_ = false;
+        if (section.compare(colon, 6, ":glob:") != 0) namedPaths_.push_back(section.substr(colon + 1));
+      }
+      if ((binds || section == "aliases") &&
+          NLIBCConfGetEntries(file_.p, section.c_str(), &names.p, &values.p) == 0) {
+        for (const std::string& n : Strings(section == "aliases" ? values.p : names.p))
+          noteName(n);
+      }
+      continue;
+    }
+    if (NLIBCConfGetEntries(file_.p, section.c_str(), &names.p, &values.p) < 0) continue;
+    std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
+    for (size_t i = 0; i < who.size(); ++i) {
+      if (!utf8(what[i])) editable_ = false;
+      if (isGroups) {
+        readGroups[who[i]] = Members(what[i]);
+        for (const std::string& m : readGroups[who[i]]) {
+          if (m[0] == '&') editable_ = false;
+          noteName(m);
+        }
+        continue;
+      }
+      if (who[i][0] == '~' || who[i][0] == '&') editable_ = false;
+      noteName(who[i]);
+      auto known = at.find({section, who[i]});
+      if (known == at.end()) {
+        at[{section, who[i]}] = readRules.size();
+        readRules.push_back({section, who[i], Rights(what[i])});
+      } else {  // repeated entries add up
+        Rule& r = readRules[known->second];
+        r.access = Rights(r.access + what[i]);
+      }
+    }
+  }
+  // What cannot go to the page and come back meaning the same is edited
+  // by hand: anything setRules would refuse, and names that can match no
+  // login because svnserve folds logins to another case.
+  const std::string folding = repo.setting(kForceUsernameCase).value_or("");
+  for (const std::string& n : names_) {
+    if (FoldLogin(n, folding) != n) editable_ = false;
+  }
+  Groups asWritten = readGroups;
+  std::vector<Rule> rulesAsWritten = readRules;
+  LowerAccounts(&asWritten, &rulesAsWritten);
+  if (!RulesAcceptable(asWritten, rulesAsWritten, nullptr)) editable_ = false;
+  if (!active_) {  // none in force
+    names_.clear();
+    namedPaths_.clear();
+    return SVNStatus();
+  }
+  // svnserve refuses every connection over rules it cannot read, and
+  // crawls over groups that nest too deeply; neither is given to the
+  // engine, nor a file whose table could never be shown.
+  Groups expanded = dbGroups;
+  expanded.insert(readGroups.begin(), readGroups.end());
+  long long work = GroupExpansion(expanded, kMaxGroupExpansion);
+  if (work < 0 || work > kMaxGroupExpansion ||
+      all.size() > kMaxAccessCells / (repo.getAccounts().size() + 1))
+    return STATUS_ERROR(kFailed, "Rules of %s are not valid, or too large to use (%zu sections).",
+                        name.c_str(), all.size());
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(file_.p, &size);
+  SVNStatus status = SVNAuthzEngine::Parse(std::string(text, size), groupsText, &engine_);
+  if (!status.ok()) return STATUS_WITH(status, "Rules of %s are not valid.", name.c_str());
+  groups_.swap(readGroups);
+  rules_.swap(readRules);
+  return SVNStatus();
+}
+
+
+SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rule>& requested,
+                            SVNRepo* repo) {
+  const std::string& name = repoName_;
+  if (file_.p == nullptr || !editable_)
+    return STATUS_ERROR(kFailed,
+                        "Rules of %s hold what the page cannot show (aliases, inverted entries, "
+                        "another groups file, rules for this repository by name or glob, names "
+                        "no login matches, bytes that are not UTF-8) or lie outside conf/: they "
+                        "are edited by hand.",
+                        name.c_str());
+  // svnserve checks logins folded to lower case once rules bind (see
+  // below), so that no spelling of an account escapes a rule naming it:
+  // account names in rules and groups are written in lower case.
+  Groups groups = requestedGroups;
+  std::vector<Rule> rules = requested;
+  LowerAccounts(&groups, &rules);
+  SVNStatus status;
+  if (!RulesAcceptable(groups, rules, &status)) return status;
+  // One edit: [groups], each rule's path section, and the path sections
+  // no rule keeps removed.
+  std::vector<std::string> paths;
+  std::map<std::string, size_t> pathAt;
+  for (const Rule& r : rules)
+    if (pathAt.emplace(r.path, paths.size()).second) paths.push_back(r.path);
+  std::vector<std::unique_ptr<SVNStringHash>> hashes(paths.size() + 1);
+  for (auto& h : hashes) {
+    h.reset(new SVNStringHash);
+    if ((h->p = NLIBCSzHashAlloc(8)) == nullptr)
+      return STATUS_ERROR(kFailed, "Hash Alloc failed.[0x%04X]", NLIBCErrGet());
+  }
+  bool ok = true;
+  for (const auto& g : groups) {
+    std::string members;
+    for (const std::string& m : g.second) members += (members.empty() ? "" : ", ") + m;
+    ok = ok && NLIBCSzHashSetValue(&hashes[0]->p, g.first.c_str(), members.c_str()) == 0;
+  }
+  for (const Rule& r : rules)
+    ok = ok && NLIBCSzHashSetValue(&hashes[pathAt[r.path] + 1]->p, r.who.c_str(),
+                                   r.access.c_str()) == 0;
+  std::vector<const char*> names{kGroups};
+  std::vector<PNLIBSZHASH> pairs{hashes[0]->p};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    names.push_back(paths[i].c_str());
+    pairs.push_back(hashes[i + 1]->p);
+  }
+  SVNStringList sections;
+  ok = ok && (sections.p = NLIBCSzListAlloc(16)) != nullptr &&
+       NLIBCConfGetSections(file_.p, &sections.p) == 0;
+  std::vector<std::string> existing = ok ? Strings(sections.p) : std::vector<std::string>();
+  for (const std::string& section : existing)
+    if (section[0] == '/' && !pathAt.count(section)) {
+      names.push_back(section.c_str());
+      pairs.push_back(nullptr);
+    }
+  if (!ok || NLIBCConfSetSections(file_.p, static_cast<int>(names.size()), names.data(),
+                                  pairs.data()) < 0)
+    return STATUS_ERROR(kFailed, "Write the rules of %s failed.[0x%04X]", name.c_str(),
+                        NLIBCErrGet());
+  // Rules bind once authz-db names their file, with logins folded to lower
+  // case; without rules authz-db is commented out and the file kept.
+  if (!rules.empty() && ((!active_ && !(status = repo->setSetting(kAuthzDb, "authz")).ok()) ||
+                         !(status = repo->setSetting(kForceUsernameCase, "lower")).ok()))
+    return status;
+  if (rules.empty() && active_ && !(status = repo->setSetting(kAuthzDb, nullptr)).ok())
+    return STATUS_WITH(status, "Comment out authz-db failed.");
+  // Turned off, the settings go first: rules emptied while authz-db still
+  // named them would let nobody in.
+  writeFirst_ = !(active_ && rules.empty());
+  active_ = !rules.empty();
+  // Subversion must read the file as meant.
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(file_.p, &size);
+  status = SVNAuthzEngine::Parse(std::string(text, size), std::string(), &engine_);
+  if (!status.ok()) return STATUS_WITH(status, "The rules of %s would not be valid.", name.c_str());
+  groups_ = active_ ? groups : Groups();
+  rules_ = rules;
+  return SVNStatus();
+}
+

@@ -1,0 +1,112 @@
+// rules_actions.cpp: the actions on a repository's access rules:
+// "rules_show" and "rules_edit".
+
+#include <syslog.h>
+
+#include <set>
+#include <vector>
+
+#include "access.h"
+#include "form_json.h"
+#include "handler.h"
+#include "rules.h"
+
+#define LOG_MODULE "ui"
+
+namespace {
+
+// The groups, the rules and what each login may do at the root (while
+// rules are in force a path no rule reaches is closed to everyone: shown,
+// so that is seen), at each rule's path and at the paths of sections
+// naming the repository.
+SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* resp) {
+  Json::Value groupList(Json::objectValue), ruleList(Json::arrayValue),
+      effective(Json::arrayValue);
+  for (const auto& g : rules.groups()) {
+    Json::Value members(Json::arrayValue);
+    for (const std::string& m : g.second) members.append(m);
+    groupList[g.first] = std::move(members);
+  }
+  std::vector<std::string> paths;
+  std::set<std::string> seen;
+  if (rules.active() && seen.insert("/").second) paths.push_back("/");
+  for (const SVNRules::Rule& r : rules.rules()) {
+    Json::Value rule;
+    rule["path"] = r.path;
+    rule["who"] = r.who;
+    rule["access"] = r.access;
+    ruleList.append(std::move(rule));
+    if (seen.insert(r.path).second) paths.push_back(r.path);
+  }
+  for (const std::string& p : rules.namedPaths())
+    if (seen.insert(p).second) paths.push_back(p);
+  SVNAccessTable access;
+  SVNStatus status = EffectiveAccess(repo, rules, paths, &access);
+  if (!status.ok()) return status;
+  static const Json::StaticString kWords[] = {Json::StaticString(""), Json::StaticString("r"),
+                                              Json::StaticString("rw")};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    Json::Value& entry = effective.append(Json::Value(Json::objectValue));
+    entry["path"] = paths[i];
+    Json::Value& row = entry["access"] = Json::Value(Json::objectValue);
+    for (const auto& a : access) row[a.first] = kWords[static_cast<int>(a.second[i])];
+  }
+  (*resp)["groups"] = std::move(groupList);
+  (*resp)["rules"] = std::move(ruleList);
+  (*resp)["effective"] = std::move(effective);
+  return SVNStatus();
+}
+
+}  // namespace
+
+SVNReply SVNHandler::HandleRulesShowAction() {
+  const std::string name = webMan.In("name", "");
+  if (name.empty()) return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
+  std::unique_ptr<SVNRepo> repo;
+  std::unique_ptr<SVNRules> rules;
+  Json::Value resp;
+  SVNStatus status = openExisting(name, SVNRepo::kAccounts, &repo);
+  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  if (!(status = repo->openRules(&rules)).ok()) {
+    STATUS_WITH(status, "Get rules failed.");
+  } else if (!(status = ShowRules(*repo, *rules, &resp)).ok()) {
+    STATUS_WITH(status, "Fill rules into json failed.");
+  } else {
+    return SVNReply::Data(std::move(resp));
+  }
+  return SVNReply::Fail(std::move(status), __LINE__);
+}
+
+SVNReply SVNHandler::HandleRulesEditAction() {
+  const std::string name = webMan.In("name", "");
+  const std::string groupsText = webMan.In("groups", "");
+  const std::string rulesText = webMan.In("rules", "");
+  Json::Value groupsJson, rulesJson;
+  SVNRules::Groups groups;
+  std::vector<SVNRules::Rule> list;
+  unsigned line = 0, column = 0;
+  if (name.empty() || groupsText.empty() || rulesText.empty())
+    return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
+  if (!ParseJson(groupsText, &groupsJson, &line, &column) ||
+      !ParseJson(rulesText, &rulesJson, &line, &column))
+    return SVNReply::Fail(
+        STATUS_ERROR(kFailed, "Failed to parse groups or rules [line %u, column %u]", line, column),
+        __LINE__);
+  if (!DecodeGroups(groupsJson, &groups) || !DecodeRules(rulesJson, &list))
+    return SVNReply::Fail(STATUS_ERROR(kFailed, "Groups or rules are not of their form."),
+                          __LINE__);
+  std::unique_ptr<SVNRepo> repo;
+  std::unique_ptr<SVNRules> rules;
+  SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
+  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  if (!(status = repo->openRules(&rules)).ok()) {
+    STATUS_WITH(status, "Get rules failed.");
+  } else if (!(status = rules->replace(groups, list, repo.get())).ok()) {
+    STATUS_WITH(status, "Set rules failed.");
+  } else if (!(status = repo->save(rules.get())).ok()) {
+    STATUS_WITH(status, "Save repository %s failed.", name.c_str());
+  } else {
+    return SVNReply::Data(Json::Value());
+  }
+  return SVNReply::Fail(std::move(status), __LINE__);
+}

@@ -50,7 +50,7 @@ async function post(params) {
 function svnRun(args, user) {
   const auth = user ? ['--username', user[0], '--password', user[1]] : [];
   return spawnSync('svn', [...args, '--non-interactive', '--no-auth-cache',
-    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth]);
+    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth], { env: { ...process.env, LC_ALL: 'C.UTF-8' } });
 }
 
 const svn = (args, user) => svnRun(args, user).status === 0;
@@ -407,6 +407,31 @@ test('names that look alike are shown apart, and each is edited and removed as i
   await page.getByText('Repository “proj⟨U+00A0⟩” removed.').waitFor();
   assert.deepEqual(fs.readdirSync(path.join(SANDBOX_DIR, 'repo')).filter((n) => n.includes('proj')).sort(),
     ['proj', 'proj ', '\ufeffproj']);
+});
+
+test('a rule for an account with letters beyond A–Z binds as svnserve folds the login', async () => {
+  // Two accounts to svnserve, which folds A–Z only.
+  const accounts = JSON.stringify([{ account: 'ÉRIC', password: 'pw-e' }, { account: 'éric', password: 'pw-f' }]);
+  assert.equal((await post({ action: 'add', name: 'accents', anon: 'none', accounts })).success, true);
+  assert.ok(svn(['mkdir', '-m', 's', `${url('accents')}/secret`], ['ÉRIC', 'pw-e']));
+  await page.goto('/');
+  const dialog = await edit('accents');
+  for (const [where, who, access] of [['/', 'Every account', 'Read and write'], ['/secret', 'ÉRIC', 'No access']]) {
+    await dialog.getByRole('button', { name: 'Add rule' }).click();
+    await dialog.getByLabel('Path', { exact: true }).last().fill(where);
+    await dialog.getByLabel('Who', { exact: true }).last().selectOption({ label: who });
+    await dialog.getByLabel('Access', { exact: true }).last().selectOption({ label: access });
+  }
+  await dialog.getByRole('button', { name: 'Save access rules' }).click();
+  await page.getByText('Access rules of “accents” saved.').waitFor();
+  assert.ok(!svn(['ls', `${url('accents')}/secret`], ['ÉRIC', 'pw-e']));
+  assert.ok(svn(['ls', url('accents')], ['ÉRIC', 'pw-e']));
+  assert.ok(svn(['ls', `${url('accents')}/secret`], ['éric', 'pw-f']));
+  assert.match(fs.readFileSync(path.join(SANDBOX_DIR, 'repo/accents/conf/authz'), 'utf8'), /^\[\/secret\]\nÉric =/m);
+  const secret = dialog.locator('#effective tbody tr', { hasText: '/secret' });
+  assert.deepEqual(await secret.locator('td').allTextContents(), ['/secret', 'No access', 'Read and write', 'No access']);
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “accents” saved.').waitFor();
 });
 
 test('the page ran under its policy without an error', () => {

@@ -22,6 +22,14 @@ const $ = (selector, root = document) => root.querySelector(selector);
 
 // ---- Names ----
 
+// An account name as svnserve compares it: its password file and
+// force-username-case fold the letters A-Z only ("É" stays "É"), and so
+// does the program.  Everything that compares or folds account names
+// goes through here.
+function foldAccount(name) {
+  return name.replace(/[A-Z]+/g, (letters) => letters.toLowerCase());
+}
+
 // What a person cannot see or tell from a blank: spaces, format
 // characters (zero-width ones, bidi controls, U+FEFF), controls, and
 // what renders as nothing.
@@ -410,8 +418,8 @@ function readAccounts() {
       // said
     } else if (/^[#[]/.test(account) || /[=:]/.test(account)) {
       error = `${label} may not start with “#” or “[”, or hold “=” or “:”.`;
-    } else if (seen.has(account.toLowerCase())) {
-      error = `The account “${account}” is listed twice (names that differ only in capitals are one account).`;
+    } else if (seen.has(foldAccount(account))) {
+      error = `The account “${account}” is listed twice (names that differ only in the capitals A–Z are one account).`;
     } else if (!password) {
       error = `The account “${account}” needs a password.`;
       focus = secretField;
@@ -419,7 +427,7 @@ function readAccounts() {
       focus = secretField;
     }
     if (error) return { error, focus };
-    seen.add(account.toLowerCase());
+    seen.add(foldAccount(account));
     accounts.push({ account, password });
   }
   return { accounts };
@@ -483,7 +491,7 @@ function groupNames() {
 // Fills every rule's "who" list: accounts, groups, and the special ones.
 function refreshWho() {
   const choices = [
-    ...ruleAccounts.map((a) => [a.toLowerCase(), a]),
+    ...ruleAccounts.map((a) => [foldAccount(a), a]),
     ...groupNames().filter(Boolean).map((g) => [`@${g}`, `Group ${g}`]),
     ['*', 'Everyone'],
     ['$authenticated', 'Every account'],
@@ -514,10 +522,10 @@ function addGroupRow(name = '', members = []) {
   labelRow(row);
   $('.group-name', row).value = name;
   const box = $('.members', row);
-  // Rules name accounts in lower case (logins are checked so); the
-  // accounts keep their own spelling on the page.
+  // Rules name accounts folded (logins are checked so); the accounts
+  // keep their own spelling on the page.
   const choices = new Map(members.map((m) => [m, m]));
-  for (const account of ruleAccounts) choices.set(account.toLowerCase(), account);
+  for (const account of ruleAccounts) choices.set(foldAccount(account), account);
   for (const [value, text] of choices) {
     const label = document.createElement('label');
     const check = document.createElement('input');

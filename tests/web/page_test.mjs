@@ -50,7 +50,7 @@ async function post(params) {
 function svnRun(args, user) {
   const auth = user ? ['--username', user[0], '--password', user[1]] : [];
   return spawnSync('svn', [...args, '--non-interactive', '--no-auth-cache',
-    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth]);
+    '--config-dir', path.join(SANDBOX_DIR, 'svnconfig'), ...auth], { env: { ...process.env, LC_ALL: 'C.UTF-8' } });
 }
 
 const svn = (args, user) => svnRun(args, user).status === 0;
@@ -288,7 +288,9 @@ test('what the server would refuse is refused in words before sending', async ()
     ['words', [[' bob', 'pw']], 'The account name “ bob” may not start or end with a blank.'],
     ['words', [['bob', 'pw'], ['Bob', 'pw']], 'The account “Bob” is listed twice'],
     ['words', [], 'The realm may not hold “%(”.', 'Team %(x)s'],
-
+    ['words ', [], 'A repository name may not start or end with a blank (here “words␣”).'],
+    ['\u00a0words', [], 'A repository name may not start or end with a blank (here “⟨U+00A0⟩words”).'],
+    ['wo\u200brds', [], 'A repository name may not hold characters that cannot be seen (here “wo⟨U+200B⟩rds”).'],
   ];
   for (const [repo, accounts, words, realm = ''] of cases) {
     await name.fill(repo);
@@ -304,7 +306,7 @@ test('what the server would refuse is refused in words before sending', async ()
     await dialog.getByText(words).waitFor();
   }
   await dialog.getByRole('button', { name: 'Cancel' }).click();
-  assert.ok(!fs.existsSync(path.join(SANDBOX_DIR, 'repo', 'words')));
+  for (const made of fs.readdirSync(path.join(SANDBOX_DIR, 'repo'))) assert.ok(!made.includes('words'), made);
 });
 
 test('a stored realm with markup runs nowhere', async () => {
@@ -371,6 +373,65 @@ test('access rules: a group may write the trunk, everyone else reads', async () 
   assert.ok(!svn(['mkdir', '-m', 'b', `${url('ruled')}/trunk/b`], ['bob', 'pw-b']));
   assert.ok(svn(['ls', `${url('ruled')}/trunk`], ['bob', 'pw-b']));
   await dialog.getByRole('button', { name: 'Cancel' }).click();
+});
+
+test('names that look alike are shown apart, and each is edited and removed as itself', async () => {
+  const names = ['proj', 'proj ', 'proj\u00a0', '\ufeffproj'];
+  const files = () => names.map((name) => ['svnserve.conf', 'passwd']
+    .map((f) => fs.readFileSync(path.join(SANDBOX_DIR, 'repo', name, 'conf', f), 'utf8')));
+  for (const [i, name] of names.entries()) {
+    const accounts = JSON.stringify([{ account: `pat${i}`, password: `pw-${i}` }]);
+    assert.equal((await post({ action: 'add', name, realm: `Team ${i}`, anon: 'none', accounts })).success, true);
+  }
+  const before = files();
+  await page.goto('/');
+  await page.getByLabel('Find by name').fill('proj');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.locator('#repos tbody tr').nth(3).waitFor();
+  assert.deepEqual(await page.locator('#repos tbody td.name').allInnerTexts(),
+    ['proj', 'proj␣', 'proj⟨U+00A0⟩', '⟨U+FEFF⟩proj']);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'names.png') });
+
+  await page.getByRole('button', { name: 'Edit proj␣' }).click();
+  const dialog = page.getByRole('dialog', { name: 'Edit “proj␣”' });
+  assert.equal(await dialog.getByLabel('Check out').inputValue(), `svn checkout ${url('proj%20')}`);
+  await dialog.getByLabel('Realm').fill('Changed');
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “proj␣” saved.').waitFor();
+  const after = files();
+  assert.deepEqual([after[0], after[2], after[3]], [before[0], before[2], before[3]]);
+  assert.deepEqual([after[1][1], (await post({ action: 'show', name: 'proj ' })).data.realm], [before[1][1], 'Changed']);
+
+  await page.getByRole('button', { name: 'Remove proj⟨U+00A0⟩' }).click();
+  await page.getByRole('dialog', { name: 'Remove “proj⟨U+00A0⟩”?' }).getByRole('button', { name: 'Remove' }).click();
+  await page.getByText('Repository “proj⟨U+00A0⟩” removed.').waitFor();
+  assert.deepEqual(fs.readdirSync(path.join(SANDBOX_DIR, 'repo')).filter((n) => n.includes('proj')).sort(),
+    ['proj', 'proj ', '\ufeffproj']);
+});
+
+test('a rule for an account with letters beyond A–Z binds as svnserve folds the login', async () => {
+  // Two accounts to svnserve, which folds A–Z only.
+  const accounts = JSON.stringify([{ account: 'ÉRIC', password: 'pw-e' }, { account: 'éric', password: 'pw-f' }]);
+  assert.equal((await post({ action: 'add', name: 'accents', anon: 'none', accounts })).success, true);
+  assert.ok(svn(['mkdir', '-m', 's', `${url('accents')}/secret`], ['ÉRIC', 'pw-e']));
+  await page.goto('/');
+  const dialog = await edit('accents');
+  for (const [where, who, access] of [['/', 'Every account', 'Read and write'], ['/secret', 'ÉRIC', 'No access']]) {
+    await dialog.getByRole('button', { name: 'Add rule' }).click();
+    await dialog.getByLabel('Path', { exact: true }).last().fill(where);
+    await dialog.getByLabel('Who', { exact: true }).last().selectOption({ label: who });
+    await dialog.getByLabel('Access', { exact: true }).last().selectOption({ label: access });
+  }
+  await dialog.getByRole('button', { name: 'Save access rules' }).click();
+  await page.getByText('Access rules of “accents” saved.').waitFor();
+  assert.ok(!svn(['ls', `${url('accents')}/secret`], ['ÉRIC', 'pw-e']));
+  assert.ok(svn(['ls', url('accents')], ['ÉRIC', 'pw-e']));
+  assert.ok(svn(['ls', `${url('accents')}/secret`], ['éric', 'pw-f']));
+  assert.match(fs.readFileSync(path.join(SANDBOX_DIR, 'repo/accents/conf/authz'), 'utf8'), /^\[\/secret\]\nÉric =/m);
+  const secret = dialog.locator('#effective tbody tr', { hasText: '/secret' });
+  assert.deepEqual(await secret.locator('td').allTextContents(), ['/secret', 'No access', 'Read and write', 'No access']);
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “accents” saved.').waitFor();
 });
 
 test('the page ran under its policy without an error', () => {

@@ -20,6 +20,63 @@ const state = {
 
 const $ = (selector, root = document) => root.querySelector(selector);
 
+// ---- Names ----
+
+// An account name as svnserve compares it: its password file and
+// force-username-case fold the letters A-Z only ("É" stays "É"), and so
+// does the program.  Everything that compares or folds account names
+// goes through here.
+function foldAccount(name) {
+  return name.replace(/[A-Z]+/g, (letters) => letters.toLowerCase());
+}
+
+// What a person cannot see or tell from a blank: spaces, format
+// characters (zero-width ones, bidi controls, U+FEFF), controls, and
+// what renders as nothing.
+const UNSEEN = /[\p{Z}\p{C}\p{Default_Ignorable_Code_Point}\u2800]/u;
+
+// A repository name as the page shows it, in pieces [text, marker]: a
+// blank at either end or beside another is "␣", every other character
+// one cannot see is its code point ("⟨U+00A0⟩"), and so are the markers'
+// own characters, so that a marker never stands for itself.  Two names
+// that differ look different.
+function nameMarks(name) {
+  const chars = [...name];
+  return chars.map((c, i) => {
+    if (c === ' ') {
+      const lone = i > 0 && i < chars.length - 1 && chars[i - 1] !== ' ' && chars[i + 1] !== ' ';
+      return lone ? [c, false] : ['␣', true];
+    }
+    if (!UNSEEN.test(c) && !'␣⟨⟩'.includes(c)) return [c, false];
+    return [`⟨U+${c.codePointAt(0).toString(16).toUpperCase().padStart(4, '0')}⟩`, true];
+  });
+}
+
+// The name as text (labels, messages).
+function visible(name) {
+  return nameMarks(name).map(([text]) => text).join('');
+}
+
+// The name as an element, markers set apart, isolated from the text
+// around it (a right-to-left name does not reorder it).
+function nameElement(name) {
+  const bdi = document.createElement('bdi');
+  for (const [text, marker] of nameMarks(name)) {
+    const mark = marker ? document.createElement('span') : null;
+    if (mark) {
+      mark.className = 'mark';
+      mark.textContent = text;
+    }
+    bdi.append(mark || text);
+  }
+  return bdi;
+}
+
+// `element` holds the words before, the name, the words after.
+function putName(element, before, name, after) {
+  element.replaceChildren(before, nameElement(name), after);
+}
+
 // ---- Talking to the program ----
 
 class RequestError extends Error {
@@ -60,10 +117,11 @@ async function call(params, { change = false } = {}) {
 
 // Words for a failed action on `name`.
 function failure(error, name, doing) {
-  if (error.key === 'exist') return `A repository named “${name}” already exists.`;
-  if (error.key === 'nonexist') return `There is no repository named “${name}” any more.`;
+  const shown = visible(name);
+  if (error.key === 'exist') return `A repository named “${shown}” already exists.`;
+  if (error.key === 'nonexist') return `There is no repository named “${shown}” any more.`;
   if (error.message) return error.message;
-  return `The repository “${name}” could not be ${doing}. The system log has the details.`;
+  return `The repository “${shown}” could not be ${doing}. The system log has the details.`;
 }
 
 // ---- The table ----
@@ -89,7 +147,7 @@ function renderRow(tbody, repo) {
   const name = row.insertCell();
   name.className = 'name';
   name.dataset.label = 'Name';
-  name.textContent = repo.name;
+  name.append(nameElement(repo.name));
   const realm = cell(row, repo.realm || 'none', repo.realm ? '' : 'muted');
   realm.dataset.label = 'Realm';
   const known = Number.isInteger(repo.rev);
@@ -105,7 +163,7 @@ function renderRow(tbody, repo) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
-    button.setAttribute('aria-label', `${label} ${repo.name}`);
+    button.setAttribute('aria-label', `${label} ${visible(repo.name)}`);
     button.addEventListener('click', () => handler(repo.name, button));
     actions.append(button);
   }
@@ -138,7 +196,7 @@ async function loadPage() {
   empty.hidden = state.total > 0;
   $('#repos').hidden = state.total === 0;
   empty.textContent = state.query
-    ? `No repository has “${state.query}” in its name.`
+    ? `No repository has “${visible(state.query)}” in its name.`
     : 'There are no repositories yet. Create one with “New repository”.';
 
   const first = state.total === 0 ? 0 : state.start + 1;
@@ -285,19 +343,22 @@ async function openEditor(name, opener) {
   $('#anon-read').textContent = 'Read';
   $('#anon-note').hidden = true;
   state.editing = name;
-  $('#editor-title').textContent = name ? `Edit “${name}”` : 'New repository';
-  $('#save').textContent = name ? 'Save' : 'Create';
-  $('#f-name').readOnly = Boolean(name);
-  $('#access').hidden = !name;
-  $('#facts').hidden = !name;
-  $('#layout-field').hidden = Boolean(name);
+  const editing = name !== null;
+  if (editing) putName($('#editor-title'), 'Edit “', name, '”');
+  else $('#editor-title').textContent = 'New repository';
+  $('#save').textContent = editing ? 'Save' : 'Create';
+  $('#f-name').readOnly = editing;
+  $('#access').hidden = !editing;
+  $('#facts').hidden = !editing;
+  $('#layout-field').hidden = editing;
   $('#copy-checkout').textContent = 'Copy';
-  if (name) {
+  if (editing) {
     try {
       const shown = await call({ action: 'show', name });
       if (shown.data === null) throw new RequestError('', shown.errinfo ? shown.errinfo.key : '');
       const accounts = await call({ action: 'acc_show', name });
-      form.elements.name.value = shown.data.name;
+      // Only shown: what is sent is `name`, as the program gave it.
+      form.elements.name.value = visible(name);
       form.elements.realm.value = shown.data.realm;
       showAccess(form, shown.data.anon);
       showFacts(shown.data);
@@ -311,7 +372,7 @@ async function openEditor(name, opener) {
   }
   relabelAccounts();
   openDialog($('#editor'), opener);
-  (name ? $('#f-realm') : $('#f-name')).focus();
+  (editing ? $('#f-realm') : $('#f-name')).focus();
 }
 
 // What the settings and account files cannot hold: the server refuses
@@ -331,6 +392,11 @@ function nameProblem(name) {
     return 'A repository name is one folder name: no “/” or “..”, and not “.”.';
   }
   if (CONTROL.test(name)) return 'A repository name may not hold line breaks or control characters.';
+  // The server takes these; the page does not make them by accident.
+  if (name !== name.trim()) return `A repository name may not start or end with a blank (here “${visible(name)}”).`;
+  if (UNSEEN.test(name.replaceAll(' ', ''))) {
+    return `A repository name may not hold characters that cannot be seen (here “${visible(name)}”).`;
+  }
   return '';
 }
 
@@ -352,8 +418,8 @@ function readAccounts() {
       // said
     } else if (/^[#[]/.test(account) || /[=:]/.test(account)) {
       error = `${label} may not start with “#” or “[”, or hold “=” or “:”.`;
-    } else if (seen.has(account.toLowerCase())) {
-      error = `The account “${account}” is listed twice (names that differ only in capitals are one account).`;
+    } else if (seen.has(foldAccount(account))) {
+      error = `The account “${account}” is listed twice (names that differ only in the capitals A–Z are one account).`;
     } else if (!password) {
       error = `The account “${account}” needs a password.`;
       focus = secretField;
@@ -361,7 +427,7 @@ function readAccounts() {
       focus = secretField;
     }
     if (error) return { error, focus };
-    seen.add(account.toLowerCase());
+    seen.add(foldAccount(account));
     accounts.push({ account, password });
   }
   return { accounts };
@@ -370,13 +436,16 @@ function readAccounts() {
 async function save(event) {
   event.preventDefault();
   const form = $('#repo-form');
-  const name = form.elements.name.value.trim();
+  const creating = state.editing === null;
+  // An edit names the repository exactly as the program listed it.
+  const name = creating ? form.elements.name.value : state.editing;
   const realm = form.elements.realm.value;
-  const problem = nameProblem(name) || (realm && valueProblem(realm, 'The realm')) ||
+  const badName = creating ? nameProblem(name) : '';
+  const problem = badName || (realm && valueProblem(realm, 'The realm')) ||
     (realm.includes('%(') ? 'The realm may not hold “%(”.' : '');
   if (problem) {
     showFormError(problem);
-    (nameProblem(name) ? $('#f-name') : $('#f-realm')).focus();
+    (badName ? $('#f-name') : $('#f-realm')).focus();
     return;
   }
   const { accounts, error, focus } = readAccounts();
@@ -385,7 +454,6 @@ async function save(event) {
     focus.focus();
     return;
   }
-  const creating = state.editing === null;
   const saveButton = $('#save');
   saveButton.disabled = true;
   try {
@@ -405,7 +473,7 @@ async function save(event) {
     saveButton.disabled = false;
   }
   closeDialog($('#editor'));
-  say(creating ? `Repository “${name}” created.` : `Repository “${name}” saved.`);
+  say(`Repository “${visible(name)}” ${creating ? 'created' : 'saved'}.`);
   await loadPage();
 }
 
@@ -423,7 +491,7 @@ function groupNames() {
 // Fills every rule's "who" list: accounts, groups, and the special ones.
 function refreshWho() {
   const choices = [
-    ...ruleAccounts.map((a) => [a.toLowerCase(), a]),
+    ...ruleAccounts.map((a) => [foldAccount(a), a]),
     ...groupNames().filter(Boolean).map((g) => [`@${g}`, `Group ${g}`]),
     ['*', 'Everyone'],
     ['$authenticated', 'Every account'],
@@ -454,10 +522,10 @@ function addGroupRow(name = '', members = []) {
   labelRow(row);
   $('.group-name', row).value = name;
   const box = $('.members', row);
-  // Rules name accounts in lower case (logins are checked so); the
-  // accounts keep their own spelling on the page.
+  // Rules name accounts folded (logins are checked so); the accounts
+  // keep their own spelling on the page.
   const choices = new Map(members.map((m) => [m, m]));
-  for (const account of ruleAccounts) choices.set(account.toLowerCase(), account);
+  for (const account of ruleAccounts) choices.set(foldAccount(account), account);
   for (const [value, text] of choices) {
     const label = document.createElement('label');
     const check = document.createElement('input');
@@ -580,7 +648,7 @@ async function saveRules() {
       { change: true });
     showRulesError('');
     await loadRules(name, ruleAccounts);
-    say(`Access rules of “${name}” saved.`);
+    say(`Access rules of “${visible(name)}” saved.`);
   } catch (err) {
     showRulesError(failure(err, name, 'given these rules'));
   } finally {
@@ -592,16 +660,16 @@ async function saveRules() {
 
 function confirmRemove(name, opener) {
   const dialog = $('#confirm');
-  $('#confirm-title').textContent = `Remove “${name}”?`;
-  $('#confirm-text').textContent =
-    `The repository “${name}” and its whole history will be deleted. This cannot be undone.`;
+  putName($('#confirm-title'), 'Remove “', name, '”?');
+  putName($('#confirm-text'), 'The repository “', name,
+    '” and its whole history will be deleted. This cannot be undone.');
   dialog.returnValue = '';
   dialog.onclose = async () => {
     if (state.opener && state.opener.isConnected) state.opener.focus();
     if (dialog.returnValue !== 'remove') return;
     try {
       await call({ action: 'remove', name }, { change: true });
-      say(`Repository “${name}” removed.`);
+      say(`Repository “${visible(name)}” removed.`);
     } catch (error) {
       say(failure(error, name, 'removed'));
     }

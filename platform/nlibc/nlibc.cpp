@@ -576,6 +576,22 @@ PNLIBCONF NLIBCConfOpen(const char* szFile, int nFlags) {
   return rc < 0 ? nullptr : conf;
 }
 
+PNLIBCONF NLIBCConfParse(const char* szText, unsigned long nSize, int nFlags) {
+  PNLIBCONF conf = nullptr;
+  int rc = Guard([&]() -> int {
+    if (szText == nullptr || (nFlags & ~NLIBC_CONF_EXACT) != 0) return NLIBC_E_ARG;
+    std::unique_ptr<NLIBCONF> c(new NLIBCONF);
+    c->original.assign(szText, nSize);
+    if (int r = c->doc.Load(c->original, (nFlags & NLIBC_CONF_EXACT) != 0
+                                             ? nlibc::ConfDoc::kExact
+                                             : nlibc::ConfDoc::kSvnserve))
+      return r;
+    conf = c.release();
+    return 0;
+  });
+  return rc < 0 ? nullptr : conf;
+}
+
 void NLIBCConfFree(PNLIBCONF pConf) { delete pConf; }
 
 const char* NLIBCConfGet(PNLIBCONF pConf, const char* szSection,
@@ -703,7 +719,7 @@ int NLIBCConfCheckSection(PNLIBSZHASH pHash) {
 
 int NLIBCConfSave(PNLIBCONF pConf, int nFlags) {
   return Guard([&]() -> int {
-    return pConf == nullptr ? NLIBC_E_ARG : SaveConf(pConf, nFlags);
+    return pConf == nullptr || pConf->file.empty() ? NLIBC_E_ARG : SaveConf(pConf, nFlags);
   });
 }
 

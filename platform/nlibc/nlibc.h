@@ -233,6 +233,13 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
  * unreadable), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
 PNLIBCONF NLIBCConfOpen(const char *szFile, int nFlags);
 
+/* Parses the nSize bytes at szText (which need not end in NUL) as a file
+ * that is not on the file system, such as one kept in a repository
+ * (nFlags: 0 or NLIBC_CONF_EXACT).  It is read and edited as a file is,
+ * and never saved (NLIBCConfSave: NLIBC_E_ARG).  Null on failure:
+ * NLIBC_E_SYNTAX, NLIBC_E_NOMEM, NLIBC_E_ARG. */
+PNLIBCONF NLIBCConfParse(const char *szText, unsigned long nSize, int nFlags);
+
 /* Releases the handle and its lock; null is allowed.  Unsaved edits are
  * dropped. */
 void NLIBCConfFree(PNLIBCONF pConf);

@@ -34,13 +34,19 @@ inline CgiResult Get(const std::string& query) {
 }
 #endif
 
-// A "show" or listing answer with the facts of the repositories' history
-// and size taken out: what tests of the settings compare.
+// A "show", listing or account view answer with the facts of the
+// repositories' history and size, and what they share with others, taken
+// out: what tests of the settings and accounts compare.
 inline Json::Value WithoutFacts(Json::Value answer) {
   auto strip = [](Json::Value& entry) {
-    for (const char* fact : {"rev", "uuid", "updated", "author", "size"})
+    for (const char* fact : {"rev", "uuid", "updated", "author", "size", "shared", "sasl",
+                             "auth_access", "editable", "reason"})
       if (entry.isObject()) entry.removeMember(fact);
   };
+  if (answer.isMember("account")) {  // the account view's bare body
+    strip(answer);
+    return answer;
+  }
   Json::Value& data = answer["data"];
   if (data.isArray())
     for (Json::Value& entry : data) strip(entry);

@@ -230,18 +230,18 @@ TEST_F(Actions, ShowAndAccountView) {
             WithoutFacts(r.json));
   r = Get("action=acc_show&name=fresh");
   EXPECT_EQ(kBareType, r.contentType);
-  EXPECT_EQ(R"({"account":[]})", r.body);
+  EXPECT_EQ(ParseJson(R"({"account":[]})"), WithoutFacts(r.json));
 
   // No password-db is active: svnserve lets no account in, and none is
   // shown, until one is.
   sandbox::WriteFile(Passwd("fresh"), "[users]\nbob = b\nalice = a\nZed = z\n");
-  EXPECT_EQ(R"({"account":[]})", Get("action=acc_show&name=fresh").body);
+  EXPECT_EQ(ParseJson(R"({"account":[]})"), WithoutFacts(Get("action=acc_show&name=fresh").json));
   sandbox::WriteFile(Conf("fresh"), "[general]\npassword-db = passwd\n");
   r = Get("action=acc_show&name=fresh");
   EXPECT_EQ(ParseJson(R"({"account":[{"account":"Zed","password":"z"},)"
                       R"({"account":"alice","password":"a"},)"
                       R"({"account":"bob","password":"b"}]})"),
-            r.json);
+            WithoutFacts(r.json));
 }
 
 TEST_F(Actions, ShowAndAccountViewFailures) {
@@ -264,7 +264,7 @@ TEST_F(Actions, ShowAndAccountViewFailures) {
        R"({"success":true,"data":null,"errinfo":{"sec":"error","key":"nonexist"}})",
        R"({"success":false,"errinfo":{"sec":"error","key":"nonexist"}})"},
       {"latin1", R"({"success":true,"data":{"anon":"","name":"latin1","realm":""}})",
-       R"({"success":false})"},
+       R"({"account":[]})"},
       {"", R"({"success":false})", R"({"success":false})"},
   };
   for (const auto& c : cases) {
@@ -276,7 +276,8 @@ TEST_F(Actions, ShowAndAccountViewFailures) {
         EXPECT_TRUE(r.json["errinfo"]["line"].isInt());
         r.json["errinfo"].removeMember("line");
       }
-      if (r.json.isMember("data") && r.json["data"].isObject()) r.json = WithoutFacts(r.json);
+      if ((r.json.isMember("data") && r.json["data"].isObject()) || r.json.isMember("account"))
+        r.json = WithoutFacts(r.json);
       EXPECT_EQ(expected, r.json) << action << " " << c.name;
     }
   }
@@ -432,6 +433,7 @@ TEST_F(Actions, EditReplacesRealmAccessAndAccounts) {
   EXPECT_EQ(ParseJson(R"({"success":true,"data":{"name":"e","realm":"New","anon":"write"}})"),
             WithoutFacts(Get("action=show&name=e").json));
   CgiResult accounts = Get("action=acc_show&name=e");
+  accounts.json = WithoutFacts(accounts.json);
   EXPECT_EQ(ParseJson(R"({"account":[{"account":"x","password":"1"},{"account":"y","password":"2"}]})"),
             accounts.json);
 
@@ -495,11 +497,16 @@ TEST_F(Actions, SaslKeepsTheAccountsElsewhere) {
   sandbox::WriteFile(Conf("sasl"), "[general]\npassword-db = passwd\n"
                                    "[sasl]\nuse-sasl = Yes\n");
   sandbox::WriteFile(Passwd("sasl"), "[users]\nold = old pw\n");
-  EXPECT_EQ(R"({"account":[]})", Get("action=acc_show&name=sasl").body);
+  Json::Value shown = Get("action=acc_show&name=sasl").json;
+  EXPECT_NE("", shown["reason"].asString());
+  shown.removeMember("reason");
+  EXPECT_EQ(ParseJson(R"({"account":[],"editable":false,"sasl":true,"shared":[]})"), shown);
+  EXPECT_TRUE(Get("action=show&name=sasl").json["data"]["sasl"].asBool());
   const std::string before = Snapshot();
-  EXPECT_EQ(R"({"success":false})",
-            Post({{"action", "edit"}, {"name", "sasl"}, {"anon", "none"},
-                  {"accounts", Accounts({{"carol", "pw"}})}}).body);
+  CgiResult r = Post({{"action", "edit"}, {"name", "sasl"}, {"anon", "none"},
+                      {"accounts", Accounts({{"carol", "pw"}})}});
+  EXPECT_EQ("handmade", r.json["errinfo"]["key"].asString());
+  EXPECT_NE("", r.json["errinfo"]["reason"].asString());
   EXPECT_EQ(before, Snapshot());
   EXPECT_EQ(R"({"data":null,"success":true})",
             Post({{"action", "edit"}, {"name", "sasl"}, {"anon", "none"},
@@ -754,7 +761,7 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
   const std::string aliased = Snapshot();
   EXPECT_TRUE(Get("action=rules_show&name=ruled").json["success"].asBool());
   r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", "{}"}, {"rules", fine}});
-  EXPECT_EQ(R"({"success":false})", r.body);
+  EXPECT_EQ("handmade", r.json["errinfo"]["key"].asString());
   EXPECT_EQ(aliased, Snapshot());
 }
 
@@ -767,23 +774,24 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
   struct {
     const char* name;
     std::string settings, authz;
-    bool shown;  // rules_show answers; rules_edit refuses all the same
+    bool editable;  // rules_show answers all the same, with the reason if not
     std::string groups = "[groups]\n";  // conf/groups
   } cases[] = {
       {"a separate groups file", "groups-db = groups\nauthz-db = authz\n",
-       "[/]\nalice = rw\n", true},
-      {"rules not in UTF-8", "authz-db = authz\n", "[/caf\xe9]\nalice = rw\n", true},
+       "[/]\nalice = rw\n", false},
+      {"rules not in UTF-8", "authz-db = authz\n", "[/caf\xe9]\nalice = rw\n", false},
       {"authz-db naming no file", "authz-db = missing\n", "", false},
       {"authz-db empty", "authz-db =\n", "", false},
       {"authz-db in a repository", "authz-db = file:///srv/authz\n", "", false},
       {"rules svnserve refuses", "authz-db = authz\n", "[/]\n@nobody = rw\n", false},
-      {"a file outside conf/, maybe shared", "authz-db = ../shared-authz\n", "", true},
+      {"a file outside conf/ no other repository uses", "authz-db = ../shared-authz\n", "",
+       true},
       {"rules naming this repository", "authz-db = authz\n", "[/]\n* = r\n[hand:/x]\n* =\n", true},
       {"the same, not yet in force", "", "[hand:/x]\n* =\n", true},
-      {"a glob rule", "authz-db = authz\n", "[/]\n* = r\n[:glob:/t/**]\nalice = rw\n", true},
+      {"a glob rule", "authz-db = authz\n", "[/]\n* = r\n[:glob:/t/**]\nalice = rw\n", false},
       {"a name no folded login matches", "authz-db = authz\nforce-username-case = lower\n",
-       "[/]\nAlice = rw\n", true},
-      {"an empty name", "authz-db = authz\n", "[/]\n= rw\n", true},
+       "[/]\nAlice = rw\n", false},
+      {"an empty name", "authz-db = authz\n", "[/]\n= rw\n", false},
       {"a groups file nesting too deeply", "groups-db = groups\nauthz-db = authz\n",
        "[/]\n@g0 = rw\n", false, [] {
          std::string g = "[groups]\ng30 = alice\n";
@@ -800,19 +808,33 @@ TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
     sandbox::WriteFile(sandbox::RepoDir("hand") + "/conf/groups", c.groups);
     sandbox::WriteFile(authz, c.authz);
     sandbox::WriteFile(sandbox::RepoDir("hand") + "/shared-authz", c.authz);
-    EXPECT_EQ(c.shown, Get("action=rules_show&name=hand").json["success"].asBool()) << c.name;
+    CgiResult shown = Get("action=rules_show&name=hand");
+    EXPECT_TRUE(shown.json["success"].asBool()) << c.name;
+    EXPECT_EQ(c.editable, shown.json["data"]["editable"].asBool()) << c.name;
+    EXPECT_EQ(c.editable, shown.json["data"]["reason"].asString().empty()) << c.name;
     const std::string before = Snapshot();
-    EXPECT_EQ(R"({"success":false})",
-              Post({{"action", "rules_edit"}, {"name", "hand"}, {"groups", "{}"},
-                    {"rules", rules}}).body) << c.name;
-    EXPECT_EQ(before, Snapshot()) << c.name;
+    CgiResult r = Post({{"action", "rules_edit"}, {"name", "hand"}, {"groups", "{}"},
+                        {"rules", rules}});
+    EXPECT_EQ(c.editable, r.json["success"].asBool()) << c.name;
+    if (!c.editable) {
+      EXPECT_EQ("handmade", r.json["errinfo"]["key"].asString()) << c.name;
+      EXPECT_EQ(shown.json["data"]["reason"], r.json["errinfo"]["reason"]) << c.name;
+      EXPECT_EQ(before, Snapshot()) << c.name;
+    }
   }
-  // A conf/ that leads to one shared with other repositories.
+  // A conf/ that leads to one another repository uses too: its settings
+  // and rules are shared, and change only with consent.
+  sandbox::WriteFile(Conf("hand"), conf);
   sandbox::WriteFile(authz, "");
-  sandbox::Shell("cd '" + sandbox::RepoDir("hand") + "' && mv conf ../shared-conf && "
-                 "ln -s ../shared-conf conf");
-  EXPECT_EQ(R"({"success":false})", Post({{"action", "rules_edit"}, {"name", "hand"},
-                                          {"groups", "{}"}, {"rules", rules}}).body);
+  sandbox::Shell("cd '" + sandbox::Root() + "' && mv hand/conf ../shared-conf && "
+                 "ln -s ../../shared-conf hand/conf && svnadmin create other && "
+                 "rm -r other/conf && ln -s ../../shared-conf other/conf");
+  const std::string before = Snapshot();
+  CgiResult r = Post({{"action", "rules_edit"}, {"name", "hand"}, {"groups", "{}"},
+                      {"rules", rules}});
+  EXPECT_EQ("shared", r.json["errinfo"]["key"].asString());
+  EXPECT_EQ(ParseJson(R"(["other"])"), r.json["errinfo"]["repositories"]);
+  EXPECT_EQ(before, Snapshot());
 }
 
 // ---- Hostile names ----

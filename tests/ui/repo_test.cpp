@@ -51,9 +51,12 @@ std::unique_ptr<SVNRepo> Open(const std::string& name,
 // Creates `name`; the failure, if any, is logged.
 bool Create(const std::string& name, const std::string& realm, const std::string& anon,
             const Json::Value& list) {
-  SVNAccountList accounts;
-  SVNStatus status = DecodeAccounts(list, &accounts);
-  if (status.ok()) status = SVNRepo::create(name, realm, anon, accounts, false, "");
+  SVNNewRepo what;
+  what.name = name;
+  what.realm = realm;
+  what.anon = anon;
+  SVNStatus status = DecodeAccounts(list, &what.accounts);
+  if (status.ok()) status = SVNRepo::create(what);
   status.Log();
   return status.ok();
 }
@@ -299,7 +302,7 @@ TEST_F(SVNRepoTest, CreatingReportsAFailingTool) {
   sandbox::ClearLog();
   EXPECT_FALSE(Create("template", "", "read", Json::Value(Json::arrayValue)));
   EXPECT_EQ(templateConf_, sandbox::ReadFile(ConfPath("template")));
-  EXPECT_EQ(0u, LogTexts().back().find("Move the new repository to "));
+  EXPECT_EQ("Repository template is exist", LogTexts().back());
   EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
 }
 

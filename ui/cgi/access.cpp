@@ -19,7 +19,7 @@ SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
   const std::set<std::string>& ruleNames = rules.names();
   const int authLevel = AccessLevel(repo.settingUsed(kAuthAccess));
   const int anonLevel = AccessLevel(repo.settingUsed(kAnonAccess));
-  if (rulesActive && engine == nullptr)
+  if (rulesActive && engine == nullptr && !rules.refused())
     return STATUS_ERROR(kFailed, "Rules of %s cannot be checked.", name.c_str());
   // A table that large would take minutes and gigabytes to answer.
   if (paths.size() * (accounts.size() + 1) > SVNRules::kMaxAccessCells)
@@ -28,7 +28,9 @@ SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
   // svnserve folds a login name as force-username-case says before it
   // asks the rules about it.
   const std::string folding = repo.settingUsed(kForceUsernameCase);
+  // Over rules it refuses, svnserve refuses every connection.
   auto rights = [&](int lvl, const std::string& user, const std::string& at) {
+    if (rulesActive && engine == nullptr) return static_cast<char>(0);
     const bool r = lvl >= 1 && (!rulesActive || engine->allows(name, at, user, false));
     const bool w = r && lvl >= 2 && (!rulesActive || engine->allows(name, at, user, true));
     return static_cast<char>(w ? 2 : r ? 1 : 0);

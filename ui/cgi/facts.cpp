@@ -17,10 +17,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "nlibc.h"
 #include "subversion.h"
 
 #define LOG_MODULE "svn_fs"
@@ -120,24 +122,29 @@ std::string Facts(const std::string& path) {
 
 }  // namespace
 
-SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
-  SVNStatus openable = Openable(path);  // checked first: loading costs milliseconds
-  if (!openable.ok()) return openable;
-  // The library reads further files (settings, revision properties) as
-  // they are, and a hand-made repository may hold a FIFO or a huge file
-  // there: it works in a child of its own, with bounded memory and time.
+namespace {
+
+// Runs `work` in a child process of its own: the library reads further
+// files as they are (settings, revision properties), and a hand-made
+// repository may hold a FIFO or a huge file there.  The child dies with
+// the request, leaves no core, writes nothing to the response and has
+// bounded memory; its answer (at most `most` bytes) must come within
+// kFactsMillis.  False, with *why, when it does not.
+bool Bounded(const std::function<std::string()>& work, size_t most, std::string* got,
+             const char** why) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
+  if (pipe2(fds, O_CLOEXEC) != 0) {
+    *why = "no pipe";
+    return false;
+  }
   pid_t child = fork();
   if (child < 0) {
-    int err = errno;
     close(fds[0]);
     close(fds[1]);
-    return STATUS_ERROR(kFailed, "fork failed: %s", strerror(err));
+    *why = "no process";
+    return false;
   }
   if (child == 0) {
-    // Dies with the request, leaves no core, writes nothing to the
-    // response.
     close(fds[0]);
     struct rlimit none = {0, 0};
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -145,8 +152,8 @@ SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
         setrlimit(RLIMIT_CORE, &none) != 0 || null < 0 || dup2(null, STDOUT_FILENO) < 0)
       _exit(1);
     struct rlimit memory = {kFactsMemory, kFactsMemory};
-    std::string out = kBoundMemory && setrlimit(RLIMIT_AS, &memory) != 0 ? std::string()
-                                                                        : Facts(path);
+    std::string out =
+        kBoundMemory && setrlimit(RLIMIT_AS, &memory) != 0 ? std::string() : work();
     for (size_t at = 0; at < out.size();) {
       ssize_t n = write(fds[1], out.data() + at, out.size() - at);
       if (n <= 0) break;
@@ -155,8 +162,7 @@ SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
     _exit(0);
   }
   close(fds[1]);
-  std::string got;
-  char buf[4096];
+  char buf[65536];
   struct timespec start, now;
   clock_gettime(CLOCK_MONOTONIC, &start);
   bool late = false, done = false;
@@ -173,8 +179,8 @@ SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
     }
     ssize_t n = read(fds[0], buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || got.size() > 65536) done = true;
-    if (n > 0) got.append(buf, static_cast<size_t>(n));
+    if (n <= 0 || got->size() > most) done = true;
+    if (n > 0) got->append(buf, static_cast<size_t>(n));
   }
   close(fds[0]);
   if (late && kill(child, SIGKILL) != 0) LOG_LINE("kill failed: %s", strerror(errno));
@@ -183,14 +189,60 @@ SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
   while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
   if (reaped != child) status = W_EXITCODE(0, SIGKILL);  // as if it died
+  *why = late ? "it took too long" : !WIFEXITED(status) ? "the reader died" : nullptr;
+  return *why == nullptr;
+}
+
+// ReadRepositoryFile's work, in the process that does it: 'y' and the
+// text, or "" on failure.
+std::string FileText(const std::string& repo, const std::string& file) {
+  const SVNLibrary* lib = nullptr;
+  SVNStatus loaded = LoadSubversion(&lib);
+  if (!loaded.ok()) {
+    loaded.Log();
+    return "";
+  }
+  SVNPool pool(lib);
+  svn_repos_t* repos = nullptr;
+  svn_revnum_t rev = SVN_INVALID_REVNUM;
+  svn_fs_root_t* root = nullptr;
+  svn_stream_t* stream = nullptr;
+  std::string text = "y";
+  svn_error_t* err = lib->reposOpen(&repos, repo.c_str(), nullptr, pool.get(), pool.get());
+  svn_fs_t* fs = err == nullptr ? lib->reposFs(repos) : nullptr;
+  if (err == nullptr) err = lib->youngest(&rev, fs, pool.get());
+  if (err == nullptr) err = lib->revisionRoot(&root, fs, rev, pool.get());
+  if (err == nullptr) err = lib->fileContents(&stream, root, file.c_str(), pool.get());
+  char chunk[65536];
+  for (apr_size_t len = sizeof chunk; err == nullptr && len == sizeof chunk;) {
+    err = lib->streamReadFull(stream, chunk, &len);
+    if (err == nullptr) text.append(chunk, len);
+    if (text.size() > NLIBC_CONF_MAX_SIZE + 1) {
+      LOG_LINE("%s in %s is too large to read.", file.c_str(), repo.c_str());
+      return "";
+    }
+  }
+  if (err != nullptr) {
+    LOG_LINE("Read %s in %s failed: %s", file.c_str(), repo.c_str(), lib->takeMessage(err).c_str());
+    return "";
+  }
+  return text;
+}
+
+}  // namespace
+
+SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
+  SVNStatus openable = Openable(path);  // checked first: loading costs milliseconds
+  if (!openable.ok()) return openable;
+  std::string got;
+  const char* why = nullptr;
+  bool ok = Bounded([&path] { return Facts(path); }, 65536, &got, &why);
   std::vector<std::string> parts;
   for (size_t b = 0, e; (e = got.find('\0', b)) != std::string::npos; b = e + 1)
     parts.push_back(got.substr(b, e - b));
-  if (late || parts.size() != 4 || !WIFEXITED(status))
+  if (!ok || parts.size() != 4)
     return STATUS_ERROR(kFailed, "Read the history of %s failed: %s.", path.c_str(),
-                        late ? "it took too long"
-                        : !WIFEXITED(status) ? "the reader died"
-                                             : "no answer");
+                        why != nullptr ? why : "no answer");
   facts->rev = strtol(parts[0].c_str(), nullptr, 10);
   facts->uuid = parts[1];
   facts->updated = parts[2];
@@ -198,6 +250,19 @@ SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
   return SVNStatus();
 }
 
+SVNStatus ReadRepositoryFile(const std::string& repo, const std::string& file,
+                             std::string* text) {
+  SVNStatus openable = Openable(repo);
+  if (!openable.ok()) return openable;
+  std::string got;
+  const char* why = nullptr;
+  bool ok = Bounded([&] { return FileText(repo, file); }, NLIBC_CONF_MAX_SIZE + 1, &got, &why);
+  if (!ok || got.empty() || got[0] != 'y')
+    return STATUS_ERROR(kFailed, "Read %s in %s failed: %s.", file.c_str(), repo.c_str(),
+                        why != nullptr ? why : "no answer");
+  text->assign(got, 1, std::string::npos);
+  return SVNStatus();
+}
 
 long ReadRevision(const std::string& path) {
   // Never waits on a FIFO, never reads more than the number's line.

@@ -35,4 +35,10 @@ SVNStatus ReadSize(const std::string& path, long long* bytes);
 // the revision has none.
 SVNStatus ReadHistory(const std::string& path, SVNHistory* history);
 
+// Reads `file` ("/conf/authz") of the youngest revision of the repository
+// at `repo`, under the bounds of ReadHistory, at most NLIBC_CONF_MAX_SIZE
+// bytes: the rules svnserve reads from a repository (authz-db = ^/...).
+SVNStatus ReadRepositoryFile(const std::string& repo, const std::string& file,
+                             std::string* text);
+
 #endif  // SVN_CGI_FACTS_H_

@@ -63,9 +63,11 @@ bool DecodeGroups(const Json::Value& json, SVNRules::Groups* groups) {
 bool DecodeRules(const Json::Value& json, std::vector<SVNRules::Rule>* rules) {
   if (!json.isArray()) return false;
   for (const Json::Value& r : json) {
-    if (!r.isObject() || !r["path"].isString() || !r["who"].isString() || !r["access"].isString())
+    if (!r.isObject() || !r["path"].isString() || !r["who"].isString() ||
+        !r["access"].isString() || (r.isMember("scope") && !r["scope"].isString()))
       return false;
-    rules->push_back({r["path"].asString(), r["who"].asString(), r["access"].asString()});
+    rules->push_back({r["path"].asString(), r["who"].asString(), r["access"].asString(),
+                      r["scope"].asString()});
   }
   return true;
 }

@@ -30,7 +30,7 @@ SVNStatus DecodeAccounts(const Json::Value& json, SVNAccountList* accounts);
 bool DecodeGroups(const Json::Value& json, SVNRules::Groups* groups);
 
 // The rules of a "rules" parameter: an array of objects whose "path",
-// "who" and "access" are strings.
+// "who" and "access" are strings, and "scope", when present, too.
 bool DecodeRules(const Json::Value& json, std::vector<SVNRules::Rule>* rules);
 
 #endif  // SVN_CGI_FORM_JSON_H_

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "repo.h"
 #include "status.h"
@@ -77,6 +78,9 @@ class SVNHandler : public ServerFormHandler {
                          std::unique_ptr<SVNRepo>* repo);
   // Parses and decodes the "accounts" text.
   SVNStatus parseAccounts(const std::string& text, SVNAccountList* accounts);
+  // A change that reaches the repositories `others` too, besides `name`:
+  // refused (kShared, naming them) unless the request says "shared=yes".
+  SVNStatus consent(const std::string& name, const std::vector<std::string>& others);
   // Writes `reply` as the response.
   void answer(SVNReply reply);
 };

@@ -68,34 +68,34 @@ SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr
   int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
   status = repo->loadSettings(repo->path + kSettingsFile, flags);
   if (status.ok() && scope != kSettings) {
-    status = repo->loadAccounts(repo->path + kConfDir, flags | NLIBC_CONF_OPTIONAL);
-    if (!status.ok()) STATUS_WITH(status, "Get account from file %s failed.", repo->accountFile.c_str());
+    status = repo->loadAccounts(flags | NLIBC_CONF_OPTIONAL);
+    if (!status.ok())
+      STATUS_WITH(status, "Get account from file %s failed.", repo->accountFile_.c_str());
   }
   if (status.ok()) *out = std::move(repo);
   return status;
 }
 
-SVNStatus SVNRepo::create(const std::string& dirname, const std::string& realmText,
-                          const std::string& anonText, const SVNAccountList& list,
-                          bool standardLayout, const std::string& author) {
-  if (dirname.empty() || anonText.empty()) return STATUS_ERROR(kFailed, "Argument error.");
+SVNStatus SVNRepo::create(const SVNNewRepo& what) {
+  if (what.name.empty() || what.anon.empty()) return STATUS_ERROR(kFailed, "Argument error.");
   SVNRepo repo;
-  SVNStatus status = repo.initPath(dirname);
+  SVNStatus status = repo.initPath(what.name);
   if (!status.ok()) return STATUS_WITH(status, "Init path failed.");
   // Every argument is checked before anything is made.
   SVNAccounts checked;
-  if (!realmText.empty() && !(status = CheckSetting("realm", realmText)).ok())
+  if (!what.realm.empty() && !(status = CheckSetting("realm", what.realm)).ok())
     return STATUS_WITH(status, "Set realm failed.");
-  if (!(status = CheckSetting("anon-access", anonText)).ok())
+  if (!(status = CheckSetting("anon-access", what.anon)).ok())
     return STATUS_WITH(status, "Set anonymous permission failed.");
-  if (!(status = CheckAccounts(list, &checked)).ok())
+  if (!what.authAccess.empty() && !(status = CheckSetting("auth-access", what.authAccess)).ok())
+    return STATUS_WITH(status, "Set account access failed.");
+  if (!(status = CheckAccounts(what.accounts, &checked)).ok())
     return STATUS_WITH(status, "Set accounts failed");
-  return repo.build(realmText, anonText, list, standardLayout, author);
+  if (!(status = NameFree(what.name)).ok()) return status;
+  return repo.build(what);
 }
 
-SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonText,
-                         const SVNAccountList& list, bool standardLayout,
-                         const std::string& author) {
+SVNStatus SVNRepo::build(const SVNNewRepo& what) {
   SVNWorkItem item;
   SVNStatus status = item.create("add");
   if (!status.ok()) return status;
@@ -105,7 +105,7 @@ SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonTe
   if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
     status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
                           SVN_ADMIN_TOOL, built.c_str(), NLIBCErrGet());
-  } else if (standardLayout && !(status = MakeStandardLayout(built, author)).ok()) {
+  } else if (what.standardLayout && !(status = MakeStandardLayout(built, what.author)).ok()) {
     STATUS_WITH(status, "Make the standard layout of %s failed.", name.c_str());
   } else {
     status = loadSettings(built + kSettingsFile, 0);
@@ -117,16 +117,18 @@ SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonTe
       STATUS_WITH(status, "uncomment line failed [%s][0x%04X]", built.c_str(), NLIBCErrGet());
     }
   }
-  if (status.ok() && !realmText.empty() && !(status = setRealm(realmText)).ok())
+  if (status.ok() && !what.realm.empty() && !(status = setRealm(what.realm)).ok())
     STATUS_WITH(status, "Set realm failed.");
-  if (status.ok() && !(status = setAnonymousPermission(anonText)).ok())
+  if (status.ok() && !(status = setAnonymousPermission(what.anon)).ok())
     STATUS_WITH(status, "Set anonymous permission failed.");
-  if (status.ok() && (!(status = loadAccounts(built + kConfDir, 0)).ok() ||
-                      !(status = setAccounts(list)).ok()))
+  if (status.ok() && !what.authAccess.empty() && !(status = setAuthAccess(what.authAccess)).ok())
+    STATUS_WITH(status, "Set account access failed.");
+  if (status.ok() &&
+      (!(status = loadAccounts(0)).ok() || !(status = setAccounts(what.accounts)).ok()))
     STATUS_WITH(status, "Set accounts failed");
   // Only files of the new repository are rewritten in place.
   const int inPlace =
-      accountFile.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
+      accountFile_.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
   if (status.ok() &&
       ((passwd.p != nullptr && NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0) ||
        NLIBCConfSave(settings.p, accountsInSettings ? NLIBC_SAVE_IN_PLACE | NLIBC_SAVE_PRIVATE
@@ -134,7 +136,7 @@ SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonTe
        (passwd.p != nullptr && NLIBCConfSync(passwd.p) < 0) || NLIBCConfSync(settings.p) < 0))
     status = STATUS_ERROR(kFailed, "Write the new repository's settings failed.[0x%04X]",
                           NLIBCErrGet());
-  if (status.ok() && !(status = MoveNoReplace(built, path)).ok())
+  if (status.ok() && !(status = MoveIntoRoot(built, name)).ok())
     STATUS_WITH(status, "Move the new repository to %s failed.", path.c_str());
   if (!status.ok()) {
     item.discard();
@@ -153,9 +155,40 @@ SVNStatus SVNRepo::loadSettings(const std::string& file, int flags) {
   if (settings.p == nullptr)
     return STATUS_ERROR(kFailed, "Get anon-access from file %s failed.[0x%04X]", file.c_str(),
                         NLIBCErrGet());
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(settings.p, &size);
+  settingsText.assign(text, size);
   anon = setting(kAnonAccess).value_or("");
   realm = setting(kRealm).value_or("");
+  // Where svnserve takes accounts from: password-db, relative to conf/.
+  // Without one (or with SASL, which keeps accounts elsewhere) no account
+  // logs in, and conf/passwd is the file that writing accounts makes the
+  // one.
+  const std::string confDir = file.substr(0, file.rfind('/'));
+  std::string db = usesSasl() ? std::string() : SettingFile(settings.p, kPasswordDb, confDir, nullptr);
+  loginsActive = !db.empty();
+  accountFile_ = loginsActive ? db : confDir + "/passwd";
+  rulesFile_ = SettingFile(settings.p, kAuthzDb, confDir, "authz");
+  // password-db may name the settings file itself: then both are edited
+  // in that one file.  Told by where the names lead, not by the files'
+  // inode numbers: an edit under way replaces both files, and a new one
+  // may take the number the other just freed.
+  const std::string accountsAt = RealLocation(accountFile_);
+  accountsInSettings = !accountsAt.empty() && accountsAt == RealLocation(settingsFile);
   return SVNStatus();
+}
+
+bool SVNRepo::settingsChanged() const {
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(settings.p, &size);
+  return text != nullptr && settingsText.compare(0, std::string::npos, text, size) != 0;
+}
+
+bool SVNRepo::accountsChanged() const {
+  if (accountsInSettings) return settingsChanged();
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(passwd.p, &size);
+  return text != nullptr && accountsText.compare(0, std::string::npos, text, size) != 0;
 }
 
 SVNStatus SVNRepo::setSetting(SVNSettingId id, const char* value) {
@@ -180,6 +213,10 @@ SVNStatus SVNRepo::setRealm(const std::string& newRealm) {
   return status;
 }
 
+SVNStatus SVNRepo::setAuthAccess(const std::string& level) {
+  return setSetting(kAuthAccess, level.c_str());
+}
+
 SVNStatus SVNRepo::setAnonymousPermission(const std::string& permission) {
   SVNStatus status = CheckSetting("anon-access", permission);
   if (status.ok()) status = setSetting(kAnonAccess, permission.c_str());
@@ -189,44 +226,40 @@ SVNStatus SVNRepo::setAnonymousPermission(const std::string& permission) {
 
 // ---- Accounts ----
 
-SVNStatus SVNRepo::loadAccounts(const std::string& confDir, int flags) {
-  // Where svnserve takes accounts from: password-db, relative to conf/.
-  // Without one (or with SASL, which keeps accounts elsewhere) no account
-  // logs in, and conf/passwd is the file that writing accounts makes the
-  // one.
-  std::optional<std::string> db = setting(kPasswordDb);
-  std::string value = usesSasl() || !db ? std::string() : CanonicalPath(*db);
-  accountFile = value.empty()      ? confDir + "/passwd"
-                : value[0] == '/' ? value
-                                  : confDir + "/" + value;
-  // password-db may name the settings file itself: then both are edited
-  // in that one file.  Told by where the names lead, not by the files'
-  // inode numbers: an edit under way replaces both files, and a new one
-  // may take the number the other just freed.
-  const std::string accountsAt = RealLocation(accountFile);
-  accountsInSettings = !accountsAt.empty() && accountsAt == RealLocation(settingsFile);
+SVNStatus SVNRepo::loadAccounts(int flags) {
+  if (usesSasl())
+    accountsReason_ =
+        "SASL decides who logs in to this repository (use-sasl): its accounts are kept there, "
+        "not in a file this page edits.";
   SVNStringHash hash;
   SVNStringList list;
   if ((hash.p = NLIBCSzHashAlloc(512)) == nullptr)
     return STATUS_ERROR(kFailed, "Hash Alloc failed.[0x%04X]", NLIBCErrGet());
   if ((list.p = NLIBCSzListAlloc(512)) == nullptr)
     return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
-  if (!accountsInSettings) passwd.reset(NLIBCConfOpen(accountFile.c_str(), flags));
+  if (!accountsInSettings) passwd.reset(NLIBCConfOpen(accountFile_.c_str(), flags));
   if ((!accountsInSettings && passwd.p == nullptr) ||
       NLIBCConfGetSection(accountConf(), kUsers, &hash.p) < 0)
     return STATUS_ERROR(kFailed, "Failed to get section users from %s[0x%04X]",
-                        accountFile.c_str(), NLIBCErrGet());
+                        accountFile_.c_str(), NLIBCErrGet());
   if (NLIBCSzHashEnumKey(hash.p, &list.p) < 0)
     return STATUS_ERROR(kFailed, "NLIBCSzHashEnumKey Fail, nimberr=[0x%04X]", NLIBCErrGet());
-  for (int i = 0; i < list.p->nItem && !value.empty(); ++i) {
+  unsigned long size = 0;
+  const char* text = NLIBCConfText(accountConf(), &size);
+  accountsText.assign(text != nullptr ? text : "", text != nullptr ? size : 0);
+  for (int i = 0; i < list.p->nItem && loginsActive; ++i) {
     const char* szKey = NLIBCSzListGet(list.p, i);
     const char* szValue = NLIBCSzHashGetValue(hash.p, szKey);
     if (szKey[0] == '#') continue;
     // Requests and answers are UTF-8: such an account could be shown but
     // never sent back, and an edit would drop it.
-    if (!NLIBCStrValidUtf8(szKey, strlen(szKey)) || !NLIBCStrValidUtf8(szValue, strlen(szValue)))
-      return STATUS_ERROR(kFailed, "Accounts in %s are not UTF-8: edited by hand.",
-                          accountFile.c_str());
+    if (!NLIBCStrValidUtf8(szKey, strlen(szKey)) || !NLIBCStrValidUtf8(szValue, strlen(szValue))) {
+      LOG_LINE("Accounts in %s are not UTF-8: edited by hand.", accountFile_.c_str());
+      accountsReason_ =
+          "The account file holds names or passwords that are not UTF-8 (it was edited in "
+          "another encoding): its accounts can be shown but not changed here.";
+      continue;
+    }
     accounts[szKey] = szValue;
   }
   return SVNStatus();
@@ -238,11 +271,11 @@ SVNStatus SVNRepo::setAccounts(const SVNAccountList& json) {
   SVNAccounts list;
   SVNStatus status = CheckAccounts(json, &list);
   if (!status.ok()) return status;
-  if (usesSasl()) {
-    if (list.empty()) return SVNStatus();  // as it is: no account of ours logs in
-    return STATUS_ERROR(kFailed, "Accounts of %s are SASL's, not a password file's.",
-                        name.c_str());
-  }
+  if (list == accounts) return SVNStatus();  // as they are
+  if (!accountsReason_.empty())
+    return STATUS_ERROR(kHandmade, "Accounts of %s are not for this page to change: %s",
+                        name.c_str(), usesSasl() ? "SASL's" : "not UTF-8")
+        .Reason(accountsReason_);
   // svnserve reads no accounts without a password-db: name the one
   // written.
   if (!setting(kPasswordDb) && !(status = setSetting(kPasswordDb, "passwd")).ok())
@@ -252,7 +285,6 @@ SVNStatus SVNRepo::setAccounts(const SVNAccountList& json) {
     accounts.swap(list);
     return STATUS_WITH(status, "Write back account failed.");
   }
-  accountsChanged = true;
   return SVNStatus();
 }
 
@@ -286,8 +318,10 @@ SVNStatus SVNRepo::save(SVNRules* rules) {
   PNLIBCONF rulesFile = rules != nullptr ? rules->file() : nullptr;
   return SaveAll({
       {rulesFirst ? rulesFile : nullptr, 0, "rules"},
-      {accountsChanged ? passwd.p : nullptr, NLIBC_SAVE_PRIVATE, "account"},
-      {settings.p, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0, "settings"},
+      {accountsChanged() && !accountsInSettings ? passwd.p : nullptr, NLIBC_SAVE_PRIVATE,
+       "account"},
+      {settingsChanged() ? settings.p : nullptr, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0,
+       "settings"},
       {rulesFirst ? nullptr : rulesFile, 0, "rules"},
   });
 }

@@ -29,6 +29,17 @@
 
 class SVNRules;
 
+// What a new repository is made with.
+struct SVNNewRepo {
+  std::string name;
+  std::string realm;       // empty: the tool's realm line is left alone
+  std::string anon;        // anon-access
+  std::string authAccess;  // auth-access; empty: svnserve's default (write)
+  SVNAccountList accounts;
+  bool standardLayout = false;  // /trunk, /branches, /tags in revision 1
+  std::string author;           // of that revision
+};
+
 class SVNRepo {
  public:
   // What open() reads.
@@ -43,19 +54,15 @@ class SVNRepo {
   // for a name IsValidName refuses, or a file that cannot be read.
   static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo);
 
-  // Creates the repository `name` with the package's svnadmin, makes the
-  // settings anon-access, auth-access and password-db active, writes
-  // `realm` (unless empty: the tool's realm line is then left alone) and
-  // `anon`, and sets the accounts to `accounts`.  Every argument is checked
-  // before the tool runs.  The repository is made in the working directory
-  // (see work_dir.h) and appears under the root whole, with one rename
-  // that never replaces an entry; on any failure nothing appears (kExists
-  // when another repository took the name meanwhile).  With
-  // `standardLayout`, revision 1 makes /trunk, /branches and /tags (see
-  // layout.h), by `author`, before the repository appears.
-  static SVNStatus create(const std::string& name, const std::string& realm,
-                          const std::string& anon, const SVNAccountList& accounts,
-                          bool standardLayout, const std::string& author);
+  // Creates the repository `what.name` with the package's svnadmin, makes
+  // the settings anon-access, auth-access and password-db active, writes
+  // the realm, the access levels and the accounts.  Every argument is
+  // checked before the tool runs.  The repository is made in the working
+  // directory (see work_dir.h) and appears under the root whole (see
+  // MoveIntoRoot); on any failure nothing appears (kExists when the name
+  // was taken meanwhile).  The standard layout is committed (see layout.h)
+  // before the repository appears.
+  static SVNStatus create(const SVNNewRepo& what);
 
   ~SVNRepo();
   SVNRepo(const SVNRepo&) = delete;
@@ -66,8 +73,26 @@ class SVNRepo {
   const std::string& getAnonymousPermission() const { return anon; }
   // The repository's directory.
   const std::string& getPath() const { return path; }
-  // The accounts svnserve lets log in (none without a password-db).
+  // The accounts svnserve lets log in (none without a password-db, or
+  // with SASL), those the page can show: UTF-8 (see accountsReason).
   const SVNAccounts& getAccounts() const { return accounts; }
+  // Why the accounts cannot be changed here, one sentence for a person
+  // (SASL decides logins, the account file is not UTF-8); empty when they
+  // can.
+  const std::string& accountsReason() const { return accountsReason_; }
+  // Whether SASL, not password-db, decides who logs in.
+  bool usesSasl() const;
+
+  // The account file edits write (what password-db names, or conf/passwd
+  // without one), and the rules file rules edits write (what authz-db
+  // names, or conf/authz; empty when the rules are kept in a repository).
+  const std::string& accountFile() const { return accountFile_; }
+  const std::string& rulesFile() const { return rulesFile_; }
+
+  // Whether the setters changed the settings file's text, or the account
+  // file's.
+  bool settingsChanged() const;
+  bool accountsChanged() const;
 
   // The value svnserve gets for a setting, if any (see settings.h).
   std::optional<std::string> setting(SVNSettingId id) const { return SettingIn(settings.p, id); }
@@ -84,12 +109,16 @@ class SVNRepo {
   // setRealm.
   SVNStatus setAnonymousPermission(const std::string& permission);
 
+  // Sets what accounts that log in may do (auth-access), as setRealm.
+  SVNStatus setAuthAccess(const std::string& level);
+
   // Sets or comments out (`value` null) a setting, as setRealm.
   SVNStatus setSetting(SVNSettingId id, const char* value);
 
   // Replaces the accounts by `list` (see CheckAccounts).  Activates
-  // password-db = passwd when no password-db is active (accounts of a
-  // repository that uses SASL are not ours: only an empty list is taken).
+  // password-db = passwd when no password-db is active.  A list that holds
+  // what getAccounts holds changes nothing.  Otherwise refused (kHandmade,
+  // with accountsReason) where the accounts cannot be changed here.
   SVNStatus setAccounts(const SVNAccountList& list);
 
   // The access rules that bind this repository (see rules.h), read from
@@ -107,21 +136,18 @@ class SVNRepo {
   // Fills name and the paths; fails for an empty name or one that
   // IsValidName refuses.
   SVNStatus initPath(const std::string& dirname);
-  // Opens the settings file at `file` and reads realm and anon.
+  // Opens the settings file at `file` and reads realm, anon, and where the
+  // account and rules files are.
   SVNStatus loadSettings(const std::string& file, int flags);
-  // Opens the account file password-db names (relative to `confDir`;
-  // without one, confDir/passwd) and reads its [users] pairs.
-  SVNStatus loadAccounts(const std::string& confDir, int flags);
+  // Opens the account file and reads its [users] pairs.
+  SVNStatus loadAccounts(int flags);
   // The handle the accounts are read from and written to.
   PNLIBCONF accountConf() const { return accountsInSettings ? settings.p : passwd.p; }
-  // Whether svnserve takes logins from SASL rather than password-db.
-  bool usesSasl() const;
   // Writes `accounts` into the account file's [users] section.
   SVNStatus writeAccounts();
   // Builds a new repository in a working directory and moves it under
   // the root; the arguments are checked already.
-  SVNStatus build(const std::string& realmText, const std::string& anonText,
-                  const SVNAccountList& list, bool standardLayout, const std::string& author);
+  SVNStatus build(const SVNNewRepo& what);
 
   SVNAccounts accounts;
   std::string name;
@@ -129,9 +155,13 @@ class SVNRepo {
   std::string anon;
   std::string path;
   std::string settingsFile;  // the settings file read (here, or being made)
-  std::string accountFile;   // the account file svnserve reads
+  std::string accountFile_;  // the account file svnserve reads
+  std::string rulesFile_;    // the rules file
+  std::string accountsReason_;
+  std::string settingsText;  // as read, to tell whether it changed
+  std::string accountsText;
   bool accountsInSettings = false;  // password-db names the settings file
-  bool accountsChanged = false;     // setAccounts took a list
+  bool loginsActive = false;        // svnserve reads the account file
   int openFlags = 0;                // how the files were opened (locked or not)
   SVNConfFile settings;
   SVNConfFile passwd;

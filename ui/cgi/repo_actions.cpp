@@ -13,6 +13,7 @@
 #include "handler.h"
 #include "nlibc.h"
 #include "settings.h"
+#include "sharing.h"
 #include "store.h"
 
 #define LOG_MODULE "ui"
@@ -64,6 +65,30 @@ void ShowFacts(const SVNRepo& repo, Json::Value* resp) {
   status = ReadSize(repo.getPath(), &size);
   status.Log();
   (*resp)["size"] = status.ok() ? Json::Value(Json::Int64(size)) : Json::Value();
+}
+
+// An access level as svnserve applies it: only "read" and "write" grant
+// anything.
+const char* AccessWord(const std::string& level) {
+  static const char* const kWords[] = {"none", "read", "write"};
+  return kWords[AccessLevel(level)];
+}
+
+// The other repositories an edit of `repo` reaches: those that use its
+// settings file or its account file, when it changed them.
+std::vector<std::string> Reached(const SVNRepo& repo) {
+  const bool settings = repo.settingsChanged(), accounts = repo.accountsChanged();
+  if (!settings && !accounts) return {};
+  const SVNSharing sharing = FindSharing(repo);
+  const std::vector<std::string> none;
+  return Union(settings ? sharing.settings : none, accounts ? sharing.accounts : none);
+}
+
+// The names as a JSON array.
+Json::Value Names(const std::vector<std::string>& names) {
+  Json::Value list(Json::arrayValue);
+  for (const std::string& n : names) list.append(n);
+  return list;
 }
 
 }  // namespace
@@ -133,6 +158,13 @@ SVNReply SVNHandler::HandleShowAction() {
   resp["realm"] = repo->getRealm();
   resp["anon"] = repo->getAnonymousPermission();
   ShowFacts(*repo, &resp);
+  resp["auth_access"] = AccessWord(repo->settingUsed(kAuthAccess));
+  resp["sasl"] = repo->usesSasl();
+  const SVNSharing sharing = FindSharing(*repo);
+  Json::Value& shared = resp["shared"] = Json::Value(Json::objectValue);
+  if (!sharing.settings.empty()) shared["settings"] = Names(sharing.settings);
+  if (!sharing.accounts.empty()) shared["accounts"] = Names(sharing.accounts);
+  if (!sharing.rules.empty()) shared["rules"] = Names(sharing.rules);
   return SVNReply::Data(std::move(resp));
 }
 
@@ -151,6 +183,10 @@ SVNReply SVNHandler::HandleShowAccountAction() {
   }
   Json::Value resp;
   resp["account"] = std::move(list);
+  resp["shared"] = Names(FindSharing(*repo).accounts);
+  resp["sasl"] = repo->usesSasl();
+  resp["editable"] = repo->accountsReason().empty();
+  if (!repo->accountsReason().empty()) resp["reason"] = repo->accountsReason();
   return SVNReply::Bare(std::move(resp));
 }
 
@@ -175,24 +211,28 @@ SVNStatus SVNHandler::parseAccounts(const std::string& text, SVNAccountList* acc
 }
 
 SVNReply SVNHandler::HandleAddAction() {
-  const std::string name = webMan.In("name", "");
-  const std::string realm = webMan.In("realm", "");
-  const std::string anon = webMan.In("anon", "");
+  SVNNewRepo what;
+  what.name = webMan.In("name", "");
+  what.realm = webMan.In("realm", "");
+  what.anon = webMan.In("anon", "");
+  what.authAccess = webMan.In("auth_access", "");
   const std::string accountText = webMan.In("accounts", "");
   const std::string layout = webMan.In("layout", "");
-  SVNAccountList accounts;
+  const std::string& name = what.name;
   SVNStatus status;
   if (!layout.empty() && layout != "standard")
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown layout."), __LINE__);
   if (RepoExists(name))
     return SVNReply::Fail(STATUS_ERROR(kExists, "Repository %s is exist", name.c_str()), __LINE__);
-  if (!(status = parseAccounts(accountText, &accounts)).ok())
+  if (!(status = parseAccounts(accountText, &what.accounts)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
-  if (!anon.empty() && !SettingTakes(kAnonAccess, anon))
+  if ((!what.anon.empty() && !SettingTakes(kAnonAccess, what.anon)) ||
+      (!what.authAccess.empty() && !SettingTakes(kAuthAccess, what.authAccess)))
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown permission."), __LINE__);
+  what.standardLayout = layout == "standard";
+  what.author = webMan.Env("REMOTE_USER");
   // The store checks the rest before it makes anything.
-  status = SVNRepo::create(name, realm, anon, accounts, layout == "standard",
-                           webMan.Env("REMOTE_USER"));
+  status = SVNRepo::create(what);
   if (status.code() == SVNStatus::kExists)  // taken meanwhile
     return SVNReply::Fail(STATUS_WITH(status, "Repository %s is exist", name.c_str()), __LINE__);
   if (!status.ok())
@@ -205,11 +245,13 @@ SVNReply SVNHandler::HandleEditAction() {
   const std::string realm = webMan.In("realm", "");
   const std::string anon = webMan.In("anon", "");
   const std::string accountText = webMan.In("accounts", "");
+  const std::string authAccess = webMan.In("auth_access", "");
   SVNAccountList accounts;
   SVNStatus status;
   if (name.empty() || anon.empty())
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
-  if (!SettingTakes(kAnonAccess, anon))
+  if (!SettingTakes(kAnonAccess, anon) ||
+      (!authAccess.empty() && !SettingTakes(kAuthAccess, authAccess)))
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown permission."), __LINE__);
   if (!(status = parseAccounts(accountText, &accounts)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
@@ -222,8 +264,12 @@ SVNReply SVNHandler::HandleEditAction() {
     STATUS_WITH(status, "Set realm failed.");
   } else if (!(status = repo->setAnonymousPermission(anon)).ok()) {
     STATUS_WITH(status, "Set anonymous permission failed.");
+  } else if (!authAccess.empty() && !(status = repo->setAuthAccess(authAccess)).ok()) {
+    STATUS_WITH(status, "Set account access failed.");
   } else if (!(status = repo->setAccounts(accounts)).ok()) {
     STATUS_WITH(status, "Set accounts failed");
+  } else if (!(status = consent(name, Reached(*repo))).ok()) {
+    // refused: the change reaches other repositories
   } else if (!(status = repo->save()).ok()) {
     STATUS_WITH(status, "Save repository %s failed.", name.c_str());
   } else {
@@ -239,9 +285,18 @@ SVNReply SVNHandler::HandleRemoveAction() {
   if (!RepoExists(name))
     return SVNReply::Fail(
         STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
+  // Files in it that other repositories use (their logins or rules) go
+  // with it: only with consent.
+  std::unique_ptr<SVNRepo> repo;
+  SVNStatus status = SVNRepo::open(name, SVNRepo::kSettings, &repo);
+  status.Log();
+  status = consent(name, repo != nullptr ? FindSharing(*repo).inside
+                                         : FindSharing(name, "", "").inside);
+  repo.reset();
+  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   // Off the root at once, then deleted; only a failure to move it off
   // fails the removal.
-  SVNStatus status = RemoveRepo(name);
+  status = RemoveRepo(name);
   if (status.ok()) return SVNReply::Data(Json::Value());
   STATUS_WITH(status, "Remove name %s failed.[0x%04X]", Printable(name).c_str(), NLIBCErrGet());
   // Another request may have removed it meanwhile.

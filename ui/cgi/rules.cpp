@@ -7,9 +7,11 @@
 
 #include <algorithm>
 
+#include "facts.h"
 #include "nlibc.h"
 #include "repo.h"
 #include "settings.h"
+#include "subversion.h"
 
 #define LOG_MODULE "svn_repo"
 
@@ -142,7 +144,7 @@ bool RulesAcceptable(const SVNRules::Groups& groups, const std::vector<SVNRules:
                                      "Groups nest too deeply: Subversion would expand them slowly.");
     return false;
   }
-  std::set<std::pair<std::string, std::string>> seen;
+  std::set<std::vector<std::string>> seen;
   for (size_t i = 0; i < rules.size(); ++i) {
     const SVNRules::Rule& r = rules[i];
     bool who = r.who == "*" || r.who == "$anonymous" || r.who == "$authenticated" ||
@@ -150,7 +152,7 @@ bool RulesAcceptable(const SVNRules::Groups& groups, const std::vector<SVNRules:
                                                   : AuthzName(r.who));
     if (!RulePath(r.path) || !utf8(r.path) || !who || !utf8(r.who) ||
         (r.access != "rw" && r.access != "r" && !r.access.empty()) ||
-        !seen.insert({r.path, r.who}).second) {
+        !seen.insert({r.scope, r.path, r.who}).second) {
       if (why != nullptr)
         *why = STATUS_ERROR(kFailed, "Rule %zu cannot be kept (its path, who, access, or twice).",
                             i + 1);
@@ -177,6 +179,39 @@ std::vector<std::string> Strings(PNLIBSZLIST list) {
   return out;
 }
 
+// The section of a rule: "/path" for every repository using the file,
+// "NAME:/path" for repository NAME alone.
+std::string SectionOf(const SVNRules::Rule& r, const std::string& repo) {
+  return r.scope == "repository" ? repo + ":" + r.path : r.path;
+}
+
+// Whether a repository's name can stand in a section's name: a name
+// holding ':' or ']' would be read as another section.
+bool NameInSection(const std::string& repo) {
+  return repo.find_first_of(":]") == std::string::npos;
+}
+
+// The repository and the file in it that a "file://" location names, as
+// svnserve finds them.
+SVNStatus FromFileUrl(const std::string& url, std::string* repo, std::string* file) {
+  const SVNLibrary* lib = nullptr;
+  SVNStatus status = LoadSubversion(&lib);
+  if (!status.ok()) return status;
+  SVNPool pool(lib);
+  const char* dirent = nullptr;
+  svn_error_t* err = lib->direntFromFileUrl(&dirent, url.c_str(), pool.get());
+  if (err != nullptr)
+    return STATUS_ERROR(kFailed, "The rules' location %s is not a file URL: %s", url.c_str(),
+                        lib->takeMessage(err).c_str());
+  const char* root = lib->findRootPath(dirent, pool.get());
+  if (root == nullptr)
+    return STATUS_ERROR(kFailed, "The rules' location %s is in no repository.", url.c_str());
+  *repo = root;
+  *file = std::string(dirent).substr(repo->size());
+  if (file->empty()) *file = "/";
+  return SVNStatus();
+}
+
 }  // namespace
 
 SVNRules::~SVNRules() {}
@@ -188,34 +223,69 @@ SVNStatus SVNRules::Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRule
   return status;
 }
 
+void SVNRules::handmade(const std::string& why) {
+  if (reason_.empty()) reason_ = why;
+}
+
+SVNStatus SVNRules::load(const SVNRepo& repo, const std::string& location, int flags,
+                         SVNConfFile* conf) {
+  std::string text, inRepo, file;
+  SVNStatus status;
+  if (location.compare(0, 2, "^/") == 0) {
+    inRepository_ = true;
+    inRepo = repo.getPath();
+    file = location.substr(1);
+  } else if (location.compare(0, 7, "file://") == 0) {
+    inRepository_ = true;
+    status = FromFileUrl(location, &inRepo, &file);
+  } else if (location.find("://") != std::string::npos || location.empty()) {
+    status = STATUS_ERROR(kFailed, "Rules of %s are at %s, where svnserve cannot read them.",
+                          repo.getName().c_str(), location.c_str());
+  } else {
+    conf->reset(NLIBCConfOpen(location.c_str(), flags | NLIBC_CONF_EXACT));
+    if (conf->p == nullptr)
+      return STATUS_ERROR(kFailed, "Read rules from %s failed.[0x%04X]", location.c_str(),
+                          NLIBCErrGet());
+    return SVNStatus();
+  }
+  if (status.ok()) status = ReadRepositoryFile(inRepo, file, &text);
+  if (status.ok()) {
+    conf->reset(NLIBCConfParse(text.data(), text.size(), NLIBC_CONF_EXACT));
+    if (conf->p == nullptr)
+      status = STATUS_ERROR(kFailed, "Read rules from %s failed.[0x%04X]", location.c_str(),
+                            NLIBCErrGet());
+  }
+  return status;
+}
+
 SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
   const std::string& name = repo.getName();
-  const std::string& path = repo.getPath();
+  const std::string confDir = repo.getPath() + "/conf";
   repoName_ = name;
-  // authz-db absent: no rules in force; present, even empty, it is what
-  // svnserve reads, and must be a file it can read.
+  // authz-db absent: no rules in force, and conf/authz is where the page
+  // keeps them; present, even empty, it is what svnserve reads.
   std::optional<std::string> value = repo.setting(kAuthzDb);
   active_ = value.has_value();
   std::string db = CanonicalPath(value.value_or("authz"));
-  if (db.empty() || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0)
-    return STATUS_ERROR(kFailed, "Rules of %s are not in a file of theirs (%s).", name.c_str(),
-                        db.c_str());
-  const std::string file = db[0] == '/' ? db : path + "/conf/" + db;
-  const int flags = openFlags | NLIBC_CONF_EXACT | (active_ ? 0 : NLIBC_CONF_OPTIONAL);
-  SVNStringList sections, names, values;
-  file_.reset(NLIBCConfOpen(file.c_str(), flags));
-  if (file_.p == nullptr || (sections.p = NLIBCSzListAlloc(16)) == nullptr ||
-      (names.p = NLIBCSzListAlloc(16)) == nullptr ||
-      (values.p = NLIBCSzListAlloc(16)) == nullptr ||
-      NLIBCConfGetSections(file_.p, &sections.p) < 0)
-    return STATUS_ERROR(kFailed, "Read rules from %s failed.[0x%04X]", file.c_str(),
-                        NLIBCErrGet());
-  // Only a file of this repository's own is ours to edit: a file outside
-  // conf/ may be shared, and its rules then bind other repositories too.
-  // (conf/ itself may not lead elsewhere either).
-  const std::string conf = RealLocation(path + "/conf");
-  editable_ = !conf.empty() && conf == RealLocation(path + "/.") + "/conf" &&
-              RealLocation(file).compare(0, conf.size() + 1, conf + "/") == 0;
+  const std::string location =
+      db.empty() || db[0] == '/' || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0
+          ? db
+          : confDir + "/" + db;
+  SVNStatus status = load(repo, location, openFlags | (active_ ? 0 : NLIBC_CONF_OPTIONAL), &file_);
+  if (inRepository_)
+    handmade("The rules are kept in a repository (authz-db = " + db +
+             "): they change with a commit there, not here.");
+  if (!status.ok()) {
+    if (!active_) return status;
+    // svnserve refuses every connection over rules it cannot read.
+    status.Log();
+    refused_ = true;
+    handmade("The rules file (authz-db = " + db +
+             ") cannot be read: svnserve refuses every connection to this repository until "
+             "it is mended by hand.");
+    file_.reset();
+    return SVNStatus();
+  }
   // A separate groups file (groups-db) is for editing by hand.
   std::optional<std::string> groupsDb = repo.setting(kGroupsDb);
   std::string groupsText;
@@ -225,72 +295,87 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
     std::string plain = !n.empty() && n[0] == '~' ? n.substr(1) : n;
     if (!plain.empty() && !SpecialFirst(plain)) names_.insert(plain);
   };
-  if (groupsDb) editable_ = false;
-  if (groupsDb && active_) {
+  SVNStringList names(NLIBCSzListAlloc(16)), values(NLIBCSzListAlloc(16));
+  if (names.p == nullptr || values.p == nullptr)
+    return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
+  if (groupsDb) {
+    handmade("The groups are kept in a file of their own (groups-db): edit the rules by hand.");
     std::string g = CanonicalPath(*groupsDb);
     SVNConfFile groupsFile;
-    groupsFile.p = g.empty() ? nullptr
-                             : NLIBCConfOpen((g[0] == '/' ? g : path + "/conf/" + g).c_str(),
-                                             NLIBC_CONF_EXACT);
+    const bool inRepo = inRepository_;
+    status = load(repo, g.empty() || g[0] == '/' || g.find("://") != std::string::npos ||
+                                g.compare(0, 2, "^/") == 0
+                            ? g
+                            : confDir + "/" + g,
+                  0, &groupsFile);
+    inRepository_ = inRepo;
     unsigned long size = 0;
-    const char* text = NLIBCConfText(groupsFile.p, &size);
-    if (text == nullptr)
-      return STATUS_ERROR(kFailed, "Read groups of %s failed.[0x%04X]", name.c_str(),
-                          NLIBCErrGet());
-    groupsText.assign(text, size);
-    SVNStringList names, values;
-    if ((names.p = NLIBCSzListAlloc(16)) != nullptr &&
-        (values.p = NLIBCSzListAlloc(16)) != nullptr &&
-        NLIBCConfGetEntries(groupsFile.p, kGroups, &names.p, &values.p) == 0) {
-      std::vector<std::string> group = Strings(names.p), members = Strings(values.p);
-      for (size_t i = 0; i < group.size(); ++i)
-        for (const std::string& m : dbGroups[group[i]] = Members(members[i])) noteName(m);
+    const char* text = status.ok() ? NLIBCConfText(groupsFile.p, &size) : nullptr;
+    if (text == nullptr && active_) {
+      STATUS_WITH(status, "Read groups of %s failed.", name.c_str());
+      status.Log();
+      refused_ = true;
+    }
+    if (text != nullptr) {
+      groupsText.assign(text, size);
+      if (NLIBCConfGetEntries(groupsFile.p, kGroups, &names.p, &values.p) == 0) {
+        std::vector<std::string> group = Strings(names.p), members = Strings(values.p);
+        for (size_t i = 0; i < group.size(); ++i)
+          for (const std::string& m : dbGroups[group[i]] = Members(members[i])) noteName(m);
+      }
     }
   }
   // What the file says; whether or not it binds, it is what an edit keeps.
   Groups readGroups;
   std::vector<Rule> readRules;
-  std::map<std::pair<std::string, std::string>, size_t> at;  // (path, who)
+  std::map<std::pair<std::string, std::string>, size_t> at;  // (section, who)
   auto utf8 = [](const std::string& t) { return NLIBCStrValidUtf8(t.data(), t.size()) != 0; };
+  SVNStringList sections(NLIBCSzListAlloc(16));
+  if (sections.p == nullptr || NLIBCConfGetSections(file_.p, &sections.p) < 0)
+    return STATUS_ERROR(kFailed, "Read rules of %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
   const std::vector<std::string> all = Strings(sections.p);
   for (const std::string& section : all) {
-    bool isGroups = section == kGroups, isPath = section[0] == '/';
-    if (!isGroups && !isPath) {
-      // "[NAME:/path]" and globs for this repository bind it in ways the
-      // page does not show; other repositories' rules and [aliases] are
-      // kept as they are.  The names they use are logins all the same.
-      size_t colon = section.find(':');
-      std::string repo = section.substr(0, colon);
-      bool binds = colon != std::string::npos && (repo == name || repo.empty());
-      if (binds) {
-        editable_ = false;
-        if (section.compare(colon, 6, ":glob:") != 0) namedPaths_.push_back(section.substr(colon + 1));
-      }
-      if ((binds || section == "aliases") &&
-          NLIBCConfGetEntries(file_.p, section.c_str(), &names.p, &values.p) == 0) {
-        for (const std::string& n : Strings(section == "aliases" ? values.p : names.p))
-          noteName(n);
-      }
-      continue;
+    // "[/path]" binds every repository using the file, "[NAME:/path]"
+    // this one; globs bind in ways the page does not show; other
+    // repositories' rules and [aliases] are kept as they are (the names
+    // aliases stand for are logins all the same).
+    const size_t colon = section[0] == '/' ? std::string::npos : section.find(':');
+    const std::string owner = colon != std::string::npos ? section.substr(0, colon) : "";
+    const bool isGroups = section == kGroups;
+    const bool glob = colon != std::string::npos && section.compare(colon, 6, ":glob:") == 0;
+    const bool mine = section[0] == '/' || (colon != std::string::npos && owner == name &&
+                                            !glob && section[colon + 1] == '/');
+    if (glob && (owner.empty() || owner == name))
+      handmade("The rules use glob sections ([" + section + "]), which this page does not show.");
+    if (section == "aliases" &&
+        NLIBCConfGetEntries(file_.p, section.c_str(), &names.p, &values.p) == 0) {
+      for (const std::string& n : Strings(values.p)) noteName(n);
+      if (names.p->nItem > 0)
+        handmade("The rules use aliases ([aliases]), which this page does not show.");
     }
+    if (!isGroups && !mine) continue;
     if (NLIBCConfGetEntries(file_.p, section.c_str(), &names.p, &values.p) < 0) continue;
     std::vector<std::string> who = Strings(names.p), what = Strings(values.p);
+    const std::string path = colon == std::string::npos ? section : section.substr(colon + 1);
+    const char* scope = colon == std::string::npos ? "all" : "repository";
     for (size_t i = 0; i < who.size(); ++i) {
-      if (!utf8(what[i])) editable_ = false;
+      if (!utf8(what[i]) || !utf8(who[i]))
+        handmade("The rules file holds text that is not UTF-8: edit it by hand.");
       if (isGroups) {
         readGroups[who[i]] = Members(what[i]);
         for (const std::string& m : readGroups[who[i]]) {
-          if (m[0] == '&') editable_ = false;
+          if (m[0] == '&') handmade("The groups use aliases (&name), which this page does not show.");
           noteName(m);
         }
         continue;
       }
-      if (who[i][0] == '~' || who[i][0] == '&') editable_ = false;
+      if (who[i][0] == '~') handmade("The rules use inverted entries (~name), which this page does not show.");
+      if (who[i][0] == '&') handmade("The rules use aliases (&name), which this page does not show.");
       noteName(who[i]);
       auto known = at.find({section, who[i]});
       if (known == at.end()) {
         at[{section, who[i]}] = readRules.size();
-        readRules.push_back({section, who[i], Rights(what[i])});
+        readRules.push_back({path, who[i], Rights(what[i]), scope});
       } else {  // repeated entries add up
         Rule& r = readRules[known->second];
         r.access = Rights(r.access + what[i]);
@@ -298,70 +383,96 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
     }
   }
   // What cannot go to the page and come back meaning the same is edited
-  // by hand: anything setRules would refuse, and names that can match no
+  // by hand: anything replace would refuse, and names that can match no
   // login because svnserve folds logins to another case.
   const std::string folding = repo.setting(kForceUsernameCase).value_or("");
-  for (const std::string& n : names_) {
-    if (FoldLogin(n, folding) != n) editable_ = false;
-  }
+  for (const std::string& n : names_)
+    if (FoldLogin(n, folding) != n)
+      handmade("The rules name " + n + ", a login svnserve never sees: it folds logins (" +
+               "force-username-case = " + folding + ").");
   Groups asWritten = readGroups;
   std::vector<Rule> rulesAsWritten = readRules;
   LowerAccounts(&asWritten, &rulesAsWritten);
-  if (!RulesAcceptable(asWritten, rulesAsWritten, nullptr)) editable_ = false;
+  if (!RulesAcceptable(asWritten, rulesAsWritten, nullptr))
+    handmade("The rules hold entries this page cannot write back as they are (a path, a name "
+             "or a group it would refuse): edit them by hand.");
+  groups_ = fileGroups_ = readGroups;
+  rules_ = fileRules_ = readRules;
   if (!active_) {  // none in force
     names_.clear();
-    namedPaths_.clear();
+    groups_.clear();
+    rules_.clear();
     return SVNStatus();
   }
+  if (refused_) return SVNStatus();
   // svnserve refuses every connection over rules it cannot read, and
-  // crawls over groups that nest too deeply; neither is given to the
-  // engine, nor a file whose table could never be shown.
+  // crawls over groups that nest too deeply: neither is given to the
+  // engine.
   Groups expanded = dbGroups;
   expanded.insert(readGroups.begin(), readGroups.end());
   long long work = GroupExpansion(expanded, kMaxGroupExpansion);
-  if (work < 0 || work > kMaxGroupExpansion ||
-      all.size() > kMaxAccessCells / (repo.getAccounts().size() + 1))
-    return STATUS_ERROR(kFailed, "Rules of %s are not valid, or too large to use (%zu sections).",
-                        name.c_str(), all.size());
+  if (work < 0 || work > kMaxGroupExpansion) {
+    refused_ = work < 0;
+    LOG_LINE("Groups of %s contain themselves or nest too deeply.", name.c_str());
+    handmade(work < 0 ? "A group contains itself: svnserve refuses every connection to this "
+                        "repository until the rules are mended by hand."
+                      : "The groups nest so deeply that svnserve would take very long to "
+                        "expand them: edit them by hand.");
+    return SVNStatus();
+  }
   unsigned long size = 0;
   const char* text = NLIBCConfText(file_.p, &size);
-  SVNStatus status = SVNAuthzEngine::Parse(std::string(text, size), groupsText, &engine_);
-  if (!status.ok()) return STATUS_WITH(status, "Rules of %s are not valid.", name.c_str());
-  groups_.swap(readGroups);
-  rules_.swap(readRules);
+  status = SVNAuthzEngine::Parse(std::string(text, size), groupsText, &engine_);
+  if (!status.ok()) {
+    STATUS_WITH(status, "Rules of %s are not valid.", name.c_str());
+    status.Log();
+    refused_ = true;
+    handmade("Subversion refuses these rules: svnserve refuses every connection to this "
+             "repository until they are mended by hand.");
+  }
   return SVNStatus();
 }
 
-
 SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rule>& requested,
-                            SVNRepo* repo) {
+                            bool shared, SVNRepo* repo) {
   const std::string& name = repoName_;
-  if (file_.p == nullptr || !editable_)
-    return STATUS_ERROR(kFailed,
-                        "Rules of %s hold what the page cannot show (aliases, inverted entries, "
-                        "another groups file, rules for this repository by name or glob, names "
-                        "no login matches, bytes that are not UTF-8) or lie outside conf/: they "
-                        "are edited by hand.",
-                        name.c_str());
+  if (file() == nullptr || !editable())
+    return STATUS_ERROR(kHandmade, "Rules of %s are edited by hand: %s", name.c_str(),
+                        reason_.empty() ? "they cannot be read" : reason_.c_str())
+        .Reason(reason_.empty() ? "The rules cannot be read." : reason_);
   // svnserve checks logins folded to lower case once rules bind (see
   // below), so that no spelling of an account escapes a rule naming it:
   // account names in rules and groups are written in lower case.
   Groups groups = requestedGroups;
   std::vector<Rule> rules = requested;
+  for (Rule& r : rules)
+    if (r.scope.empty()) r.scope = shared ? "repository" : "all";
   LowerAccounts(&groups, &rules);
   SVNStatus status;
   if (!RulesAcceptable(groups, rules, &status)) return status;
-  // One edit: [groups], each rule's path section, and the path sections
-  // no rule keeps removed.
-  std::vector<std::string> paths;
-  std::map<std::string, size_t> pathAt;
   for (const Rule& r : rules)
-    if (pathAt.emplace(r.path, paths.size()).second) paths.push_back(r.path);
-  std::vector<std::unique_ptr<SVNStringHash>> hashes(paths.size() + 1);
+    if (r.scope != "all" && (r.scope != "repository" || !NameInSection(name)))
+      return STATUS_ERROR(kFailed, "Rule scope %s cannot be written for %s.", r.scope.c_str(),
+                          name.c_str());
+  // Groups and rules of every repository using the file: what changes
+  // there reaches them all.
+  std::set<std::vector<std::string>> oldAll, newAll;
+  for (const Rule& r : fileRules_)
+    if (r.scope == "all") oldAll.insert({r.path, r.who, r.access});
+  for (const Rule& r : rules)
+    if (r.scope == "all") newAll.insert({r.path, r.who, r.access});
+  // One edit: [groups], each rule's section, and the sections of this
+  // repository's rules no rule keeps removed.
+  std::vector<std::string> sectionNames;
+  std::map<std::string, size_t> sectionAt;
+  for (const Rule& r : rules) {
+    std::string s = SectionOf(r, name);
+    if (sectionAt.emplace(s, sectionNames.size()).second) sectionNames.push_back(s);
+  }
+  std::vector<std::unique_ptr<SVNStringHash>> hashes(sectionNames.size() + 1);
   for (auto& h : hashes) {
-    h.reset(new SVNStringHash);
-    if ((h->p = NLIBCSzHashAlloc(8)) == nullptr)
-      return STATUS_ERROR(kFailed, "Hash Alloc failed.[0x%04X]", NLIBCErrGet());
+    h.reset(new SVNStringHash(NLIBCSzHashAlloc(8)));
+    if (h->p == nullptr) return STATUS_ERROR(kFailed, "Hash Alloc failed.[0x%04X]", NLIBCErrGet());
   }
   bool ok = true;
   for (const auto& g : groups) {
@@ -370,20 +481,21 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
     ok = ok && NLIBCSzHashSetValue(&hashes[0]->p, g.first.c_str(), members.c_str()) == 0;
   }
   for (const Rule& r : rules)
-    ok = ok && NLIBCSzHashSetValue(&hashes[pathAt[r.path] + 1]->p, r.who.c_str(),
+    ok = ok && NLIBCSzHashSetValue(&hashes[sectionAt[SectionOf(r, name)] + 1]->p, r.who.c_str(),
                                    r.access.c_str()) == 0;
   std::vector<const char*> names{kGroups};
   std::vector<PNLIBSZHASH> pairs{hashes[0]->p};
-  for (size_t i = 0; i < paths.size(); ++i) {
-    names.push_back(paths[i].c_str());
+  for (size_t i = 0; i < sectionNames.size(); ++i) {
+    names.push_back(sectionNames[i].c_str());
     pairs.push_back(hashes[i + 1]->p);
   }
-  SVNStringList sections;
-  ok = ok && (sections.p = NLIBCSzListAlloc(16)) != nullptr &&
-       NLIBCConfGetSections(file_.p, &sections.p) == 0;
+  SVNStringList sections(NLIBCSzListAlloc(16));
+  ok = ok && sections.p != nullptr && NLIBCConfGetSections(file_.p, &sections.p) == 0;
   std::vector<std::string> existing = ok ? Strings(sections.p) : std::vector<std::string>();
+  const std::string own = name + ":/";
   for (const std::string& section : existing)
-    if (section[0] == '/' && !pathAt.count(section)) {
+    if ((section[0] == '/' || section.compare(0, own.size(), own) == 0) &&
+        !sectionAt.count(section)) {
       names.push_back(section.c_str());
       pairs.push_back(nullptr);
     }
@@ -401,6 +513,7 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   // Turned off, the settings go first: rules emptied while authz-db still
   // named them would let nobody in.
   writeFirst_ = !(active_ && rules.empty());
+  changedForAll_ = groups != fileGroups_ || newAll != oldAll;
   active_ = !rules.empty();
   // Subversion must read the file as meant.
   unsigned long size = 0;
@@ -411,4 +524,3 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   rules_ = rules;
   return SVNStatus();
 }
-

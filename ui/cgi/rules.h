@@ -24,9 +24,11 @@ class SVNRepo;
 class SVNRules {
  public:
   // One rule: who ("alice", "@group", "*", "$anonymous", "$authenticated")
-  // may do what ("rw", "r", or "" for nothing) at a path ("/", "/trunk").
+  // may do what ("rw", "r", or "" for nothing) at a path ("/", "/trunk"),
+  // for every repository that uses the file (`scope` "all": a "[/path]"
+  // section) or this one only ("repository": "[NAME:/path]").
   struct Rule {
-    std::string path, who, access;
+    std::string path, who, access, scope;
   };
   using Groups = std::map<std::string, std::vector<std::string>>;
 
@@ -36,14 +38,15 @@ class SVNRules {
   // The most members Subversion's expansion of the groups may visit in
   // all (it expands a subgroup again wherever it appears, on every
   // svnserve connection): nesting that costs more is refused by replace,
-  // and not read by Open.
+  // and not given to the engine.
   static constexpr long long kMaxGroupExpansion = 100000;
 
   // Reads the rules of `repo` (opened with its accounts; `flags`: as its
-  // files were opened, locked or not): the groups and rules in force,
-  // repeated entries joined as Subversion joins them.  Fails when the
-  // rules are not in a file of their own, cannot be read, or svnserve
-  // would refuse them.
+  // files were opened): from the file authz-db names (conf/authz while it
+  // names none), or from the youngest revision of a repository ("^/...",
+  // "file://...").  Rules that cannot be edited here, or that svnserve
+  // refuses, are read all the same, with a reason; fails only when a file
+  // cannot be read at all.
   static SVNStatus Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules);
   ~SVNRules();
   SVNRules(const SVNRules&) = delete;
@@ -51,51 +54,72 @@ class SVNRules {
 
   // Whether the rules bind the repository (authz-db is active).
   bool active() const { return active_; }
-  // The groups and the rules of path sections, as the file holds them.
+  // The groups and the rules that bind this repository, as the file holds
+  // them (none while none bind).
   const Groups& groups() const { return groups_; }
   const std::vector<Rule>& rules() const { return rules_; }
-  // The paths of sections in force that name this repository
-  // ("[NAME:/path]"): rules the page does not list, but whose effect the
-  // access table shows there.
-  const std::vector<std::string>& namedPaths() const { return namedPaths_; }
   // The login names the rules in force use (inverted or not), as written.
   const std::set<std::string>& names() const { return names_; }
-  // Subversion's engine over the rules in force; null while none bind.
+  // Subversion's engine over the rules in force; null while none bind, or
+  // when svnserve refuses them (then it refuses every connection: see
+  // refused()).
   const SVNAuthzEngine* engine() const { return engine_.get(); }
+  bool refused() const { return refused_; }
 
-  // Replaces the groups and rules whole: every path absolute and
-  // canonical, every name one the authz file can hold (UTF-8), groups
-  // defined before use, never containing themselves and not nesting past
-  // kMaxGroupExpansion, no (path, who) twice.  Account names are written
-  // in lower case and, with rules, svnserve is told to fold logins so
-  // (force-username-case = lower, in `repo`'s settings): no spelling of a
-  // login escapes a rule.  authz-db is activated when there are rules, and
-  // commented out when there are none (the file stays).  Changes this
-  // object and `repo` only (see SVNRepo::save).  Refused, nothing changed,
-  // when the file is not for the page to edit: it lies outside conf/ (and
-  // may be shared), or holds what the page cannot show or send back
-  // meaning the same (aliases, inverted entries, a groups-db, rules naming
-  // this repository or globs, names that match no login under
-  // force-username-case, anything this call would refuse).
-  SVNStatus replace(const Groups& groups, const std::vector<Rule>& rules, SVNRepo* repo);
+  // Whether the page may change the rules (replace); if not, why, in one
+  // sentence for a person.
+  bool editable() const { return reason_.empty(); }
+  const std::string& reason() const { return reason_; }
 
-  // For SVNRepo::save: the file (null when unread) and whether it is
-  // written before the settings (it is, unless the rules are turned off).
-  PNLIBCONF file() const { return file_.p; }
+  // Replaces the rules that bind this repository and the groups whole:
+  // every path absolute and canonical, every name one the authz file can
+  // hold (UTF-8), groups defined before use, never containing themselves
+  // and not nesting past kMaxGroupExpansion, no (scope, path, who) twice.
+  // A rule without a scope goes where the file keeps this repository's
+  // rules: "[/path]" in a file no other repository uses (`shared` false),
+  // "[NAME:/path]" in one that others use.  Other repositories' sections,
+  // and everything else in the file, stay as they are.  Account names are
+  // written in lower case and, with rules, svnserve is told to fold logins
+  // so (force-username-case = lower, in `repo`'s settings): no spelling of
+  // a login escapes a rule.  authz-db is activated when there are rules,
+  // and commented out when there are none (the file stays).  Changes this
+  // object and `repo` only (see SVNRepo::save).  Refused (kHandmade, with
+  // the reason) when the rules are not editable.
+  SVNStatus replace(const Groups& groups, const std::vector<Rule>& rules, bool shared,
+                    SVNRepo* repo);
+
+  // After replace: whether the groups, or rules every repository using
+  // the file obeys, changed.
+  bool changedForAll() const { return changedForAll_; }
+
+  // For SVNRepo::save: the file (null when none may be written) and
+  // whether it is written before the settings (it is, unless the rules
+  // are turned off).
+  PNLIBCONF file() const { return inRepository_ ? nullptr : file_.p; }
   bool writeFirst() const { return writeFirst_; }
 
  private:
   SVNRules() = default;
   SVNStatus read(const SVNRepo& repo, int flags);
+  // The text at `location` (a path setting's value) as svnserve reads it:
+  // a file, or a file in a repository.
+  SVNStatus load(const SVNRepo& repo, const std::string& location, int flags,
+                 SVNConfFile* conf);
+  // Notes why the rules cannot be edited, unless a reason is known.
+  void handmade(const std::string& why);
 
   std::string repoName_;
   SVNConfFile file_;
   bool active_ = false;
-  bool editable_ = false;
+  bool inRepository_ = false;  // read from a repository: never written
+  bool refused_ = false;
+  bool changedForAll_ = false;
   bool writeFirst_ = true;
-  Groups groups_;
+  std::string reason_;
+  Groups groups_;  // in force
   std::vector<Rule> rules_;
-  std::vector<std::string> namedPaths_;
+  Groups fileGroups_;  // as the file holds them, in force or not
+  std::vector<Rule> fileRules_;
   std::set<std::string> names_;
   std::unique_ptr<SVNAuthzEngine> engine_;
 };

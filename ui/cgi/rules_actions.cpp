@@ -10,6 +10,7 @@
 #include "form_json.h"
 #include "handler.h"
 #include "rules.h"
+#include "sharing.h"
 
 #define LOG_MODULE "ui"
 
@@ -20,6 +21,8 @@ namespace {
 // so that is seen), at each rule's path and at the paths of sections
 // naming the repository.
 SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* resp) {
+  Json::Value shared(Json::arrayValue);
+  for (const std::string& other : FindSharing(repo).rules) shared.append(other);
   Json::Value groupList(Json::objectValue), ruleList(Json::arrayValue),
       effective(Json::arrayValue);
   for (const auto& g : rules.groups()) {
@@ -35,14 +38,16 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
     rule["path"] = r.path;
     rule["who"] = r.who;
     rule["access"] = r.access;
+    rule["scope"] = r.scope;
     ruleList.append(std::move(rule));
     if (seen.insert(r.path).second) paths.push_back(r.path);
   }
-  for (const std::string& p : rules.namedPaths())
-    if (seen.insert(p).second) paths.push_back(p);
   SVNAccessTable access;
   SVNStatus status = EffectiveAccess(repo, rules, paths, &access);
-  if (!status.ok()) return status;
+  if (!status.ok()) {  // shown without the table
+    status.Log();
+    paths.clear();
+  }
   static const Json::StaticString kWords[] = {Json::StaticString(""), Json::StaticString("r"),
                                               Json::StaticString("rw")};
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -54,6 +59,9 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
   (*resp)["groups"] = std::move(groupList);
   (*resp)["rules"] = std::move(ruleList);
   (*resp)["effective"] = std::move(effective);
+  (*resp)["shared"] = std::move(shared);
+  (*resp)["editable"] = rules.editable();
+  if (!rules.editable()) (*resp)["reason"] = rules.reason();
   return SVNStatus();
 }
 
@@ -99,14 +107,20 @@ SVNReply SVNHandler::HandleRulesEditAction() {
   std::unique_ptr<SVNRules> rules;
   SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  const SVNSharing sharing = FindSharing(*repo);
   if (!(status = repo->openRules(&rules)).ok()) {
     STATUS_WITH(status, "Get rules failed.");
-  } else if (!(status = rules->replace(groups, list, repo.get())).ok()) {
+  } else if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
     STATUS_WITH(status, "Set rules failed.");
-  } else if (!(status = repo->save(rules.get())).ok()) {
-    STATUS_WITH(status, "Save repository %s failed.", name.c_str());
   } else {
-    return SVNReply::Data(Json::Value());
+    // Groups and rules for every repository using the file, and the
+    // settings, reach those that share them.
+    const std::vector<std::string> none;
+    status = consent(name, Union(rules->changedForAll() ? sharing.rules : none,
+                                 repo->settingsChanged() ? sharing.settings : none));
+    if (status.ok() && !(status = repo->save(rules.get())).ok())
+      STATUS_WITH(status, "Save repository %s failed.", name.c_str());
+    if (status.ok()) return SVNReply::Data(Json::Value());
   }
   return SVNReply::Fail(std::move(status), __LINE__);
 }

@@ -88,3 +88,13 @@ std::string FoldLogin(std::string name, const std::string& how) {
   }
   return name;
 }
+
+std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
+                        const char* fallback) {
+  std::optional<std::string> value = SettingIn(conf, id);
+  if (!value) return fallback != nullptr ? confDir + "/" + fallback : std::string();
+  std::string path = CanonicalPath(*value);
+  if (path.empty() || path.find("://") != std::string::npos || path.compare(0, 2, "^/") == 0)
+    return std::string();
+  return path[0] == '/' ? path : confDir + "/" + path;
+}

@@ -54,6 +54,14 @@ bool SettingOn(const std::string& value);
 // empty and "." segments dropped, ".." kept.
 std::string CanonicalPath(const std::string& path);
 
+// The file a path setting (password-db, authz-db, groups-db) of `conf`
+// names, as svnserve finds it: relative to `confDir`, or absolute; when the
+// file has none, confDir/`fallback` (null: none).  Empty when it names no
+// file of the file system (a location in a repository, "^/" or "file://",
+// or an empty value).
+std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
+                        const char* fallback);
+
 // The real location of `file` (links resolved), which may not exist yet;
 // "" when its directory cannot be resolved.
 std::string RealLocation(const std::string& file);

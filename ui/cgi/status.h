@@ -15,6 +15,8 @@
 #ifndef SVN_CGI_STATUS_H_
 #define SVN_CGI_STATUS_H_
 
+#include <syslog.h>
+
 #include <string>
 #include <utility>
 #include <vector>

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -69,6 +70,48 @@ void WalkRoot(const std::string& part, const std::function<void(std::string name
     visit(name);
   }
   closedir(dir);
+}
+
+namespace {
+
+// Whether `path` is a directory (not a link to one) with no entries.
+bool EmptyDirectory(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return false;
+  bool empty = true;
+  while (struct dirent* e = readdir(dir))
+    if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) empty = false;
+  closedir(dir);
+  return empty;
+}
+
+SVNStatus Taken(const std::string& name) {
+  return STATUS_ERROR(kExists, "Something that is not a repository holds the name %s.",
+                      name.c_str())
+      .Reason("Something that is not a repository (a file, a link, or a directory with files "
+              "in it) holds this name under the repository root; it is left as it is.");
+}
+
+}  // namespace
+
+SVNStatus NameFree(const std::string& name) {
+  struct stat st;
+  const std::string path = RepoPath(name);
+  if (lstat(path.c_str(), &st) != 0 || EmptyDirectory(path)) return SVNStatus();
+  if (RepoExists(name)) return STATUS_ERROR(kExists, "Repository %s is exist", name.c_str());
+  return Taken(name);
+}
+
+SVNStatus MoveIntoRoot(const std::string& from, const std::string& name) {
+  const std::string path = RepoPath(name);
+  SVNStatus status = MoveNoReplace(from, path);
+  if (status.code() != SVNStatus::kExists || !EmptyDirectory(path)) return status;
+  // A directory replaces only a directory that is empty, at the moment of
+  // the rename: whatever came since stays.
+  if (rename(from.c_str(), path.c_str()) == 0) return SVNStatus();
+  return RepoExists(name) ? status : Taken(name);
 }
 
 SVNStatus RemoveRepo(const std::string& name) {

@@ -32,6 +32,17 @@ bool RepoExists(const std::string& name, bool isDirectory = false);
 // order the directory yields them.  A root that cannot be read has none.
 void WalkRoot(const std::string& part, const std::function<void(std::string name)>& visit);
 
+// Whether a new repository may take `name`: nothing is there, or an empty
+// directory (made ready by hand, or left over), which the new one replaces
+// as svnadmin create would.  kExists otherwise: a repository, or
+// something else, which is never removed (said in the reason).
+SVNStatus NameFree(const std::string& name);
+
+// Moves the repository built at `from` under the root as `name`, with one
+// rename that never replaces an entry but an empty directory: it appears
+// whole or not at all.  kExists when the name is taken.
+SVNStatus MoveIntoRoot(const std::string& from, const std::string& name);
+
 // Takes the existing repository `name` off the root with one rename (its
 // name is then free and nothing serves it) and deletes it, after edits
 // under way are done.  Succeeds once it has left the root: what cannot be

@@ -66,7 +66,12 @@ SVNStatus LoadSubversion(const SVNLibrary** out) {
       !Bind(fs, "svn_fs_make_dir", &lib.makeDir) ||
       !Bind(repos, "svn_repos_fs_commit_txn", &lib.commitTxn) ||
       !Bind(fs, "svn_fs_abort_txn", &lib.abortTxn) ||
-      !Bind(subr, "svn_time_from_cstring", &lib.timeFromCstring)) {
+      !Bind(subr, "svn_time_from_cstring", &lib.timeFromCstring) ||
+      !Bind(fs, "svn_fs_revision_root", &lib.revisionRoot) ||
+      !Bind(fs, "svn_fs_file_contents", &lib.fileContents) ||
+      !Bind(subr, "svn_stream_read_full", &lib.streamReadFull) ||
+      !Bind(repos, "svn_repos_find_root_path", &lib.findRootPath) ||
+      !Bind(subr, "svn_uri_get_dirent_from_file_url", &lib.direntFromFileUrl)) {
     const char* why = dlerror();
     return state = STATUS_ERROR(kFailed, "Load Subversion's libraries failed: %s",
                                 why != nullptr ? why : "");

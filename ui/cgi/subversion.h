@@ -52,6 +52,11 @@ struct SVNLibrary {
                             apr_pool_t*);
   svn_error_t* (*abortTxn)(svn_fs_txn_t*, apr_pool_t*);
   svn_error_t* (*timeFromCstring)(apr_time_t*, const char*, apr_pool_t*);
+  svn_error_t* (*revisionRoot)(svn_fs_root_t**, svn_fs_t*, svn_revnum_t, apr_pool_t*);
+  svn_error_t* (*fileContents)(svn_stream_t**, svn_fs_root_t*, const char*, apr_pool_t*);
+  svn_error_t* (*streamReadFull)(svn_stream_t*, char*, apr_size_t*);
+  const char* (*findRootPath)(const char*, apr_pool_t*);
+  svn_error_t* (*direntFromFileUrl)(const char**, const char*, apr_pool_t*);
 
   // Subversion's message for `err`, which is cleared, on one line
   // (control characters, which hooks' output may hold, become '?').

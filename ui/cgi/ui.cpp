@@ -121,6 +121,14 @@ SVNStatus SVNHandler::openExisting(const std::string& name, SVNRepo::Scope scope
   return status;
 }
 
+SVNStatus SVNHandler::consent(const std::string& name, const std::vector<std::string>& others) {
+  if (others.empty() || webMan.In("shared", "") == "yes") return SVNStatus();
+  return STATUS_ERROR(kShared, "A change of %s reaches %zu other repositories: not made without "
+                               "consent.",
+                      Printable(name).c_str(), others.size())
+      .Repositories(others);
+}
+
 int main() {
   SVNHandler handler;
   handler.Process();

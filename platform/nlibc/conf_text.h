@@ -11,6 +11,23 @@
 // fallback and %(name)s expansion included), stays the same, and the value
 // written reads back as written.  A refused edit changes nothing.
 //
+// Values are expanded as svnserve expands them: its configuration cache
+// expands every option once, before use, and each section that falls back
+// on [DEFAULT] gets [DEFAULT]'s option as expanded there, in [DEFAULT]'s
+// own terms; a section's own options expand with its own options first,
+// then [DEFAULT]'s.  Expansion takes no recursion and costs at most the
+// size of what it produces.  Load refuses (NLIBC_E_READ) a text whose
+// expansion passes our bounds (a value longer than NLIBC_CONF_MAX_SIZE,
+// or expanded values adding up to more), or whose values would depend on
+// the order svnserve happens to expand sections in: a section whose
+// placeholders reach [DEFAULT] while it holds an option that a
+// placeholder of [DEFAULT] names expands that option of [DEFAULT] in its
+// own terms when svnserve happens to come to it first.
+//
+// The faithfulness check compares each section's own options,
+// [DEFAULT]'s, and which sections fall back on [DEFAULT]: it costs what
+// the two texts hold, not sections times [DEFAULT]'s options.
+//
 // Every function returns 0 or one of the NLIBC_E_* codes of nlibc.h.
 // Sections and keys are found as Subversion finds them (ignoring ASCII
 // case), wherever in the text they stand.
@@ -44,8 +61,9 @@ class ConfDoc {
                 // written
   };
 
-  // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it (the
-  // document is then empty).
+  // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it,
+  // NLIBC_E_READ when its expansion is refused (see above); the document
+  // is then empty.
   int Load(const std::string& text, Syntax syntax = kSvnserve);
   const std::string& Text() const { return text_; }
 

@@ -32,7 +32,9 @@
  *   Values are given as Subversion gives them to svnserve: a key missing
  *   from a section that holds other options is taken from [DEFAULT], and
  *   "%(name)s" is replaced by the value of the option "name" of the same
- *   section (or [DEFAULT]).  Like Subversion, an option line of a section
+ *   section (or [DEFAULT]).  Like svnserve, each option is expanded once:
+ *   an option of [DEFAULT] has the value it expands to in [DEFAULT]
+ *   itself, for every section that falls back on it.  Like Subversion, an option line of a section
  *   that already holds other options, but not this one, sets the option
  *   of [DEFAULT] instead when [DEFAULT] holds it already.
  *   A file that Subversion would refuse to parse is refused here too
@@ -230,7 +232,10 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
 
 /* Reads and parses szFile (links followed; see "Configuration files").
  * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
- * unreadable), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
+ * unreadable; or its %(name)s expansions refused: a value expanding past
+ * NLIBC_CONF_MAX_SIZE bytes, expanded values adding up to more, or values
+ * that would depend on the order in which svnserve happens to expand its
+ * sections), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
 PNLIBCONF NLIBCConfOpen(const char *szFile, int nFlags);
 
 /* Releases the handle and its lock; null is allowed.  Unsaved edits are

@@ -396,6 +396,104 @@ TEST(ConfParse, ExpansionsCostNoMoreThanTheirSize) {
   EXPECT_EQ(NLIBC_E_READ, doc.Load(text + "k40 = x\n"));
 }
 
+TEST(ConfParse, ExpandsEachValueOnceAsSvnserve) {
+  // svnserve expands every option once, before use: [DEFAULT]'s in its
+  // own terms, whichever section falls back on it.
+  std::string chain = "[general]\nrealm = %(a0)s\n";
+  for (int i = 0; i < 1000; ++i)
+    chain += "a" + std::to_string(i) + " = %(a" + std::to_string(i + 1) + ")s.\n";
+  chain += "a1000 = end\n";
+  struct {
+    const char* name;
+    std::string text;
+    const char* section;
+    const char* key;
+    const char* value;  // null: none
+  } cases[] = {
+      {"[DEFAULT]'s value in its own terms",
+       "[DEFAULT]\nrealm = %(name)s repo\nname = x\n[general]\nname = y\n",
+       "general", "realm", "x repo"},
+      {"the section's own first, then [DEFAULT]'s",
+       "[DEFAULT]\nd = D\nname = x\n[general]\nname = y\nrealm = %(name)s/%(d)s\n",
+       "general", "realm", "y/D"},
+      {"[DEFAULT] does not see a section's options",
+       "[DEFAULT]\nrealm = <%(only)s>\n[general]\nonly = g\n", "general", "realm",
+       "<%(only)s>"},
+      {"a cycle through [DEFAULT] is empty",
+       "[DEFAULT]\nd = %(e)s\ne = %(d)s\n[general]\nrealm = a%(d)sb\n", "general",
+       "realm", ""},
+      {"a value beside a cycle is kept",
+       "[general]\na = %(a)s\nrealm = %(b)s%(nope)s\nb = ok\n", "general", "realm",
+       "ok%(nope)s"},
+      {"names in any case", "[general]\nREALM = %(Name)s\nname = n\n", "general",
+       "realm", "n"},
+      {"a thousand deep", chain, "general", "realm", nullptr},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text)) << c.name;
+    std::string ours, theirs;
+    bool found = false;
+    doc.Get(c.section, c.key, &ours, &found);
+    ASSERT_TRUE(found) << c.name;
+    ASSERT_TRUE(SvnGetValueText(c.text, c.section, c.key, &theirs)) << c.name;
+    EXPECT_EQ(theirs, ours) << c.name;
+    if (c.value != nullptr) {
+      EXPECT_EQ(c.value, ours) << c.name;
+    }
+  }
+  // Where svnserve's answer would depend on the order it happens to
+  // expand sections in, the file is refused, cleanly.
+  for (const char* text : {
+           "[DEFAULT]\nd = %(n)s\nn = 1\n[general]\nn = 2\nrealm = %(d)s\n",
+           "[DEFAULT]\nd = %(e)s\ne = %(n)s\n[x]\nn = 2\nv = %(d)s\n",
+       }) {
+    nlibc::ConfDoc doc;
+    EXPECT_EQ(NLIBC_E_READ, doc.Load(text)) << text;
+  }
+}
+
+TEST(ConfParse, HostileExpansionsGetAPromptCleanAnswer) {
+  // 30,000 placeholders chained: no recursion to overflow.
+  std::string chain = "[general]\nanon-access = read\nrealm = %(a0)s\n";
+  for (int i = 0; i < 30000; ++i)
+    chain += "a" + std::to_string(i) + " = %(a" + std::to_string(i + 1) + ")s\n";
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load(chain + "a30000 = end\n"));
+  std::string realm;
+  bool found = false;
+  doc.Get("general", "realm", &realm, &found);
+  EXPECT_TRUE(found && realm == "end");
+  EXPECT_EQ(0, doc.Set("general", "anon-access", "none"));
+  // A cycle as long.
+  ASSERT_EQ(0, doc.Load(chain + "a30000 = %(a0)s\n"));
+  doc.Get("general", "realm", &realm, &found);
+  EXPECT_TRUE(found && realm.empty());
+
+  // 3,000 [DEFAULT] values with placeholders and 3,000 sections falling
+  // back on them: each value expanded once, each edit checked once.
+  std::string wide = "[DEFAULT]\nx = y\n";
+  for (int i = 0; i < 3000; ++i)
+    wide += "d" + std::to_string(i) + " = %(x)s" + std::to_string(i) + "\n";
+  for (int i = 0; i < 3000; ++i) wide += "[s" + std::to_string(i) + "]\nk = v\n";
+  ASSERT_EQ(0, doc.Load(wide + "[general]\nrealm = r\n"));
+  Pairs lookups;
+  doc.Lookups("s2999", &lookups);
+  ASSERT_EQ(3002u, lookups.size());
+  EXPECT_EQ((std::pair<std::string, std::string>("d2999", "y2999")), lookups.back());
+  EXPECT_EQ(0, doc.Set("general", "anon-access", "none"));
+  Pairs s7;
+  doc.Lookups("s7", &s7);
+  s7[0].second = "w";  // its own k; [DEFAULT]'s as they are
+  EXPECT_EQ(0, doc.SetSection("s7", s7));
+  EXPECT_EQ(NLIBC_E_UNFAITHFUL, doc.Set("DEFAULT", "d5", "z"));
+
+  // Values within the size limit that add up past it.
+  std::string many = "[general]\nb = " + std::string(1 << 20, 'b') + "\n";
+  for (int i = 0; i < 40; ++i) many += "k" + std::to_string(i) + " = %(b)s\n";
+  EXPECT_EQ(NLIBC_E_READ, doc.Load(many));
+}
+
 TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {
   const std::string text = "[general]\nrealm = a\n";
   struct {

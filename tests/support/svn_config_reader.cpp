@@ -36,6 +36,30 @@ svn_config_t* Read(const std::string& path, apr_pool_t* pool,
   return cfg;
 }
 
+// Expands every option, section by section, as svnserve's configuration
+// cache does before handing the configuration out: each option keeps the
+// value it expands to first.
+void ExpandAll(svn_config_t* cfg, apr_pool_t* pool) {
+  svn_config_enumerate_sections2(
+      cfg,
+      [](const char* name, void* baton, apr_pool_t* p) -> svn_boolean_t {
+        svn_config_enumerate2(
+            static_cast<svn_config_t*>(baton), name,
+            [](const char*, const char*, void*, apr_pool_t*) -> svn_boolean_t {
+              return TRUE;
+            },
+            nullptr, p);
+        return TRUE;
+      },
+      cfg, pool);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
 struct Walk {
   SvnConfig* config;
   const char* section;
@@ -75,6 +99,7 @@ bool SvnGetValue(const std::string& path, const std::string& section,
   Pool p;
   svn_config_t* cfg = Read(path, p.pool, nullptr);
   if (cfg == nullptr) return false;
+  ExpandAll(cfg, p.pool);
   const char* v = nullptr;
   svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
   if (v == nullptr) return false;
@@ -111,5 +136,26 @@ bool SvnGetValueText(const std::string& text, const std::string& section,
                      const std::string& option, std::string* value) {
   return OnTextFile(text, [&](const std::string& path) {
     return SvnGetValue(path, section, option, value);
+  });
+}
+
+bool SvnLookupsText(const std::string& text, SvnLookupMap* lookups) {
+  return OnTextFile(text, [&](const std::string& path) {
+    Pool p;
+    svn_config_t* cfg = Read(path, p.pool, nullptr);
+    if (cfg == nullptr) return false;
+    ExpandAll(cfg, p.pool);
+    SvnConfig config;
+    Walk w{&config, nullptr, cfg};
+    svn_config_enumerate_sections2(cfg, OnSection, &w, p.pool);
+    lookups->clear();
+    for (const auto& s : config)
+      for (const auto& t : config)
+        for (const auto& o : t.second) {
+          const char* v = nullptr;
+          svn_config_get(cfg, &v, s.first.c_str(), o.first.c_str(), nullptr);
+          if (v != nullptr) (*lookups)[{Lower(s.first), Lower(o.first)}] = v;
+        }
+    return true;
   });
 }

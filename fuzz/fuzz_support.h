@@ -99,16 +99,57 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
 
 // The value svnserve gets for section/option ([DEFAULT] applied), in
 // *value; false when the text does not parse or has no value for it.
+// Expands every option as svnserve's configuration cache does before use:
+// section by section, each option keeping the value it expands to first.
+inline void SvnExpandAll(svn_config_t* cfg, apr_pool_t* pool) {
+  svn_config_enumerate_sections2(
+      cfg,
+      [](const char* name, void* baton, apr_pool_t* p) -> svn_boolean_t {
+        svn_config_enumerate2(
+            static_cast<svn_config_t*>(baton), name,
+            [](const char*, const char*, void*, apr_pool_t*) -> svn_boolean_t {
+              return TRUE;
+            },
+            nullptr, p);
+        return TRUE;
+      },
+      cfg, pool);
+}
+
+// The value svnserve gets for section/option, [DEFAULT] and expansion
+// applied; false when it gets none (or the text is refused).
 inline bool SvnGetText(const std::string& text, const std::string& section,
                        const std::string& option, std::string* value) {
   bool found = false;
-  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t*) {
+  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t* pool) {
+    SvnExpandAll(cfg, pool);
     const char* v = nullptr;
     svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
     if (v != nullptr) *value = v;
     found = v != nullptr;
   });
   return found;
+}
+
+// Every lookup svnserve could make: each section it enumerates, with each
+// option name of any section, to the value it gets (the names as
+// enumerated, which the caller may fold).
+using SvnLookupView = std::map<std::pair<std::string, std::string>, std::string>;
+inline bool SvnLookupsText(const std::string& text, SvnLookupView* lookups) {
+  SvnView view;
+  if (!SvnParseText(text, &view)) return false;
+  lookups->clear();
+  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t* pool) {
+    SvnExpandAll(cfg, pool);
+    for (const auto& s : view)
+      for (const auto& t : view)
+        for (const auto& o : t.second) {
+          const char* v = nullptr;
+          svn_config_get(cfg, &v, s.first.c_str(), o.first.c_str(), nullptr);
+          if (v != nullptr) (*lookups)[{s.first, o.first}] = v;
+        }
+  });
+  return true;
 }
 
 #endif  // FUZZ_FUZZ_SUPPORT_H_

@@ -339,6 +339,155 @@ TEST(ConfEdit, SetSectionReplacesOptionsAndKeepsComments) {
   }
 }
 
+// Lookups that differ between two texts as svnserve reads them, but
+// those of `section` (and only of `key`, unless empty).
+std::vector<std::string> OtherLookupsChanged(const std::string& before,
+                                             const std::string& after,
+                                             const std::string& section,
+                                             const std::string& key) {
+  SvnLookupMap a, b;
+  EXPECT_TRUE(SvnLookupsText(before, &a) && SvnLookupsText(after, &b));
+  std::vector<std::string> changed;
+  for (const SvnLookupMap* m : {&a, &b})
+    for (const auto& e : *m) {
+      if (e.first.first == section && (key.empty() || e.first.second == key)) continue;
+      auto ia = a.find(e.first), ib = b.find(e.first);
+      if (ia == a.end() || ib == b.end() || ia->second != ib->second)
+        changed.push_back(e.first.first + "/" + e.first.second);
+    }
+  return changed;
+}
+
+TEST(ConfEdit, SetSectionKeepsLinesInPlace) {
+  struct {
+    const char* name;
+    const char* text;
+    Pairs pairs;
+    const char* expected;
+    bool exact = false;
+  } cases[] = {
+      {"comments stay with their accounts, a new one follows the last",
+       "[users]\n# Harry, ops\nharry = h1\n# Sally\nsally = s1\n\n# end\n[groups]\n",
+       {{"sally", "s2"}, {"harry", "h1"}, {"carol", "c"}},
+       "[users]\n# Harry, ops\nharry = h1\n# Sally\nsally = s2\ncarol = c\n\n# end\n[groups]\n"},
+      {"a removed key loses its continuation lines",
+       "[users]\na = 1\n  more\nb = 2\n", {{"b", "2"}}, "[users]\nb = 2\n"},
+      {"names compare ignoring case; spelling and separator stay",
+       "[users]\nBob:old\nann\t= x\n", {{"bob", "new"}, {"ANN", "x"}},
+       "[users]\nBob:new\nann\t= x\n"},
+      {"an unchanged value keeps its line byte for byte",
+       "[users]\nbob   =\tpw  \nal = a\n  b\n", {{"bob", "pw"}, {"al", "a b"}},
+       "[users]\nbob   =\tpw  \nal = a\n  b\n"},
+      {"a key written twice keeps the line that wins",
+       "[users]\nbob = 1\nalice = a\nBOB = 2\n", {{"bob", "3"}, {"alice", "a"}},
+       "[users]\nalice = a\nBOB = 3\n"},
+      {"new keys after the last option of the last block",
+       "[users]\na = 1\n[groups]\ng = x\n[users]\nb = 2\n# tail\n",
+       {{"a", "1"}, {"b", "3"}, {"c", "4"}},
+       "[users]\na = 1\n[groups]\ng = x\n[users]\nb = 3\nc = 4\n# tail\n"},
+      {"an empty value gets its blank", "[users]\nbob =\n", {{"bob", "x"}},
+       "[users]\nbob = x\n"},
+      {"CRLF and no final newline", "[users]\r\na = 1", {{"a", "1"}, {"b", "2"}},
+       "[users]\r\na = 1\r\nb = 2\r\n"},
+      {"authz names compare exactly", "[groups]\nDevs = a\ndevs = b\n",
+       {{"devs", "c"}}, "[groups]\ndevs = c\n", true},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text, c.exact ? nlibc::ConfDoc::kExact : nlibc::ConfDoc::kSvnserve))
+        << c.name;
+    const std::string section = c.exact ? "groups" : "users";
+    ASSERT_EQ(0, doc.SetSection(section, c.pairs)) << c.name;
+    EXPECT_EQ(c.expected, doc.Text()) << c.name;
+    if (c.exact) continue;
+    // Subversion reads exactly the pairs there, and the rest as before.
+    SvnConfig cfg;
+    std::string error;
+    ASSERT_TRUE(SvnReadConfigText(doc.Text(), &cfg, &error)) << error;
+    std::map<std::string, std::string> theirs;
+    for (const auto& kv : cfg[section]) theirs[kv.first] = kv.second;
+    EXPECT_EQ(c.pairs.size(), theirs.size()) << c.name;
+    for (const auto& kv : c.pairs) {
+      std::string v;
+      EXPECT_TRUE(SvnGetValueText(doc.Text(), section, kv.first, &v) && v == kv.second)
+          << c.name << ": " << kv.first;
+    }
+    EXPECT_TRUE(OtherLookupsChanged(c.text, doc.Text(), section, "").empty()) << c.name;
+  }
+}
+
+TEST(ConfEdit, ValuesFromDefaultAreSetInTheSection) {
+  struct {
+    const char* name;
+    const char* text;
+    const char* key;
+    int rc;
+    const char* expected;  // when kept
+  } cases[] = {
+      {"the section's first option line",
+       "[DEFAULT]\nrealm = Company\n[general]\n# access\nanon-access = none\n[sasl]\nuse-sasl = false\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = Company\n[general]\nrealm = Team\n# access\nanon-access = none\n"
+       "[sasl]\nuse-sasl = false\n"},
+      {"a commented-out line that would fall through stays a comment",
+       "[DEFAULT]\nanon-access = read\n[general]\nrealm = r\n# anon-access = read\n",
+       "anon-access", 0,
+       "[DEFAULT]\nanon-access = read\n[general]\nanon-access = Team\nrealm = r\n"
+       "# anon-access = read\n"},
+      {"a first block before the section's options",
+       "[DEFAULT]\nrealm = d\n[general]\n# none yet\n[sasl]\nx = 1\n[general]\npassword-db = p\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = d\n[general]\n# none yet\nrealm = Team\n[sasl]\nx = 1\n[general]\n"
+       "password-db = p\n"},
+      {"the block that makes the section",
+       "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\npassword-db = p\n[General]\n# more\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\nrealm = Team\npassword-db = p\n"
+       "[General]\n# more\n"},
+      {"where [DEFAULT] does not hold it yet, the usual place",
+       "[general]\nx = 1\n[DEFAULT]\nrealm = d\n", "realm", 0,
+       "[general]\nx = 1\nrealm = Team\n[DEFAULT]\nrealm = d\n"},
+      {"refused when the section's first option is [DEFAULT]'s too",
+       "[DEFAULT]\nrealm = d\nanon-access = read\n[general]\nanon-access = none\n", "realm",
+       NLIBC_E_UNFAITHFUL, nullptr},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text)) << c.name;
+    ASSERT_EQ(c.rc, doc.Set("general", c.key, "Team")) << c.name;
+    if (c.rc != 0) {
+      EXPECT_EQ(c.text, doc.Text()) << c.name;
+      continue;
+    }
+    EXPECT_EQ(c.expected, doc.Text()) << c.name;
+    std::string v;
+    EXPECT_TRUE(SvnGetValueText(doc.Text(), "general", c.key, &v) && v == "Team") << c.name;
+    EXPECT_TRUE(OtherLookupsChanged(c.text, doc.Text(), "general", c.key).empty()) << c.name;
+  }
+  // Activating or commenting out where [DEFAULT] answers: refused, the
+  // text as it was.
+  const std::string fromDefault =
+      "[DEFAULT]\nrealm = Company\n[general]\nanon-access = none\n# realm = Mine\n";
+  struct {
+    const char* name;
+    std::string text;
+    bool activate;
+  } refusals[] = {
+      {"activating a line [DEFAULT] would take", fromDefault, true},
+      {"commenting out what [DEFAULT] gives", fromDefault, false},
+      {"commenting out the section's own, which [DEFAULT] would replace",
+       Replace(fromDefault, "[general]\n", "[general]\nrealm = Team\n"), false},
+  };
+  for (const auto& c : refusals) {
+    std::string out = "untouched";
+    EXPECT_EQ(NLIBC_E_UNFAITHFUL, Edit(c.text, &out, [&](nlibc::ConfDoc& d) {
+                return c.activate ? d.Activate("general", "realm")
+                                  : d.Comment("general", "realm");
+              })) << c.name;
+    EXPECT_EQ("untouched", out) << c.name;
+  }
+}
+
 TEST(ConfEdit, SetSectionsIsOneEditOfManySections) {
   const Pairs devs{{"devs", "alice, bob"}}, trunk{{"@devs", "rw"}}, bad{{"a", "x\ny"}};
   struct {

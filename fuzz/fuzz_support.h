@@ -18,6 +18,8 @@
 #include <sstream>
 #include <string>
 
+#include "../tests/support/svn_expand.h"
+
 // Stops the run, naming the invariant that failed.
 #define Check(...)                                                         \
   do {                                                                     \
@@ -95,25 +97,6 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
         },
         &walk, pool);
   });
-}
-
-// The value svnserve gets for section/option ([DEFAULT] applied), in
-// *value; false when the text does not parse or has no value for it.
-// Expands every option as svnserve's configuration cache does before use:
-// section by section, each option keeping the value it expands to first.
-inline void SvnExpandAll(svn_config_t* cfg, apr_pool_t* pool) {
-  svn_config_enumerate_sections2(
-      cfg,
-      [](const char* name, void* baton, apr_pool_t* p) -> svn_boolean_t {
-        svn_config_enumerate2(
-            static_cast<svn_config_t*>(baton), name,
-            [](const char*, const char*, void*, apr_pool_t*) -> svn_boolean_t {
-              return TRUE;
-            },
-            nullptr, p);
-        return TRUE;
-      },
-      cfg, pool);
 }
 
 // The value svnserve gets for section/option, [DEFAULT] and expansion

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "svn_expand.h"
+
 namespace {
 
 struct Pool {
@@ -34,24 +36,6 @@ svn_config_t* Read(const std::string& path, apr_pool_t* pool,
     return nullptr;
   }
   return cfg;
-}
-
-// Expands every option, section by section, as svnserve's configuration
-// cache does before handing the configuration out: each option keeps the
-// value it expands to first.
-void ExpandAll(svn_config_t* cfg, apr_pool_t* pool) {
-  svn_config_enumerate_sections2(
-      cfg,
-      [](const char* name, void* baton, apr_pool_t* p) -> svn_boolean_t {
-        svn_config_enumerate2(
-            static_cast<svn_config_t*>(baton), name,
-            [](const char*, const char*, void*, apr_pool_t*) -> svn_boolean_t {
-              return TRUE;
-            },
-            nullptr, p);
-        return TRUE;
-      },
-      cfg, pool);
 }
 
 std::string Lower(std::string s) {
@@ -99,7 +83,7 @@ bool SvnGetValue(const std::string& path, const std::string& section,
   Pool p;
   svn_config_t* cfg = Read(path, p.pool, nullptr);
   if (cfg == nullptr) return false;
-  ExpandAll(cfg, p.pool);
+  SvnExpandAll(cfg, p.pool);
   const char* v = nullptr;
   svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
   if (v == nullptr) return false;
@@ -144,7 +128,7 @@ bool SvnLookupsText(const std::string& text, SvnLookupMap* lookups) {
     Pool p;
     svn_config_t* cfg = Read(path, p.pool, nullptr);
     if (cfg == nullptr) return false;
-    ExpandAll(cfg, p.pool);
+    SvnExpandAll(cfg, p.pool);
     SvnConfig config;
     Walk w{&config, nullptr, cfg};
     svn_config_enumerate_sections2(cfg, OnSection, &w, p.pool);

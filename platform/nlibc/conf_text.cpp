@@ -224,9 +224,8 @@ const std::vector<size_t>& Block(const Parsed& p, const std::string& section) {
   return b == p.blocks.end() ? none : b->second;
 }
 
-// The [DEFAULT] section a section's lookups fall back on, or null: only a
-// section that holds options falls back, and never one Subversion takes
-// for [DEFAULT] itself.
+// The [DEFAULT] section that `folded`, when it holds options, falls back
+// on; null for one Subversion takes for [DEFAULT] itself, or without one.
 const Section* Fallback(const Parsed& p, const std::string& folded) {
   if (p.exact || NaturallyDefault(folded)) return nullptr;
   auto d = p.model.find("default");
@@ -383,7 +382,7 @@ bool OrderMatters(const Parsed& p) {
       named.insert(PlaceholderName(o.second.value, start, end));
   if (named.empty()) return false;
   for (const auto& s : p.model) {
-    if (Fallback(p, s.first) == nullptr || s.first == "default") continue;
+    if (Fallback(p, s.first) == nullptr) continue;
     const auto& own = s.second.options;
     bool overrides = false, reaches = false;
     for (const auto& o : own) {
@@ -406,12 +405,13 @@ int ExpandAll(Parsed* p) {
   if (p->exact) return 0;
   if (OrderMatters(*p)) return NLIBC_E_READ;
   size_t budget = NLIBC_CONF_MAX_SIZE;
-  auto def = p->model.find("default");
-  if (def != p->model.end())
-    for (auto& o : def->second.options)
-      if (int rc = Expand(&def->second, nullptr, &o.second, &budget)) return rc;
+  auto d = p->model.find("default");
+  Section* def = d == p->model.end() ? nullptr : &d->second;
+  if (def != nullptr)
+    for (auto& o : def->options)
+      if (int rc = Expand(def, nullptr, &o.second, &budget)) return rc;
   for (auto& s : p->model) {
-    Section* fallback = const_cast<Section*>(Fallback(*p, s.first));
+    Section* fallback = NaturallyDefault(s.first) ? nullptr : def;
     for (auto& o : s.second.options)
       if (int rc = Expand(&s.second, fallback, &o.second, &budget)) return rc;
   }
@@ -426,9 +426,10 @@ int Parse(const std::string& text, Parsed* p) {
   return ExpandAll(p);
 }
 
-// Whether two parses give every lookup svnserve could make the same
-// answer, but those of the sections in `whole` and of the (section, key)
-// pairs in `keys` (all folded).  Compares the sections' own options,
+// Whether two parses give every section the same own options (as
+// Subversion enumerates them) and every lookup svnserve could make the
+// same answer, but those of the sections in `whole` and of the (section,
+// key) pairs in `keys` (all folded).  Compares the sections' own options,
 // [DEFAULT]'s, and which sections fall back on it, so that it costs what
 // the texts hold, not sections times [DEFAULT]'s options.
 bool SameLookups(const Parsed& a, const Parsed& b,
@@ -465,11 +466,16 @@ bool SameLookups(const Parsed& a, const Parsed& b,
     auto own = [&](const std::string& k) {
       return ownA.options.count(k) || ownB.options.count(k) || keys.count({name, k});
     };
+    // The section's own options, as Subversion enumerates them: the same
+    // names, with the same values.
     for (const Section* s : {&ownA, &ownB})
-      for (const auto& o : s->options)
-        if (!keys.count({name, o.first}) &&
-            value(a, name, o.first) != value(b, name, o.first))
+      for (const auto& o : s->options) {
+        if (keys.count({name, o.first})) continue;
+        auto oa = ownA.options.find(o.first), ob = ownB.options.find(o.first);
+        if (oa == ownA.options.end() || ob == ownB.options.end() ||
+            Final(oa->second) != Final(ob->second))
           return false;
+      }
     // Keys neither holds itself: [DEFAULT]'s answers, for one that falls
     // back.  Each key skipped is one the section holds or one edited, so
     // this costs no more than the section's own options.
@@ -648,13 +654,19 @@ void AppendToSection(const std::string& text, const Parsed& p,
   for (const std::string& line : lines) w->InsertBefore(p.lines.size(), line);
 }
 
-// The start of a new value for option line i: its text up to the
+// The start of a new value for option line l: its text up to the
 // separator and the blanks after it, one blank added where the line puts
-// one before the separator but none after.
-std::string ValuePrefix(const std::string& text, const Line& l) {
+// one before the separator but none after; with `key`, the key spelt so.
+std::string ValuePrefix(const std::string& text, const Line& l,
+                        const std::string* key = nullptr) {
   size_t v = l.sep + 1;
   while (v < l.end && (text[v] == ' ' || text[v] == '\t')) ++v;
   std::string prefix = text.substr(l.begin, v - l.begin);
+  if (key != nullptr) {
+    size_t k = 0;
+    while (IsSpace(prefix[k])) ++k;
+    prefix.replace(k, OptionKey(text, l).size(), *key);
+  }
   if (v == l.sep + 1 && l.sep > l.begin &&
       (text[l.sep - 1] == ' ' || text[l.sep - 1] == '\t'))
     prefix += ' ';
@@ -934,7 +946,8 @@ int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>
     std::map<std::string, size_t> wanted;  // folded key -> index in pairs
     for (size_t k = 0; k < pairs.size(); ++k) wanted[Fold(p, pairs[k].first)] = k;
     // The section's own option lines: each key keeps the line that wins
-    // (its last), rewritten only when its value changes; every other line
+    // (its last), rewritten only when its spelling or value changes (a
+    // key spelt otherwise is renamed); every other line
     // of the section's options goes, continuation lines and all.  Lines
     // Subversion files under [DEFAULT] are [DEFAULT]'s and stay.
     const std::string home = Fold(p, s.first);
@@ -957,9 +970,10 @@ int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>
       }
       kept[want->second] = true;
       after = ValueEnd(p, i);
+      const std::string& key = pairs[want->second].first;
       const std::string& value = pairs[want->second].second;
-      if (OptionValue(text_, p, i) != value) {
-        w.Replace(i, ValuePrefix(text_, l) + value);
+      if (OptionKey(text_, l) != key || OptionValue(text_, p, i) != value) {
+        w.Replace(i, ValuePrefix(text_, l, &key) + value);
         w.DropContinuations(i);
       }
     }

@@ -8,8 +8,9 @@
 // new text from it, parses the new text once, and keeps it only when
 // Subversion would read it exactly as before but for what is being
 // written: every value of every section, as svnserve looks it up ([DEFAULT]
-// fallback and %(name)s expansion included), stays the same, and the value
-// written reads back as written.  A refused edit changes nothing.
+// fallback and %(name)s expansion included), stays the same, so do the
+// options each section holds (as Subversion enumerates them), and the
+// value written reads back as written.  A refused edit changes nothing.
 //
 // Values are expanded as svnserve expands them: its configuration cache
 // expands every option once, before use, and each section that falls back
@@ -137,10 +138,11 @@ class ConfDoc {
 
   // Makes the options of `section` exactly `pairs`, editing its lines in
   // place.  Keys compare as the syntax compares them.  A key of the pairs
-  // that the section holds keeps its line: byte for byte when the value
-  // written there is the pair's, else with the value rewritten on that
-  // line (the key's spelling and separator kept, the old value's
-  // continuation lines removed).  A key written more than once keeps the
+  // that the section holds keeps its line: byte for byte when the line
+  // spells the key as the pair does and holds its value, else rewritten
+  // on that line with the pair's spelling and value (the separator and
+  // the blanks around it kept, the old value's continuation lines
+  // removed).  A key written more than once keeps the
   // line that wins, the last; the earlier ones are removed.  A key the
   // pairs lack loses its lines, continuation lines included.  Keys the
   // section does not hold follow, in the pairs' order, right after its

@@ -58,9 +58,9 @@
  *   write, so concurrent writers never lose each other's change.  A write
  *   changes only the lines it is about; every other byte stays as it was.
  *   Before anything is written the new text is parsed again and every
- *   value Subversion would look up must be as before, except the one
- *   being written, which must read back as written; otherwise nothing is
- *   written (NLIBC_E_UNFAITHFUL).
+ *   value Subversion would look up, and every option each section holds,
+ *   must be as before, except the one being written, which must read
+ *   back as written; otherwise nothing is written (NLIBC_E_UNFAITHFUL).
  *
  *   What cannot be written faithfully is refused, writing nothing:
  *   - any text holding CR, LF or NUL (NLIBC_E_BADCHAR);
@@ -207,11 +207,12 @@ int NLIBCFileGetSection(const char *szFile, const char *szSection,
 
 /* Makes the options of section szSection exactly pHash's pairs, editing
  * its lines in place (keys compared as the file's names compare):
- * - a key the section holds keeps its line, byte for byte when its value
- *   is unchanged, else with the new value written on it (the key's
- *   spelling and separator kept, the old value's continuation lines
- *   removed); a key written more than once keeps the last line, the one
- *   that wins, and loses the earlier ones;
+ * - a key the section holds keeps its line, byte for byte when the line
+ *   spells the key as the hash does and holds its value, else rewritten
+ *   on it with the hash's spelling and value (the separator and the
+ *   blanks around it kept, the old value's continuation lines removed);
+ *   a key written more than once keeps the last line, the one that wins,
+ *   and loses the earlier ones;
  * - a key missing from the hash loses its lines (continuations included);
  * - keys new to the section follow in the hash's order, right after its
  *   last option line kept (in the last block holding one); without one,

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <string>
 
+#include "../tests/support/svn_expand.h"
+
 // Stops the run, naming the invariant that failed.
 #define Check(...)                                                         \
   do {                                                                     \
@@ -97,18 +99,40 @@ inline bool SvnParseText(const std::string& text, SvnView* view) {
   });
 }
 
-// The value svnserve gets for section/option ([DEFAULT] applied), in
-// *value; false when the text does not parse or has no value for it.
+// The value svnserve gets for section/option, [DEFAULT] and expansion
+// applied; false when it gets none (or the text is refused).
 inline bool SvnGetText(const std::string& text, const std::string& section,
                        const std::string& option, std::string* value) {
   bool found = false;
-  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t*) {
+  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t* pool) {
+    SvnExpandAll(cfg, pool);
     const char* v = nullptr;
     svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
     if (v != nullptr) *value = v;
     found = v != nullptr;
   });
   return found;
+}
+
+// Every lookup svnserve could make: each section it enumerates, with each
+// option name of any section, to the value it gets (the names as
+// enumerated, which the caller may fold).
+using SvnLookupView = std::map<std::pair<std::string, std::string>, std::string>;
+inline bool SvnLookupsText(const std::string& text, SvnLookupView* lookups) {
+  SvnView view;
+  if (!SvnParseText(text, &view)) return false;
+  lookups->clear();
+  WithSvnConfig(text, [&](svn_config_t* cfg, apr_pool_t* pool) {
+    SvnExpandAll(cfg, pool);
+    for (const auto& s : view)
+      for (const auto& t : view)
+        for (const auto& o : t.second) {
+          const char* v = nullptr;
+          svn_config_get(cfg, &v, s.first.c_str(), o.first.c_str(), nullptr);
+          if (v != nullptr) (*lookups)[{s.first, o.first}] = v;
+        }
+  });
+  return true;
 }
 
 #endif  // FUZZ_FUZZ_SUPPORT_H_

@@ -30,10 +30,20 @@ struct Line {
   bool toDefault;  // option lines: filed under [DEFAULT], see Parse
 };
 
+// Where an option stands in Subversion's expansion (make_string_from_option).
+enum class State { kNeeds, kExpanding, kDone, kCyclic };
+
 struct Option {
   std::string name;   // first spelling
   std::string value;  // last value, unexpanded
+  // The value svnserve gets: value itself until an expansion replaced
+  // something, then expanded (empty for a value caught in a cycle).
+  std::string expanded;
+  bool replaced = false;
+  State state = State::kNeeds;
 };
+
+const std::string& Final(const Option& o) { return o.replaced ? o.expanded : o.value; }
 
 // One section's own options, keyed by lower-case name.
 struct Section {
@@ -50,13 +60,6 @@ struct Parsed {
   std::map<std::string, Section> model;  // lower-case name -> own options
   // Folded section name -> the lines of all its blocks, header included.
   std::map<std::string, std::vector<size_t>> blocks;
-  // Expanded values by (section looked up from, option), and whether they
-  // depend on a cycle: each is expanded once, so values that double each
-  // other cost no more than their size.
-  mutable std::map<std::pair<std::string, const Option*>,
-                   std::pair<std::string, bool>>
-      expanded;
-  mutable bool tooLarge = false;  // an expansion passed NLIBC_CONF_MAX_SIZE
 };
 
 namespace {
@@ -155,13 +158,14 @@ void BuildModel(const std::string& text, Parsed* p) {
     auto it = home.options.find(lower);
     if (it == home.options.end()) {
       home.order.push_back(lower);
-      it = home.options.emplace(lower, Option{key, std::string()}).first;
+      it = home.options.emplace(lower, Option()).first;
+      it->second.name = key;
     }
     it->second.value = OptionValue(text, *p, i);
   }
 }
 
-int Parse(const std::string& text, Parsed* p) {
+int ParseLines(const std::string& text, Parsed* p) {
   size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   bool inValue = false;
   while (pos < text.size()) {
@@ -220,94 +224,270 @@ const std::vector<size_t>& Block(const Parsed& p, const std::string& section) {
   return b == p.blocks.end() ? none : b->second;
 }
 
-// Subversion's find_option: `key` of the section `section` (both lower
-// case), or of [DEFAULT] when the section holds other options.
+// The [DEFAULT] section that `folded`, when it holds options, falls back
+// on; null for one Subversion takes for [DEFAULT] itself, or without one.
+const Section* Fallback(const Parsed& p, const std::string& folded) {
+  if (p.exact || NaturallyDefault(folded)) return nullptr;
+  auto d = p.model.find("default");
+  return d == p.model.end() ? nullptr : &d->second;
+}
+
+// Subversion's find_option: `key` of the section `section` (both folded),
+// or of [DEFAULT] when the section holds other options.
 const Option* Find(const Parsed& p, const std::string& section,
                    const std::string& key) {
   auto s = p.model.find(section);
   if (s == p.model.end()) return nullptr;
   auto o = s->second.options.find(key);
   if (o != s->second.options.end()) return &o->second;
-  if (p.exact || NaturallyDefault(section)) return nullptr;
-  auto d = p.model.find("default");
-  if (d == p.model.end()) return nullptr;
-  o = d->second.options.find(key);
-  return o == d->second.options.end() ? nullptr : &o->second;
+  const Section* def = Fallback(p, section);
+  if (def == nullptr) return nullptr;
+  o = def->options.find(key);
+  return o == def->options.end() ? nullptr : &o->second;
 }
 
-// Subversion's expansion of opt's value as seen from `section`: each
-// "%(name)s" whose name the section finds is replaced by that option's
-// expanded value; other names, and a "%(" without ")s" after it, stay as
-// they are.  A value that depends on itself, even through others, is
-// empty (and so is everything that depends on it).  Results are kept in
-// p.expanded; one larger than NLIBC_CONF_MAX_SIZE sets p.tooLarge.
-std::string Expand(const Parsed& p, const std::string& section,
-                   const Option& opt, std::vector<const Option*>* path,
-                   bool* cyclic) {
-  const std::string& v = opt.value;
-  if (p.exact || v.find('%') == std::string::npos) return v;
-  auto known = p.expanded.find({section, &opt});
-  if (known != p.expanded.end()) {
-    *cyclic = *cyclic || known->second.second;
-    return known->second.first;
-  }
-  for (const Option* o : *path)
-    if (o == &opt) {
-      *cyclic = true;
-      return std::string();
+// The next "%(name)s" of v from *parse, as expand_option_value scans: a
+// "%(" at the very end, or one without ")s" after it, ends the scan.
+// [*start, *end) is the whole placeholder.
+bool NextPlaceholder(const std::string& v, size_t* parse, size_t* start,
+                     size_t* end) {
+  size_t s = v.find("%(", *parse);
+  if (s == std::string::npos || s + 2 >= v.size()) return false;
+  size_t e = v.find(")s", s + 2);
+  if (e == std::string::npos) return false;
+  *start = s;
+  *end = e + 2;
+  *parse = e + 2;
+  return true;
+}
+
+std::string PlaceholderName(const std::string& v, size_t start, size_t end) {
+  return Lower(v.substr(start + 2, end - start - 4));
+}
+
+// Expands `root` as make_string_from_option does from the section whose
+// own options are `own` (falling back on `def`, which may be null), with
+// an explicit stack instead of its recursion.  Each option is expanded
+// once: a placeholder whose option svnserve finds is replaced by that
+// option's expanded value; other names stay as they are.  An option met
+// again while being expanded, and every option that depends on it, is
+// cyclic: empty.  *budget counts down the bytes expanded values may still
+// take; NLIBC_E_READ when a value passes NLIBC_CONF_MAX_SIZE or the
+// budget runs out.
+int Expand(Section* own, Section* def, Option* root, size_t* budget) {
+  struct Frame {
+    Option* opt;
+    size_t parse = 0, copy = 0;  // scanned up to; copied up to
+    size_t start = 0, end = 0;   // the placeholder waiting for `waiting`
+    Option* waiting = nullptr;
+  };
+  auto resolve = [&](const std::string& name) -> Option* {
+    auto o = own->options.find(name);
+    if (o != own->options.end()) return &o->second;
+    if (def == nullptr) return nullptr;
+    o = def->options.find(name);
+    return o == def->options.end() ? nullptr : &o->second;
+  };
+  // Starts expanding o: true when it needs a frame of its own.
+  auto begin = [](Option* o) {
+    if (o->state != State::kNeeds) return false;
+    if (o->value.find('%') == std::string::npos) {
+      o->state = State::kDone;
+      return false;
     }
-  path->push_back(&opt);
-  std::string out;
-  size_t copy = 0, parse = 0;
-  for (;;) {
-    size_t start = v.find("%(", parse);
-    if (start == std::string::npos || start + 2 == v.size()) break;
-    size_t end = v.find(")s", start + 2);
-    if (end == std::string::npos) break;
-    const Option* x = Find(p, section, Fold(p, v.substr(start + 2, end - start - 2)));
-    if (x != nullptr) {
-      std::string sub = Expand(p, section, *x, path, cyclic);
-      if (*cyclic || p.tooLarge) break;
-      out.append(v, copy, start - copy);
-      if (out.size() + sub.size() > NLIBC_CONF_MAX_SIZE) {
-        p.tooLarge = true;
-        break;
+    o->state = State::kExpanding;
+    return true;
+  };
+  std::vector<Frame> stack;
+  if (begin(root)) stack.push_back(Frame{root});
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    Option* o = f.opt;
+    const std::string& v = o->value;
+    bool failed = false;
+    // Appends the placeholder [start, end) replaced by x's value.
+    auto append = [&](size_t start, size_t end, const Option* x) -> int {
+      const std::string& sub = Final(*x);
+      size_t grow = start - f.copy + sub.size();
+      if (o->expanded.size() + grow > NLIBC_CONF_MAX_SIZE || grow > *budget)
+        return NLIBC_E_READ;
+      *budget -= grow;
+      o->expanded.append(v, f.copy, start - f.copy);
+      o->expanded += sub;
+      o->replaced = true;
+      f.copy = end;
+      return 0;
+    };
+    if (f.waiting != nullptr) {
+      Option* x = f.waiting;
+      f.waiting = nullptr;
+      if (x->state == State::kCyclic) failed = true;
+      else if (int rc = append(f.start, f.end, x)) return rc;
+    }
+    Option* child = nullptr;
+    size_t start, end;
+    while (!failed && child == nullptr && NextPlaceholder(v, &f.parse, &start, &end)) {
+      Option* x = resolve(PlaceholderName(v, start, end));
+      if (x == nullptr) continue;  // plain text
+      if (begin(x)) {
+        child = x;
+        f.waiting = x;
+        f.start = start;
+        f.end = end;
+      } else if (x->state == State::kExpanding || x->state == State::kCyclic) {
+        x->state = State::kCyclic;
+        failed = true;
+      } else if (int rc = append(start, end, x)) {
+        return rc;
       }
-      out += sub;
-      copy = end + 2;
     }
-    parse = end + 2;
+    if (child != nullptr) {
+      stack.push_back(Frame{child});  // f is no longer valid
+      continue;
+    }
+    if (failed) {
+      o->state = State::kCyclic;
+      o->expanded.clear();
+      o->replaced = true;
+    } else {
+      o->state = State::kDone;
+      if (o->replaced) {
+        size_t rest = v.size() - f.copy;
+        if (o->expanded.size() + rest > NLIBC_CONF_MAX_SIZE || rest > *budget)
+          return NLIBC_E_READ;
+        *budget -= rest;
+        o->expanded.append(v, f.copy, rest);
+      }
+    }
+    stack.pop_back();
   }
-  path->pop_back();
-  if (*cyclic || p.tooLarge) out.clear();
-  else out += v.substr(copy);
-  p.expanded[{section, &opt}] = {out, *cyclic};
-  return out;
+  return 0;
 }
 
-std::string Value(const Parsed& p, const std::string& section,
-                  const Option& opt) {
-  std::vector<const Option*> path;
-  bool cyclic = false;
-  return Expand(p, section, opt, &path, &cyclic);
-}
-
-// Every lookup svnserve could make: for each section that holds options,
-// each of its keys and of [DEFAULT]'s, with the value it gets.
-using View = std::map<std::pair<std::string, std::string>, std::string>;
-
-View Effective(const Parsed& p) {
-  View view;
+// Whether svnserve's values depend on the order it expands sections in.
+// svnserve expands every option once, section after section in the order
+// of its hash table, and keeps the result: an option of [DEFAULT] reached
+// from another section's placeholder is expanded there, in that section's
+// terms, and keeps that value for every section.  The answer depends on
+// the order only when a section whose placeholders reach [DEFAULT] also
+// holds an option named in a placeholder of [DEFAULT]'s values; such a
+// file is refused rather than guessed at.
+bool OrderMatters(const Parsed& p) {
   auto def = p.model.find("default");
+  if (p.exact || def == p.model.end()) return false;
+  std::set<std::string> named;  // names [DEFAULT]'s placeholders use
+  size_t parse, start, end;
+  for (const auto& o : def->second.options)
+    for (parse = 0; NextPlaceholder(o.second.value, &parse, &start, &end);)
+      named.insert(PlaceholderName(o.second.value, start, end));
+  if (named.empty()) return false;
   for (const auto& s : p.model) {
-    for (const auto& o : s.second.options)
-      view[{s.first, o.first}] = Value(p, s.first, o.second);
-    if (p.exact || def == p.model.end() || NaturallyDefault(s.first)) continue;
-    for (const auto& o : def->second.options)
-      if (!s.second.options.count(o.first))
-        view[{s.first, o.first}] = Value(p, s.first, o.second);
+    if (Fallback(p, s.first) == nullptr) continue;
+    const auto& own = s.second.options;
+    bool overrides = false, reaches = false;
+    for (const auto& o : own) {
+      overrides = overrides || named.count(o.first) != 0;
+      for (parse = 0; !reaches && NextPlaceholder(o.second.value, &parse, &start, &end);) {
+        std::string name = PlaceholderName(o.second.value, start, end);
+        reaches = !own.count(name) && def->second.options.count(name);
+      }
+    }
+    if (overrides && reaches) return true;
   }
-  return view;
+  return false;
+}
+
+// Expands every value once, as svnserve's configuration cache does before
+// use: [DEFAULT]'s in its own terms, every other section's in its own
+// with [DEFAULT] to fall back on.  The expanded values may add up to
+// NLIBC_CONF_MAX_SIZE bytes.
+int ExpandAll(Parsed* p) {
+  if (p->exact) return 0;
+  if (OrderMatters(*p)) return NLIBC_E_READ;
+  size_t budget = NLIBC_CONF_MAX_SIZE;
+  auto d = p->model.find("default");
+  Section* def = d == p->model.end() ? nullptr : &d->second;
+  if (def != nullptr)
+    for (auto& o : def->options)
+      if (int rc = Expand(def, nullptr, &o.second, &budget)) return rc;
+  for (auto& s : p->model) {
+    Section* fallback = NaturallyDefault(s.first) ? nullptr : def;
+    for (auto& o : s.second.options)
+      if (int rc = Expand(&s.second, fallback, &o.second, &budget)) return rc;
+  }
+  return 0;
+}
+
+// Parses `text` and expands its values: NLIBC_E_SYNTAX when Subversion
+// refuses the text, NLIBC_E_READ when its expansion passes our bounds or
+// depends on svnserve's order.
+int Parse(const std::string& text, Parsed* p) {
+  if (int rc = ParseLines(text, p)) return rc;
+  return ExpandAll(p);
+}
+
+// Whether two parses give every section the same own options (as
+// Subversion enumerates them) and every lookup svnserve could make the
+// same answer, but those of the sections in `whole` and of the (section,
+// key) pairs in `keys` (all folded).  Compares the sections' own options,
+// [DEFAULT]'s, and which sections fall back on it, so that it costs what
+// the texts hold, not sections times [DEFAULT]'s options.
+bool SameLookups(const Parsed& a, const Parsed& b,
+                 const std::set<std::string>& whole,
+                 const std::set<std::pair<std::string, std::string>>& keys) {
+  auto value = [](const Parsed& p, const std::string& s, const std::string& k) {
+    const Option* o = Find(p, s, k);
+    return o == nullptr ? std::make_pair(false, std::string())
+                        : std::make_pair(true, Final(*o));
+  };
+  std::set<std::string> names;
+  for (const Parsed* p : {&a, &b})
+    for (const auto& s : p->model) names.insert(s.first);
+  // [DEFAULT]'s options whose value differs, or that only one text holds.
+  std::vector<std::string> changed;
+  {
+    std::set<std::string> defKeys;
+    for (const Parsed* p : {&a, &b}) {
+      auto d = p->model.find("default");
+      if (d != p->model.end())
+        for (const auto& o : d->second.options) defKeys.insert(o.first);
+    }
+    for (const std::string& k : defKeys)
+      if (value(a, "default", k) != value(b, "default", k)) changed.push_back(k);
+  }
+  static const Section empty;
+  for (const std::string& name : names) {
+    if (whole.count(name)) continue;
+    auto sa = a.model.find(name), sb = b.model.find(name);
+    const Section& ownA = sa == a.model.end() ? empty : sa->second;
+    const Section& ownB = sb == b.model.end() ? empty : sb->second;
+    const Section* defA = &ownA == &empty ? nullptr : Fallback(a, name);
+    const Section* defB = &ownB == &empty ? nullptr : Fallback(b, name);
+    auto own = [&](const std::string& k) {
+      return ownA.options.count(k) || ownB.options.count(k) || keys.count({name, k});
+    };
+    // The section's own options, as Subversion enumerates them: the same
+    // names, with the same values.
+    for (const Section* s : {&ownA, &ownB})
+      for (const auto& o : s->options) {
+        if (keys.count({name, o.first})) continue;
+        auto oa = ownA.options.find(o.first), ob = ownB.options.find(o.first);
+        if (oa == ownA.options.end() || ob == ownB.options.end() ||
+            Final(oa->second) != Final(ob->second))
+          return false;
+      }
+    // Keys neither holds itself: [DEFAULT]'s answers, for one that falls
+    // back.  Each key skipped is one the section holds or one edited, so
+    // this costs no more than the section's own options.
+    if (defA != nullptr && defB != nullptr) {
+      for (const std::string& k : changed)
+        if (!own(k)) return false;
+    } else if (defA != nullptr || defB != nullptr) {
+      for (const auto& o : (defA != nullptr ? defA : defB)->options)
+        if (!own(o.first)) return false;
+    }
+  }
+  return true;
 }
 
 bool InSection(const Parsed& p, const Line& l, const std::string& section) {
@@ -474,6 +654,44 @@ void AppendToSection(const std::string& text, const Parsed& p,
   for (const std::string& line : lines) w->InsertBefore(p.lines.size(), line);
 }
 
+// The start of a new value for option line l: its text up to the
+// separator and the blanks after it, one blank added where the line puts
+// one before the separator but none after; with `key`, the key spelt so.
+std::string ValuePrefix(const std::string& text, const Line& l,
+                        const std::string* key = nullptr) {
+  size_t v = l.sep + 1;
+  while (v < l.end && (text[v] == ' ' || text[v] == '\t')) ++v;
+  std::string prefix = text.substr(l.begin, v - l.begin);
+  if (key != nullptr) {
+    size_t k = 0;
+    while (IsSpace(prefix[k])) ++k;
+    prefix.replace(k, OptionKey(text, l).size(), *key);
+  }
+  if (v == l.sep + 1 && l.sep > l.begin &&
+      (text[l.sep - 1] == ' ' || text[l.sep - 1] == '\t'))
+    prefix += ' ';
+  return prefix;
+}
+
+// The last line of option line i's value: i or its last continuation.
+size_t ValueEnd(const Parsed& p, size_t i) {
+  while (i + 1 < p.lines.size() && p.lines[i + 1].kind == Kind::kContinuation) ++i;
+  return i;
+}
+
+// The header of the block holding the first option line that `section`
+// itself owns (the line that makes the section exist for Subversion), or
+// the line count when it owns none.
+size_t FirstOwnBlock(const Parsed& p, const std::string& section) {
+  size_t header = p.lines.size();
+  for (size_t i : Block(p, section)) {
+    const Line& l = p.lines[i];
+    if (l.kind == Kind::kSection) header = i;
+    if (l.kind == Kind::kOption && !l.toDefault) return header;
+  }
+  return p.lines.size();
+}
+
 }  // namespace
 
 int CheckOption(const std::string& key, const std::string& value) {
@@ -499,14 +717,7 @@ int ConfDoc::Load(const std::string& text, Syntax syntax) {
   exact_ = syntax == kExact;
   std::unique_ptr<Parsed> p(new Parsed);
   p->exact = exact_;
-  int rc = Parse(text, p.get());
-  // A value that expands past the size of a file we read is refused as
-  // such a file is.
-  if (rc == 0 && text.find("%(") != std::string::npos) {
-    Effective(*p);
-    if (p->tooLarge) rc = NLIBC_E_READ;
-  }
-  if (rc != 0) {
+  if (int rc = Parse(text, p.get())) {
     text_.clear();
     parsed_.reset(new Parsed);
     parsed_->exact = exact_;
@@ -539,7 +750,7 @@ void ConfDoc::Get(const std::string& section, const std::string& key,
   const Parsed& p = *parsed_;
   const Option* o = Find(p, Fold(p, section), Fold(p, key));
   *found = o != nullptr;
-  if (o != nullptr) *value = Value(p, Fold(p, section), *o);
+  if (o != nullptr) *value = Final(*o);
 }
 
 void ConfDoc::GetSection(const std::string& section, Pairs* pairs) const {
@@ -548,7 +759,7 @@ void ConfDoc::GetSection(const std::string& section, Pairs* pairs) const {
   if (s == p.model.end()) return;
   for (const std::string& key : s->second.order) {
     const Option& o = s->second.options.at(key);
-    pairs->emplace_back(o.name, Value(p, Fold(p, section), o));
+    pairs->emplace_back(o.name, Final(o));
   }
 }
 
@@ -559,17 +770,18 @@ void ConfDoc::Lookups(const std::string& section, Pairs* pairs) const {
 void ConfDoc::Lookups(const Parsed& p, const std::string& section,
                       Pairs* pairs) {
   const std::string home = Fold(p, section);
-  auto s = p.model.find(home), def = p.model.find("default");
+  auto s = p.model.find(home);
   if (s == p.model.end()) return;
   for (const std::string& key : s->second.order) {
     const Option& o = s->second.options.at(key);
-    pairs->emplace_back(o.name, Value(p, home, o));
+    pairs->emplace_back(o.name, Final(o));
   }
-  if (p.exact || def == p.model.end() || NaturallyDefault(home)) return;
-  for (const std::string& key : def->second.order) {
+  const Section* def = Fallback(p, home);
+  if (def == nullptr) return;
+  for (const std::string& key : def->order) {
     if (s->second.options.count(key)) continue;
-    const Option& o = def->second.options.at(key);
-    pairs->emplace_back(o.name, Value(p, home, o));
+    const Option& o = def->options.at(key);
+    pairs->emplace_back(o.name, Final(o));
   }
 }
 
@@ -592,17 +804,13 @@ int ConfDoc::Commit(const std::string& text, const Edited& edited,
   std::unique_ptr<Parsed> p(new Parsed);
   p->exact = exact_;
   if (Parse(text, p.get()) != 0) return NLIBC_E_UNFAITHFUL;
-  View before = Effective(*parsed_), after = Effective(*p);
-  if (p->tooLarge) return NLIBC_E_UNFAITHFUL;
-  std::set<std::pair<std::string, std::string>> keys;  // key "" = all
-  for (const auto& e : edited) keys.insert({Fold(*p, e.first), Fold(*p, e.second)});
-  for (View* v : {&before, &after}) {
-    for (auto it = v->begin(); it != v->end();) {
-      bool out = keys.count({it->first.first, ""}) || keys.count(it->first);
-      it = out ? v->erase(it) : std::next(it);
-    }
+  std::set<std::string> whole;
+  std::set<std::pair<std::string, std::string>> keys;
+  for (const auto& e : edited) {
+    if (e.second.empty()) whole.insert(Fold(*p, e.first));
+    else keys.insert({Fold(*p, e.first), Fold(*p, e.second)});
   }
-  if (before != after || !holds(*p)) return NLIBC_E_UNFAITHFUL;
+  if (!SameLookups(*parsed_, *p, whole, keys) || !holds(*p)) return NLIBC_E_UNFAITHFUL;
   text_ = text;
   parsed_ = std::move(p);
   return 0;
@@ -620,10 +828,7 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
     // Rewrite the value of the line that wins; its continuation lines
     // belonged to the old value.
     size_t i = active.back();
-    const Line& l = p.lines[i];
-    size_t v = l.sep + 1;
-    while (v < l.end && (text_[v] == ' ' || text_[v] == '\t')) ++v;
-    w.Replace(i, text_.substr(l.begin, v - l.begin) + value);
+    w.Replace(i, ValuePrefix(text_, p.lines[i]) + value);
     w.DropContinuations(i);
   } else if (commented < p.lines.size()) {
     const Line& l = p.lines[commented];
@@ -634,10 +839,24 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
   } else {
     AppendToSection(text_, p, section, {key + " = " + value}, &w);
   }
-  return Commit(w.Text(), section, key, [&](const Parsed& np) {
+  auto holds = [&](const Parsed& np) {
     const Option* o = Find(np, Fold(np, section), Fold(np, key));
-    return o != nullptr && Value(np, Fold(np, section), *o) == value;
-  });
+    return o != nullptr && Final(*o) == value;
+  };
+  // A section that takes the key from [DEFAULT] files a line of it that
+  // follows its other options under [DEFAULT] (see nlibc.h): written as
+  // the section's first option line instead, it is the section's own.
+  std::string first;
+  size_t header = FirstOwnBlock(p, section);
+  if (active.empty() && header < p.lines.size() &&
+      Find(p, Fold(p, section), Fold(p, key)) != nullptr) {
+    Rewriter w1(text_, p);
+    w1.InsertAfter(header, key + " = " + value);
+    first = w1.Text();
+  }
+  int rc = Commit(w.Text(), section, key, holds);  // p is gone once kept
+  if (rc != NLIBC_E_UNFAITHFUL || first.empty()) return rc;
+  return Commit(first, section, key, holds);
 }
 
 int ConfDoc::Activate(const std::string& section, const std::string& key) {
@@ -723,19 +942,53 @@ int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>
       continue;
     }
     changes = true;
-    std::vector<std::string> body;
-    for (const auto& kv : *s.second) body.push_back(kv.first + " = " + kv.second);
-    size_t firstOption = p.lines.size();
+    const Pairs& pairs = *s.second;
+    std::map<std::string, size_t> wanted;  // folded key -> index in pairs
+    for (size_t k = 0; k < pairs.size(); ++k) wanted[Fold(p, pairs[k].first)] = k;
+    // The section's own option lines: each key keeps the line that wins
+    // (its last), rewritten only when its spelling or value changes (a
+    // key spelt otherwise is renamed); every other line
+    // of the section's options goes, continuation lines and all.  Lines
+    // Subversion files under [DEFAULT] are [DEFAULT]'s and stay.
+    const std::string home = Fold(p, s.first);
+    std::map<std::string, size_t> last;
+    for (size_t i : block)
+      if (p.lines[i].kind == Kind::kOption && Home(p, p.lines[i]) == home)
+        last[Fold(p, OptionKey(text_, p.lines[i]))] = i;
+    std::vector<bool> kept(pairs.size(), false);
+    size_t after = p.lines.size(), firstGone = p.lines.size();
     for (size_t i : block) {
       const Line& l = p.lines[i];
-      if (l.kind != Kind::kOption && l.kind != Kind::kContinuation) continue;
-      if (l.kind == Kind::kOption && firstOption == p.lines.size()) firstOption = i;
-      w.Drop(i);
+      if (l.kind != Kind::kOption || Home(p, l) != home) continue;
+      const std::string k = Fold(p, OptionKey(text_, l));
+      auto want = wanted.find(k);
+      if (want == wanted.end() || last[k] != i) {
+        w.Drop(i);
+        w.DropContinuations(i);
+        firstGone = std::min(firstGone, i);
+        continue;
+      }
+      kept[want->second] = true;
+      after = ValueEnd(p, i);
+      const std::string& key = pairs[want->second].first;
+      const std::string& value = pairs[want->second].second;
+      if (OptionKey(text_, l) != key || OptionValue(text_, p, i) != value) {
+        w.Replace(i, ValuePrefix(text_, l, &key) + value);
+        w.DropContinuations(i);
+      }
     }
-    if (firstOption < p.lines.size()) {
-      for (const std::string& line : body) w.InsertBefore(firstOption, line);
+    // New keys, in their order: after the last option line kept, else
+    // where the first one removed stood, else at the end of the first
+    // block (a missing section is appended).
+    std::vector<std::string> added;
+    for (size_t k = 0; k < pairs.size(); ++k)
+      if (!kept[k]) added.push_back(pairs[k].first + " = " + pairs[k].second);
+    if (after < p.lines.size()) {
+      for (const std::string& line : added) w.InsertAfter(after, line);
+    } else if (firstGone < p.lines.size()) {
+      for (const std::string& line : added) w.InsertBefore(firstGone, line);
     } else {
-      AppendToSection(text_, p, s.first, body, &w);
+      AppendToSection(text_, p, s.first, added, &w);
     }
   }
   if (!changes) return 0;

@@ -8,8 +8,26 @@
 // new text from it, parses the new text once, and keeps it only when
 // Subversion would read it exactly as before but for what is being
 // written: every value of every section, as svnserve looks it up ([DEFAULT]
-// fallback and %(name)s expansion included), stays the same, and the value
-// written reads back as written.  A refused edit changes nothing.
+// fallback and %(name)s expansion included), stays the same, so do the
+// options each section holds (as Subversion enumerates them), and the
+// value written reads back as written.  A refused edit changes nothing.
+//
+// Values are expanded as svnserve expands them: its configuration cache
+// expands every option once, before use, and each section that falls back
+// on [DEFAULT] gets [DEFAULT]'s option as expanded there, in [DEFAULT]'s
+// own terms; a section's own options expand with its own options first,
+// then [DEFAULT]'s.  Expansion takes no recursion and costs at most the
+// size of what it produces.  Load refuses (NLIBC_E_READ) a text whose
+// expansion passes our bounds (a value longer than NLIBC_CONF_MAX_SIZE,
+// or expanded values adding up to more), or whose values would depend on
+// the order svnserve happens to expand sections in: a section whose
+// placeholders reach [DEFAULT] while it holds an option that a
+// placeholder of [DEFAULT] names expands that option of [DEFAULT] in its
+// own terms when svnserve happens to come to it first.
+//
+// The faithfulness check compares each section's own options,
+// [DEFAULT]'s, and which sections fall back on [DEFAULT]: it costs what
+// the two texts hold, not sections times [DEFAULT]'s options.
 //
 // Every function returns 0 or one of the NLIBC_E_* codes of nlibc.h.
 // Sections and keys are found as Subversion finds them (ignoring ASCII
@@ -44,8 +62,9 @@ class ConfDoc {
                 // written
   };
 
-  // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it (the
-  // document is then empty).
+  // Parses `text`: NLIBC_E_SYNTAX when Subversion would refuse it,
+  // NLIBC_E_READ when its expansion is refused (see above); the document
+  // is then empty.
   int Load(const std::string& text, Syntax syntax = kSvnserve);
   const std::string& Text() const { return text_; }
 
@@ -84,18 +103,32 @@ class ConfDoc {
   // without one, activates the section's first commented-out line of the
   // key ("# key = old"); without that, adds "key = value" at the end of
   // the section's first block, or a new section at the end of the text.
+  // A section that takes the key from [DEFAULT] would have such a line
+  // filed under [DEFAULT] when it follows the section's other options
+  // (see nlibc.h): then "key = value" goes right under the header of the
+  // block holding the section's first option line, as its first option
+  // line, which Subversion files under the section (the commented-out
+  // line stays a comment).  NLIBC_E_UNFAITHFUL when that too would change
+  // another lookup (the section's first option is one [DEFAULT] holds
+  // too).
   int Set(const std::string& section, const std::string& key,
           const std::string& value);
 
   // Makes the first commented-out line of `key` in `section` active,
   // starting in column 0, with the value it holds.  Succeeds unchanged
   // when the section has an active line of the key already;
-  // NLIBC_E_NOTFOUND when it has neither.
+  // NLIBC_E_NOTFOUND when it has neither (a value the section takes from
+  // [DEFAULT] is no line of its own).  NLIBC_E_UNFAITHFUL when the line,
+  // active where it stands, would be filed under [DEFAULT] or change
+  // another lookup (Set gives the section a value of its own).
   int Activate(const std::string& section, const std::string& key);
 
   // Comments out every active line of `key` in `section` (and the
-  // continuation lines of its value); the key must then be absent.
-  // Succeeds unchanged when there is none.
+  // continuation lines of its value); the key must then be absent:
+  // NLIBC_E_UNFAITHFUL when [DEFAULT] would still give it (with or
+  // without a line of the section's own) or another lookup would change.
+  // Succeeds unchanged when the section has no line of the key and
+  // svnserve finds no value for it.
   int Comment(const std::string& section, const std::string& key);
 
   // Replaces the line GetLine finds by `line`, which may change only that
@@ -103,12 +136,24 @@ class ConfDoc {
   int SetLine(const std::string& section, const std::string& key,
               const std::string& line);
 
-  // Makes the options of `section` exactly `pairs`, in their order: its
-  // option lines are replaced where its first one stood (its comments
-  // kept, later repeats of the section emptied); a missing section is
-  // appended.  Kept only when what Lookups then finds is exactly the pairs
-  // (so "%(" may stand in a value only where it reads back as it stands,
-  // and [DEFAULT] may add nothing).
+  // Makes the options of `section` exactly `pairs`, editing its lines in
+  // place.  Keys compare as the syntax compares them.  A key of the pairs
+  // that the section holds keeps its line: byte for byte when the line
+  // spells the key as the pair does and holds its value, else rewritten
+  // on that line with the pair's spelling and value (the separator and
+  // the blanks around it kept, the old value's continuation lines
+  // removed).  A key written more than once keeps the
+  // line that wins, the last; the earlier ones are removed.  A key the
+  // pairs lack loses its lines, continuation lines included.  Keys the
+  // section does not hold follow, in the pairs' order, right after its
+  // last option line kept (in the last block holding one, before any
+  // comment or blank line that follows it); without one, where its first
+  // removed line stood; without that, at the end of its first block,
+  // after its comments; a missing section is appended.  Comments, blank
+  // lines and the lines Subversion files under [DEFAULT] stay as they
+  // are.  Kept only when what Lookups then finds is exactly the pairs (so
+  // "%(" may stand in a value only where it reads back as it stands, and
+  // [DEFAULT] may add nothing).
   int SetSection(const std::string& section, const Pairs& pairs);
 
   // Removes `section`: its headers and option lines (comments stay).

@@ -32,7 +32,9 @@
  *   Values are given as Subversion gives them to svnserve: a key missing
  *   from a section that holds other options is taken from [DEFAULT], and
  *   "%(name)s" is replaced by the value of the option "name" of the same
- *   section (or [DEFAULT]).  Like Subversion, an option line of a section
+ *   section (or [DEFAULT]).  Like svnserve, each option is expanded once:
+ *   an option of [DEFAULT] has the value it expands to in [DEFAULT]
+ *   itself, for every section that falls back on it.  Like Subversion, an option line of a section
  *   that already holds other options, but not this one, sets the option
  *   of [DEFAULT] instead when [DEFAULT] holds it already.
  *   A file that Subversion would refuse to parse is refused here too
@@ -56,9 +58,9 @@
  *   write, so concurrent writers never lose each other's change.  A write
  *   changes only the lines it is about; every other byte stays as it was.
  *   Before anything is written the new text is parsed again and every
- *   value Subversion would look up must be as before, except the one
- *   being written, which must read back as written; otherwise nothing is
- *   written (NLIBC_E_UNFAITHFUL).
+ *   value Subversion would look up, and every option each section holds,
+ *   must be as before, except the one being written, which must read
+ *   back as written; otherwise nothing is written (NLIBC_E_UNFAITHFUL).
  *
  *   What cannot be written faithfully is refused, writing nothing:
  *   - any text holding CR, LF or NUL (NLIBC_E_BADCHAR);
@@ -203,11 +205,22 @@ int NLIBCFileSetLine(const char *szFile, const char *szLineToken,
 int NLIBCFileGetSection(const char *szFile, const char *szSection,
                         PNLIBSZHASH *ppHash);
 
-/* Makes the options of section szSection exactly pHash's pairs, in the
- * hash's order: the section's option lines are replaced, its comments
- * kept; later repeats of the section lose their options; a missing
- * section is appended.  szReserved must be null.  Returns 0, or negative
- * (see the refusals above). */
+/* Makes the options of section szSection exactly pHash's pairs, editing
+ * its lines in place (keys compared as the file's names compare):
+ * - a key the section holds keeps its line, byte for byte when the line
+ *   spells the key as the hash does and holds its value, else rewritten
+ *   on it with the hash's spelling and value (the separator and the
+ *   blanks around it kept, the old value's continuation lines removed);
+ *   a key written more than once keeps the last line, the one that wins,
+ *   and loses the earlier ones;
+ * - a key missing from the hash loses its lines (continuations included);
+ * - keys new to the section follow in the hash's order, right after its
+ *   last option line kept (in the last block holding one); without one,
+ *   where its first removed line stood; without that, at the end of its
+ *   first block, after its comments; a missing section is appended;
+ * - comments and blank lines stay where they are.
+ * szReserved must be null.  Returns 0, or negative (see the refusals
+ * above). */
 int NLIBCFileSetSection(const char *szFile, const char *szSection,
                         const char *szReserved, PNLIBSZHASH pHash,
                         int nFlags);
@@ -230,7 +243,10 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
 
 /* Reads and parses szFile (links followed; see "Configuration files").
  * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
- * unreadable), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
+ * unreadable; or its %(name)s expansions refused: a value expanding past
+ * NLIBC_CONF_MAX_SIZE bytes, expanded values adding up to more, or values
+ * that would depend on the order in which svnserve happens to expand its
+ * sections), NLIBC_E_SYNTAX, NLIBC_E_LOCK, NLIBC_E_NOMEM. */
 PNLIBCONF NLIBCConfOpen(const char *szFile, int nFlags);
 
 /* Parses the nSize bytes at szText (which need not end in NUL) as a file
@@ -253,19 +269,30 @@ const char *NLIBCConfGet(PNLIBCONF pConf, const char *szSection,
  * Subversion uses; without an active line, activates the section's first
  * commented-out line of the key ("# key = old"); without one, adds
  * "key = value" at the end of the section, or the section at the end of
- * the file.  Returns 0, or negative. */
+ * the file.  When the section takes the key from [DEFAULT] and such a
+ * line would set [DEFAULT]'s instead (see "Configuration files"), the
+ * line goes right under the header of the block holding the section's
+ * first option line, as its first option line: svnserve then takes it
+ * for that section only.  Returns 0, or negative (NLIBC_E_UNFAITHFUL when
+ * even there it would change another value: the section's first option
+ * is one [DEFAULT] holds too). */
 int NLIBCConfSet(PNLIBCONF pConf, const char *szSection, const char *szKey,
                  const char *szValue);
 
 /* Makes the first commented-out line of szKey in szSection active,
  * starting in column 0, with the value it holds; succeeds unchanged when
- * the key has an active line already, else NLIBC_E_NOTFOUND. */
+ * the key has an active line already, else NLIBC_E_NOTFOUND (a value the
+ * section takes from [DEFAULT] is no line of its own).
+ * NLIBC_E_UNFAITHFUL when the line, active where it stands, would set
+ * [DEFAULT]'s value or change another (NLIBCConfSet gives the section a
+ * value of its own). */
 int NLIBCConfActivate(PNLIBCONF pConf, const char *szSection,
                       const char *szKey);
 
 /* Comments out every active line of szKey in szSection, so that svnserve
  * gets no value for it (NLIBC_E_UNFAITHFUL when [DEFAULT] would still give
- * one); succeeds unchanged when there is none. */
+ * one, whether the section has a line of its own or not); succeeds
+ * unchanged when there is none. */
 int NLIBCConfComment(PNLIBCONF pConf, const char *szSection,
                      const char *szKey);
 

@@ -339,6 +339,155 @@ TEST(ConfEdit, SetSectionReplacesOptionsAndKeepsComments) {
   }
 }
 
+// Lookups that differ between two texts as svnserve reads them, but
+// those of `section` (and only of `key`, unless empty).
+std::vector<std::string> OtherLookupsChanged(const std::string& before,
+                                             const std::string& after,
+                                             const std::string& section,
+                                             const std::string& key) {
+  SvnLookupMap a, b;
+  EXPECT_TRUE(SvnLookupsText(before, &a) && SvnLookupsText(after, &b));
+  std::vector<std::string> changed;
+  for (const SvnLookupMap* m : {&a, &b})
+    for (const auto& e : *m) {
+      if (e.first.first == section && (key.empty() || e.first.second == key)) continue;
+      auto ia = a.find(e.first), ib = b.find(e.first);
+      if (ia == a.end() || ib == b.end() || ia->second != ib->second)
+        changed.push_back(e.first.first + "/" + e.first.second);
+    }
+  return changed;
+}
+
+TEST(ConfEdit, SetSectionKeepsLinesInPlace) {
+  struct {
+    const char* name;
+    const char* text;
+    Pairs pairs;
+    const char* expected;
+    bool exact = false;
+  } cases[] = {
+      {"comments stay with their accounts, a new one follows the last",
+       "[users]\n# Harry, ops\nharry = h1\n# Sally\nsally = s1\n\n# end\n[groups]\n",
+       {{"sally", "s2"}, {"harry", "h1"}, {"carol", "c"}},
+       "[users]\n# Harry, ops\nharry = h1\n# Sally\nsally = s2\ncarol = c\n\n# end\n[groups]\n"},
+      {"a removed key loses its continuation lines",
+       "[users]\na = 1\n  more\nb = 2\n", {{"b", "2"}}, "[users]\nb = 2\n"},
+      {"names compare ignoring case; separators stay, spelling follows",
+       "[users]\nBob:old\nann\t= x\n\rcy =  y\n", {{"Bob", "new"}, {"ANN", "x"}, {"cy", "z"}},
+       "[users]\nBob:new\nANN\t= x\n\rcy =  z\n"},
+      {"an unchanged value keeps its line byte for byte",
+       "[users]\nbob   =\tpw  \nal = a\n  b\n", {{"bob", "pw"}, {"al", "a b"}},
+       "[users]\nbob   =\tpw  \nal = a\n  b\n"},
+      {"a key written twice keeps the line that wins",
+       "[users]\nbob = 1\nalice = a\nBOB = 2\n", {{"bob", "3"}, {"alice", "a"}},
+       "[users]\nalice = a\nbob = 3\n"},
+      {"new keys after the last option of the last block",
+       "[users]\na = 1\n[groups]\ng = x\n[users]\nb = 2\n# tail\n",
+       {{"a", "1"}, {"b", "3"}, {"c", "4"}},
+       "[users]\na = 1\n[groups]\ng = x\n[users]\nb = 3\nc = 4\n# tail\n"},
+      {"an empty value gets its blank", "[users]\nbob =\n", {{"bob", "x"}},
+       "[users]\nbob = x\n"},
+      {"CRLF and no final newline", "[users]\r\na = 1", {{"a", "1"}, {"b", "2"}},
+       "[users]\r\na = 1\r\nb = 2\r\n"},
+      {"authz names compare exactly", "[groups]\nDevs = a\ndevs = b\n",
+       {{"devs", "c"}}, "[groups]\ndevs = c\n", true},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text, c.exact ? nlibc::ConfDoc::kExact : nlibc::ConfDoc::kSvnserve))
+        << c.name;
+    const std::string section = c.exact ? "groups" : "users";
+    ASSERT_EQ(0, doc.SetSection(section, c.pairs)) << c.name;
+    EXPECT_EQ(c.expected, doc.Text()) << c.name;
+    if (c.exact) continue;
+    // Subversion reads exactly the pairs there, and the rest as before.
+    SvnConfig cfg;
+    std::string error;
+    ASSERT_TRUE(SvnReadConfigText(doc.Text(), &cfg, &error)) << error;
+    std::map<std::string, std::string> theirs;
+    for (const auto& kv : cfg[section]) theirs[kv.first] = kv.second;
+    EXPECT_EQ(c.pairs.size(), theirs.size()) << c.name;
+    for (const auto& kv : c.pairs) {
+      std::string v;
+      EXPECT_TRUE(SvnGetValueText(doc.Text(), section, kv.first, &v) && v == kv.second)
+          << c.name << ": " << kv.first;
+    }
+    EXPECT_TRUE(OtherLookupsChanged(c.text, doc.Text(), section, "").empty()) << c.name;
+  }
+}
+
+TEST(ConfEdit, ValuesFromDefaultAreSetInTheSection) {
+  struct {
+    const char* name;
+    const char* text;
+    const char* key;
+    int rc;
+    const char* expected;  // when kept
+  } cases[] = {
+      {"the section's first option line",
+       "[DEFAULT]\nrealm = Company\n[general]\n# access\nanon-access = none\n[sasl]\nuse-sasl = false\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = Company\n[general]\nrealm = Team\n# access\nanon-access = none\n"
+       "[sasl]\nuse-sasl = false\n"},
+      {"a commented-out line that would fall through stays a comment",
+       "[DEFAULT]\nanon-access = read\n[general]\nrealm = r\n# anon-access = read\n",
+       "anon-access", 0,
+       "[DEFAULT]\nanon-access = read\n[general]\nanon-access = Team\nrealm = r\n"
+       "# anon-access = read\n"},
+      {"a first block before the section's options",
+       "[DEFAULT]\nrealm = d\n[general]\n# none yet\n[sasl]\nx = 1\n[general]\npassword-db = p\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = d\n[general]\n# none yet\nrealm = Team\n[sasl]\nx = 1\n[general]\n"
+       "password-db = p\n"},
+      {"the block that makes the section",
+       "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\npassword-db = p\n[General]\n# more\n",
+       "realm", 0,
+       "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\nrealm = Team\npassword-db = p\n"
+       "[General]\n# more\n"},
+      {"where [DEFAULT] does not hold it yet, the usual place",
+       "[general]\nx = 1\n[DEFAULT]\nrealm = d\n", "realm", 0,
+       "[general]\nx = 1\nrealm = Team\n[DEFAULT]\nrealm = d\n"},
+      {"refused when the section's first option is [DEFAULT]'s too",
+       "[DEFAULT]\nrealm = d\nanon-access = read\n[general]\nanon-access = none\n", "realm",
+       NLIBC_E_UNFAITHFUL, nullptr},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text)) << c.name;
+    ASSERT_EQ(c.rc, doc.Set("general", c.key, "Team")) << c.name;
+    if (c.rc != 0) {
+      EXPECT_EQ(c.text, doc.Text()) << c.name;
+      continue;
+    }
+    EXPECT_EQ(c.expected, doc.Text()) << c.name;
+    std::string v;
+    EXPECT_TRUE(SvnGetValueText(doc.Text(), "general", c.key, &v) && v == "Team") << c.name;
+    EXPECT_TRUE(OtherLookupsChanged(c.text, doc.Text(), "general", c.key).empty()) << c.name;
+  }
+  // Activating or commenting out where [DEFAULT] answers: refused, the
+  // text as it was.
+  const std::string fromDefault =
+      "[DEFAULT]\nrealm = Company\n[general]\nanon-access = none\n# realm = Mine\n";
+  struct {
+    const char* name;
+    std::string text;
+    bool activate;
+  } refusals[] = {
+      {"activating a line [DEFAULT] would take", fromDefault, true},
+      {"commenting out what [DEFAULT] gives", fromDefault, false},
+      {"commenting out the section's own, which [DEFAULT] would replace",
+       Replace(fromDefault, "[general]\n", "[general]\nrealm = Team\n"), false},
+  };
+  for (const auto& c : refusals) {
+    std::string out = "untouched";
+    EXPECT_EQ(NLIBC_E_UNFAITHFUL, Edit(c.text, &out, [&](nlibc::ConfDoc& d) {
+                return c.activate ? d.Activate("general", "realm")
+                                  : d.Comment("general", "realm");
+              })) << c.name;
+    EXPECT_EQ("untouched", out) << c.name;
+  }
+}
+
 TEST(ConfEdit, SetSectionsIsOneEditOfManySections) {
   const Pairs devs{{"devs", "alice, bob"}}, trunk{{"@devs", "rw"}}, bad{{"a", "x\ny"}};
   struct {
@@ -394,6 +543,104 @@ TEST(ConfParse, ExpansionsCostNoMoreThanTheirSize) {
   EXPECT_TRUE(found && realm.empty());
   // 2^40 bytes: refused like a file too large to read.
   EXPECT_EQ(NLIBC_E_READ, doc.Load(text + "k40 = x\n"));
+}
+
+TEST(ConfParse, ExpandsEachValueOnceAsSvnserve) {
+  // svnserve expands every option once, before use: [DEFAULT]'s in its
+  // own terms, whichever section falls back on it.
+  std::string chain = "[general]\nrealm = %(a0)s\n";
+  for (int i = 0; i < 1000; ++i)
+    chain += "a" + std::to_string(i) + " = %(a" + std::to_string(i + 1) + ")s.\n";
+  chain += "a1000 = end\n";
+  struct {
+    const char* name;
+    std::string text;
+    const char* section;
+    const char* key;
+    const char* value;  // null: none
+  } cases[] = {
+      {"[DEFAULT]'s value in its own terms",
+       "[DEFAULT]\nrealm = %(name)s repo\nname = x\n[general]\nname = y\n",
+       "general", "realm", "x repo"},
+      {"the section's own first, then [DEFAULT]'s",
+       "[DEFAULT]\nd = D\nname = x\n[general]\nname = y\nrealm = %(name)s/%(d)s\n",
+       "general", "realm", "y/D"},
+      {"[DEFAULT] does not see a section's options",
+       "[DEFAULT]\nrealm = <%(only)s>\n[general]\nonly = g\n", "general", "realm",
+       "<%(only)s>"},
+      {"a cycle through [DEFAULT] is empty",
+       "[DEFAULT]\nd = %(e)s\ne = %(d)s\n[general]\nrealm = a%(d)sb\n", "general",
+       "realm", ""},
+      {"a value beside a cycle is kept",
+       "[general]\na = %(a)s\nrealm = %(b)s%(nope)s\nb = ok\n", "general", "realm",
+       "ok%(nope)s"},
+      {"names in any case", "[general]\nREALM = %(Name)s\nname = n\n", "general",
+       "realm", "n"},
+      {"a thousand deep", chain, "general", "realm", nullptr},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(c.text)) << c.name;
+    std::string ours, theirs;
+    bool found = false;
+    doc.Get(c.section, c.key, &ours, &found);
+    ASSERT_TRUE(found) << c.name;
+    ASSERT_TRUE(SvnGetValueText(c.text, c.section, c.key, &theirs)) << c.name;
+    EXPECT_EQ(theirs, ours) << c.name;
+    if (c.value != nullptr) {
+      EXPECT_EQ(c.value, ours) << c.name;
+    }
+  }
+  // Where svnserve's answer would depend on the order it happens to
+  // expand sections in, the file is refused, cleanly.
+  for (const char* text : {
+           "[DEFAULT]\nd = %(n)s\nn = 1\n[general]\nn = 2\nrealm = %(d)s\n",
+           "[DEFAULT]\nd = %(e)s\ne = %(n)s\n[x]\nn = 2\nv = %(d)s\n",
+       }) {
+    nlibc::ConfDoc doc;
+    EXPECT_EQ(NLIBC_E_READ, doc.Load(text)) << text;
+  }
+}
+
+TEST(ConfParse, HostileExpansionsGetAPromptCleanAnswer) {
+  // 30,000 placeholders chained: no recursion to overflow.
+  std::string chain = "[general]\nanon-access = read\nrealm = %(a0)s\n";
+  for (int i = 0; i < 30000; ++i)
+    chain += "a" + std::to_string(i) + " = %(a" + std::to_string(i + 1) + ")s\n";
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load(chain + "a30000 = end\n"));
+  std::string realm;
+  bool found = false;
+  doc.Get("general", "realm", &realm, &found);
+  EXPECT_TRUE(found && realm == "end");
+  EXPECT_EQ(0, doc.Set("general", "anon-access", "none"));
+  // A cycle as long.
+  ASSERT_EQ(0, doc.Load(chain + "a30000 = %(a0)s\n"));
+  doc.Get("general", "realm", &realm, &found);
+  EXPECT_TRUE(found && realm.empty());
+
+  // 3,000 [DEFAULT] values with placeholders and 3,000 sections falling
+  // back on them: each value expanded once, each edit checked once.
+  std::string wide = "[DEFAULT]\nx = y\n";
+  for (int i = 0; i < 3000; ++i)
+    wide += "d" + std::to_string(i) + " = %(x)s" + std::to_string(i) + "\n";
+  for (int i = 0; i < 3000; ++i) wide += "[s" + std::to_string(i) + "]\nk = v\n";
+  ASSERT_EQ(0, doc.Load(wide + "[general]\nrealm = r\n"));
+  Pairs lookups;
+  doc.Lookups("s2999", &lookups);
+  ASSERT_EQ(3002u, lookups.size());
+  EXPECT_EQ((std::pair<std::string, std::string>("d2999", "y2999")), lookups.back());
+  EXPECT_EQ(0, doc.Set("general", "anon-access", "none"));
+  Pairs s7;
+  doc.Lookups("s7", &s7);
+  s7[0].second = "w";  // its own k; [DEFAULT]'s as they are
+  EXPECT_EQ(0, doc.SetSection("s7", s7));
+  EXPECT_EQ(NLIBC_E_UNFAITHFUL, doc.Set("DEFAULT", "d5", "z"));
+
+  // Values within the size limit that add up past it.
+  std::string many = "[general]\nb = " + std::string(1 << 20, 'b') + "\n";
+  for (int i = 0; i < 40; ++i) many += "k" + std::to_string(i) + " = %(b)s\n";
+  EXPECT_EQ(NLIBC_E_READ, doc.Load(many));
 }
 
 TEST(ConfEdit, RefusesWhatCannotBeWrittenFaithfully) {

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "svn_expand.h"
+
 namespace {
 
 struct Pool {
@@ -34,6 +36,12 @@ svn_config_t* Read(const std::string& path, apr_pool_t* pool,
     return nullptr;
   }
   return cfg;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
 }
 
 struct Walk {
@@ -75,6 +83,7 @@ bool SvnGetValue(const std::string& path, const std::string& section,
   Pool p;
   svn_config_t* cfg = Read(path, p.pool, nullptr);
   if (cfg == nullptr) return false;
+  SvnExpandAll(cfg, p.pool);
   const char* v = nullptr;
   svn_config_get(cfg, &v, section.c_str(), option.c_str(), nullptr);
   if (v == nullptr) return false;
@@ -111,5 +120,26 @@ bool SvnGetValueText(const std::string& text, const std::string& section,
                      const std::string& option, std::string* value) {
   return OnTextFile(text, [&](const std::string& path) {
     return SvnGetValue(path, section, option, value);
+  });
+}
+
+bool SvnLookupsText(const std::string& text, SvnLookupMap* lookups) {
+  return OnTextFile(text, [&](const std::string& path) {
+    Pool p;
+    svn_config_t* cfg = Read(path, p.pool, nullptr);
+    if (cfg == nullptr) return false;
+    SvnExpandAll(cfg, p.pool);
+    SvnConfig config;
+    Walk w{&config, nullptr, cfg};
+    svn_config_enumerate_sections2(cfg, OnSection, &w, p.pool);
+    lookups->clear();
+    for (const auto& s : config)
+      for (const auto& t : config)
+        for (const auto& o : t.second) {
+          const char* v = nullptr;
+          svn_config_get(cfg, &v, s.first.c_str(), o.first.c_str(), nullptr);
+          if (v != nullptr) (*lookups)[{Lower(s.first), Lower(o.first)}] = v;
+        }
+    return true;
   });
 }

@@ -844,8 +844,9 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
     return o != nullptr && Final(*o) == value;
   };
   // A section that takes the key from [DEFAULT] files a line of it that
-  // follows its other options under [DEFAULT] (see nlibc.h): written as
-  // the section's first option line instead, it is the section's own.
+  // follows its other options under [DEFAULT] (see nlibc.h): written
+  // before [DEFAULT] holds anything, or as the section's first option
+  // line, it is the section's own.
   std::string first;
   size_t header = FirstOwnBlock(p, section);
   if (active.empty() && header < p.lines.size() &&
@@ -854,9 +855,21 @@ int ConfDoc::Set(const std::string& section, const std::string& key,
     w1.InsertAfter(header, key + " = " + value);
     first = w1.Text();
   }
+  // Only one key can be a section's first option line: another goes in a
+  // block of the section of its own at the top of the file, before
+  // [DEFAULT] holds anything (after a byte order mark, which Subversion
+  // skips).
+  std::string top;
+  if (active.empty() && Find(p, Fold(p, section), Fold(p, key)) != nullptr) {
+    const size_t bom = text_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    top = text_.substr(0, bom) + "[" + section + "]\n" + key + " = " + value + "\n" +
+          text_.substr(bom);
+  }
+  // The block at the top is tried first: later keys then join it.
   int rc = Commit(w.Text(), section, key, holds);  // p is gone once kept
-  if (rc != NLIBC_E_UNFAITHFUL || first.empty()) return rc;
-  return Commit(first, section, key, holds);
+  if (rc == NLIBC_E_UNFAITHFUL && !top.empty()) rc = Commit(top, section, key, holds);
+  if (rc == NLIBC_E_UNFAITHFUL && !first.empty()) rc = Commit(first, section, key, holds);
+  return rc;
 }
 
 int ConfDoc::Activate(const std::string& section, const std::string& key) {

@@ -105,12 +105,12 @@ class ConfDoc {
   // the section's first block, or a new section at the end of the text.
   // A section that takes the key from [DEFAULT] would have such a line
   // filed under [DEFAULT] when it follows the section's other options
-  // (see nlibc.h): then "key = value" goes right under the header of the
-  // block holding the section's first option line, as its first option
-  // line, which Subversion files under the section (the commented-out
-  // line stays a comment).  NLIBC_E_UNFAITHFUL when that too would change
-  // another lookup (the section's first option is one [DEFAULT] holds
-  // too).
+  // (see nlibc.h): then "key = value" goes in a block of the section at
+  // the top of the text, before [DEFAULT] holds anything (made there if
+  // need be; later keys of this kind join it), or else as the first option
+  // line of the section's first block; Subversion files either under the
+  // section (the commented-out line stays a comment).  NLIBC_E_UNFAITHFUL
+  // when that too would change another lookup.
   int Set(const std::string& section, const std::string& key,
           const std::string& value);
 

@@ -271,11 +271,12 @@ const char *NLIBCConfGet(PNLIBCONF pConf, const char *szSection,
  * "key = value" at the end of the section, or the section at the end of
  * the file.  When the section takes the key from [DEFAULT] and such a
  * line would set [DEFAULT]'s instead (see "Configuration files"), the
- * line goes right under the header of the block holding the section's
- * first option line, as its first option line: svnserve then takes it
- * for that section only.  Returns 0, or negative (NLIBC_E_UNFAITHFUL when
- * even there it would change another value: the section's first option
- * is one [DEFAULT] holds too). */
+ * line goes in a block of the section at the top of the file, before
+ * [DEFAULT] holds anything (made there if need be; later keys of this
+ * kind join it), or else as the first option line of the section's
+ * first block: svnserve then takes it for that section only.  Returns 0,
+ * or negative (NLIBC_E_UNFAITHFUL when even there it would change
+ * another value). */
 int NLIBCConfSet(PNLIBCONF pConf, const char *szSection, const char *szKey,
                  const char *szValue);
 

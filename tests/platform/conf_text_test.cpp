@@ -424,25 +424,25 @@ TEST(ConfEdit, ValuesFromDefaultAreSetInTheSection) {
     int rc;
     const char* expected;  // when kept
   } cases[] = {
-      {"the section's first option line",
+      {"a block of the section before [DEFAULT]",
        "[DEFAULT]\nrealm = Company\n[general]\n# access\nanon-access = none\n[sasl]\nuse-sasl = false\n",
        "realm", 0,
-       "[DEFAULT]\nrealm = Company\n[general]\nrealm = Team\n# access\nanon-access = none\n"
+       "[general]\nrealm = Team\n[DEFAULT]\nrealm = Company\n[general]\n# access\nanon-access = none\n"
        "[sasl]\nuse-sasl = false\n"},
       {"a commented-out line that would fall through stays a comment",
        "[DEFAULT]\nanon-access = read\n[general]\nrealm = r\n# anon-access = read\n",
        "anon-access", 0,
-       "[DEFAULT]\nanon-access = read\n[general]\nanon-access = Team\nrealm = r\n"
+       "[general]\nanon-access = Team\n[DEFAULT]\nanon-access = read\n[general]\nrealm = r\n"
        "# anon-access = read\n"},
       {"a first block before the section's options",
        "[DEFAULT]\nrealm = d\n[general]\n# none yet\n[sasl]\nx = 1\n[general]\npassword-db = p\n",
        "realm", 0,
        "[DEFAULT]\nrealm = d\n[general]\n# none yet\nrealm = Team\n[sasl]\nx = 1\n[general]\n"
        "password-db = p\n"},
-      {"the block that makes the section",
+      {"the section made before [DEFAULT]",
        "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\npassword-db = p\n[General]\n# more\n",
        "realm", 0,
-       "[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\nrealm = Team\npassword-db = p\n"
+       "[general]\nrealm = Team\n[DEFAULT]\nrealm = d\n[sasl]\nx = 1\n[general]\npassword-db = p\n"
        "[General]\n# more\n"},
       {"where [DEFAULT] does not hold it yet, the usual place",
        "[general]\nx = 1\n[DEFAULT]\nrealm = d\n", "realm", 0,
@@ -463,6 +463,16 @@ TEST(ConfEdit, ValuesFromDefaultAreSetInTheSection) {
     std::string v;
     EXPECT_TRUE(SvnGetValueText(doc.Text(), "general", c.key, &v) && v == "Team") << c.name;
     EXPECT_TRUE(OtherLookupsChanged(c.text, doc.Text(), "general", c.key).empty()) << c.name;
+  }
+  // Several of them: each joins the block before [DEFAULT].
+  {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load("[DEFAULT]\nrealm = d\nanon-access = read\n[general]\nx = 1\n"));
+    ASSERT_EQ(0, doc.Set("general", "realm", "Here"));
+    ASSERT_EQ(0, doc.Set("general", "anon-access", "none"));
+    EXPECT_EQ("[general]\nrealm = Here\nanon-access = none\n[DEFAULT]\nrealm = d\n"
+              "anon-access = read\n[general]\nx = 1\n",
+              doc.Text());
   }
   // Activating or commenting out where [DEFAULT] answers: refused, the
   // text as it was.

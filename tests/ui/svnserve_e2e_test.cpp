@@ -16,6 +16,7 @@
 #include "net.h"
 #include "program.h"
 #include "sandbox.h"
+#include "svnserve_fixture.h"
 
 extern char** environ;
 
@@ -25,47 +26,7 @@ using namespace program;
 
 const char kProgram[] = SVN_CGI;
 
-class SvnserveEndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sandbox::Reset();
-    port_ = net::FreePort();
-    std::string portText = std::to_string(port_), root = sandbox::Root();
-    const char* argv[] = {"svnserve", "-d", "--foreground", "--listen-host",
-                          "127.0.0.1", "--listen-port", portText.c_str(), "-r",
-                          root.c_str(), nullptr};
-    ASSERT_EQ(0, posix_spawnp(&server_, "svnserve", nullptr, nullptr,
-                              const_cast<char**>(argv), environ));
-    ASSERT_TRUE(net::WaitFor(port_, true));
-  }
-
-  void TearDown() override {
-    if (server_ > 0) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-    }
-  }
-
-  CgiResult Request(const Params& params) {
-    std::string body = FormEncode(params);
-    return RunCgi(kProgram, PostEnv(body), body);
-  }
-
-  // Runs an svn client command on the repository's URL (+ `path`) as
-  // `user` (empty for anonymous); true when it succeeds.
-  bool Svn(const std::string& command, const std::string& user,
-           const std::string& password, const std::string& path = "",
-           const std::string& repo = "e2e") {
-    std::string cmd = "svn " + command + " --non-interactive --no-auth-cache" +
-                      " --config-dir '" + sandbox::Dir() + "/svnconfig'" +
-                      " svn://127.0.0.1:" + std::to_string(port_) + "/" + repo + path;
-    if (!user.empty()) cmd += " --username '" + user + "' --password '" + password + "'";
-    return sandbox::Shell(cmd + " >/dev/null 2>&1") == 0;
-  }
-
-  int port_ = 0;
-  pid_t server_ = 0;
-};
+using SvnserveEndToEnd = SvnserveFixture;
 
 TEST_F(SvnserveEndToEnd, AccessFollowsWhatThePageAskedFor) {
   CgiResult r = Request({{"action", "add"}, {"name", "e2e"}, {"realm", "E2E"},

@@ -290,8 +290,8 @@ SVNReply SVNHandler::HandleRemoveAction() {
   std::unique_ptr<SVNRepo> repo;
   SVNStatus status = SVNRepo::open(name, SVNRepo::kSettings, &repo);
   status.Log();
-  status = consent(name, repo != nullptr ? FindSharing(*repo).inside
-                                         : FindSharing(name, "", "").inside);
+  status = consent(name, repo != nullptr ? FindSharing(*repo, true).inside
+                                         : FindSharing(name, "", "", true).inside);
   repo.reset();
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   // Off the root at once, then deleted; only a failure to move it off

@@ -2,8 +2,6 @@
 
 #include "sharing.h"
 
-#include <dirent.h>
-#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -26,26 +24,6 @@ std::string Identity(const std::string& file) {
   return "p:" + RealLocation(file);
 }
 
-// The identities of every file under `dir` (links followed once, not
-// into directories they lead to).
-void FilesIn(const std::string& dir, int depth, std::set<std::string>* ids) {
-  if (depth > 8) return;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
-  while (struct dirent* e = readdir(d)) {
-    if (strcmp(e->d_name, ".") == 0 || strcmp(e->d_name, "..") == 0) continue;
-    const std::string path = dir + "/" + e->d_name;
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode) && depth < 2 && strcmp(e->d_name, "db") != 0) {
-      FilesIn(path, depth + 1, ids);
-    } else if (!S_ISDIR(st.st_mode)) {
-      ids->insert(Identity(path));
-    }
-  }
-  closedir(d);
-}
-
 }  // namespace
 
 std::vector<std::string> Union(const std::vector<std::string>& a,
@@ -57,46 +35,46 @@ std::vector<std::string> Union(const std::vector<std::string>& a,
   return all;
 }
 
-SVNSharing FindSharing(const SVNRepo& repo) {
-  return FindSharing(repo.getName(), repo.accountFile(), repo.rulesFile());
+SVNSharing FindSharing(const SVNRepo& repo, bool inside) {
+  return FindSharing(repo.getName(), repo.accountFile(), repo.rulesFile(), inside);
 }
 
 SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
-                       const std::string& rulesFile) {
+                       const std::string& rulesFile, bool withInside) {
   const std::string dir = RepoPath(name);
   const std::string settingsId = Identity(dir + "/conf/svnserve.conf");
   const std::string accountsId = accountFile.empty() ? std::string() : Identity(accountFile);
   const std::string rulesId = rulesFile.empty() ? std::string() : Identity(rulesFile);
-  // Files inside the repository's directory where other repositories'
-  // settings could point: conf/ and the entries beside it (not db/).
-  std::set<std::string> inside;
-  FilesIn(dir, 0, &inside);
+  // Where the repository's directory really is: what other repositories
+  // use in there goes with it when it is removed.
+  const std::string inside = withInside ? RealLocation(dir + "/.") : std::string();
   SVNSharing sharing;
   WalkRoot("", [&](std::string other) {
     if (other == name) return;
     const std::string confDir = RepoPath(other) + "/conf";
     SVNConfFile conf(NLIBCConfOpen((confDir + "/svnserve.conf").c_str(), 0));
     if (conf.p == nullptr) return;
-    std::vector<std::string> used{Identity(confDir + "/svnserve.conf")};
-    if (!SettingOn(SettingUsed(conf.p, kUseSasl))) {
-      std::string db = SettingFile(conf.p, kPasswordDb, confDir, nullptr);
-      if (!db.empty()) used.push_back(Identity(db));
-    }
-    for (SVNSettingId id : {kAuthzDb, kGroupsDb}) {
-      std::string file = SettingFile(conf.p, id, confDir, nullptr);
-      if (!file.empty()) used.push_back(Identity(file));
-    }
+    std::vector<std::string> files{confDir + "/svnserve.conf"};
+    if (!SettingOn(SettingUsed(conf.p, kUseSasl)))
+      files.push_back(SettingFile(conf.p, kPasswordDb, confDir, nullptr));
+    for (SVNSettingId id : {kAuthzDb, kGroupsDb})
+      files.push_back(SettingFile(conf.p, id, confDir, nullptr));
+    files.erase(std::remove(files.begin(), files.end(), std::string()), files.end());
+    std::vector<std::string> used;
+    for (const std::string& file : files) used.push_back(Identity(file));
     auto uses = [&used](const std::string& id) {
       return !id.empty() && std::find(used.begin(), used.end(), id) != used.end();
     };
     if (uses(settingsId)) sharing.settings.push_back(other);
     if (uses(accountsId)) sharing.accounts.push_back(other);
     if (uses(rulesId)) sharing.rules.push_back(other);
-    for (const std::string& id : used)
-      if (inside.count(id) != 0) {
+    for (const std::string& file : inside.empty() ? std::vector<std::string>() : files) {
+      const std::string at = RealLocation(file);
+      if (at.compare(0, inside.size() + 1, inside + "/") == 0) {
         sharing.inside.push_back(other);
         break;
       }
+    }
   });
   for (auto* list : {&sharing.settings, &sharing.accounts, &sharing.rules, &sharing.inside})
     std::sort(list->begin(), list->end());

@@ -21,18 +21,19 @@ struct SVNSharing {
   std::vector<std::string> settings;  // its settings file
   std::vector<std::string> accounts;  // the account file its edits write
   std::vector<std::string> rules;     // the rules file its rules edits write
-  std::vector<std::string> inside;    // a file anywhere in its directory
+  std::vector<std::string> inside;    // a file in its directory (not through a link)
 };
 
 // Finds, by reading every other repository's settings (no process, no
 // library), who uses `repo`'s files: as settings, account, rules or groups
-// file.  A repository whose settings cannot be read is passed over.
-SVNSharing FindSharing(const SVNRepo& repo);
+// file; with `inside`, also who uses a file in its directory.  A
+// repository whose settings cannot be read is passed over.
+SVNSharing FindSharing(const SVNRepo& repo, bool inside = false);
 
 // The same for the repository `name`, whose account and rules files are
 // those given ("": none known).
 SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
-                       const std::string& rulesFile);
+                       const std::string& rulesFile, bool inside);
 
 // The names in both lists, once each, in byte order.
 std::vector<std::string> Union(const std::vector<std::string>& a,

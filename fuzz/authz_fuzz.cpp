@@ -39,13 +39,17 @@ std::string Plain(const SVNRules::Groups& groups, const std::vector<SVNRules::Ru
     for (size_t i = 0; i < g.second.size(); ++i) text += (i ? ", " : "") + g.second[i];
     text += "\n";
   }
-  std::vector<std::string> paths;
+  auto section = [](const SVNRules::Rule& r) {
+    return r.scope == "repository" ? "fuzz:" + r.path : r.path;
+  };
+  std::vector<std::string> sections;
   for (const auto& r : rules)
-    if (std::find(paths.begin(), paths.end(), r.path) == paths.end()) paths.push_back(r.path);
-  for (const std::string& p : paths) {
-    text += "[" + p + "]\n";
+    if (std::find(sections.begin(), sections.end(), section(r)) == sections.end())
+      sections.push_back(section(r));
+  for (const std::string& s : sections) {
+    text += "[" + s + "]\n";
     for (const auto& r : rules)
-      if (r.path == p) text += r.who + " = " + r.access + "\n";
+      if (section(r) == s) text += r.who + " = " + r.access + "\n";
   }
   return text;
 }
@@ -60,7 +64,7 @@ std::string Written(std::string who) {
 
 std::set<std::vector<std::string>> AsSet(const std::vector<SVNRules::Rule>& rules) {
   std::set<std::vector<std::string>> out;
-  for (const auto& r : rules) out.insert({r.path, r.who, r.access});
+  for (const auto& r : rules) out.insert({r.path, r.who, r.access, r.scope});
   return out;
 }
 
@@ -80,6 +84,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   const bool active = in.ConsumeBool();
+  const bool shared = in.ConsumeBool();  // a rule without scope is this repository's
   SVNRules::Groups groups;
   for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n) {
     std::vector<std::string>& members = groups[Pick(&in, {"devs", "ops", "All"})];
@@ -90,12 +95,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int n = in.ConsumeIntegralInRange(0, 5); n > 0; --n)
     rules.push_back({Pick(&in, {"/", "/trunk", "/trunk/a", "/tags"}),
                      Pick(&in, {"alice", "bob", "*", "$anonymous", "$authenticated", "@devs"}),
-                     Pick(&in, {"rw", "r", ""})});
+                     Pick(&in, {"rw", "r", ""}), Pick(&in, {"", "all", "repository"})});
   SVNRules::Groups written = groups;
   for (auto& g : written)
     for (std::string& m : g.second) m = Written(m);
   std::vector<SVNRules::Rule> writtenRules = rules;
-  for (SVNRules::Rule& r : writtenRules) r.who = Written(r.who);
+  for (SVNRules::Rule& r : writtenRules) {
+    r.who = Written(r.who);
+    if (r.scope.empty()) r.scope = shared ? "repository" : "all";
+  }
   const std::string base = in.ConsumeRemainingBytesAsString();
   std::ofstream(kConf + "authz", std::ios::binary) << base;
   std::ofstream(kConf + "svnserve.conf")
@@ -108,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<SVNRules> now;
     SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
     if (status.ok()) status = repo->openRules(&now);
-    if (status.ok()) status = now->replace(groups, rules, repo.get());
+    if (status.ok()) status = now->replace(groups, rules, shared, repo.get());
     if (status.ok()) status = repo->save(now.get());
     status.Log();
     rc = status.ok() ? 0 : -1;

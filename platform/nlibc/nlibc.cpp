@@ -111,6 +111,9 @@ int ReadConfFile(const std::string& path, std::string* text, bool* missing) {
       rc = NLIBC_E_READ;  // or grown past the limit meanwhile
     if (n <= 0) break;
     text->append(buf, static_cast<size_t>(n));
+    // A regular file reads short only at its end: no read to find it.
+    if (static_cast<size_t>(n) < sizeof buf && text->size() >= static_cast<size_t>(st.st_size))
+      break;
   }
   if (close(fd) != 0 && rc == 0) rc = NLIBC_E_READ;
   return rc;

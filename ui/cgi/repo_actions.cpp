@@ -114,7 +114,7 @@ SVNReply SVNHandler::HandleFindAction() {
   const size_t keep = static_cast<size_t>(start) + static_cast<size_t>(limit);
   std::priority_queue<std::string> first;
   const bool byName = sort == "name";
-  WalkRoot(query, [&](std::string name) {
+  WalkRoot(query, [&](std::string name, const struct stat&) {
     if (byName) {
       if (first.size() < keep) {
         first.push(std::move(name));

@@ -17,11 +17,13 @@ namespace {
 // A file told apart from others: a file that exists by its device and
 // inode (links followed, hard links alike), one that does not by its real
 // location.
+std::string Identity(const struct stat& st) {
+  return "i:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
 std::string Identity(const std::string& file) {
   struct stat st;
-  if (stat(file.c_str(), &st) == 0)
-    return "i:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-  return "p:" + RealLocation(file);
+  return stat(file.c_str(), &st) == 0 ? Identity(st) : "p:" + RealLocation(file);
 }
 
 }  // namespace
@@ -49,7 +51,7 @@ SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
   // use in there goes with it when it is removed.
   const std::string inside = withInside ? RealLocation(dir + "/.") : std::string();
   SVNSharing sharing;
-  WalkRoot("", [&](std::string other) {
+  WalkRoot("", [&](std::string other, const struct stat& settings) {
     if (other == name) return;
     const std::string confDir = RepoPath(other) + "/conf";
     SVNConfFile conf(NLIBCConfOpen((confDir + "/svnserve.conf").c_str(), 0));
@@ -60,8 +62,8 @@ SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
     for (SVNSettingId id : {kAuthzDb, kGroupsDb})
       files.push_back(SettingFile(conf.p, id, confDir, nullptr));
     files.erase(std::remove(files.begin(), files.end(), std::string()), files.end());
-    std::vector<std::string> used;
-    for (const std::string& file : files) used.push_back(Identity(file));
+    std::vector<std::string> used{Identity(settings)};
+    for (size_t i = 1; i < files.size(); ++i) used.push_back(Identity(files[i]));
     auto uses = [&used](const std::string& id) {
       return !id.empty() && std::find(used.begin(), used.end(), id) != used.end();
     };

@@ -42,21 +42,32 @@ std::string RepoPath(const std::string& name) {
   return path;
 }
 
-bool RepoExists(const std::string& name, bool isDirectory) {
-  if (name.empty()) {
-    LOG_LINE("Argument error.");
-    return false;
-  }
+namespace {
+
+// RepoExists, with what stat says of the settings file in *settings.
+bool Exists(const std::string& name, bool isDirectory, struct stat* settings) {
   if (!IsValidName(name)) return false;
   // One string for both looks: the listing asks this of every entry.
   std::string file = RepoPath(name);
   struct stat st;
   if (!isDirectory && (stat(file.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return false;
   file += kSettingsFile;
-  return NLIBCFileExist(file.c_str()) != 0;
+  return stat(file.c_str(), settings) == 0;
 }
 
-void WalkRoot(const std::string& part, const std::function<void(std::string name)>& visit) {
+}  // namespace
+
+bool RepoExists(const std::string& name, bool isDirectory) {
+  if (name.empty()) {
+    LOG_LINE("Argument error.");
+    return false;
+  }
+  struct stat settings;
+  return Exists(name, isDirectory, &settings);
+}
+
+void WalkRoot(const std::string& part,
+              const std::function<void(std::string name, const struct stat& settings)>& visit) {
   DIR* dir = opendir(SVN_REPO_ROOT);
   if (dir == nullptr) return;
   while (struct dirent* entry = readdir(dir)) {
@@ -66,8 +77,9 @@ void WalkRoot(const std::string& part, const std::function<void(std::string name
     // search text, then the existence test, which needs no look at the
     // entry when the directory itself says it is a directory.
     if (!part.empty() && strstr(name, part.c_str()) == nullptr) continue;
-    if (!RepoExists(name, entry->d_type == DT_DIR)) continue;
-    visit(name);
+    struct stat settings;
+    if (!Exists(name, entry->d_type == DT_DIR, &settings)) continue;
+    visit(name, settings);
   }
   closedir(dir);
 }

@@ -9,6 +9,8 @@
 #ifndef SVN_CGI_STORE_H_
 #define SVN_CGI_STORE_H_
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <string>
 
@@ -28,9 +30,11 @@ std::string RepoPath(const std::string& name);
 bool RepoExists(const std::string& name, bool isDirectory = false);
 
 // Calls `visit` with the name of each repository under the root whose name
-// holds `part` (byte for byte; every one for an empty `part`), in the
-// order the directory yields them.  A root that cannot be read has none.
-void WalkRoot(const std::string& part, const std::function<void(std::string name)>& visit);
+// holds `part` (byte for byte; every one for an empty `part`), and what
+// stat says of its settings file, in the order the directory yields them.
+// A root that cannot be read has none.
+void WalkRoot(const std::string& part,
+              const std::function<void(std::string name, const struct stat& settings)>& visit);
 
 // Whether a new repository may take `name`: nothing is there, or an empty
 // directory (made ready by hand, or left over), which the new one replaces

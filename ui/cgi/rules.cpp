@@ -276,13 +276,13 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
     handmade("The rules are kept in a repository (authz-db = " + db +
              "): they change with a commit there, not here.");
   if (!status.ok()) {
-    if (!active_) return status;
     // svnserve refuses every connection over rules it cannot read.
     status.Log();
-    refused_ = true;
-    handmade("The rules file (authz-db = " + db +
-             ") cannot be read: svnserve refuses every connection to this repository until "
-             "it is mended by hand.");
+    refused_ = active_;
+    handmade(active_ ? "The rules file (authz-db = " + db +
+                           ") cannot be read: svnserve refuses every connection to this "
+                           "repository until it is mended by hand."
+                     : "The file for rules (conf/authz) cannot be read: mend it by hand.");
     file_.reset();
     return SVNStatus();
   }
@@ -450,10 +450,14 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   LowerAccounts(&groups, &rules);
   SVNStatus status;
   if (!RulesAcceptable(groups, rules, &status)) return status;
-  for (const Rule& r : rules)
-    if (r.scope != "all" && (r.scope != "repository" || !NameInSection(name)))
-      return STATUS_ERROR(kFailed, "Rule scope %s cannot be written for %s.", r.scope.c_str(),
-                          name.c_str());
+  for (const Rule& r : rules) {
+    if (r.scope != "all" && r.scope != "repository")
+      return STATUS_ERROR(kFailed, "A rule's scope is not known.");
+    if (r.scope == "repository" && !NameInSection(name))
+      return STATUS_ERROR(kHandmade, "Rules of %s cannot name it in a section.", name.c_str())
+          .Reason("The repository's name holds \":\" or \"]\", which a rules file cannot "
+                  "name in a section: rules for this repository alone cannot be written.");
+  }
   // Groups and rules of every repository using the file: what changes
   // there reaches them all.
   std::set<std::vector<std::string>> oldAll, newAll;

@@ -191,6 +191,7 @@ SVNReply SVNHandler::HandleAddAction() {
   if (!anon.empty() && !SettingTakes(kAnonAccess, anon))
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown permission."), __LINE__);
   // The store checks the rest before it makes anything.
+  changes_.created(realm, anon, accounts, layout);
   status = SVNRepo::create(name, realm, anon, accounts, layout == "standard",
                            webMan.Env("REMOTE_USER"));
   if (status.code() == SVNStatus::kExists)  // taken meanwhile
@@ -218,6 +219,7 @@ SVNReply SVNHandler::HandleEditAction() {
   std::unique_ptr<SVNRepo> repo;
   if (!(status = openExisting(name, SVNRepo::kUpdate, &repo)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
+  SVNChanges::Watch watch(&changes_, *repo);
   if (!(status = repo->setRealm(realm)).ok()) {
     STATUS_WITH(status, "Set realm failed.");
   } else if (!(status = repo->setAnonymousPermission(anon)).ok()) {

@@ -99,9 +99,10 @@ SVNReply SVNHandler::HandleRulesEditAction() {
   std::unique_ptr<SVNRules> rules;
   SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
-  if (!(status = repo->openRules(&rules)).ok()) {
-    STATUS_WITH(status, "Get rules failed.");
-  } else if (!(status = rules->replace(groups, list, repo.get())).ok()) {
+  if (!(status = repo->openRules(&rules)).ok())
+    return SVNReply::Fail(STATUS_WITH(status, "Get rules failed."), __LINE__);
+  SVNChanges::Watch watch(&changes_, *repo, rules.get());
+  if (!(status = rules->replace(groups, list, repo.get())).ok()) {
     STATUS_WITH(status, "Set rules failed.");
   } else if (!(status = repo->save(rules.get())).ok()) {
     STATUS_WITH(status, "Save repository %s failed.", name.c_str());

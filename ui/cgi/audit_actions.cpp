@@ -37,7 +37,7 @@ std::string Now() {
 }  // namespace
 
 void SVNHandler::record(const char* outcome) {
-  const std::string name = webMan.In("name", "");
+  const std::string name = changes_.repository().value_or(webMan.In("name", ""));
   Json::Value r(Json::objectValue);
   r["time"] = Now();
   r["user"] = webMan.Env("REMOTE_USER");

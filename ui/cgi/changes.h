@@ -21,6 +21,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "accounts.h"
@@ -67,6 +68,11 @@ class SVNChanges {
   // name, ...).
   void set(const std::string& key, Json::Value value);
 
+  // The repository the record names, when it is not the request's "name"
+  // (an action that finds it from a job or a backup).
+  void setRepository(std::string name) { repository_ = std::move(name); }
+  const std::optional<std::string>& repository() const { return repository_; }
+
   // The "changes" of the record: an object, empty when nothing is known to
   // have changed.
   const Json::Value& json() const { return json_; }
@@ -76,6 +82,7 @@ class SVNChanges {
   void compare(const State& old, const State& now);
 
   Json::Value json_ = Json::Value(Json::objectValue);
+  std::optional<std::string> repository_;
 };
 
 #endif  // SVN_CGI_CHANGES_H_

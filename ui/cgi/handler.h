@@ -78,10 +78,6 @@ class SVNHandler : public ServerFormHandler {
   // "start", at most "limit".
   SVNReply HandleAuditAction();
 
- protected:
-  // What this request changed, for its audit record.
-  SVNChanges changes_;
-
  private:
   // Opens the repository "name" names, which must exist: kNotFound when it
   // does not (or not any more), a failure when it cannot be opened.
@@ -98,6 +94,7 @@ class SVNHandler : public ServerFormHandler {
   void record(const char* outcome);
 
   const char* audited_ = nullptr;  // the action, when it changes state
+  SVNChanges changes_;             // what it changed, for its record
 };
 
 // A name as it may stand in a log line: control characters, which the

@@ -14,6 +14,11 @@ const ACTION_WORDS = {
   rename: 'Renamed', backup: 'Backed up', restore: 'Restored', verify: 'Verified',
   job_cancel: 'Job cancelled', backup_remove: 'Backup removed',
 };
+const ATTEMPT_WORDS = {
+  add: 'Create', edit: 'Edit', remove: 'Remove', rules_edit: 'Access rules edit',
+  rename: 'Rename', backup: 'Backup', restore: 'Restore', verify: 'Verify',
+  job_cancel: 'Job cancel', backup_remove: 'Backup removal',
+};
 const OUTCOME_WORDS = {
   refused: 'refused', failed: 'failed', exist: 'failed: the name is taken',
   nonexist: 'failed: no such repository', busy: 'failed: busy',
@@ -109,9 +114,9 @@ function changeWords(record) {
 }
 
 function actionWords(record) {
-  const action = ACTION_WORDS[record.action] || record.action;
-  if (record.outcome === 'done') return action;
-  return `${action} — ${OUTCOME_WORDS[record.outcome] || record.outcome}`;
+  if (record.outcome === 'done') return ACTION_WORDS[record.action] || record.action;
+  const attempt = ATTEMPT_WORDS[record.action] || record.action;
+  return `${attempt} ${OUTCOME_WORDS[record.outcome] || record.outcome}`;
 }
 
 function timeElement(iso) {

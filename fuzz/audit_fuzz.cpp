@@ -64,12 +64,8 @@ std::string Quoted(const std::string& text) {
 extern "C" void syslog(int, const char*, ...) {}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pkg = SVN_PACKAGE_DIR;
-  std::string cmd = "rm -rf '" + pkg + "' && mkdir -p '" + pkg + "/repo' && svnadmin create '" +
-                    pkg + "/repo/fuzz'";
-  if (std::system(cmd.c_str()) != 0) abort();
-  std::ofstream(SVN_PACKAGE_DIR "/repo/fuzz/conf/svnserve.conf")
-      << "[general]\nanon-access = read\nrealm = Fuzz\npassword-db = passwd\n";
+  MakeFuzzRepository(SVN_PACKAGE_DIR,
+                     "[general]\nanon-access = read\nrealm = Fuzz\npassword-db = passwd\n");
   return 0;
 }
 

@@ -445,7 +445,8 @@ test('the history says who changed what, in words, filtered and a page at a time
   const rows = page.locator('#history tbody tr');
   await rows.first().waitFor();
   const cells = async (row) => (await row.locator('td').allInnerTexts()).slice(1).map((t) => t.trim());
-  assert.deepEqual(await cells(rows.nth(0)), ['admin from 127.0.0.1', 'Edit failed: no such repository', 'ghost', 'nothing changed']);
+  assert.deepEqual(await cells(rows.nth(0)),
+    ['admin from 127.0.0.1', 'Edit failed: no such repository', 'ghost', 'nothing changed']);
   assert.deepEqual(await cells(rows.nth(1)), ['admin from 127.0.0.1', 'Edited', 'ruled',
     'Anonymous access: no access → read\nAccounts removed: bob\nPassword changed: Alice']);
   const range = page.locator('#history-range');

@@ -7,12 +7,13 @@
 // files too (0600), and a link, a FIFO or a file of another owner planted
 // there is refused, never followed.  Each record is numbered ("seq": 1, 2,
 // ...) and appended with one write() on an O_APPEND descriptor, synced,
-// under an exclusive lock of the directory that only writers and, while
-// they open the files, readers take: records never interleave, a record
-// that could not be written whole is taken back, and the numbers run on
-// without a gap.  Past kRotateBytes the writer that crossed it renames
-// audit.log to audit.log.1 (and .1 to .2, ..., the oldest beyond kKeep
-// dropped) under the same lock, so that two writers never rotate twice.
+// under an exclusive lock of the directory (readers hold it shared while
+// they open the files): records never interleave, a record that could not
+// be written whole is taken back, and the numbers run on without a gap.
+// Past SVN_AUDIT_ROTATE_BYTES the writer whose record crossed it renames
+// audit.log to audit.log.1 (and .1 to .2, ..., the oldest beyond
+// SVN_AUDIT_KEEP dropped) under the same lock: two writers never both
+// rotate.
 //
 // Records are read newest first, from the end of audit.log and on through
 // the rotated files: a page near the newest costs the same however long
@@ -39,9 +40,9 @@
 #endif
 
 // The longest line written: a record longer than this (a request listing
-// thousands of accounts) is abridged: every text cut to kMaxText bytes and
-// every list to kMaxListed entries, and "abridged": true added; if it is
-// still too long, its changes are left out.
+// thousands of accounts) is abridged: every text cut to 256 bytes and
+// every list to 20 entries, and "abridged": true added; if it is still too
+// long, its changes are left out.
 constexpr size_t kAuditMaxRecord = 64 * 1024;
 
 // Appends `record` (an object; its "seq" is set here) to the log.  Fails

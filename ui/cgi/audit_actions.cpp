@@ -62,7 +62,8 @@ SVNReply SVNHandler::HandleAuditAction() {
   query.name = webMan.In("name", "");
   query.user = webMan.In("user", "");
   // Digits only, so the one way out of range is up.
-  query.start = std::min(strtoul(startText.c_str(), nullptr, 10), static_cast<unsigned long>(INT_MAX));
+  query.start =
+      std::min(strtoul(startText.c_str(), nullptr, 10), static_cast<unsigned long>(INT_MAX));
   query.limit = std::min(strtoul(limitText.c_str(), nullptr, 10), kMaxAuditPage);
   SVNAuditPage page;
   SVNStatus status = AuditRead(query, &page);

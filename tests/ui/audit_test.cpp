@@ -120,7 +120,8 @@ TEST_F(Audit, EachRequestThatChangesLeavesOneRecord) {
        R"({"groups":{"added":[{"group":"devs","members":["alice"]}],)"
        R"("removed":[{"group":"devs","members":["alice","carol"]}]},)"
        R"("rules":{"added":[{"path":"/trunk","who":"@devs","access":"r"}],)"
-       R"("removed":[{"path":"/","who":"*","access":"r"},{"path":"/trunk","who":"@devs","access":"rw"}]}})"},
+       R"("removed":[{"path":"/","who":"*","access":"r"},)"
+       R"({"path":"/trunk","who":"@devs","access":"rw"}]}})"},
       {"rules refused", rulesEdit("{}", R"([{"path":"trunk","who":"*","access":"r"}])"),
        "failed", "{}"},
       {"rules off", rulesEdit("{}", "[]"), "done",
@@ -166,6 +167,18 @@ TEST_F(Audit, EachRequestThatChangesLeavesOneRecord) {
   env["HTTP_SEC_FETCH_SITE"] = "cross-site";
   RunCgi(SVN_CGI, env);
   EXPECT_EQ(static_cast<size_t>(seq), audit_log::Lines().size());
+  // A record too long for a line is abridged.
+  Params many;
+  for (int i = 0; i < 6000; ++i)
+    many.push_back({"account-" + std::to_string(i), "Secret-" + std::to_string(i)});
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "many"}, {"anon", "read"},
+                    {"accounts", Accounts(many)}}).json["success"].asBool());
+  const std::string line = audit_log::Lines().back();
+  EXPECT_LT(line.size(), 64u * 1024);
+  Json::Value rec = audit_log::Parse(line);
+  EXPECT_TRUE(rec["abridged"].asBool());
+  EXPECT_EQ(20u, rec["changes"]["accounts"]["added"].size());
+  EXPECT_EQ(seq + 1, rec["seq"].asInt64());
   // No password sent, the refused ones included, is in any file written.
   EXPECT_EQ(std::string::npos, audit_log::AllText().find("Secret-"));
   EXPECT_EQ(0700, Mode(audit_log::Dir()));
@@ -279,7 +292,8 @@ TEST_F(Audit, RotationKeepsTheNewestFilesAndReadingPagesAndFilters) {
     std::vector<long long> want;
     size_t matches = 0;
     for (size_t i = 0; i < all.size(); ++i) {
-      if ((!c.name.empty() && all[i].first != c.name) || (!c.user.empty() && all[i].second != c.user))
+      if ((!c.name.empty() && all[i].first != c.name) ||
+          (!c.user.empty() && all[i].second != c.user))
         continue;
       if (matches >= c.start && matches < c.start + c.limit)
         want.push_back(static_cast<long long>(seq + 1 - i));

@@ -121,6 +121,66 @@ void Compare(const char* what, int runs, const std::function<Run()>& ours,
          ratio, goal, ratio <= limit ? "met" : "MISSED");
 }
 
+// ---- The audit log ----
+
+// A log of n records as the program keeps it (one numbered JSON record a
+// line, rotated past 32 MiB: audit.log the newest, then audit.log.1, ...),
+// in PACKAGE_DIR/audit-N, made once.  Records are of repository
+// "repo(seq % 1000)", by one of four administrators, but five of
+// repository "rare", spread over the whole log.
+std::string AuditLog(const std::string& pkg, long n) {
+  std::string dir = pkg + "/audit-" + std::to_string(n);
+  if (access((dir + "/.complete").c_str(), F_OK) == 0) return dir;
+  fprintf(stderr, "making an audit log of %ld records in %s ...\n", n, dir.c_str());
+  Sh("rm -rf '" + dir + "' && mkdir -m 700 -p '" + dir + "'");
+  const long kRotate = 32L * 1024 * 1024;
+  std::vector<std::string> files(1);  // oldest first
+  for (long seq = 1; seq <= n; ++seq) {
+    const bool rare = seq % (n / 5) == n / 10;
+    char line[512];
+    snprintf(line, sizeof line,
+             "{\"action\":\"edit\",\"addr\":\"192.0.2.%ld\",\"changes\":{\"accounts\":"
+             "{\"password\":[\"alice\"]}},\"name\":\"%s%ld\",\"outcome\":\"done\","
+             "\"seq\":%ld,\"time\":\"2026-12-07T10:%02ld:%02ldZ\",\"user\":\"admin%ld\"}\n",
+             seq % 250, rare ? "rare" : "repo", rare ? 0 : seq % 1000, seq, seq / 60 % 60,
+             seq % 60, seq % 4);
+    files.back() += line;
+    if (static_cast<long>(files.back().size()) >= kRotate) files.emplace_back();
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    size_t number = files.size() - 1 - i;
+    std::ofstream(dir + "/audit.log" + (number ? "." + std::to_string(number) : ""))
+        << files[i];
+  }
+  Sh("chmod 600 '" + dir + "'/audit.log*");
+  std::ofstream(dir + "/.complete");
+  return dir;
+}
+
+// "audit" pages among 1,000 and 1,000,000 records, against a program that
+// only starts and prints.
+void AuditFigures(const std::string& pkg, const std::string& cgi, const std::string& floorCgi,
+                  int runs) {
+  struct {
+    long records;
+    const char* query;
+    const char* what;
+  } figures[] = {
+      {1000, "action=audit&limit=50", "audit, first 50 of 1000"},
+      {1000000, "action=audit&limit=50", "audit, first 50 of 1000000"},
+      {1000000, "action=audit&limit=50&name=repo7", "audit, 50 of a repo, 1000000"},
+      {1000000, "action=audit&limit=50&name=rare0", "audit, a repo's 5 of 1000000"},
+  };
+  const std::string var = pkg + "/var";
+  for (const auto& f : figures) {
+    const std::string log = AuditLog(pkg, f.records);
+    Sh("rm -rf '" + var + "' && mv '" + log + "' '" + var + "'");
+    Compare(f.what, runs, [&] { return Spawn({cgi}, CgiEnv(f.query)); },
+            [&] { return Spawn({floorCgi}, CgiEnv(f.query)); }, "none", 1e9);
+    Sh("mv '" + var + "' '" + log + "'");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -198,5 +258,6 @@ int main(int argc, char** argv) {
           },
           "<= 1.15x", 1.15);
   Sh("rm -rf '" + fresh + "'");
+  AuditFigures(pkg, cgi, floorCgi, runs);
   return 0;
 }

@@ -38,14 +38,8 @@ extern "C" void syslog(int, const char* format, ...) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pkg = SVN_PACKAGE_DIR;
-  std::string cmd = "rm -rf '" + pkg + "' && mkdir -p '" + pkg + "/repo' && svnadmin create '" +
-                    pkg + "/repo/fuzz'";
-  if (std::system(cmd.c_str()) != 0) abort();
-  // The settings are read on every run and are not what is fuzzed here:
-  // keep them short.
-  std::ofstream(SVN_PACKAGE_DIR "/repo/fuzz/conf/svnserve.conf")
-      << "[general]\nanon-access = read\nrealm = Fuzz\npassword-db = passwd\n";
+  MakeFuzzRepository(SVN_PACKAGE_DIR,
+                     "[general]\nanon-access = read\nrealm = Fuzz\npassword-db = passwd\n");
   return 0;
 }
 

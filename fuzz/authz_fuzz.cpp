@@ -74,10 +74,7 @@ std::set<std::vector<std::string>> AsSet(const std::vector<SVNRules::Rule>& rule
 extern "C" void syslog(int, const char*, ...) {}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::string pkg = SVN_PACKAGE_DIR;
-  std::string cmd = "rm -rf '" + pkg + "' && mkdir -p '" + pkg + "/repo' && svnadmin create '" +
-                    pkg + "/repo/fuzz'";
-  if (std::system(cmd.c_str()) != 0) abort();
+  MakeFuzzRepository(SVN_PACKAGE_DIR);
   return 0;
 }
 

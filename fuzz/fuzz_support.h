@@ -30,6 +30,17 @@
     }                                                                      \
   } while (0)
 
+// Lays out the package directory `pkg` afresh with one repository made
+// by svnadmin, repo/fuzz; `settings`, when given, is its whole
+// svnserve.conf (the settings are read on every run: short ones keep runs
+// fast).
+inline void MakeFuzzRepository(const std::string& pkg, const char* settings = nullptr) {
+  std::string cmd = "rm -rf '" + pkg + "' && mkdir -p '" + pkg + "/repo' && svnadmin create '" +
+                    pkg + "/repo/fuzz'";
+  if (std::system(cmd.c_str()) != 0) abort();
+  if (settings != nullptr) std::ofstream(pkg + "/repo/fuzz/conf/svnserve.conf") << settings;
+}
+
 inline std::string Slurp(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   std::stringstream s;

@@ -148,8 +148,8 @@ std::string FormEncode(const Params& params) {
 
 CgiEnv GetEnv(const std::string& query) {
   return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query},
-          {"REMOTE_USER", "admin"},  {"HTTP_HOST", "nas:5000"},
-          {"GATEWAY_INTERFACE", "CGI/1.1"}};
+          {"REMOTE_USER", "admin"},  {"REMOTE_ADDR", "192.0.2.7"},
+          {"HTTP_HOST", "nas:5000"}, {"GATEWAY_INTERFACE", "CGI/1.1"}};
 }
 
 CgiEnv PostEnv(const std::string& body, const std::string& contentType) {

@@ -80,13 +80,13 @@ inline Lines LogTexts() {
   return texts;
 }
 
-// Every file and directory under the sandbox but the log, with the
-// contents, modes and link targets: what a request that changes nothing
-// leaves as it was.
+// Every file and directory under the sandbox but the logs (the syslog
+// capture, the audit log in var/), with the contents, modes and link
+// targets: what a request that changes nothing leaves as it was.
 inline std::string Snapshot() {
   std::string list = sandbox::Dir() + "/.snapshot";
   sandbox::Shell("cd '" + sandbox::Dir() + "' && find . -path ./syslog -prune -o "
-                 "-path ./.snapshot -prune -o -path ./tool-runs -prune -o "
+                 "-path ./.snapshot -prune -o -path ./tool-runs -prune -o -path ./var -prune -o "
                  "-printf '%p %M %l\\n' -type f -exec md5sum {} + | sort > '" +
                  list + "'");
   return sandbox::ReadFile(list);

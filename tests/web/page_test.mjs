@@ -64,7 +64,7 @@ before(async () => {
   fs.symlinkSync(svnadmin, path.join(SANDBOX_DIR, 'bin/svnadmin'));
   fs.copyFileSync(SVN_CGI, path.join(SANDBOX_DIR, 'ui/svn.cgi'));
   fs.chmodSync(path.join(SANDBOX_DIR, 'ui/svn.cgi'), 0o755);
-  for (const f of ['index.html', 'app.js', 'style.css']) {
+  for (const f of ['index.html', 'app.js', 'history.js', 'style.css']) {
     fs.copyFileSync(path.join(SOURCE_DIR, 'ui/web', f), path.join(SANDBOX_DIR, 'ui', f));
   }
   fs.mkdirSync(SHOTS_DIR, { recursive: true });
@@ -387,6 +387,8 @@ test('names that look alike are shown apart, and each is edited and removed as i
   await page.goto('/');
   await page.getByLabel('Find by name').fill('proj');
   await page.getByRole('button', { name: 'Find', exact: true }).click();
+  // The search's rows, not those the page showed first.
+  await page.locator('#repos tbody tr').first().filter({ hasText: 'proj' }).waitFor();
   await page.locator('#repos tbody tr').nth(3).waitFor();
   assert.deepEqual(await page.locator('#repos tbody td.name').allInnerTexts(),
     ['proj', 'proj␣', 'proj⟨U+00A0⟩', '⟨U+FEFF⟩proj']);
@@ -432,6 +434,57 @@ test('a rule for an account with letters beyond A–Z binds as svnserve folds th
   assert.deepEqual(await secret.locator('td').allTextContents(), ['/secret', 'No access', 'Read and write', 'No access']);
   await dialog.getByRole('button', { name: 'Save', exact: true }).click();
   await page.getByText('Repository “accents” saved.').waitFor();
+});
+
+test('the history says who changed what, in words, filtered and a page at a time', async () => {
+  const accounts = JSON.stringify([{ account: 'Alice', password: 'pw-a9' }]);
+  assert.equal((await post({ action: 'edit', name: 'ruled', anon: 'read', accounts })).success, true);
+  assert.equal((await post({ action: 'edit', name: 'ghost', anon: 'read', accounts })).success, false);
+  await page.goto('/');
+  await page.getByRole('button', { name: 'History' }).click();
+  const rows = page.locator('#history tbody tr');
+  await rows.first().waitFor();
+  const cells = async (row) => (await row.locator('td').allInnerTexts()).slice(1).map((t) => t.trim());
+  assert.deepEqual(await cells(rows.nth(0)),
+    ['admin from 127.0.0.1', 'Edit failed: no such repository', 'ghost', 'nothing changed']);
+  assert.deepEqual(await cells(rows.nth(1)), ['admin from 127.0.0.1', 'Edited', 'ruled',
+    'Anonymous access: no access → read\nAccounts removed: bob\nPassword changed: Alice']);
+  const range = page.locator('#history-range');
+  const total = Number((await range.textContent()).match(/^1–20 of (\d+)$/)[1]);
+  assert.ok(total > 70, `${total}`);  // every change of the tests before
+  await page.getByRole('button', { name: 'Next' }).click();
+  await page.getByText(`21–40 of ${total}`).waitFor();
+
+  await page.getByLabel('Repository', { exact: true }).fill('ruled');
+  await page.getByRole('button', { name: 'Filter' }).click();
+  await page.getByText('1–3 of 3').waitFor();
+  assert.deepEqual(await page.locator('#history tbody td.name').allInnerTexts(), ['ruled', 'ruled', 'ruled']);
+  const rules = await cells(rows.nth(1));
+  assert.deepEqual(rules.slice(1, 3), ['Access rules edited', 'ruled']);
+  assert.match(rules[3], /Access rules turned on/);
+  assert.match(rules[3], /Group devs added: alice/);
+  assert.match(rules[3], /Rule added: \/trunk, group devs: read and write/);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'history.png'), fullPage: true });
+  await page.getByLabel('Administrator').fill('someone else');
+  await page.getByRole('button', { name: 'Filter' }).click();
+  await page.getByText('No changes recorded for this repository and administrator.').waitFor();
+  await page.getByRole('button', { name: 'Show all' }).click();
+  await page.getByText(`1–20 of ${total}`).waitFor();
+  assert.ok(!(await page.locator('body').innerText()).includes('pw-'));
+
+  // The edit dialog shows a repository's last changes.
+  await page.getByRole('button', { name: 'Repositories' }).click();
+  const dialog = await edit('ruled');
+  const recent = dialog.getByRole('region', { name: 'Last changes' });
+  await recent.locator('ol > li').first().waitFor();
+  assert.equal(await recent.locator('ol > li').count(), 3);
+  assert.match(await recent.locator('ol > li').first().innerText(), /admin: Edited\s+Anonymous access: no access → read/);
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  await page.setViewportSize({ width: 375, height: 740 });
+  await page.getByRole('button', { name: 'History' }).click();
+  await rows.first().waitFor();
+  assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= 375));
+  await page.setViewportSize({ width: 1100, height: 760 });
 });
 
 test('the page ran under its policy without an error', () => {

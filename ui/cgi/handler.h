@@ -7,7 +7,10 @@
 // returns one reply; Process logs the reply's failure once and writes the
 // response once.  The response carries the generic error or an error key
 // the page acts on ("exist", "nonexist", ...); the cause goes to the
-// system log.  Actions that change state are served only by POST.
+// system log.  Actions that change state are served only by POST, and
+// each of their requests leaves one record in the audit log (audit.h),
+// written by answer once the outcome is known: the action only fills in
+// what it changed (changes_).
 #ifndef SVN_CGI_HANDLER_H_
 #define SVN_CGI_HANDLER_H_
 
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "changes.h"
 #include "repo.h"
 #include "status.h"
 #include "webform.h"
@@ -70,6 +74,10 @@ class SVNHandler : public ServerFormHandler {
   // "load", "enum", "find": a page of the repositories whose names hold
   // "query", as a bare body.
   SVNReply HandleFindAction();
+  // "audit": a page of the audit log, newest first, of the records whose
+  // repository is "name" and administrator "user" (empty: any), from
+  // "start", at most "limit".
+  SVNReply HandleAuditAction();
 
  private:
   // Opens the repository "name" names, which must exist: kNotFound when it
@@ -81,8 +89,16 @@ class SVNHandler : public ServerFormHandler {
   // A change that reaches the repositories `others` too, besides `name`:
   // refused (kShared, naming them) unless the request says "shared=yes".
   SVNStatus consent(const std::string& name, const std::vector<std::string>& others);
-  // Writes `reply` as the response.
+  // Writes `reply` as the response, after the audit record of an action
+  // that changes state.
   void answer(SVNReply reply);
+  // Writes the audit record of this request to audited_, with `outcome`
+  // ("done", an error key, "failed" or "refused"); a record that cannot be
+  // written is logged, and the answer stands.
+  void record(const char* outcome);
+
+  const char* audited_ = nullptr;  // the action, when it changes state
+  SVNChanges changes_;             // what it changed, for its record
 };
 
 // A name as it may stand in a log line: control characters, which the

@@ -1,4 +1,4 @@
-// paths.h: where the package keeps its repositories and its tool.
+// paths.h: where the package keeps its repositories, its tool and its state.
 //
 // The build defines SVN_PACKAGE_DIR (the appliance's package directory, or
 // a sandbox for tests); every fixed path of the program derives from it
@@ -24,5 +24,11 @@
 
 // The package's repository tool, run as "svnadmin create PATH".
 #define SVN_ADMIN_TOOL SVN_PACKAGE_DIR "/bin/svnadmin"
+
+// The package's own state, outside the served root and private to the
+// service user (0700): the audit log, SVN_AUDIT_LOG_NAME, and its rotated
+// files beside it (see audit.h).
+#define SVN_STATE_DIR SVN_PACKAGE_DIR "/var"
+#define SVN_AUDIT_LOG_NAME "audit.log"
 
 #endif  // SVN_CGI_PATHS_H_

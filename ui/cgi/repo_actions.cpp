@@ -232,6 +232,7 @@ SVNReply SVNHandler::HandleAddAction() {
   what.standardLayout = layout == "standard";
   what.author = webMan.Env("REMOTE_USER");
   // The store checks the rest before it makes anything.
+  changes_.created(what);
   status = SVNRepo::create(what);
   if (status.code() == SVNStatus::kExists)  // taken meanwhile
     return SVNReply::Fail(STATUS_WITH(status, "Repository %s is exist", name.c_str()), __LINE__);
@@ -260,6 +261,7 @@ SVNReply SVNHandler::HandleEditAction() {
   std::unique_ptr<SVNRepo> repo;
   if (!(status = openExisting(name, SVNRepo::kUpdate, &repo)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
+  SVNChanges::Watch watch(&changes_, *repo);
   if (!(status = repo->setRealm(realm)).ok()) {
     STATUS_WITH(status, "Set realm failed.");
   } else if (!(status = repo->setAnonymousPermission(anon)).ok()) {

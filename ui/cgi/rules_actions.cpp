@@ -108,9 +108,10 @@ SVNReply SVNHandler::HandleRulesEditAction() {
   SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   const SVNSharing sharing = FindSharing(*repo);
-  if (!(status = repo->openRules(&rules)).ok()) {
-    STATUS_WITH(status, "Get rules failed.");
-  } else if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
+  if (!(status = repo->openRules(&rules)).ok())
+    return SVNReply::Fail(STATUS_WITH(status, "Get rules failed."), __LINE__);
+  SVNChanges::Watch watch(&changes_, *repo, rules.get());
+  if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
     STATUS_WITH(status, "Set rules failed.");
   } else {
     // Groups and rules for every repository using the file, and the

@@ -16,7 +16,8 @@ namespace {
 
 const char kBareType[] = "text/html; charset=\"UTF-8\"";
 
-// The actions, and whether each changes state (then only POST serves it).
+// The actions, and whether each changes state (then only POST serves it,
+// and each request leaves one audit record, a refused one too).
 struct Action {
   const char* name;
   SVNReply (SVNHandler::*run)();
@@ -34,6 +35,7 @@ const Action kActions[] = {
     {"acc_show", &SVNHandler::HandleShowAccountAction, false},
     {"rules_show", &SVNHandler::HandleRulesShowAction, false},
     {"rules_edit", &SVNHandler::HandleRulesEditAction, true},
+    {"audit", &SVNHandler::HandleAuditAction, false},
 };
 
 }  // namespace
@@ -81,7 +83,9 @@ void SVNHandler::Process() {
   const std::string action = webMan.In("action", nullptr);
   for (const Action& a : kActions) {
     if (action != a.name) continue;
+    if (a.changes) audited_ = a.name;
     if (a.changes && webMan.Env("REQUEST_METHOD") != "POST") {
+      record("refused");
       ReportMethodNotAllowed("POST");
       return;
     }
@@ -93,6 +97,10 @@ void SVNHandler::Process() {
 
 void SVNHandler::answer(SVNReply reply) {
   reply.status.Log();
+  if (audited_ != nullptr) {
+    const char* key = reply.status.key();
+    record(reply.success ? "done" : key != nullptr ? key : "failed");
+  }
   if (const char* key = reply.status.key()) {
     SetFormErrInfo("error", key, reply.line);
     if (!reply.status.reason().empty()) AddFormErrInfo("reason", reply.status.reason());

@@ -350,6 +350,7 @@ async function openEditor(name, opener) {
   $('#f-name').readOnly = editing;
   $('#access').hidden = !editing;
   $('#facts').hidden = !editing;
+  $('#recent').hidden = true;
   $('#layout-field').hidden = editing;
   $('#copy-checkout').textContent = 'Copy';
   if (editing) {
@@ -362,6 +363,7 @@ async function openEditor(name, opener) {
       form.elements.realm.value = shown.data.realm;
       showAccess(form, shown.data.anon);
       showFacts(shown.data);
+      showRecent(name);
       for (const a of accounts.account) addAccountRow(a.account, a.password);
       await loadRules(name, accounts.account.map((a) => a.account));
     } catch (error) {
@@ -648,6 +650,7 @@ async function saveRules() {
       { change: true });
     showRulesError('');
     await loadRules(name, ruleAccounts);
+    showRecent(name);
     say(`Access rules of “${visible(name)}” saved.`);
   } catch (err) {
     showRulesError(failure(err, name, 'given these rules'));

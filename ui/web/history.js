@@ -1,0 +1,276 @@
+// The history: who changed what and when, from the program's audit log
+// ("audit"), in words, filtered by repository and administrator, a page at
+// a time; and the last changes of a repository in its edit dialog.  Uses
+// the page's own helpers (app.js, loaded first).
+'use strict';
+
+const HISTORY_PAGE = 20;
+const RECENT_CHANGES = 5;
+
+const trail = { name: '', user: '', start: 0, shown: false, recent: 0 };
+
+const ACTION_WORDS = {
+  add: 'Created', edit: 'Edited', remove: 'Removed', rules_edit: 'Access rules edited',
+  rename: 'Renamed', backup: 'Backed up', restore: 'Restored', verify: 'Verified',
+  job_cancel: 'Job cancelled', backup_remove: 'Backup removed',
+};
+const ATTEMPT_WORDS = {
+  add: 'Create', edit: 'Edit', remove: 'Remove', rules_edit: 'Access rules edit',
+  rename: 'Rename', backup: 'Backup', restore: 'Restore', verify: 'Verify',
+  job_cancel: 'Job cancel', backup_remove: 'Backup removal',
+};
+const OUTCOME_WORDS = {
+  refused: 'refused', failed: 'failed', exist: 'failed: the name is taken',
+  nonexist: 'failed: no such repository', busy: 'failed: busy',
+  shared: 'refused: it would change other repositories too',
+  handmade: 'refused: edited by hand',
+};
+const SETTING_WORDS = {
+  realm: 'Realm', 'anon-access': 'Anonymous access', 'auth-access': 'Account access',
+  'password-db': 'Account file', 'authz-db': 'Access rules file', 'groups-db': 'Groups file',
+  'force-username-case': 'Logins checked in', 'use-sasl': 'SASL',
+};
+const CASE_WORDS = { lower: 'lower case', upper: 'upper case', none: 'the case typed' };
+const LEVEL_WORDS = { read: 'read', write: 'read and write', none: 'no access' };
+const RULE_WORDS = { rw: 'read and write', r: 'read', '': 'no access' };
+
+function whoWords(who) {
+  if (who === '*') return 'everyone';
+  if (who === '$authenticated') return 'every account';
+  if (who === '$anonymous') return 'anonymous users';
+  return who.startsWith('@') ? `group ${who.slice(1)}` : who;
+}
+
+// A setting's value in words; null is "not set".
+function settingValue(key, value) {
+  if (key === 'force-username-case') return CASE_WORDS[value || 'none'] || `“${value}”`;
+  if (value === null || value === undefined) return 'not set';
+  if (key.endsWith('-access')) return LEVEL_WORDS[value] || `“${value}”`;
+  return `“${value}”`;
+}
+
+function settingWords(key, change, created) {
+  const label = SETTING_WORDS[key] || key;
+  if (key === 'authz-db' && change.old === null) return 'Access rules turned on';
+  if (key === 'authz-db' && change.new === null) return 'Access rules turned off';
+  if (change.old === null && created) return `${label}: ${settingValue(key, change.new)}`;
+  return `${label}: ${settingValue(key, change.old)} → ${settingValue(key, change.new)}`;
+}
+
+const names = (list) => list.join(', ');
+
+// The order changes are told in: the settings people set first, then
+// the rest of the settings, accounts, groups, rules, anything else.
+const CHANGE_ORDER = ['realm', 'anon-access', 'auth-access', '', 'accounts', 'groups', 'rules', 'layout'];
+const isSetting = (value) => value !== null && typeof value === 'object' && 'old' in value && 'new' in value;
+function changeRank([key, value]) {
+  const at = CHANGE_ORDER.indexOf(key);
+  return at >= 0 ? at : isSetting(value) ? CHANGE_ORDER.indexOf('') : CHANGE_ORDER.length;
+}
+
+// What a record's "changes" say, in sentences.
+function changeWords(record) {
+  const changes = Object.entries(record.changes || {});
+  changes.sort((a, b) => changeRank(a) - changeRank(b));
+  const words = [];
+  for (const [key, value] of changes) {
+    if (isSetting(value)) {
+      words.push(settingWords(key, value, record.action === 'add'));
+    } else if (key === 'accounts') {
+      if (value.added) words.push(`Accounts added: ${names(value.added)}`);
+      if (value.removed) words.push(`Accounts removed: ${names(value.removed)}`);
+      if (value.password) words.push(`Password changed: ${names(value.password)}`);
+    } else if (key === 'groups') {
+      const before = new Map((value.removed || []).map((g) => [g.group, g.members]));
+      for (const g of value.added || []) {
+        if (before.has(g.group)) {
+          words.push(`Group ${g.group}: ${names(before.get(g.group)) || 'nobody'} → ${names(g.members) || 'nobody'}`);
+          before.delete(g.group);
+        } else {
+          words.push(`Group ${g.group} added: ${names(g.members) || 'nobody'}`);
+        }
+      }
+      for (const group of before.keys()) words.push(`Group ${group} removed`);
+    } else if (key === 'rules') {
+      const place = (r) => `${r.path}, ${whoWords(r.who)}`;
+      const before = new Map((value.removed || []).map((r) => [place(r), r.access]));
+      for (const r of value.added || []) {
+        if (before.has(place(r))) {
+          words.push(`Rule ${place(r)}: ${RULE_WORDS[before.get(place(r))]} → ${RULE_WORDS[r.access]}`);
+          before.delete(place(r));
+        } else {
+          words.push(`Rule added: ${place(r)}: ${RULE_WORDS[r.access]}`);
+        }
+      }
+      for (const [where, access] of before) words.push(`Rule removed: ${where} (${RULE_WORDS[access]})`);
+    } else if (key === 'layout') {
+      words.push(value === 'standard' ? 'Standard layout: trunk, branches, tags' : `Layout: ${value}`);
+    } else {
+      words.push(`${key}: ${typeof value === 'string' ? value : JSON.stringify(value)}`);
+    }
+  }
+  if (record.abridged) words.push('(details abridged: the change was too long to keep whole)');
+  return words;
+}
+
+function actionWords(record) {
+  if (record.outcome === 'done') return ACTION_WORDS[record.action] || record.action;
+  const attempt = ATTEMPT_WORDS[record.action] || record.action;
+  return `${attempt} ${OUTCOME_WORDS[record.outcome] || record.outcome}`;
+}
+
+function timeElement(iso) {
+  const time = document.createElement('time');
+  time.dateTime = iso;
+  const date = new Date(iso);
+  time.textContent = Number.isNaN(date.getTime()) ? iso : date.toLocaleString();
+  return time;
+}
+
+function wordList(record) {
+  const words = changeWords(record);
+  if (words.length === 0) {
+    const none = document.createElement('span');
+    none.className = 'muted';
+    none.textContent = record.outcome === 'done' ? 'nothing' : 'nothing changed';
+    return none;
+  }
+  const list = document.createElement('ul');
+  list.className = 'changes';
+  for (const text of words) {
+    const item = document.createElement('li');
+    item.textContent = text;
+    list.append(item);
+  }
+  return list;
+}
+
+function renderHistoryRow(tbody, record) {
+  const row = tbody.insertRow();
+  const when = row.insertCell();
+  when.dataset.label = 'Time';
+  when.append(timeElement(record.time));
+  const who = cell(row, record.user, 'who');
+  who.dataset.label = 'Who';
+  if (record.addr) {
+    const from = document.createElement('small');
+    from.className = 'muted';
+    from.textContent = ` from ${record.addr}`;
+    who.append(from);
+  }
+  const action = cell(row, actionWords(record), record.outcome === 'done' ? '' : 'failed');
+  action.dataset.label = 'Action';
+  const name = row.insertCell();
+  name.className = 'name';
+  name.dataset.label = 'Repository';
+  name.append(nameElement(record.name));
+  const what = row.insertCell();
+  what.dataset.label = 'What changed';
+  what.append(wordList(record));
+}
+
+function historyQuery(extra) {
+  const query = { action: 'audit', ...extra };
+  if (trail.name) query.name = trail.name;
+  if (trail.user) query.user = trail.user;
+  return query;
+}
+
+async function loadHistory() {
+  let page;
+  try {
+    page = (await call(historyQuery({ start: String(trail.start), limit: String(HISTORY_PAGE) }))).data;
+  } catch (error) {
+    $('#history-status').textContent = error.message || 'The history could not be read. The system log has the details.';
+    return;
+  }
+  $('#history-status').textContent = '';
+  if (trail.start > 0 && page.records.length === 0 && page.total > 0) {
+    trail.start = Math.max(0, Math.min(trail.start, page.total) - HISTORY_PAGE);
+    return loadHistory();
+  }
+  const tbody = $('#history tbody');
+  tbody.replaceChildren();
+  for (const record of page.records) renderHistoryRow(tbody, record);
+  const none = page.records.length === 0 && trail.start === 0;
+  $('#history').hidden = none;
+  $('#history-empty').hidden = !none;
+  $('#history-empty').textContent = trail.name || trail.user
+    ? 'No changes recorded for this repository and administrator.'
+    : 'No changes recorded yet.';
+  const first = trail.start + 1;
+  const last = trail.start + page.records.length;
+  $('#history-range').textContent = none ? ''
+    : page.exact ? `${first}–${last} of ${page.total}` : `${first}–${last} of more than ${last}`;
+  $('#history-prev').disabled = trail.start === 0;
+  $('#history-next').disabled = page.exact && last >= page.total;
+  $('#history-clear').hidden = !trail.name && !trail.user;
+}
+
+// Shows the history (true) or the repositories.
+function showView(history) {
+  trail.shown = history;
+  $('#repos-view').hidden = history;
+  $('#history-view').hidden = !history;
+  $('#view-repos').setAttribute('aria-current', history ? 'false' : 'page');
+  $('#view-history').setAttribute('aria-current', history ? 'page' : 'false');
+  if (history) loadHistory();
+  else loadPage();
+}
+
+// The last changes of `name`, in the edit dialog.
+async function showRecent(name) {
+  const token = ++trail.recent;
+  const list = $('#recent-list');
+  const note = $('#recent-note');
+  list.replaceChildren();
+  note.textContent = 'Reading…';
+  $('#recent').hidden = false;
+  let page;
+  try {
+    page = (await call({ action: 'audit', name, limit: String(RECENT_CHANGES) })).data;
+  } catch {
+    if (token === trail.recent) note.textContent = 'The history could not be read.';
+    return;
+  }
+  if (token !== trail.recent) return;  // another repository is open by now
+  note.textContent = page.records.length === 0 ? 'No changes recorded.' : '';
+  for (const record of page.records) {
+    const item = document.createElement('li');
+    item.append(timeElement(record.time), ` ${record.user}: ${actionWords(record)}`);
+    const words = changeWords(record);
+    if (words.length > 0) item.append(wordList(record));
+    list.append(item);
+  }
+}
+
+function startHistory() {
+  $('#view-repos').addEventListener('click', () => showView(false));
+  $('#view-history').addEventListener('click', () => showView(true));
+  $('#history-filter').addEventListener('submit', (event) => {
+    event.preventDefault();
+    trail.name = $('#history-name').value;
+    trail.user = $('#history-user').value;
+    trail.start = 0;
+    loadHistory();
+  });
+  $('#history-clear').addEventListener('click', () => {
+    $('#history-name').value = '';
+    $('#history-user').value = '';
+    trail.name = '';
+    trail.user = '';
+    trail.start = 0;
+    loadHistory();
+    $('#history-name').focus();
+  });
+  $('#history-prev').addEventListener('click', () => {
+    trail.start = Math.max(0, trail.start - HISTORY_PAGE);
+    loadHistory();
+  });
+  $('#history-next').addEventListener('click', () => {
+    trail.start += HISTORY_PAGE;
+    loadHistory();
+  });
+}
+
+startHistory();

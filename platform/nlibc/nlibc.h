@@ -156,6 +156,11 @@ int NLIBCExec(const char *szProg, const char *szArg1, const char *szArg2,
 
 /* ---- Files ---- */
 
+/* The NLIBCFile* calls, NLIBCStrTrimSpace, NLIBCSzHashCount and
+ * NLIBCSzListAdd belong to the library's interface as the appliance's
+ * programs know it; svn.cgi itself edits files through the NLIBCConf*
+ * calls below.  They are kept, and tested, as the library's own. */
+
 /* Non-zero if szPath names an existing file (links followed), else 0. */
 int NLIBCFileExist(const char *szPath);
 

@@ -2,11 +2,11 @@
 // that any implementation must do on this machine, as medians of runs that
 // alternate between the two.  Not a test: it prints and never fails.
 //
-//   bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI [RUNS]
+//   bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI FLOOR_ADD [RUNS]
 //
-// PACKAGE_DIR is the directory svn.cgi was built for; its repo/ is made a
-// link to synthetic roots of 1,000, 10,000 and 100,000 repositories (kept
-// in PACKAGE_DIR/roots between runs).
+// PACKAGE_DIR is the directory svn.cgi was built for; each figure's root
+// (synthetic roots of 1,000, 10,000 and 100,000 repositories, kept in
+// PACKAGE_DIR/roots between runs) is moved to its repo/ for the figure.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -101,8 +101,29 @@ std::string Root(const std::string& pkg, int n) {
   return root;
 }
 
+// Puts `root` (none: empty) in place as PACKAGE_DIR/repo, the directory
+// both the program and the floors are given.  It is moved there, not
+// linked: on the appliance repo/ is a directory, and through a link every
+// path looked up below it would take a detour.  The root that was there
+// goes back to where its file .home says it came from.
 void UseRoot(const std::string& pkg, const std::string& root) {
-  Sh("rm -rf '" + pkg + "/repo' && ln -s '" + root + "' '" + pkg + "/repo'");
+  std::string repo = pkg + "/repo", home;
+  struct stat st;
+  if (lstat(repo.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::ifstream in(repo + "/.home");
+    if (!std::getline(in, home) || rename(repo.c_str(), home.c_str()) != 0) {
+      fprintf(stderr, "%s: cannot tell where it belongs\n", repo.c_str());
+      exit(1);
+    }
+  } else {
+    unlink(repo.c_str());  // a link left by an earlier version
+  }
+  if (root.empty()) return;
+  std::ofstream(root + "/.home") << root << "\n";
+  if (rename(root.c_str(), repo.c_str()) != 0) {
+    perror(repo.c_str());
+    exit(1);
+  }
 }
 
 // Alternates `ours` and `floor` `runs` times (after one warm-up of each)
@@ -184,25 +205,35 @@ void AuditFigures(const std::string& pkg, const std::string& cgi, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    fprintf(stderr, "usage: bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI [RUNS]\n");
+  if (argc < 6) {
+    fprintf(stderr,
+            "usage: bench PACKAGE_DIR SVN_CGI FLOOR_LISTING FLOOR_CGI FLOOR_ADD [RUNS]\n");
     return 2;
   }
-  std::string pkg = argv[1], cgi = argv[2], floorListing = argv[3], floorCgi = argv[4];
-  int runs = argc > 5 ? atoi(argv[5]) : 11;
+  std::string pkg = argv[1], cgi = argv[2], floorListing = argv[3], floorCgi = argv[4],
+              floorAdd = argv[5];
+  int runs = argc > 6 ? atoi(argv[6]) : 11;
   Sh("mkdir -p '" + pkg + "/bin' && ln -sf \"$(command -v svnadmin)\" '" + pkg +
      "/bin/svnadmin'");
+  UseRoot(pkg, "");  // after an interrupted run
 
   printf("%-34s %12s %12s %8s  %-8s %s\n", "figure (median of runs)", "svn.cgi",
          "floor", "ratio", "goal", "");
+
+  // The start every request pays: an action the program does not know,
+  // answered after the request is read, against a program that does
+  // nothing.
+  Compare("start (an unknown action)", runs,
+          [&] { return Spawn({cgi}, CgiEnv("action=zzz")); },
+          [&] { return Spawn({"/bin/true"}, CgiEnv("action=zzz")); }, "<= 1.5x", 1.5);
+
   for (int n : {1000, 10000, 100000}) {
-    std::string root = Root(pkg, n);
-    UseRoot(pkg, root);
+    UseRoot(pkg, Root(pkg, n));
     std::string what = "load, 50 of " + std::to_string(n);
     Compare(what.c_str(), n == 100000 ? std::max(3, runs / 2) : runs,
             [&] { return Spawn({cgi}, CgiEnv("action=load&start=0&limit=50")); },
-            [&] { return Spawn({floorListing, root, "0", "50"}, {}); },
-            "<= 1.5x", 1.5);
+            [&] { return Spawn({floorListing, pkg + "/repo", "0", "50"}, {}); },
+            n == 1000 ? "<= 1.25x" : "<= 1.5x", n == 1000 ? 1.25 : 1.5);
   }
 
   // Peak memory of a listing over the largest root.
@@ -212,16 +243,21 @@ int main(int argc, char** argv) {
   printf("%-34s %9.2f MiB %22s  %-8s %s\n", "peak memory, load of 100000",
          peak / 1024.0, "", "<= 8 MiB", peak <= 8 * 1024 ? "met" : "MISSED");
 
-  // One "show" against a program that only starts and prints: of a
-  // repository without history (its settings only), and of a real one
-  // with a few revisions, whose facts are read through Subversion's
-  // libraries and whose size is a walk of its files.
-  std::string thousand = Root(pkg, 1000);
-  UseRoot(pkg, thousand);
-  Compare("show, one repository", runs,
-          [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
-          [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=repo7")); },
-          "<= 1.3x", 1.3);
+  // One "show" of a repository without history (its settings only):
+  // finding which repositories share its files reads every repository's
+  // settings, so the least it must do is what the listing floor does when
+  // the page holds every repository.  Then one of a real repository with a
+  // few revisions, whose facts are read through Subversion's libraries
+  // and whose size is a walk of its files, against a program that only
+  // starts and prints.
+  for (int n : {1000, 10000}) {
+    UseRoot(pkg, Root(pkg, n));
+    std::string what = "show, one of " + std::to_string(n);
+    Compare(what.c_str(), runs,
+            [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
+            [&] { return Spawn({floorListing, pkg + "/repo", "0", "1000000000"}, {}); },
+            "<= 1.5x", 1.5);
+  }
   std::string real = pkg + "/roots/real";
   if (access((real + "/.complete").c_str(), F_OK) != 0) {
     Sh("rm -rf '" + real + "' && mkdir -p '" + real + "' && svnadmin create '" + real +
@@ -234,9 +270,10 @@ int main(int argc, char** argv) {
           [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=facts")); },
           "none", 1e9);
 
-  // "add" with three accounts against a bare svnadmin create.
-  std::string fresh = pkg + "/roots/add";
-  Sh("rm -rf '" + fresh + "' && mkdir -p '" + fresh + "'");
+  // "add" with three accounts against the same durable work done plainly
+  // (floor_add.c), both made in a working directory beside the root.
+  std::string fresh = pkg + "/roots/add", work = pkg + "/add-work";
+  Sh("rm -rf '" + fresh + "' '" + work + "' && mkdir -p '" + fresh + "' '" + work + "'");
   UseRoot(pkg, fresh);
   int serial = 0;
   std::string bodyFile = pkg + "/add-body";
@@ -252,12 +289,13 @@ int main(int argc, char** argv) {
             return Spawn({cgi}, PostEnv(body), bodyFile);
           },
           [&] {
-            return Spawn({"/usr/bin/svnadmin", "create",
-                          fresh + "/bare" + std::to_string(serial)},
+            return Spawn({floorAdd, pkg + "/bin/svnadmin", work, pkg + "/repo",
+                          "floor" + std::to_string(serial)},
                          {"PATH=/usr/bin:/bin"});
           },
-          "<= 1.15x", 1.15);
-  Sh("rm -rf '" + fresh + "'");
+          "<= 1.25x", 1.25);
+  UseRoot(pkg, "");
+  Sh("rm -rf '" + fresh + "' '" + work + "'");
   AuditFigures(pkg, cgi, floorCgi, runs);
   return 0;
 }

@@ -48,6 +48,44 @@ TEST(WebformRequest, ReadsGetPostAndMultipart) {
   EXPECT_EQ("(absent)", r.json["name"].asString());  // file parts ignored
 }
 
+// The form reader keeps GNU cgicc's rules, which the framework used before.
+TEST(WebformRequest, KeepsCgiccRules) {
+  const std::string multipart = "multipart/form-data; boundary=XyZ";
+  struct {
+    const char* name;
+    CgiEnv env;
+    std::string body;
+    const char* action;
+    const char* nameValue;
+    const char* realm;
+  } cases[] = {
+      {"';' ends a value, not a name", GetEnv("action=a;name=b&realm=c;d"), "", "a", "b", "c"},
+      {"runs of '&'; a last name without '=' is dropped",
+       GetEnv("&&action=a&&name&realm"), "", "a", "", "(absent)"},
+      {"a '%' without two hex digits stays",
+       GetEnv("name=%41%4a%6b%2&realm=%&action=%G1"), "", "%G1", "AJk%2", "%"},
+      {"'=' in a value", GetEnv("name==x&realm=a=b"), "", "(absent)", "=x", "a=b"},
+      {"type compared without case",
+       PostEnv("name=x", "Application/X-WWW-Form-Urlencoded; charset=UTF-8"), "name=x",
+       "(absent)", "x", "(absent)"},
+      {"a body of another type has no parameters", PostEnv("name=x", "text/plain"),
+       "name=x", "(absent)", "(absent)", "(absent)"},
+      {"an empty file name is a field",
+       PostEnv("", multipart),
+       "--XyZ\r\nContent-Disposition: form-data; name=\"name\"; filename=\"\"\r\n\r\n"
+       "empty file\r\n--XyZ--\r\n",
+       "(absent)", "empty file", "(absent)"},
+  };
+  for (auto& c : cases) {
+    if (!c.body.empty()) c.env["CONTENT_LENGTH"] = std::to_string(c.body.size());
+    CgiResult r = RunCgi(kProbe, c.env, c.body);
+    EXPECT_EQ("", r.status) << c.name;
+    EXPECT_EQ(c.action, r.json["action"].asString()) << c.name;
+    EXPECT_EQ(c.nameValue, r.json["name"].asString()) << c.name;
+    EXPECT_EQ(c.realm, r.json["realm"].asString()) << c.name;
+  }
+}
+
 TEST(WebformRequest, RefusesBadRequestsBeforeServingThem) {
   struct {
     const char* name;
@@ -72,6 +110,11 @@ TEST(WebformRequest, RefusesBadRequestsBeforeServingThem) {
       {"invalid UTF-8", GetEnv("name=%C3%28"), "", "400 Bad Request"},
       {"overlong UTF-8", GetEnv("name=%C0%AE%C0%AE"), "", "400 Bad Request"},
       {"surrogate", GetEnv("name=%ED%A0%80"), "", "400 Bad Request"},
+      {"multipart part without a blank line",
+       PostEnv("--XyZ\r\nContent-Disposition: form-data; name=\"name\"\r\nx\r\n--XyZ--\r\n",
+               "multipart/form-data; boundary=XyZ"),
+       "--XyZ\r\nContent-Disposition: form-data; name=\"name\"\r\nx\r\n--XyZ--\r\n",
+       "400 Bad Request"},
   };
   for (const auto& c : cases) {
     CgiResult r = RunCgi(kProbe, c.env, c.body);

@@ -90,21 +90,34 @@ std::string Prop(const SVNLibrary* lib, apr_hash_t* props, const char* name) {
 
 // ReadHistory's work, in the process that does it: the facts as four
 // NUL-terminated texts (the revision in decimal), or "" on failure.
-std::string Facts(const std::string& path) {
+// Subversion's libraries, in the process that reads; null (logged) when
+// they cannot be loaded.
+const SVNLibrary* Library() {
   const SVNLibrary* lib = nullptr;
   SVNStatus loaded = LoadSubversion(&lib);
-  if (!loaded.ok()) {
-    loaded.Log();
-    return "";
-  }
-  SVNPool pool(lib);
+  loaded.Log();
+  return lib;
+}
+
+// Opens the repository at `path` read-only and finds its youngest
+// revision.
+svn_error_t* OpenYoungest(const SVNLibrary* lib, const std::string& path, apr_pool_t* pool,
+                          svn_fs_t** fs, svn_revnum_t* rev) {
   svn_repos_t* repos = nullptr;
+  svn_error_t* err = lib->reposOpen(&repos, path.c_str(), nullptr, pool, pool);
+  if (err == nullptr) *fs = lib->reposFs(repos);
+  return err != nullptr ? err : lib->youngest(rev, *fs, pool);
+}
+
+std::string Facts(const std::string& path) {
+  const SVNLibrary* lib = Library();
+  if (lib == nullptr) return "";
+  SVNPool pool(lib);
+  svn_fs_t* fs = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
   const char* uuid = nullptr;
   apr_hash_t* props = nullptr;
-  svn_error_t* err = lib->reposOpen(&repos, path.c_str(), nullptr, pool.get(), pool.get());
-  svn_fs_t* fs = err == nullptr ? lib->reposFs(repos) : nullptr;
-  if (err == nullptr) err = lib->youngest(&rev, fs, pool.get());
+  svn_error_t* err = OpenYoungest(lib, path, pool.get(), &fs, &rev);
   if (err == nullptr) err = lib->uuid(fs, &uuid, pool.get());
   if (err == nullptr)
     err = lib->revisionProplist(&props, fs, rev, FALSE, pool.get(), pool.get());
@@ -196,21 +209,15 @@ bool Bounded(const std::function<std::string()>& work, size_t most, std::string*
 // ReadRepositoryFile's work, in the process that does it: 'y' and the
 // text, or "" on failure.
 std::string FileText(const std::string& repo, const std::string& file) {
-  const SVNLibrary* lib = nullptr;
-  SVNStatus loaded = LoadSubversion(&lib);
-  if (!loaded.ok()) {
-    loaded.Log();
-    return "";
-  }
+  const SVNLibrary* lib = Library();
+  if (lib == nullptr) return "";
   SVNPool pool(lib);
-  svn_repos_t* repos = nullptr;
+  svn_fs_t* fs = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
   svn_fs_root_t* root = nullptr;
   svn_stream_t* stream = nullptr;
   std::string text = "y";
-  svn_error_t* err = lib->reposOpen(&repos, repo.c_str(), nullptr, pool.get(), pool.get());
-  svn_fs_t* fs = err == nullptr ? lib->reposFs(repos) : nullptr;
-  if (err == nullptr) err = lib->youngest(&rev, fs, pool.get());
+  svn_error_t* err = OpenYoungest(lib, repo, pool.get(), &fs, &rev);
   if (err == nullptr) err = lib->revisionRoot(&root, fs, rev, pool.get());
   if (err == nullptr) err = lib->fileContents(&stream, root, file.c_str(), pool.get());
   char chunk[65536];

@@ -387,7 +387,7 @@ test('names that look alike are shown apart, and each is edited and removed as i
   await page.goto('/');
   await page.getByLabel('Find by name').fill('proj');
   await page.getByRole('button', { name: 'Find', exact: true }).click();
-  await page.locator('#repos tbody tr').nth(3).waitFor();
+  await page.locator('#repos tbody tr').first().filter({ hasText: 'proj' }).waitFor();  // the found ones
   assert.deepEqual(await page.locator('#repos tbody td.name').allInnerTexts(),
     ['proj', 'proj␣', 'proj⟨U+00A0⟩', '⟨U+FEFF⟩proj']);
   await page.screenshot({ path: path.join(SHOTS_DIR, 'names.png') });

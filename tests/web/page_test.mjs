@@ -487,6 +487,108 @@ test('the history says who changed what, in words, filtered and a page at a time
   await page.setViewportSize({ width: 1100, height: 760 });
 });
 
+// Files of a repository, as set up by hand.
+const confFile = (name, file) => path.join(SANDBOX_DIR, 'repo', name, 'conf', file);
+
+test('accounts two repositories share change only after the page names the other and asks', async () => {
+  for (const name of ['teamA', 'teamB']) {
+    assert.equal((await post({ action: 'add', name, anon: 'none', accounts: '[]' })).success, true);
+  }
+  // teamB logs in with teamA's account file.
+  const passwd = confFile('teamA', 'passwd');
+  fs.writeFileSync(passwd, '[users]\nann = pw-1\n');
+  fs.writeFileSync(confFile('teamB', 'svnserve.conf'),
+    '[general]\nanon-access = none\npassword-db = ../../teamA/conf/passwd\n');
+  await page.goto('/');
+  const dialog = await edit('teamA');
+  await dialog.getByText('These accounts are shared with teamB: a change applies to both.').waitFor();
+  await dialog.getByLabel('Password', { exact: true }).fill('pw-2');
+  const consent = page.getByRole('dialog', { name: 'Change other repositories too?' });
+  for (const answer of ['Cancel', 'Save for all']) {
+    await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+    await consent.getByText('This change also reaches teamB, which uses the same account file.').waitFor();
+    await page.screenshot({ path: path.join(SHOTS_DIR, 'shared.png') });
+    await consent.getByRole('button', { name: answer }).click();
+    if (answer === 'Cancel') {
+      await dialog.getByText('Nothing was saved.').waitFor();
+      assert.equal(fs.readFileSync(passwd, 'utf8'), '[users]\nann = pw-1\n');
+    }
+  }
+  await page.getByText('Repository “teamA” saved.').waitFor();
+  assert.equal(fs.readFileSync(passwd, 'utf8'), '[users]\nann = pw-2\n');
+  assert.ok(svn(['ls', url('teamB')], ['ann', 'pw-2']));
+
+  // Removing teamA would take teamB's accounts with it: the program says
+  // so, the page names teamB and asks.
+  await page.getByRole('button', { name: 'Remove teamA' }).click();
+  await page.getByRole('dialog', { name: 'Remove “teamA”?' }).getByRole('button', { name: 'Remove' }).click();
+  const removal = page.getByRole('dialog', { name: 'Remove files other repositories use?' });
+  await removal.getByText('teamB uses files kept in “teamA”').waitFor();
+  await removal.getByRole('button', { name: 'Cancel' }).click();
+  await page.getByText('Repository “teamA” was not removed.').waitFor();
+  assert.ok(svn(['ls', url('teamB')], ['ann', 'pw-2']));
+});
+
+test('rules the page cannot edit say why, and the realm still saves', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }]);
+  assert.equal((await post({ action: 'add', name: 'aliased', anon: 'none', accounts })).success, true);
+  const rules = '[aliases]\nboss = alice\n[/]\n&boss = rw\n';
+  fs.writeFileSync(confFile('aliased', 'authz'), rules);
+  fs.writeFileSync(confFile('aliased', 'svnserve.conf'),
+    '[general]\nanon-access = none\npassword-db = passwd\nauthz-db = authz\n');
+  await page.goto('/');
+  const dialog = await edit('aliased');
+  await dialog.getByText('The rules use aliases ([aliases]), which this page does not show.').waitFor();
+  for (const button of ['Save access rules', 'Add rule', 'Add group']) {
+    assert.equal(await dialog.getByRole('button', { name: button }).isVisible(), false, button);
+  }
+  assert.equal(await dialog.getByLabel('Path', { exact: true }).isDisabled(), true);
+  await dialog.locator('#access').screenshot({ path: path.join(SHOTS_DIR, 'handmade.png') });
+  await dialog.getByLabel('Realm').fill('Aliased');
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “aliased” saved.').waitFor();
+  assert.equal((await post({ action: 'show', name: 'aliased' })).data.realm, 'Aliased');
+  assert.equal(fs.readFileSync(confFile('aliased', 'authz'), 'utf8'), rules);
+});
+
+test('access for accounts is chosen on create, shown with the realm the server announces, and changed', async () => {
+  await page.getByRole('button', { name: 'New repository' }).click();
+  let dialog = page.getByRole('dialog', { name: 'New repository' });
+  await dialog.getByLabel('Name', { exact: true }).fill('readers');
+  await dialog.getByLabel('Accounts may only read').check();
+  await dialog.getByRole('button', { name: 'Add account' }).click();
+  await dialog.getByLabel('Account', { exact: true }).fill('bob');
+  await dialog.getByLabel('Password', { exact: true }).fill('pw-b');
+  await dialog.getByRole('button', { name: 'Create' }).click();
+  await page.getByText('Repository “readers” created.').waitFor();
+  assert.ok(svn(['ls', url('readers')], ['bob', 'pw-b']));
+  assert.ok(!svn(['mkdir', '-m', 'b', `${url('readers')}/b`], ['bob', 'pw-b']));
+
+  dialog = await edit('readers');
+  const { uuid } = (await post({ action: 'show', name: 'readers' })).data;
+  await dialog.getByText(`No realm is set: the server announces the repository’s UUID, ${uuid}, its default.`).waitFor();
+  assert.equal(await dialog.getByLabel('Accounts may only read').isChecked(), true);
+  await dialog.getByLabel('Accounts may read and write').check();
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “readers” saved.').waitFor();
+  assert.ok(svn(['mkdir', '-m', 'b', `${url('readers')}/b`], ['bob', 'pw-b']));
+});
+
+test('with SASL the page says SASL keeps the accounts, and the rest still saves', async () => {
+  assert.equal((await post({ action: 'add', name: 'sasl', anon: 'none', accounts: '[]' })).success, true);
+  fs.writeFileSync(confFile('sasl', 'svnserve.conf'),
+    '[general]\nanon-access = none\nauth-access = read\n[sasl]\nuse-sasl = true\n');
+  await page.goto('/');
+  const dialog = await edit('sasl');
+  await dialog.getByText('SASL decides who logs in to this repository and keeps its accounts').waitFor();
+  assert.equal(await dialog.getByRole('button', { name: 'Add account' }).isVisible(), false);
+  assert.equal(await dialog.getByLabel('Accounts may only read').isChecked(), true);
+  await dialog.getByLabel('Accounts may do nothing').check();
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “sasl” saved.').waitFor();
+  assert.equal((await post({ action: 'show', name: 'sasl' })).data.auth_access, 'none');
+});
+
 test('the page ran under its policy without an error', () => {
   assert.deepEqual(problems, []);
 });

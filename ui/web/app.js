@@ -15,6 +15,9 @@ const state = {
   total: 0,
   svnPort: null,   // from config.json; null for svnserve's default
   editing: null,   // name of the repository in the editor, null when creating
+  shown: null,     // what the editor showed of it, to tell what a save changes
+  accountsMode: 'edit',  // see setAccountsMode
+  rules: null,     // its rules as shown, and who else uses their file
   opener: null,    // the button that opened a dialog, to return focus to
 };
 
@@ -77,12 +80,28 @@ function putName(element, before, name, after) {
   element.replaceChildren(before, nameElement(name), after);
 }
 
+// Several names as a phrase of elements: "a", "a and b", "a, b and c".
+function namesPhrase(names) {
+  const parts = [];
+  names.forEach((name, i) => {
+    if (i > 0) parts.push(i === names.length - 1 ? ' and ' : ', ');
+    parts.push(nameElement(name));
+  });
+  return parts;
+}
+
+// `element` holds `parts`: words, and lists of names ({ names: [...] }).
+function putSentence(element, parts) {
+  element.replaceChildren(...parts.flatMap((p) => (typeof p === 'string' ? [p] : namesPhrase(p.names))));
+}
+
 // ---- Talking to the program ----
 
 class RequestError extends Error {
-  constructor(message, key) {
+  constructor(message, key, info = {}) {
     super(message);
     this.key = key;
+    this.info = info;  // the answer's errinfo: "reason", "repositories"
   }
 }
 
@@ -111,15 +130,26 @@ async function call(params, { change = false } = {}) {
   if (!response.ok || json === null) {
     throw new RequestError(`The server answered with an error (${response.status}).`);
   }
-  if (json.success === false) throw new RequestError('', key);
+  if (json.success === false) throw new RequestError('', key, json.errinfo || {});
   return json;
 }
 
 // Words for a failed action on `name`.
 function failure(error, name, doing) {
   const shown = visible(name);
-  if (error.key === 'exist') return `A repository named “${shown}” already exists.`;
+  const reason = typeof error.info.reason === 'string' ? error.info.reason : '';
+  if (error.key === 'exist') {
+    return reason ? `The name “${shown}” is taken: ${reason}` : `A repository named “${shown}” already exists.`;
+  }
   if (error.key === 'nonexist') return `There is no repository named “${shown}” any more.`;
+  if (error.key === 'handmade') {
+    return reason || `The repository “${shown}” is set up by hand in a way this page cannot change.`;
+  }
+  if (error.key === 'shared') {
+    const others = (error.info.repositories || []).map(visible);
+    return `The change was not made: it would reach ${others.length ? others.join(', ') : 'other repositories'} too.`;
+  }
+  if (error.key === 'busy') return 'Another change to this repository is under way; try again in a moment.';
   if (error.message) return error.message;
   return `The repository “${shown}” could not be ${doing}. The system log has the details.`;
 }
@@ -148,7 +178,8 @@ function renderRow(tbody, repo) {
   name.className = 'name';
   name.dataset.label = 'Name';
   name.append(nameElement(repo.name));
-  const realm = cell(row, repo.realm || 'none', repo.realm ? '' : 'muted');
+  // No realm: svnserve announces the repository's UUID.
+  const realm = cell(row, repo.realm || 'UUID (server default)', repo.realm ? '' : 'muted');
   realm.dataset.label = 'Realm';
   const known = Number.isInteger(repo.rev);
   cell(row, known ? String(repo.rev) : 'unknown', known ? 'rev' : 'rev muted').dataset.label = 'Revision';
@@ -262,7 +293,7 @@ async function copyCheckout() {
   if (!copied) say('Select the command and copy it by hand.');
 }
 
-function addAccountRow(account = '', password = '') {
+function addAccountRow(account = '', password = '', readOnly = false) {
   const row = $('#account-row').content.firstElementChild.cloneNode(true);
   const list = $('#accounts');
   const n = list.children.length + 1;
@@ -275,6 +306,8 @@ function addAccountRow(account = '', password = '') {
   secretLabel.htmlFor = secret.id;
   name.value = account;
   secret.value = password;
+  name.readOnly = readOnly;
+  secret.readOnly = readOnly;
   const show = $('.show-password', row);
   show.setAttribute('aria-controls', secret.id);
   show.addEventListener('click', () => {
@@ -284,6 +317,7 @@ function addAccountRow(account = '', password = '') {
     show.setAttribute('aria-pressed', String(visible));
   });
   const remove = $('.remove-account', row);
+  remove.hidden = readOnly;
   remove.addEventListener('click', () => {
     const next = row.nextElementSibling || row.previousElementSibling;
     row.remove();
@@ -300,7 +334,7 @@ function relabelAccounts() {
   rows.forEach((row, i) => {
     $('.remove-account', row).setAttribute('aria-label', `Remove account ${i + 1}`);
   });
-  $('#no-accounts').hidden = rows.length > 0;
+  $('#no-accounts').hidden = rows.length > 0 || !['edit', 'readonly'].includes(state.accountsMode);
 }
 
 function showFormError(text) {
@@ -342,6 +376,7 @@ async function openEditor(name, opener) {
   showFormError('');
   $('#anon-read').textContent = 'Read';
   $('#anon-note').hidden = true;
+  resetParts();
   state.editing = name;
   const editing = name !== null;
   if (editing) putName($('#editor-title'), 'Edit “', name, '”');
@@ -354,18 +389,20 @@ async function openEditor(name, opener) {
   $('#layout-field').hidden = editing;
   $('#copy-checkout').textContent = 'Copy';
   if (editing) {
+    // Each part shows what it can: one that cannot be read or changed
+    // here says why, and the others still work.
     try {
       const shown = await call({ action: 'show', name });
       if (shown.data === null) throw new RequestError('', shown.errinfo ? shown.errinfo.key : '');
-      const accounts = await call({ action: 'acc_show', name });
       // Only shown: what is sent is `name`, as the program gave it.
       form.elements.name.value = visible(name);
       form.elements.realm.value = shown.data.realm;
       showAccess(form, shown.data.anon);
       showFacts(shown.data);
+      showSettingsParts(form, shown.data);
       showRecent(name);
-      for (const a of accounts.account) addAccountRow(a.account, a.password);
-      await loadRules(name, accounts.account.map((a) => a.account));
+      const accounts = await loadAccounts(name);
+      await loadRules(name, accounts.map((a) => a.account));
     } catch (error) {
       say(failure(error, name, 'opened'));
       if (error.key === 'nonexist') loadPage();
@@ -450,7 +487,8 @@ async function save(event) {
     (badName ? $('#f-name') : $('#f-realm')).focus();
     return;
   }
-  const { accounts, error, focus } = readAccounts();
+  if (state.accountsMode === 'unreadable') return;  // said in the accounts part
+  const { accounts, error, focus } = accountsToSend();
   if (error) {
     showFormError(error);
     focus.focus();
@@ -467,7 +505,17 @@ async function save(event) {
       accounts: JSON.stringify(accounts),
     };
     if (creating && $('#f-layout').checked) params.layout = 'standard';
-    await call(params, { change: true });
+    // An edit leaves access for accounts as it is unless it was changed.
+    const auth = form.elements.auth.value;
+    if (creating || auth !== state.shown.auth) params.auth_access = auth;
+    const foresee = creating ? null : async () => {
+      const reach = editReach(state.shown.shared, params);
+      return reach.length > 0 ? editReach(await sharingNow(name, state.shown.shared), params) : reach;
+    };
+    if (!(await changeWithConsent(params, foresee, (reach) => askConsent(reach)))) {
+      showFormError('Nothing was saved.');
+      return;
+    }
   } catch (err) {
     showFormError(failure(err, name, creating ? 'created' : 'changed'));
     return;
@@ -477,6 +525,257 @@ async function save(event) {
   closeDialog($('#editor'));
   say(`Repository “${visible(name)}” ${creating ? 'created' : 'saved'}.`);
   await loadPage();
+}
+
+// ---- Sharing, account access and hand-made setups ----
+//
+// Several repositories may use one settings, account or rules file (the
+// usual way to run svnserve for many of them): a change of such a file
+// reaches them all.  The editor says so where it shows the part, and
+// before it sends such a change it names them and asks; only then does it
+// send shared=yes.  A part the program cannot change (a hand-made setup,
+// SASL) says why and is read-only; the other parts still save.
+
+const NUMBER_WORDS = ['', '', 'two', 'three', 'four', 'five', 'six', 'seven', 'eight', 'nine', 'ten'];
+
+// "both", "all three", ...: this repository and `others`.
+function allOf(others) {
+  const n = others.length + 1;
+  return n === 2 ? 'both' : `all ${NUMBER_WORDS[n] || n}`;
+}
+
+// Says on `element` that a part is shared with `others`; hidden when it
+// is not.
+function showShared(element, others, before, after) {
+  element.hidden = !Array.isArray(others) || others.length === 0;
+  if (!element.hidden) putSentence(element, [before, { names: others }, after(others)]);
+}
+
+// Back to a new repository's editor: nothing shared, every part editable.
+function resetParts() {
+  state.shown = null;
+  state.rules = null;
+  for (const id of ['#settings-shared', '#realm-default', '#accounts-shared', '#rules-shared']) {
+    $(id).hidden = true;
+    $(id).replaceChildren();  // hidden, says nothing (the realm field is described by one)
+  }
+  $('#f-realm').placeholder = '';
+  setAccountsMode('edit');
+}
+
+// The parts `show` tells about: access for accounts, the realm the server
+// announces without one, a shared settings file.
+function showSettingsParts(form, data) {
+  const shared = data.shared && typeof data.shared === 'object' ? data.shared : {};
+  state.shown = { realm: data.realm, anon: data.anon, auth: data.auth_access, shared, accounts: [] };
+  for (const choice of form.querySelectorAll('input[name=auth]')) choice.checked = choice.value === data.auth_access;
+  showShared($('#settings-shared'), shared.settings, 'These settings (realm and access) are shared with ',
+    (others) => `: a change applies to ${allOf(others)}.`);
+  // No realm line: svnserve announces the repository's UUID.
+  const note = $('#realm-default');
+  note.hidden = data.realm !== '';
+  const uuid = data.uuid ? `UUID, ${data.uuid},` : 'UUID,';
+  note.textContent = note.hidden ? '' : `No realm is set: the server announces the repository’s ${uuid} its default.`;
+  $('#f-realm').placeholder = data.realm === '' && data.uuid ? data.uuid : '';
+}
+
+// How the accounts part works: "edit"; "readonly" (shown, not changed
+// here: `reason`); "sasl" (SASL keeps them: none shown, none sent);
+// "unreadable" (nothing can be saved, as an edit sends the accounts).
+function setAccountsMode(mode, reason = '') {
+  state.accountsMode = mode;
+  const editable = mode === 'edit';
+  $('#accounts').hidden = !['edit', 'readonly'].includes(mode);
+  $('#add-account').hidden = !editable;
+  $('#accounts-hint').hidden = !editable;
+  const note = $('#accounts-note');
+  note.textContent = mode === 'sasl'
+    ? 'SASL decides who logs in to this repository and keeps its accounts, so they are not shown or changed here.'
+    : reason;
+  note.hidden = !note.textContent;
+  $('#save').disabled = mode === 'unreadable';
+  if (mode !== 'edit' && mode !== 'readonly') $('#accounts-shared').hidden = true;
+}
+
+// Shows the accounts of `name` as the program allows; resolves to them
+// ([] when none can be shown).
+async function loadAccounts(name) {
+  let answer;
+  try {
+    answer = await call({ action: 'acc_show', name });
+  } catch (error) {
+    if (error.key === 'nonexist') throw error;
+    state.shown.accounts = null;
+    setAccountsMode('unreadable', (error.key === 'handmade' && error.info.reason) ||
+      'The accounts cannot be read here: the account file is not a plain file, is too large, or is not in ' +
+      'the form Subversion reads. Until it is mended by hand, this dialog cannot save.');
+    return [];
+  }
+  const accounts = Array.isArray(answer.account) ? answer.account : [];
+  state.shown.accounts = accounts;
+  if (answer.sasl) {
+    setAccountsMode('sasl');
+    return [];
+  }
+  const readOnly = answer.editable === false;
+  if (readOnly) setAccountsMode('readonly', answer.reason || 'The accounts cannot be changed here.');
+  for (const a of accounts) addAccountRow(a.account, a.password, readOnly);
+  showShared($('#accounts-shared'), answer.shared, 'These accounts are shared with ',
+    (others) => `: a change applies to ${allOf(others)}.`);
+  return accounts;
+}
+
+// The accounts an edit sends: those of the form, or, where they cannot
+// be changed here, what the program showed (unchanged, so no change).
+function accountsToSend() {
+  if (state.accountsMode === 'sasl') return { accounts: [] };
+  if (state.accountsMode === 'readonly') return { accounts: state.shown.accounts };
+  return readAccounts();
+}
+
+// What an edit with `params` changes in files others use, as
+// [file, names]: the settings file when the realm, anonymous access or
+// account access change, the account file when the accounts do.
+function editReach(shared, params) {
+  const shown = state.shown;
+  const reach = [];
+  if (Array.isArray(shared.settings) && shared.settings.length > 0 &&
+      (params.realm !== shown.realm || params.anon !== shown.anon || 'auth_access' in params)) {
+    reach.push(['settings', shared.settings]);
+  }
+  if (Array.isArray(shared.accounts) && shared.accounts.length > 0 &&
+      params.accounts !== JSON.stringify(shown.accounts)) {
+    reach.push(['accounts', shared.accounts]);
+  }
+  return reach;
+}
+
+// Who shares `name`'s files now (another repository may have started to
+// since the editor opened); what the editor showed when that cannot be
+// read.
+async function sharingNow(name, fallback) {
+  try {
+    const shown = await call({ action: 'show', name });
+    if (shown.data && shown.data.shared && typeof shown.data.shared === 'object') return shown.data.shared;
+  } catch {
+    // the answer to the change itself tells
+  }
+  return fallback;
+}
+
+const FILE_WORDS = {
+  settings: 'the same settings file',
+  accounts: 'the same account file',
+  rules: 'the same rules file',
+  files: 'files this one uses',
+};
+
+// Asks whether a change may reach the repositories of `reach` (pairs of
+// file and names); resolves to true when the administrator agrees.
+function askConsent(reach, { title = 'Change other repositories too?', question = 'Save the change for all of them?',
+  yes = 'Save for all', parts = null } = {}) {
+  const dialog = $('#consent');
+  $('#consent-title').textContent = title;
+  $('#consent-yes').textContent = yes;
+  if (parts) {
+    putSentence($('#consent-text'), parts);
+  } else {
+    const sentence = ['This change also reaches '];
+    reach.forEach(([file, names], i) => {
+      if (i > 0) sentence.push(i === reach.length - 1 ? ', and ' : ', ');
+      sentence.push(names.length > 0 ? { names } : 'other repositories', `, which ${names.length === 1 ? 'uses' : 'use'} ${FILE_WORDS[file]}`);
+    });
+    sentence.push(`. ${question}`);
+    putSentence($('#consent-text'), sentence);
+  }
+  dialog.returnValue = '';
+  return new Promise((resolve) => {
+    dialog.addEventListener('close', () => resolve(dialog.returnValue === 'yes'), { once: true });
+    dialog.showModal();
+  });
+}
+
+// Sends the change `params`.  Where it reaches other repositories, as the
+// page foresees it (`foresee` resolves to the reach) or as the program
+// answers ("shared": something became shared meanwhile), it asks first
+// (`ask`) and sends shared=yes only once agreed.  Resolves to false when
+// the administrator declined: nothing was changed.
+async function changeWithConsent(params, foresee, ask) {
+  const reach = foresee ? await foresee() : [];
+  if (reach.length > 0 && !(await ask(reach))) return false;
+  const agreed = reach.length > 0;
+  try {
+    await call(agreed ? { ...params, shared: 'yes' } : params, { change: true });
+  } catch (error) {
+    if (error.key !== 'shared' || agreed) throw error;
+    if (!(await ask([['files', error.info.repositories || []]]))) return false;
+    await call({ ...params, shared: 'yes' }, { change: true });
+  }
+  return true;
+}
+
+// A rule binds this repository alone ("[NAME:/path]", scope
+// "repository") or every repository using the rules file ("[/path]",
+// "all").  A new rule goes where the file keeps this repository's rules:
+// its own sections in a file others use too.  A name holding ":" or "]"
+// cannot stand in a section's name.
+function showScope(row, scope) {
+  const select = $('.rule-scope', row);
+  const ownSections = !/[:\]]/.test(state.editing || '');
+  if (!ownSections && scope !== 'repository') select.querySelector('[value=repository]').remove();
+  const shared = state.rules && state.rules.shared.length > 0;
+  select.value = scope || (shared && ownSections ? 'repository' : 'all');
+  $('.scope', row).hidden = !$('#rules').classList.contains('scoped');
+}
+
+// How the rules part works: "edit"; "readonly" (shown, not changed here:
+// `reason`); "unreadable" (`reason`).
+function setRulesMode(mode, reason) {
+  const editable = mode === 'edit';
+  for (const control of $('#access').querySelectorAll('#groups input, #groups select, #rules input, #rules select')) {
+    control.disabled = !editable;
+  }
+  for (const button of $('#access').querySelectorAll('.remove-group, .remove-rule, #add-group, #add-rule, #save-rules')) {
+    button.hidden = !editable;
+  }
+  // Read-only, a list with nothing in it is left out.
+  for (const [title, list] of [['#groups-title', '#groups'], ['#rules-title', '#rules']]) {
+    $(title).hidden = $(list).hidden = mode === 'unreadable' || (!editable && $(list).children.length === 0);
+  }
+  const note = $('#rules-note');
+  note.textContent = editable ? '' : reason;
+  note.hidden = editable;
+  if (!editable) $('#rules-shared').hidden = mode === 'unreadable';
+}
+
+// What a rules edit changes in a file others use: its groups, or the
+// rules every repository using it obeys, compared as the program writes
+// them (account names folded).
+function rulesReach(shared, groups, rules) {
+  if (shared.length === 0 || !state.rules) return [];
+  const folded = (name) => (/^[@$&*~]/.test(name) ? name : foldAccount(name));
+  const groupsOf = (g, fold) => JSON.stringify(Object.keys(g).sort()
+    .map((k) => [k, g[k].map((m) => (fold && !m.startsWith('@') ? foldAccount(m) : m))]));
+  const forAll = (list, fold) => JSON.stringify([...new Set(list.filter((r) => r.scope === 'all')
+    .map((r) => JSON.stringify([r.path, fold ? folded(r.who) : r.who, r.access])))].sort());
+  const changed = groupsOf(groups, true) !== groupsOf(state.rules.groups, false) ||
+    forAll(rules, true) !== forAll(state.rules.rules, false);
+  return changed ? [['rules', shared]] : [];
+}
+
+// Asks whether `name` may go although `others` use files kept in it.
+// What svnserve then does: without its account or rules file it refuses
+// every connection; without its settings file it serves the defaults.
+function askRemoveConsent(name, others) {
+  return askConsent([], {
+    title: 'Remove files other repositories use?',
+    yes: 'Remove',
+    parts: [others.length > 0 ? { names: others } : 'Other repositories', others.length === 1 ? ' uses' : ' use',
+      ' files kept in “', { names: [name] }, '” (accounts, access rules or settings), which go with it. ' +
+      'Until they are mended by hand, svnserve refuses every connection to a repository whose accounts or ' +
+      'rules were there, and serves one whose settings were there with its defaults: anyone may read. Remove “',
+      { names: [name] }, '” all the same?'],
+  });
 }
 
 // ---- Access rules ----
@@ -514,7 +813,7 @@ function labelRow(row) {
   const n = ++rowCount;
   for (const label of row.querySelectorAll(':scope > .field > label')) {
     const control = label.nextElementSibling;
-    control.id = `access-${n}-${label.textContent.toLowerCase()}`;
+    control.id = `access-${n}-${label.textContent.toLowerCase().replace(/\W+/g, '-')}`;
     label.htmlFor = control.id;
   }
 }
@@ -550,15 +849,18 @@ function addRuleRow(rule = { path: '/', who: '', access: 'r' }) {
   $('.rule-path', row).value = rule.path;
   $('.rule-who', row).dataset.value = rule.who;
   $('.rule-access', row).value = rule.access;
+  showScope(row, rule.scope);
   $('.remove-rule', row).addEventListener('click', () => row.remove());
   $('#rules').append(row);
   refreshWho();
   return row;
 }
 
-function showEffective(effective) {
+// `known`: the table could be worked out (an empty one means no rules).
+function showEffective(effective, known = true) {
   const table = $('#effective');
   table.hidden = effective.length === 0;
+  $('#effective-unknown').hidden = known;
   if (table.hidden) return;
   const keys = Object.keys(effective[0].access);
   const users = [...keys.filter((u) => u !== '$anonymous'), ...keys.filter((u) => u === '$anonymous')];
@@ -582,16 +884,35 @@ function showEffective(effective) {
   }
 }
 
+// Shows the rules of `name`; where they cannot be read or changed here,
+// says why (the rest of the editor works all the same).
 async function loadRules(name, accounts) {
   ruleAccounts = accounts;
   $('#groups').replaceChildren();
   $('#rules').replaceChildren();
   showRulesError('');
-  const shown = await call({ action: 'rules_show', name });
-  for (const [group, members] of Object.entries(shown.data.groups)) addGroupRow(group, members);
-  for (const rule of shown.data.rules) addRuleRow(rule);
+  let data;
+  try {
+    data = (await call({ action: 'rules_show', name })).data;
+  } catch (error) {
+    if (error.key === 'nonexist') throw error;
+    state.rules = null;
+    setRulesMode('unreadable', (error.key === 'handmade' && error.info.reason) || 'The access rules cannot be read here.');
+    showEffective([]);
+    return;
+  }
+  const shared = Array.isArray(data.shared) ? data.shared : [];
+  state.rules = { shared, groups: data.groups, rules: data.rules };
+  // Where the file keeps rules of both kinds, each says which it is.
+  $('#rules').classList.toggle('scoped', shared.length > 0 || data.rules.some((r) => r.scope === 'repository'));
+  for (const [group, members] of Object.entries(data.groups)) addGroupRow(group, members);
+  for (const rule of data.rules) addRuleRow(rule);
   refreshWho();
-  showEffective(shown.data.effective);
+  setRulesMode(data.editable === false ? 'readonly' : 'edit', data.reason || 'The access rules cannot be changed here.');
+  showShared($('#rules-shared'), shared, 'This rules file is shared with ', (others) =>
+    `: its groups, and the rules for every repository using the file, apply to ${allOf(others)}; ` +
+    'the rules for this repository apply here alone.');
+  showEffective(data.effective, data.effective.length > 0 || data.rules.length === 0);
 }
 
 function showRulesError(text) {
@@ -626,11 +947,12 @@ function readRules() {
     if (who.startsWith('@') && !(who.slice(1) in groups)) {
       return { error: `The rule for “${path}” names the group “${who.slice(1)}”, which is not defined.`, focus: $('.rule-who', row) };
     }
-    if (seen.has(`${path}\n${who}`)) {
+    const scope = $('.rule-scope', row).value;
+    if (seen.has(`${scope}\n${path}\n${who}`)) {
       return { error: `There are two rules for “${who}” at “${path}”.`, focus: $('.rule-path', row) };
     }
-    seen.add(`${path}\n${who}`);
-    rules.push({ path, who, access });
+    seen.add(`${scope}\n${path}\n${who}`);
+    rules.push({ path, who, access, scope });
   }
   return { groups, rules };
 }
@@ -646,8 +968,17 @@ async function saveRules() {
   const button = $('#save-rules');
   button.disabled = true;
   try {
-    await call({ action: 'rules_edit', name, groups: JSON.stringify(groups), rules: JSON.stringify(rules) },
-      { change: true });
+    const params = { action: 'rules_edit', name, groups: JSON.stringify(groups), rules: JSON.stringify(rules) };
+    const foresee = async () => {
+      const reach = rulesReach(state.rules ? state.rules.shared : [], groups, rules);
+      if (reach.length === 0) return reach;
+      const now = await sharingNow(name, { rules: state.rules.shared });
+      return rulesReach(Array.isArray(now.rules) ? now.rules : [], groups, rules);
+    };
+    if (!(await changeWithConsent(params, foresee, (reach) => askConsent(reach)))) {
+      showRulesError('Nothing was saved.');
+      return;
+    }
     showRulesError('');
     await loadRules(name, ruleAccounts);
     showRecent(name);
@@ -671,7 +1002,13 @@ function confirmRemove(name, opener) {
     if (state.opener && state.opener.isConnected) state.opener.focus();
     if (dialog.returnValue !== 'remove') return;
     try {
-      await call({ action: 'remove', name }, { change: true });
+      // Files in it that other repositories use go with it: only when
+      // the administrator agrees, once the program has named them.
+      const ask = ([[, others]]) => askRemoveConsent(name, others);
+      if (!(await changeWithConsent({ action: 'remove', name }, null, ask))) {
+        say(`Repository “${visible(name)}” was not removed.`);
+        return;
+      }
       say(`Repository “${visible(name)}” removed.`);
     } catch (error) {
       say(failure(error, name, 'removed'));

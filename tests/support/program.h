@@ -40,7 +40,7 @@ inline CgiResult Get(const std::string& query) {
 inline Json::Value WithoutFacts(Json::Value answer) {
   auto strip = [](Json::Value& entry) {
     for (const char* fact : {"rev", "uuid", "updated", "author", "size", "shared", "sasl",
-                             "auth_access", "editable", "reason"})
+                             "auth_access", "realm_set", "editable", "reason"})
       if (entry.isObject()) entry.removeMember(fact);
   };
   if (answer.isMember("account")) {  // the account view's bare body

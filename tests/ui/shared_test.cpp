@@ -101,9 +101,15 @@ TEST_F(Shared, OneAccountAndRulesFileForThreeRepositories) {
 
   // With consent the file is written once, comments and lines in place,
   // and every repository that uses it obeys.
+  // Consent names whom it reaches: a list that leaves one out is none.
   EXPECT_TRUE(Svn("ls", "bob", "b pw", "", "c"));
-  CgiResult r = Post({{"action", "edit"}, {"name", "a"}, {"anon", "none"}, {"shared", "yes"},
-                      {"accounts", accounts}});
+  const Params newPassword{{"action", "edit"}, {"name", "a"}, {"anon", "none"},
+                           {"accounts", accounts}};
+  Params partly = newPassword, agreed = newPassword;
+  partly.emplace_back("shared", R"(["b"])");
+  agreed.emplace_back("shared", R"(["b","c"])");
+  EXPECT_EQ("shared", Post(partly).json["errinfo"]["key"].asString());
+  CgiResult r = Post(agreed);
   EXPECT_TRUE(r.json["success"].asBool()) << r.body;
   EXPECT_EQ("[users]\n# the team\nalice = a pw\n# the boss\nbob = new pw\n",
             sandbox::ReadFile(sandbox::Root() + "/../passwd"));
@@ -127,6 +133,9 @@ TEST_F(Shared, OneSettingsFileForTwoRepositories) {
     sandbox::Shell(std::string("ln -sf ../../../shared.conf '") + Conf(n) + "'");
   }
   EXPECT_EQ(Parse(R"({"settings":["q"]})"), Get("action=show&name=p").json["data"]["shared"]);
+  EXPECT_TRUE(Get("action=show&name=p").json["data"]["realm_set"].asBool());
+  ASSERT_TRUE(sandbox::CreateRepo("plain"));  // no realm line: svnserve announces the UUID
+  EXPECT_FALSE(Get("action=show&name=plain").json["data"]["realm_set"].asBool());
   const Params edit{{"action", "edit"}, {"name", "p"}, {"realm", "Both"}, {"anon", "none"},
                     {"accounts", "[]"}};
   const std::string before = Snapshot();

@@ -87,7 +87,8 @@ class SVNHandler : public ServerFormHandler {
   // Parses and decodes the "accounts" text.
   SVNStatus parseAccounts(const std::string& text, SVNAccountList* accounts);
   // A change that reaches the repositories `others` too, besides `name`:
-  // refused (kShared, naming them) unless the request says "shared=yes".
+  // refused (kShared, naming them) unless the request's "shared" says
+  // "yes", or lists them all (a JSON list of names).
   SVNStatus consent(const std::string& name, const std::vector<std::string>& others);
   // Writes `reply` as the response, after the audit record of an action
   // that changes state.

@@ -238,8 +238,23 @@ SVNStatus SVNRepo::loadAccounts(int flags) {
   if ((list.p = NLIBCSzListAlloc(512)) == nullptr)
     return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
   if (!accountsInSettings) passwd.reset(NLIBCConfOpen(accountFile_.c_str(), flags));
-  if ((!accountsInSettings && passwd.p == nullptr) ||
-      NLIBCConfGetSection(accountConf(), kUsers, &hash.p) < 0)
+  if (!accountsInSettings && passwd.p == nullptr) {
+    // svnserve skips an account file it cannot read, and refuses every
+    // connection over one it cannot parse: shown so, left to the hand.
+    const int code = NLIBCErrGet();
+    if (code != NLIBC_E_READ && code != NLIBC_E_SYNTAX)
+      return STATUS_ERROR(kFailed, "Failed to get section users from %s[0x%04X]",
+                          accountFile_.c_str(), code);
+    LOG_LINE("Failed to get section users from %s[0x%04X]", accountFile_.c_str(), code);
+    accountsReason_ =
+        code == NLIBC_E_SYNTAX
+            ? "The account file does not read as svnserve reads it, which then refuses every "
+              "connection to this repository: mend it by hand."
+            : "The account file cannot be read (it is not a plain file, or too large), so no "
+              "account logs in: mend it by hand.";
+    return SVNStatus();
+  }
+  if (NLIBCConfGetSection(accountConf(), kUsers, &hash.p) < 0)
     return STATUS_ERROR(kFailed, "Failed to get section users from %s[0x%04X]",
                         accountFile_.c_str(), NLIBCErrGet());
   if (NLIBCSzHashEnumKey(hash.p, &list.p) < 0)
@@ -273,8 +288,7 @@ SVNStatus SVNRepo::setAccounts(const SVNAccountList& json) {
   if (!status.ok()) return status;
   if (list == accounts) return SVNStatus();  // as they are
   if (!accountsReason_.empty())
-    return STATUS_ERROR(kHandmade, "Accounts of %s are not for this page to change: %s",
-                        name.c_str(), usesSasl() ? "SASL's" : "not UTF-8")
+    return STATUS_ERROR(kHandmade, "Accounts of %s are left to the hand.", name.c_str())
         .Reason(accountsReason_);
   // svnserve reads no accounts without a password-db: name the one
   // written.

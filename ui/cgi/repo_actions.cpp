@@ -158,6 +158,7 @@ SVNReply SVNHandler::HandleShowAction() {
   resp["realm"] = repo->getRealm();
   resp["anon"] = repo->getAnonymousPermission();
   ShowFacts(*repo, &resp);
+  resp["realm_set"] = repo->setting(kRealm).has_value();
   resp["auth_access"] = AccessWord(repo->settingUsed(kAuthAccess));
   resp["sasl"] = repo->usesSasl();
   const SVNSharing sharing = FindSharing(*repo);

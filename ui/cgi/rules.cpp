@@ -446,7 +446,7 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   Groups groups = requestedGroups;
   std::vector<Rule> rules = requested;
   for (Rule& r : rules)
-    if (r.scope.empty()) r.scope = shared ? "repository" : "all";
+    if (r.scope.empty()) r.scope = shared && NameInSection(name) ? "repository" : "all";
   LowerAccounts(&groups, &rules);
   SVNStatus status;
   if (!RulesAcceptable(groups, rules, &status)) return status;

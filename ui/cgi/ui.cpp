@@ -7,6 +7,9 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <set>
+
+#include "form_json.h"
 #include "handler.h"
 #include "store.h"
 
@@ -130,7 +133,20 @@ SVNStatus SVNHandler::openExisting(const std::string& name, SVNRepo::Scope scope
 }
 
 SVNStatus SVNHandler::consent(const std::string& name, const std::vector<std::string>& others) {
-  if (others.empty() || webMan.In("shared", "") == "yes") return SVNStatus();
+  // "yes", or the names the administrator agreed to reach (a JSON list):
+  // then a repository that came to share the file since is asked about.
+  const std::string agreed = webMan.In("shared", "");
+  if (others.empty() || agreed == "yes") return SVNStatus();
+  Json::Value names;
+  unsigned line = 0, column = 0;
+  if (ParseJson(agreed, &names, &line, &column) && names.isArray()) {
+    std::set<std::string> listed;
+    for (const Json::Value& n : names)
+      if (n.isString()) listed.insert(n.asString());
+    bool all = true;
+    for (const std::string& other : others) all = all && listed.count(other) != 0;
+    if (all) return SVNStatus();
+  }
   return STATUS_ERROR(kShared, "A change of %s reaches %zu other repositories: not made without "
                                "consent.",
                       Printable(name).c_str(), others.size())

@@ -573,10 +573,10 @@ function showSettingsParts(form, data) {
     (others) => `: a change applies to ${allOf(others)}.`);
   // No realm line: svnserve announces the repository's UUID.
   const note = $('#realm-default');
-  note.hidden = data.realm !== '';
+  note.hidden = data.realm_set !== false;
   const uuid = data.uuid ? `UUID, ${data.uuid},` : 'UUID,';
   note.textContent = note.hidden ? '' : `No realm is set: the server announces the repository’s ${uuid} its default.`;
-  $('#f-realm').placeholder = data.realm === '' && data.uuid ? data.uuid : '';
+  $('#f-realm').placeholder = data.realm_set === false && data.uuid ? data.uuid : '';
 }
 
 // How the accounts part works: "edit"; "readonly" (shown, not changed
@@ -698,20 +698,24 @@ function askConsent(reach, { title = 'Change other repositories too?', question 
 // Sends the change `params`.  Where it reaches other repositories, as the
 // page foresees it (`foresee` resolves to the reach) or as the program
 // answers ("shared": something became shared meanwhile), it asks first
-// (`ask`) and sends shared=yes only once agreed.  Resolves to false when
-// the administrator declined: nothing was changed.
+// (`ask`) and sends, once agreed, the names agreed to ("shared"): should
+// the change reach another repository as well by then, the program asks
+// again.  Resolves to false when the administrator declined: nothing was
+// changed.
 async function changeWithConsent(params, foresee, ask) {
-  const reach = foresee ? await foresee() : [];
+  const agreedTo = (reach) => JSON.stringify([...new Set(reach.flatMap(([, names]) => names))].sort());
+  let reach = foresee ? await foresee() : [];
   if (reach.length > 0 && !(await ask(reach))) return false;
-  const agreed = reach.length > 0;
-  try {
-    await call(agreed ? { ...params, shared: 'yes' } : params, { change: true });
-  } catch (error) {
-    if (error.key !== 'shared' || agreed) throw error;
-    if (!(await ask([['files', error.info.repositories || []]]))) return false;
-    await call({ ...params, shared: 'yes' }, { change: true });
+  for (let tries = 0; ; ++tries) {
+    try {
+      await call(reach.length > 0 ? { ...params, shared: agreedTo(reach) } : params, { change: true });
+      return true;
+    } catch (error) {
+      if (error.key !== 'shared' || tries > 0) throw error;
+      reach = [['files', error.info.repositories || []]];
+      if (!(await ask(reach))) return false;
+    }
   }
-  return true;
 }
 
 // A rule binds this repository alone ("[NAME:/path]", scope

@@ -6,15 +6,20 @@
 #include <json/reader.h>
 #include <json/writer.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <set>
 #include <thread>
 
 #include "cgi_run.h"
+#include "locks.h"
 #include "program.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
@@ -633,15 +638,112 @@ TEST_F(Actions, RemovalLeavesTheRootAtOnceAndLeftoversGo) {
 TEST_F(Actions, RemovalWaitsForAnEditUnderWay) {
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "busy"}, {"anon", "read"},
                     {"accounts", "[]"}}).json["success"].asBool());
-  // An edit holds the lock of the conf directory from reading to writing.
-  int conf = open((sandbox::RepoDir("busy") + "/conf").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(0, flock(conf, LOCK_EX));
+  ASSERT_TRUE(Post({{"action", "edit"}, {"name", "busy"}, {"anon", "read"},
+                    {"accounts", "[]"}}).json["success"].asBool());
+  // An edit holds the locks of the files it updates from reading to writing.
+  HeldLocks edit;
+  ASSERT_LT(0u, edit.size());
   std::thread remove([] { Post({{"action", "remove"}, {"name", "busy"}}); });
   usleep(300 * 1000);
   EXPECT_EQ(Lines{"busy"}, sandbox::Entries(sandbox::Root()));  // still waiting
-  close(conf);
+  edit.release();
   remove.join();
   EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
+}
+
+// Another process that holds a lock of `dir` for at most 30 seconds, as
+// another local user when the test runs as root.
+class ForeignLock {
+ public:
+  explicit ForeignLock(const std::string& dir) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                            setuid(65534) != 0))
+        _exit(1);
+      int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+      if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
+      alarm(30);
+      pause();
+      _exit(0);
+    }
+    close(ready[1]);
+    char c;
+    held_ = pid_ > 0 && read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+  }
+  ~ForeignLock() {
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+  }
+  bool held() const { return held_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+// Only requests hold updates up.  One that holds the locks of the files
+// a repository's update writes makes the others wait a few seconds, and
+// then answer "busy" having changed nothing, then or later.  A lock of a
+// repository's conf/, which any local user who can read it can take,
+// holds nothing up.
+TEST_F(Actions, OnlyRequestsHoldUpdatesUp) {
+  const std::string alice = Accounts({{"alice", "a pw"}});
+  auto change = [&](int i, const std::string& name) {
+    const Params changes[] = {
+        {{"action", "edit"}, {"name", name}, {"anon", "none"}, {"accounts", alice}},
+        {{"action", "rules_edit"}, {"name", name}, {"groups", "{}"},
+         {"rules", R"([{"path": "/", "who": "alice", "access": "r"}])"}},
+        {{"action", "remove"}, {"name", name}}};
+    return changes[i];
+  };
+  using Clock = std::chrono::steady_clock;
+  // The wait, and the program's start and work (under valgrind too).
+  const auto bound = std::chrono::milliseconds(SVNLocks::kWaitMs) + std::chrono::seconds(10);
+
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "held" + std::to_string(i);
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", name}, {"anon", "read"},
+                      {"accounts", alice}}).json["success"].asBool());
+    ASSERT_TRUE(Post(change(1, name)).json["success"].asBool()) << name;  // its locks made
+  }
+  const std::string before = Snapshot();
+  CgiResult answers[3];
+  Clock::duration took[3];
+  {
+    HeldLocks other;
+    ASSERT_LT(0u, other.size());
+    std::thread requests[3];
+    for (int i = 0; i < 3; ++i)
+      requests[i] = std::thread([&, i] {
+        const auto start = Clock::now();
+        answers[i] = Post(change(i, "held" + std::to_string(i)));
+        took[i] = Clock::now() - start;
+      });
+    for (std::thread& t : requests) t.join();
+  }
+  usleep(500 * 1000);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ("busy", answers[i].json["errinfo"]["key"].asString()) << answers[i].body;
+    EXPECT_LT(took[i], bound) << change(i, "")[0].second;
+  }
+  EXPECT_EQ(before, Snapshot());
+
+  for (int i = 0; i < 3; ++i) {
+    // Made before new repositories gave others nothing: anyone reads it.
+    const std::string name = "open" + std::to_string(i);
+    ASSERT_TRUE(sandbox::CreateRepo(name));
+    ASSERT_TRUE(Post({{"action", "edit"}, {"name", name}, {"anon", "read"},
+                      {"accounts", alice}}).json["success"].asBool());
+    ForeignLock other(sandbox::RepoDir(name) + "/conf");
+    ASSERT_TRUE(other.held()) << name;
+    const auto start = Clock::now();
+    CgiResult r = Post(change(i, name));
+    EXPECT_LT(Clock::now() - start, bound) << change(i, "")[0].second;
+    EXPECT_EQ(R"({"data":null,"success":true})", r.body) << change(i, "")[0].second;
+  }
 }
 
 // ---- Access rules ----

@@ -28,11 +28,13 @@ class Hostile : public ::testing::Test {
     snapshot_ = Snapshot();
   }
 
-  // Everything beside the root, listed with checksums.
+  // Everything beside the root but the program's locks, listed with
+  // checksums.
   std::string Snapshot() {
     std::string list = sandbox::Dir() + "/snapshot";
     sandbox::Shell("cd '" + sandbox::Dir() + "' && find . -path ./repo -prune -o "
-                   "-path ./snapshot -prune -o -path ./syslog -prune -o -type f "
+                   "-path ./snapshot -prune -o -path ./syslog -prune -o "
+                   "-path ./locks -prune -o -type f "
                    "-print0 | sort -z | xargs -0 md5sum > '" + list + "'");
     return sandbox::ReadFile(list);
   }

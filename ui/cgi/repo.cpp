@@ -65,8 +65,22 @@ SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr
     if (!dirname.empty()) STATUS_WITH(status, "Init path failed.");
     return status;
   }
-  int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
+  // An update writes its files under locks of its own (see locks.h), never
+  // under the library's lock of their directories.
+  int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_UNLOCKED : 0;
   status = repo->loadSettings(repo->path + kSettingsFile, flags);
+  // An update reads the files it may write under their locks: those the
+  // settings name, then the settings again, until the files they name
+  // are the ones locked.
+  for (int tries = 0; status.ok() && scope == kUpdate && !repo->locks.holds(repo->updateFiles());
+       ++tries) {
+    if (tries == 3) {
+      status = STATUS_ERROR(kBusy, "The files of %s change while they are locked.",
+                            dirname.c_str());
+    } else if ((status = repo->locks.take(repo->updateFiles())).ok()) {
+      status = repo->loadSettings(repo->path + kSettingsFile, flags);
+    }
+  }
   if (status.ok() && scope != kSettings) {
     status = repo->loadAccounts(repo->path + kConfDir, flags | NLIBC_CONF_OPTIONAL);
     if (!status.ok()) STATUS_WITH(status, "Get account from file %s failed.", repo->accountFile.c_str());
@@ -189,16 +203,27 @@ SVNStatus SVNRepo::setAnonymousPermission(const std::string& permission) {
 
 // ---- Accounts ----
 
-SVNStatus SVNRepo::loadAccounts(const std::string& confDir, int flags) {
+std::string SVNRepo::accountPath(const std::string& confDir) const {
   // Where svnserve takes accounts from: password-db, relative to conf/.
   // Without one (or with SASL, which keeps accounts elsewhere) no account
   // logs in, and conf/passwd is the file that writing accounts makes the
   // one.
   std::optional<std::string> db = setting(kPasswordDb);
   std::string value = usesSasl() || !db ? std::string() : CanonicalPath(*db);
-  accountFile = value.empty()      ? confDir + "/passwd"
-                : value[0] == '/' ? value
-                                  : confDir + "/" + value;
+  return value.empty() ? confDir + "/passwd" : value[0] == '/' ? value : confDir + "/" + value;
+}
+
+std::vector<std::string> SVNRepo::updateFiles() const {
+  std::vector<std::string> files{settingsFile, accountPath(path + kConfDir)};
+  std::string rules = SVNRules::FileOf(*this);
+  if (!rules.empty()) files.push_back(rules);
+  return files;
+}
+
+SVNStatus SVNRepo::loadAccounts(const std::string& confDir, int flags) {
+  std::optional<std::string> db = setting(kPasswordDb);
+  std::string value = usesSasl() || !db ? std::string() : CanonicalPath(*db);
+  accountFile = accountPath(confDir);
   // password-db may name the settings file itself: then both are edited
   // in that one file.  Told by where the names lead, not by the files'
   // inode numbers: an edit under way replaces both files, and a new one

@@ -21,9 +21,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "accounts.h"
 #include "conf_file.h"
+#include "locks.h"
 #include "settings.h"
 #include "status.h"
 
@@ -35,12 +37,14 @@ class SVNRepo {
   enum Scope {
     kSettings,  // the settings file only (the listing, "show")
     kAccounts,  // and the account file
-    kUpdate,    // both, locked against other writers until destruction
+    kUpdate,    // both, under the locks of the files an update may write
+                // (see locks.h) until destruction
   };
 
   // Opens the existing repository `name`: reads its settings and, unless
   // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
-  // for a name IsValidName refuses, or a file that cannot be read.
+  // for a name IsValidName refuses, or a file that cannot be read; kBusy
+  // when the locks of an update cannot be had.
   static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo);
 
   // Creates the repository `name` with the package's svnadmin, makes the
@@ -109,6 +113,11 @@ class SVNRepo {
   SVNStatus initPath(const std::string& dirname);
   // Opens the settings file at `file` and reads realm and anon.
   SVNStatus loadSettings(const std::string& file, int flags);
+  // The account file password-db names (relative to `confDir`; without
+  // one, confDir/passwd).
+  std::string accountPath(const std::string& confDir) const;
+  // The files an update may read and write: settings, accounts, rules.
+  std::vector<std::string> updateFiles() const;
   // Opens the account file password-db names (relative to `confDir`;
   // without one, confDir/passwd) and reads its [users] pairs.
   SVNStatus loadAccounts(const std::string& confDir, int flags);
@@ -123,6 +132,7 @@ class SVNRepo {
   SVNStatus build(const std::string& realmText, const std::string& anonText,
                   const SVNAccountList& list, bool standardLayout, const std::string& author);
 
+  SVNLocks locks;  // of an update: released after everything else
   SVNAccounts accounts;
   std::string name;
   std::string realm;
@@ -132,7 +142,7 @@ class SVNRepo {
   std::string accountFile;   // the account file svnserve reads
   bool accountsInSettings = false;  // password-db names the settings file
   bool accountsChanged = false;     // setAccounts took a list
-  int openFlags = 0;                // how the files were opened (locked or not)
+  int openFlags = 0;                // how the files were opened (for an update or not)
   SVNConfFile settings;
   SVNConfFile passwd;
 };

@@ -188,19 +188,24 @@ SVNStatus SVNRules::Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRule
   return status;
 }
 
+std::string SVNRules::FileOf(const SVNRepo& repo) {
+  // authz-db absent: no rules in force; present, even empty, it is what
+  // svnserve reads, and must be a file it can read.
+  std::string db = CanonicalPath(repo.setting(kAuthzDb).value_or("authz"));
+  if (db.empty() || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0)
+    return std::string();
+  return db[0] == '/' ? db : repo.getPath() + "/conf/" + db;
+}
+
 SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
   const std::string& name = repo.getName();
   const std::string& path = repo.getPath();
   repoName_ = name;
-  // authz-db absent: no rules in force; present, even empty, it is what
-  // svnserve reads, and must be a file it can read.
-  std::optional<std::string> value = repo.setting(kAuthzDb);
-  active_ = value.has_value();
-  std::string db = CanonicalPath(value.value_or("authz"));
-  if (db.empty() || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0)
+  active_ = repo.setting(kAuthzDb).has_value();
+  const std::string file = FileOf(repo);
+  if (file.empty())
     return STATUS_ERROR(kFailed, "Rules of %s are not in a file of theirs (%s).", name.c_str(),
-                        db.c_str());
-  const std::string file = db[0] == '/' ? db : path + "/conf/" + db;
+                        repo.setting(kAuthzDb).value_or("").c_str());
   const int flags = openFlags | NLIBC_CONF_EXACT | (active_ ? 0 : NLIBC_CONF_OPTIONAL);
   SVNStringList sections, names, values;
   file_.reset(NLIBCConfOpen(file.c_str(), flags));

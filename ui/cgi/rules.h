@@ -40,11 +40,14 @@ class SVNRules {
   static constexpr long long kMaxGroupExpansion = 100000;
 
   // Reads the rules of `repo` (opened with its accounts; `flags`: as its
-  // files were opened, locked or not): the groups and rules in force,
+  // files were opened, for an update or not): the groups and rules in force,
   // repeated entries joined as Subversion joins them.  Fails when the
   // rules are not in a file of their own, cannot be read, or svnserve
   // would refuse them.
   static SVNStatus Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules);
+  // The file the rules of `repo` are read from (the one authz-db names,
+  // or conf/authz without one); empty when authz-db names no file.
+  static std::string FileOf(const SVNRepo& repo);
   ~SVNRules();
   SVNRules(const SVNRules&) = delete;
   SVNRules& operator=(const SVNRules&) = delete;

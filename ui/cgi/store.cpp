@@ -3,14 +3,12 @@
 #include "store.h"
 
 #include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include "locks.h"
 #include "nlibc.h"
 #include "paths.h"
 #include "work_dir.h"
@@ -19,7 +17,6 @@
 
 namespace {
 
-const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
 
 }  // namespace
@@ -73,22 +70,18 @@ void WalkRoot(const std::string& part, const std::function<void(std::string name
 
 SVNStatus RemoveRepo(const std::string& name) {
   if (!IsValidName(name)) return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+  // Every update of the repository holds the lock of its settings file
+  // from reading to writing: wait for those under way (a while: kBusy
+  // after that), so that none writes after the move (into the removed
+  // repository, or one made under the name since).
+  SVNLocks locks;
+  SVNStatus status = locks.take({RepoPath(name) + kSettingsFile});
+  if (!status.ok()) return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
   SVNWorkItem trash;
-  SVNStatus status = trash.create("del");
-  if (!status.ok()) return status;
-  // An edit holds its conf directory's lock from reading to writing: wait
-  // for those under way, so that none writes after the move (into the
-  // removed repository, or one made under the name since).
+  if (!(status = trash.create("del")).ok()) return status;
   const std::string moved = trash.path() + "/" + name;
-  int confFd = open((RepoPath(name) + kConfDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (confFd >= 0 && flock(confFd, LOCK_EX) != 0) {
-    status = STATUS_ERROR(kFailed, "Lock %s failed: %s", name.c_str(), strerror(errno));
-    close(confFd);
-    rmdir(trash.path().c_str());
-    return status;
-  }
   status = MoveNoReplace(RepoPath(name), moved);
-  if (confFd >= 0) close(confFd);
+  locks.release();
   if (!status.ok()) {
     rmdir(trash.path().c_str());
     return STATUS_WITH(status, "Move %s out of the root failed.", name.c_str());

@@ -33,10 +33,11 @@ bool RepoExists(const std::string& name, bool isDirectory = false);
 void WalkRoot(const std::string& part, const std::function<void(std::string name)>& visit);
 
 // Takes the existing repository `name` off the root with one rename (its
-// name is then free and nothing serves it) and deletes it, after edits
-// under way are done.  Succeeds once it has left the root: what cannot be
-// deleted is logged and retried by later requests, never listed or
-// served.  Fails (nothing changed) when it cannot be moved.
+// name is then free and nothing serves it) and deletes it, after updates
+// under way are done (see locks.h).  Succeeds once it has left the root:
+// what cannot be deleted is logged and retried by later requests, never
+// listed or served.  Fails (nothing changed) when it cannot be moved, or
+// with kBusy when updates under way keep it waiting too long.
 SVNStatus RemoveRepo(const std::string& name);
 
 #endif  // SVN_CGI_STORE_H_

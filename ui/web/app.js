@@ -120,6 +120,7 @@ function failure(error, name, doing) {
   const shown = visible(name);
   if (error.key === 'exist') return `A repository named “${shown}” already exists.`;
   if (error.key === 'nonexist') return `There is no repository named “${shown}” any more.`;
+  if (error.key === 'busy') return `Another change of “${shown}” is under way. Try again in a moment.`;
   if (error.message) return error.message;
   return `The repository “${shown}” could not be ${doing}. The system log has the details.`;
 }

@@ -210,16 +210,22 @@ TEST_F(Actions, ListingOddEntries) {
   SyntheticRepo("real", "R");
   SyntheticRepo("a..b");  // no name can reach it: neither counted nor listed
   SyntheticRepo("ctl\x01");
+  // Names that are not UTF-8 can be neither sent nor shown as they are
+  // (not as U+FFFD, which a real name may hold).
+  SyntheticRepo("zz\xff");
+  SyntheticRepo("zz\xed\xa0\x80");  // a surrogate
+  SyntheticRepo("zz\xef\xbf\xbd", "R");  // U+FFFD
   symlink(sandbox::RepoDir("real").c_str(), sandbox::RepoDir("link").c_str());
   symlink("/nonexistent", sandbox::RepoDir("dangling").c_str());
   CgiResult r = Get("action=load");
-  EXPECT_EQ(2, r.json["total"].asInt());
+  EXPECT_EQ(3, r.json["total"].asInt());
   std::set<std::string> names;
   for (const Json::Value& s : r.json["data"]) {
     names.insert(s["name"].asString());
     EXPECT_EQ("R", s["realm"].asString());
   }
-  EXPECT_EQ((std::set<std::string>{"real", "link"}), names);
+  EXPECT_EQ((std::set<std::string>{"real", "link", "zz\xef\xbf\xbd"}), names);
+  EXPECT_EQ(1, Get("action=find&query=zz").json["total"].asInt());
 
   sandbox::Shell("rm -rf '" + sandbox::Root() + "'");
   r = Get("action=load");

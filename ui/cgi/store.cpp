@@ -27,7 +27,9 @@ bool IsValidName(const std::string& name) {
     return false;
   for (unsigned char c : name)
     if (c < 0x20 || c == 0x7F) return false;
-  return true;
+  // Requests and answers are UTF-8: another name could neither be sent
+  // nor shown as it is (shown with U+FFFD it would pass for another).
+  return NLIBCStrValidUtf8(name.data(), name.size()) != 0;
 }
 
 std::string RepoPath(const std::string& name) {

@@ -16,7 +16,7 @@
 
 // Whether `name` can name a repository: one entry directly under the
 // root, so not empty, ".", or anything holding "..", "/" or a control
-// character (below U+0020, U+007F).
+// character (below U+0020, U+007F); and valid UTF-8.
 bool IsValidName(const std::string& name);
 
 // The root followed by "/" and `name`, unchecked.

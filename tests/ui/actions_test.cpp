@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cgi_run.h"
@@ -387,6 +388,34 @@ TEST_F(Actions, AddEdgeCases) {
   std::string error;
   ASSERT_TRUE(SvnReadConfig(Conf("n4"), &conf, &error));
   EXPECT_EQ(0u, conf["general"].count("realm"));
+}
+
+// A new repository gives others nothing, whatever umask the web server
+// gives the program: directories 0750, files at most 0640 (svnadmin's hook
+// templates keep their execute bits), and the service user's group reads
+// everything, as svnserve may run in it.
+TEST_F(Actions, NewRepositoriesAreTheServiceUsersAndItsGroups) {
+  for (mode_t mask : {022, 000}) {
+    const std::string name = "umask" + std::to_string(mask);
+    const mode_t was = umask(mask);
+    CgiResult r = Post({{"action", "add"}, {"name", name}, {"anon", "read"}, {"layout", "standard"},
+                        {"accounts", Accounts({{"alice", "a pw"}})}});
+    umask(was);
+    ASSERT_EQ(R"({"data":null,"success":true})", r.body) << name;
+    std::istringstream entries(
+        sandbox::Output("find '" + sandbox::RepoDir(name) + "' -printf '%m %y %p\\n'"));
+    int n = 0;
+    for (std::string line; std::getline(entries, line); ++n) {
+      const unsigned mode = std::stoul(line, nullptr, 8) & 0777;
+      if (line.find(" d ") != std::string::npos) {
+        EXPECT_EQ(0750u, mode) << line;
+      } else {
+        EXPECT_EQ(0u, mode & 027) << line;
+        EXPECT_EQ(040u, mode & 040) << line;
+      }
+    }
+    EXPECT_LT(30, n) << name;
+  }
 }
 
 // ---- Editing ----

@@ -9,6 +9,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -28,6 +29,18 @@ const char kUsers[] = "users";
 // A repository's files, below its directory.
 const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
+
+// The process's umask set to `mask` for the object's lifetime.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : was_(umask(mask)) {}
+  ~ScopedUmask() { umask(was_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t was_;
+};
 
 // The library takes C strings: a NUL byte would silently cut the text.
 bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
@@ -110,6 +123,10 @@ SVNStatus SVNRepo::create(const std::string& dirname, const std::string& realmTe
 SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonText,
                          const SVNAccountList& list, bool standardLayout,
                          const std::string& author) {
+  // A new repository gives others nothing, whatever umask the web server
+  // gave us: directories 0750, files 0640.  The service user's group
+  // reads it, as svnserve may run in that group.
+  ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
   SVNWorkItem item;
   SVNStatus status = item.create("add");
   if (!status.ok()) return status;

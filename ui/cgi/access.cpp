@@ -34,11 +34,19 @@ SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
     return static_cast<char>(w ? 2 : r ? 1 : 0);
   };
   // One user at a time: the engine works out each user's rules once.
-  // A client tries without logging in first: an account may always do
-  // what an anonymous user may.
+  // A client takes the anonymous login whenever it is offered and logs in
+  // only when a request needs it: an account may always do what an
+  // anonymous user may.
   std::vector<char>& anonymous = (*access)["$anonymous"];
   anonymous.resize(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) anonymous[i] = rights(anonLevel, std::string(), paths[i]);
+  // A commit asks for write access anywhere before any path: while
+  // anonymous users may write somewhere, it goes ahead anonymously and
+  // every path is checked for an anonymous user, whatever the account.
+  // Only otherwise is the client asked to log in for it.
+  const bool anonymousCommits =
+      anonLevel >= 2 && (!rulesActive || engine->allows(name, std::string(), std::string(), true));
+  const char ownCeiling = anonymousCommits ? 1 : 2;  // what an account's own rights add
   // Without folding, an account logs in under any spelling of its name
   // (the password file ignores case) and the rules see that spelling: it
   // may do the most any spelling may.  Spellings no rule names are all
@@ -65,13 +73,13 @@ SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
     if (other && unnamedLevels.empty()) {
       unnamedLevels.resize(paths.size());
       for (size_t i = 0; i < paths.size(); ++i)
-        unnamedLevels[i] = rights(authLevel, unnamed, paths[i]);
+        unnamedLevels[i] = std::min(rights(authLevel, unnamed, paths[i]), ownCeiling);
     }
     std::vector<char>& levels = (*access)[a.first];
     levels = anonymous;
     for (const std::string& user : spellings)
       for (size_t i = 0; i < paths.size(); ++i)
-        levels[i] = std::max(levels[i], rights(authLevel, user, paths[i]));
+        levels[i] = std::max(levels[i], std::min(rights(authLevel, user, paths[i]), ownCeiling));
     if (other)
       for (size_t i = 0; i < paths.size(); ++i) levels[i] = std::max(levels[i], unnamedLevels[i]);
   }

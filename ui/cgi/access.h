@@ -21,7 +21,9 @@ using SVNAccessTable = std::map<std::string, std::vector<char>>;
 // Subversion's own engine, for the login folded as force-username-case
 // says (without folding, the most any spelling of the name may: logins
 // ignore case); an account may always do what an anonymous user may
-// (clients try that first).  Fails when the table would hold more than
+// (clients try that first), and while anonymous users may write somewhere
+// it writes only where they may (its commits are made anonymously).
+// Fails when the table would hold more than
 // SVNRules::kMaxAccessCells entries.
 SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
                           const std::vector<std::string>& paths, SVNAccessTable* access);

@@ -895,6 +895,108 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
   EXPECT_EQ(aliased, Snapshot());
 }
 
+// What the program writes it can always show again: a change of accounts
+// or rules that would take the table of what each login may do over a
+// bound is refused, changing nothing.  A table over a bound by other means
+// (accounts added by hand) is not shown, and every change that does not
+// make it larger is taken, rules_edit without rules first.
+TEST_F(Actions, RulesAndAccountsStayShowable) {
+  auto accounts = [](int n) {
+    Params list;
+    for (int i = 0; i < n; ++i) list.push_back({"u" + std::to_string(i), "pw"});
+    return Accounts(list);
+  };
+  auto rules = [](int n) {
+    std::string list;
+    for (int i = 0; i < n; ++i)
+      list += std::string(i ? "," : "[") + R"({"path": "/p)" + std::to_string(i) +
+              R"(", "who": "u)" + std::to_string(i) + R"(", "access": "rw"})";
+    return list + "]";
+  };
+  // 601 paths (the root too) for 1,001 logins (an anonymous user too):
+  // within 1,000,000 entries.
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "big"}, {"anon", "read"},
+                    {"accounts", accounts(1000)}}).json["success"].asBool());
+  ASSERT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"},
+                  {"rules", rules(600)}}).body);
+  const std::string within = Snapshot();
+  const Params over[] = {
+      {{"action", "edit"}, {"name", "big"}, {"anon", "read"}, {"accounts", accounts(2000)}},
+      {{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"}, {"rules", rules(1000)}},
+  };
+  for (const Params& request : over) {
+    EXPECT_EQ(R"({"success":false})", Post(request).body) << request[0].second;
+    EXPECT_EQ(within, Snapshot()) << request[0].second;
+  }
+
+  std::string byHand;
+  for (int i = 0; i < 1000; ++i) byHand += "hand" + std::to_string(i) + " = pw\n";
+  sandbox::WriteFile(Passwd("big"), sandbox::ReadFile(Passwd("big")) + byHand);
+  EXPECT_EQ(R"({"success":false})", Get("action=rules_show&name=big").body);
+  EXPECT_EQ(R"({"data":null,"success":true})",  // fewer than 2,000, still over
+            Post({{"action", "edit"}, {"name", "big"}, {"anon", "read"},
+                  {"accounts", accounts(1900)}}).body);
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"},
+                  {"rules", "[]"}}).body);
+  EXPECT_TRUE(Get("action=rules_show&name=big").json["success"].asBool());
+}
+
+// Without force-username-case (rules made by hand), each spelling of a
+// name that the rules use is a login of its own to Subversion's engine,
+// which also works out, as it reads the rules, what each name they use may
+// do: 16,000 spellings of one account over 20,000 paths would take it
+// minutes.  Both count toward the bounds: such a table is refused at once,
+// and an account that would make one cannot be added.
+TEST_F(Actions, EverySpellingCountsTowardTheBounds) {
+  const std::string account = "abcdefghijklmn";
+  struct {
+    const char* name;
+    size_t spellings, paths;
+    bool shown;  // without the account
+  } cases[] = {
+      {"600 KB: 16,000 spellings over 20,000 paths", 16000, 20000, false},
+      {"2,000 spellings over 600 paths", 2000, 600, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string repo = "spelled" + std::to_string(n++);
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", repo}, {"anon", "read"},
+                      {"accounts", Accounts({{"alice", "pw"}})}}).json["success"].asBool());
+    std::vector<std::string> spellings;
+    for (unsigned bits = 1; spellings.size() < c.spellings; ++bits) {
+      std::string s = account;
+      for (size_t i = 0; i < s.size(); ++i)
+        if (bits >> i & 1) s[i] = static_cast<char>(s[i] - 'a' + 'A');
+      spellings.push_back(s);
+    }
+    std::string authz = "[/]\n* = r\n";
+    for (size_t p = 0; p < c.paths; ++p)
+      authz += "[/p" + std::to_string(p) + "]\n" + spellings[p % spellings.size()] + " = rw\n";
+    for (size_t i = c.paths; i < spellings.size(); ++i)
+      authz += spellings[i] + " = r\n";  // the rest, in the last section
+    sandbox::WriteFile(sandbox::RepoDir(repo) + "/conf/authz", authz);
+    std::string conf = sandbox::ReadFile(Conf(repo));
+    conf.insert(conf.find("[general]\n") + 10, "authz-db = authz\n");
+    sandbox::WriteFile(Conf(repo), conf);
+    EXPECT_EQ(c.shown, Get("action=rules_show&name=" + repo).json["success"].asBool()) << c.name;
+    const std::string before = Snapshot();
+    CgiResult r = Post({{"action", "edit"}, {"name", repo}, {"anon", "read"},
+                        {"accounts", Accounts({{"alice", "pw"}, {account, "pw"}})}});
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+
+    sandbox::WriteFile(Passwd(repo), sandbox::ReadFile(Passwd(repo)) + account + " = pw\n");
+    sandbox::ClearLog();
+    r = Get("action=rules_show&name=" + repo);
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    Lines log = LogTexts();
+    ASSERT_FALSE(log.empty()) << c.name;
+    EXPECT_EQ(0u, log[0].find("svn_repo: Access of " + repo + " is too large to show (")) << log[0];
+  }
+}
+
 TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "hand"}, {"accounts", Accounts({{"alice", "pw"}})},
                     {"anon", "read"}}).json["success"].asBool());

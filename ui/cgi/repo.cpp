@@ -13,6 +13,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "access.h"
 #include "layout.h"
 #include "nlibc.h"
 #include "paths.h"
@@ -155,6 +156,16 @@ SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonTe
   if (status.ok() && (!(status = loadAccounts(built + kConfDir, 0)).ok() ||
                       !(status = setAccounts(list)).ok()))
     STATUS_WITH(status, "Set accounts failed");
+  // The accounts are logins of the table of the rules the tool made (none
+  // in force, unless the package's tool makes some), which must be one
+  // that can be shown.  They are read where the repository is made.
+  std::unique_ptr<SVNRules> rules;
+  if (status.ok() && setting(kAuthzDb)) {
+    path = built;
+    if (openRules(&rules).ok()) status = CheckAccessChange(*this, *rules, 0);
+    path = RepoPath(name);
+    if (!status.ok()) STATUS_WITH(status, "Set accounts failed");
+  }
   // Only files of the new repository are rewritten in place.
   const int inPlace =
       accountFile.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;

@@ -6,7 +6,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 
+#include "access.h"
 #include "nlibc.h"
 #include "repo.h"
 #include "settings.h"
@@ -177,6 +179,43 @@ std::vector<std::string> Strings(PNLIBSZLIST list) {
   return out;
 }
 
+// What Subversion's engine goes through over the rules of `file` (and the
+// groups `more`, of a groups file): *work, every section of rules (all but
+// [groups] and [aliases]) and every entry of those, which it goes through
+// once for each user name the rules use (*names: of entries, groups and
+// aliases) when it reads them, and once for each login it is asked about.
+// The most there is when the file cannot be listed.
+void MeasureRules(PNLIBCONF file, const SVNRules::Groups& more, long long* work,
+                  long long* names) {
+  std::set<std::string> users;
+  auto user = [&users](const std::string& n) {
+    std::string plain = !n.empty() && n[0] == '~' ? n.substr(1) : n;
+    if (!plain.empty() && !SpecialFirst(plain)) users.insert(plain);
+  };
+  for (const auto& g : more)
+    for (const std::string& m : g.second) user(m);
+  *work = 0;
+  SVNStringList sections, keys, values;
+  if ((sections.p = NLIBCSzListAlloc(16)) == nullptr || (keys.p = NLIBCSzListAlloc(16)) == nullptr ||
+      (values.p = NLIBCSzListAlloc(16)) == nullptr || NLIBCConfGetSections(file, &sections.p) < 0) {
+    *work = *names = SVNRules::kMaxRuleWork;
+    return;
+  }
+  for (const std::string& section : Strings(sections.p)) {
+    if (NLIBCConfGetEntries(file, section.c_str(), &keys.p, &values.p) < 0) continue;
+    if (section == kGroups) {
+      for (const std::string& v : Strings(values.p))
+        for (const std::string& m : Members(v)) user(m);
+    } else if (section == "aliases") {
+      for (const std::string& v : Strings(values.p)) user(v);
+    } else {
+      *work += 1 + keys.p->nItem;
+      for (const std::string& k : Strings(keys.p)) user(k);
+    }
+  }
+  *names = static_cast<long long>(users.size());
+}
+
 }  // namespace
 
 SVNRules::~SVNRules() {}
@@ -316,24 +355,27 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
   if (!active_) {  // none in force
     names_.clear();
     namedPaths_.clear();
+    ruleWork_ = userNames_ = groupExpansion_ = 0;
     return SVNStatus();
   }
   // svnserve refuses every connection over rules it cannot read, and
   // crawls over groups that nest too deeply; neither is given to the
-  // engine, nor a file whose table could never be shown.
+  // engine, nor rules whose table is over a bound (it could never be
+  // shown, and they are read all the same, to be replaced).
   Groups expanded = dbGroups;
   expanded.insert(readGroups.begin(), readGroups.end());
-  long long work = GroupExpansion(expanded, kMaxGroupExpansion);
-  if (work < 0 || work > kMaxGroupExpansion ||
-      all.size() > kMaxAccessCells / (repo.getAccounts().size() + 1))
-    return STATUS_ERROR(kFailed, "Rules of %s are not valid, or too large to use (%zu sections).",
-                        name.c_str(), all.size());
+  groupExpansion_ = GroupExpansion(expanded, kMaxGroupExpansion);
+  if (groupExpansion_ < 0)
+    return STATUS_ERROR(kFailed, "Rules of %s are not valid: a group contains itself.",
+                        name.c_str());
+  MeasureRules(file_.p, dbGroups, &ruleWork_, &userNames_);
+  groups_.swap(readGroups);
+  rules_.swap(readRules);
+  if (AccessLoad(repo, *this) > 1) return SVNStatus();
   unsigned long size = 0;
   const char* text = NLIBCConfText(file_.p, &size);
   SVNStatus status = SVNAuthzEngine::Parse(std::string(text, size), groupsText, &engine_);
   if (!status.ok()) return STATUS_WITH(status, "Rules of %s are not valid.", name.c_str());
-  groups_.swap(readGroups);
-  rules_.swap(readRules);
   return SVNStatus();
 }
 
@@ -407,13 +449,24 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   // named them would let nobody in.
   writeFirst_ = !(active_ && rules.empty());
   active_ = !rules.empty();
+  groups_ = active_ ? groups : Groups();
+  rules_ = rules;
+  // Measured as a later read measures them (the names the rules use
+  // matter only to logins that are not folded: with rules, they are):
+  // what could not be shown again is not written.
+  ruleWork_ = userNames_ = groupExpansion_ = 0;
+  if (active_) {
+    MeasureRules(file_.p, Groups(), &ruleWork_, &userNames_);
+    groupExpansion_ = GroupExpansion(groups, kMaxGroupExpansion);
+  }
+  if (AccessLoad(*repo, *this) > 1)
+    return STATUS_ERROR(kFailed, "What the logins of %s may do under these rules would be too "
+                        "much to show.", name.c_str());
   // Subversion must read the file as meant.
   unsigned long size = 0;
   const char* text = NLIBCConfText(file_.p, &size);
   status = SVNAuthzEngine::Parse(std::string(text, size), std::string(), &engine_);
   if (!status.ok()) return STATUS_WITH(status, "The rules of %s would not be valid.", name.c_str());
-  groups_ = active_ ? groups : Groups();
-  rules_ = rules;
   return SVNStatus();
 }
 

@@ -30,20 +30,28 @@ class SVNRules {
   };
   using Groups = std::map<std::string, std::vector<std::string>>;
 
-  // The most entries (paths x accounts) a table of what accounts may do
-  // holds.
+  // The bounds of a table of what each login may do where (see
+  // access.h), which rules_show answers, and which every change of rules
+  // or accounts keeps: the most entries it holds (paths x the logins
+  // Subversion's engine is asked about: an anonymous user, the spellings
+  // of the accounts' names)...
   static constexpr size_t kMaxAccessCells = 1000000;
-  // The most members Subversion's expansion of the groups may visit in
-  // all (it expands a subgroup again wherever it appears, on every
-  // svnserve connection): nesting that costs more is refused by replace,
-  // and not read by Open.
+  // ...the most the engine goes through working it out (ruleWork() for
+  // each such login and each user name the rules use: half a second or
+  // so)...
+  static constexpr long long kMaxRuleWork = 50000000;
+  // ...and the most members Subversion's expansion of the groups may
+  // visit in all (it expands a subgroup again wherever it appears, on
+  // every svnserve connection): nesting that costs more is refused by
+  // replace, and not given to the engine by Open.
   static constexpr long long kMaxGroupExpansion = 100000;
 
   // Reads the rules of `repo` (opened with its accounts; `flags`: as its
   // files were opened, for an update or not): the groups and rules in force,
   // repeated entries joined as Subversion joins them.  Fails when the
   // rules are not in a file of their own, cannot be read, or svnserve
-  // would refuse them.
+  // would refuse them; never for their size: rules whose table is over a
+  // bound (see access.h) are read, but not given to the engine.
   static SVNStatus Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules);
   // The file the rules of `repo` are read from (the one authz-db names,
   // or conf/authz without one); empty when authz-db names no file.
@@ -63,8 +71,18 @@ class SVNRules {
   const std::vector<std::string>& namedPaths() const { return namedPaths_; }
   // The login names the rules in force use (inverted or not), as written.
   const std::set<std::string>& names() const { return names_; }
-  // Subversion's engine over the rules in force; null while none bind.
+  // Subversion's engine over the rules in force; null while none bind, or
+  // while their table is over a bound.
   const SVNAuthzEngine* engine() const { return engine_.get(); }
+  // What the engine goes through, reading the rules, for each user name
+  // they use (userNames()), and then for each login it is asked about:
+  // the sections of rules in the file (all but [groups] and [aliases])
+  // and their entries.
+  long long ruleWork() const { return ruleWork_; }
+  long long userNames() const { return userNames_; }
+  // How many members Subversion visits expanding the groups in force, up
+  // to kMaxGroupExpansion + 1.
+  long long groupExpansion() const { return groupExpansion_; }
 
   // Replaces the groups and rules whole: every path absolute and
   // canonical, every name one the authz file can hold (UTF-8), groups
@@ -79,7 +97,9 @@ class SVNRules {
   // may be shared), or holds what the page cannot show or send back
   // meaning the same (aliases, inverted entries, a groups-db, rules naming
   // this repository or globs, names that match no login under
-  // force-username-case, anything this call would refuse).
+  // force-username-case, anything this call would refuse), or when the
+  // table of what each login may do under the new rules would be over a
+  // bound (see access.h).
   SVNStatus replace(const Groups& groups, const std::vector<Rule>& rules, SVNRepo* repo);
 
   // For SVNRepo::save: the file (null when unread) and whether it is
@@ -100,6 +120,9 @@ class SVNRules {
   std::vector<Rule> rules_;
   std::vector<std::string> namedPaths_;
   std::set<std::string> names_;
+  long long ruleWork_ = 0;
+  long long userNames_ = 0;
+  long long groupExpansion_ = 0;
   std::unique_ptr<SVNAuthzEngine> engine_;
 };
 

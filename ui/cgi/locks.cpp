@@ -78,7 +78,7 @@ SVNStatus SVNLocks::take(const std::vector<std::string>& files) {
   SVNStatus status;
   int dir = OpenLockDir(&status);
   if (dir < 0) return status;
-  const long long deadline = NowMs() + kWaitMs;
+  if (deadline_ == 0) deadline_ = NowMs() + kWaitMs;
   for (const auto& w : wanted) {
     int fd = openat(dir, w.first.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -91,7 +91,7 @@ SVNStatus SVNLocks::take(const std::vector<std::string>& files) {
     while (status.ok() && flock(fd, LOCK_EX | LOCK_NB) != 0) {
       if (errno != EWOULDBLOCK && errno != EINTR)
         status = STATUS_ERROR(kFailed, "Lock %s failed: %s", w.second.c_str(), strerror(errno));
-      else if (NowMs() >= deadline)
+      else if (NowMs() >= deadline_)
         status = STATUS_ERROR(kBusy, "Another request has held the lock of %s for %d ms.",
                               w.second.c_str(), kWaitMs);
       else

@@ -11,8 +11,9 @@
 // resolved), so repositories that share a file (an account or rules file,
 // a settings file behind a link) exclude each other's updates of it.  A
 // request takes its locks in one order, that of their names, and waits at
-// most kWaitMs for all of them together: a request that cannot have them
-// fails with kBusy before it changes anything.
+// most kWaitMs for all of them together (however often it takes them
+// again): a request that cannot have them fails with kBusy before it
+// changes anything.
 #ifndef SVN_CGI_LOCKS_H_
 #define SVN_CGI_LOCKS_H_
 
@@ -32,9 +33,10 @@ class SVNLocks {
   SVNLocks& operator=(const SVNLocks&) = delete;
 
   // Releases the locks held, then takes the locks of `files` (each once,
-  // however often and under whatever name it is given).  kBusy when
-  // another process holds one of them for the whole wait, a failure when
-  // the directory cannot be used; either way none is held.
+  // however often and under whatever name it is given), waiting at most
+  // until kWaitMs after this object's first take.  kBusy when another
+  // process holds one of them for the whole wait, a failure when the
+  // directory cannot be used; either way none is held.
   SVNStatus take(const std::vector<std::string>& files);
 
   // Whether the locks of all of `files` are held.
@@ -46,6 +48,7 @@ class SVNLocks {
  private:
   std::vector<std::string> names_;  // of the locks held, in order
   std::vector<int> fds_;
+  long long deadline_ = 0;  // of every wait, on the monotonic clock (ms)
 };
 
 #endif  // SVN_CGI_LOCKS_H_

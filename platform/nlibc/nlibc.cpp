@@ -138,8 +138,9 @@ bool IsTempOf(const std::string& name, const std::string& base) {
 }
 
 // Removes temporary files that killed writers left beside `path`.  Only
-// a writer holding the directory's lock makes them, so under the lock
-// every one found is a leftover.
+// a writer holding the directory's lock (or, for NLIBC_CONF_UNLOCKED, the
+// caller's own lock of the file) makes them, so under the lock every one
+// found is a leftover.
 void RemoveLeftovers(const std::string& path, int dirFd) {
   int fd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
@@ -166,7 +167,8 @@ struct Owner {
 // it, written, given the old file's owner and group (a group we cannot
 // give is refused: a reader of that group, svnserve among them, would be
 // locked out) and `owner.mode`, synced and renamed over it, then the
-// directory synced.  The caller holds the directory lock.  *renamed tells
+// directory synced.  The caller holds the directory lock (or keeps other
+// writers away itself: NLIBC_CONF_UNLOCKED).  *renamed tells
 // whether the new file took the old one's place.
 int WriteAtomic(const std::string& path, const std::string& text,
                 const Owner& owner, int dirFd, bool* renamed) {
@@ -290,6 +292,7 @@ struct NLIBCONF {
   bool written = false;  // a save has put another text in place
   int dirFd = -1;        // the file's directory
   bool locked = false;   // this handle holds the directory's lock
+  bool unlocked = false; // writes take no lock (NLIBC_CONF_UNLOCKED)
   int fileFd = -1;       // the file saved in place, until synced
   nlibc::ConfDoc doc;
   std::string value;     // the last value handed out
@@ -322,8 +325,11 @@ int OpenDirectory(NLIBCONF* conf, bool lock) {
 
 int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   if (path == nullptr || *path == '\0' ||
-      (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL | NLIBC_CONF_EXACT)) != 0)
+      (flags & ~(NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL | NLIBC_CONF_EXACT |
+                 NLIBC_CONF_UNLOCKED)) != 0 ||
+      ((flags & NLIBC_CONF_LOCK) != 0 && (flags & NLIBC_CONF_UNLOCKED) != 0))
     return NLIBC_E_ARG;
+  conf->unlocked = (flags & NLIBC_CONF_UNLOCKED) != 0;
   // What is written is the file links lead to, in its own directory; a
   // handle that only reads needs no more than open() follows.
   conf->file = path;
@@ -365,7 +371,7 @@ int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
     if (conf->fileFd >= 0) close(conf->fileFd);
     return WriteInPlace(conf->file, text, owner.mode, &conf->fileFd);
   }
-  if (int rc = OpenDirectory(conf, true)) return rc;
+  if (int rc = OpenDirectory(conf, !conf->unlocked)) return rc;
   bool renamed = false;
   int rc = WriteAtomic(conf->file, text, owner, conf->dirFd, &renamed);
   conf->written = conf->written || renamed;

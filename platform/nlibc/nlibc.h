@@ -245,6 +245,10 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
 #define NLIBC_CONF_EXACT 0x4    /* read as Subversion reads authz files:
                                    names compare exactly, no [DEFAULT],
                                    no %(name)s expansion */
+#define NLIBC_CONF_UNLOCKED 0x8 /* writes take no lock of the directory
+                                   (one anyone who can read it can take):
+                                   the caller keeps every other writer of
+                                   the file away; not with NLIBC_CONF_LOCK */
 
 /* Reads and parses szFile (links followed; see "Configuration files").
  * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
@@ -354,7 +358,7 @@ int NLIBCConfCheckSection(PNLIBSZHASH pHash);
 /* Writes the edited text to the file, durably, when it differs from what
  * the file held (with NLIBC_SAVE_PRIVATE also when only the mode must
  * change).  A handle opened without NLIBC_CONF_LOCK takes the lock for
- * the write.  Returns 0, or negative (NLIBC_E_WRITE, NLIBC_E_LOCK); a
+ * the write, unless opened with NLIBC_CONF_UNLOCKED.  Returns 0, or negative (NLIBC_E_WRITE, NLIBC_E_LOCK); a
  * failure after the new file was renamed into place (syncing the
  * directory) leaves the new text there. */
 int NLIBCConfSave(PNLIBCONF pConf, int nFlags);

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <grp.h>
@@ -251,6 +252,29 @@ TEST_F(NlibcFiles, HandlesEditInMemoryAndSaveOnce) {
   EXPECT_EQ(before, Slurp(conf_));
   NLIBCConfFree(passwd);
   NLIBCConfFree(conf);
+}
+
+// Anyone who can read a directory can lock it: a handle whose caller keeps
+// writers apart itself writes and puts back without waiting for that lock.
+TEST_F(NlibcFiles, AnUnlockedHandleNeverWaitsForTheDirectory) {
+  EXPECT_EQ(nullptr, NLIBCConfOpen(conf_.c_str(), NLIBC_CONF_LOCK | NLIBC_CONF_UNLOCKED));
+  EXPECT_EQ(NLIBC_E_ARG, NLIBCErrGet());
+  const std::string before = Slurp(conf_);
+  int dir = open((dir_ + "/repo/conf").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(0, flock(dir, LOCK_EX));
+  alarm(20);
+  PNLIBCONF conf = NLIBCConfOpen(conf_.c_str(), NLIBC_CONF_UNLOCKED);
+  ASSERT_NE(nullptr, conf);
+  ASSERT_EQ(0, NLIBCConfSet(conf, "general", "realm", "Unlocked"));
+  ASSERT_EQ(0, NLIBCConfSave(conf, 0));
+  std::string value;
+  ASSERT_TRUE(SvnGetValue(conf_, "general", "realm", &value));
+  EXPECT_EQ("Unlocked", value);
+  ASSERT_EQ(0, NLIBCConfRestore(conf));
+  alarm(0);
+  EXPECT_EQ(before, Slurp(conf_));
+  NLIBCConfFree(conf);
+  close(dir);
 }
 
 TEST_F(NlibcFiles, WritesFollowLinksAndKeepSecretsPrivate) {

@@ -3,6 +3,7 @@
 // real HTTP and the real svn client.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "cgi_run.h"
 #include "net.h"
@@ -75,6 +76,12 @@ TEST_F(Serve, AdministerAndUseRepositoriesOverRealServers) {
   EXPECT_EQ("nonexist", r.json["errinfo"]["key"].asString());
   EXPECT_FALSE(Svn("ls", "team"));
   EXPECT_FALSE(Svn("ls", "team", "alice", "a1"));
+
+  // The banner says who svnserve runs as: the user the program runs as.
+  const std::string user = getuid() == 0 ? "www-data" : sandbox::Output("id -un | tr -d '\\n'");
+  EXPECT_NE(std::string::npos, sandbox::ReadFile(sandbox::Dir() + "/serve.log")
+                                   .find("svn.cgi and svnserve both as " + user))
+      << sandbox::ReadFile(sandbox::Dir() + "/serve.log");
 
   // SIGTERM to the script stops both servers.
   server_.Stop(false);

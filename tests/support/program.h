@@ -4,7 +4,10 @@
 #ifndef TESTS_SUPPORT_PROGRAM_H_
 #define TESTS_SUPPORT_PROGRAM_H_
 
+#include <fcntl.h>
 #include <json/writer.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -81,16 +84,42 @@ inline Lines LogTexts() {
 }
 
 // Every file and directory under the sandbox but the logs (the syslog
-// capture, the audit log in var/), with the contents, modes and link
-// targets: what a request that changes nothing leaves as it was.
+// capture, the audit log in var/) and the program's lock files, with the
+// contents, modes and link targets: what a request that changes nothing
+// leaves as it was.
 inline std::string Snapshot() {
   std::string list = sandbox::Dir() + "/.snapshot";
   sandbox::Shell("cd '" + sandbox::Dir() + "' && find . -path ./syslog -prune -o "
                  "-path ./.snapshot -prune -o -path ./tool-runs -prune -o -path ./var -prune -o "
+                 "-path ./locks -prune -o -path ./repo/..locks -prune -o "
                  "-printf '%p %M %l\\n' -type f -exec md5sum {} + | sort > '" +
                  list + "'");
   return sandbox::ReadFile(list);
 }
+
+// Holds, as another request would, every lock the program has made so far
+// (the files of its lock directory), until released or destroyed.
+class HeldLocks {
+ public:
+  HeldLocks() {
+    const std::string dir = sandbox::Dir() + "/locks";
+    for (const std::string& name : sandbox::Entries(dir)) {
+      int fd = open((dir + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd >= 0 && flock(fd, LOCK_EX) == 0) fds_.push_back(fd);
+    }
+  }
+  ~HeldLocks() { release(); }
+  HeldLocks(const HeldLocks&) = delete;
+  HeldLocks& operator=(const HeldLocks&) = delete;
+  size_t size() const { return fds_.size(); }
+  void release() {
+    for (int fd : fds_) close(fd);
+    fds_.clear();
+  }
+
+ private:
+  std::vector<int> fds_;
+};
 
 }  // namespace program
 

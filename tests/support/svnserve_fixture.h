@@ -57,6 +57,28 @@ class SvnserveFixture : public ::testing::Test {
     return sandbox::Shell(cmd + " >/dev/null 2>&1") == 0;
   }
 
+  // Checks that svnserve lets each login of `effective` (a rules_show
+  // answer's) read and write each path exactly as it says, logging in
+  // with the passwords of `people`; the number of cells checked.
+  int ExpectEnforced(const Json::Value& effective, const Params& people,
+                     const std::string& repo, const std::string& what) {
+    int n = 0;
+    for (const Json::Value& e : effective) {
+      const std::string path = e["path"].asString();
+      for (const std::string& who : e["access"].getMemberNames()) {
+        const std::string said = e["access"][who].asString();
+        std::string user = who == "$anonymous" ? "" : who, pw;
+        for (const auto& p : people)
+          if (p.first == user) pw = p.second;
+        const std::string dir = (path == "/" ? "" : path) + "/new" + std::to_string(n++);
+        EXPECT_EQ(said != "", Svn("ls", user, pw, path, repo)) << what << ": " << who << " reads " << path;
+        EXPECT_EQ(said == "rw", Svn("mkdir -m try", user, pw, dir, repo))
+            << what << ": " << who << " writes " << path;
+      }
+    }
+    return n;
+  }
+
   int port_ = 0;
   pid_t server_ = 0;
 };

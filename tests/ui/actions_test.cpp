@@ -6,20 +6,33 @@
 #include <json/reader.h>
 #include <json/writer.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cgi_run.h"
+#include "locks.h"
 #include "program.h"
 #include "sandbox.h"
 #include "svn_config_reader.h"
 
 namespace {
+
+// A rules_show answer that lists the rules but not what each login may
+// do: its table would be over a bound.
+bool TableWithheld(const CgiResult& r) {
+  return r.json["success"].asBool() && r.json["data"]["rules"].size() > 0 &&
+         r.json["data"]["effective"].empty();
+}
 
 using namespace program;
 
@@ -205,16 +218,22 @@ TEST_F(Actions, ListingOddEntries) {
   SyntheticRepo("real", "R");
   SyntheticRepo("a..b");  // no name can reach it: neither counted nor listed
   SyntheticRepo("ctl\x01");
+  // Names that are not UTF-8 can be neither sent nor shown as they are
+  // (not as U+FFFD, which a real name may hold).
+  SyntheticRepo("zz\xff");
+  SyntheticRepo("zz\xed\xa0\x80");  // a surrogate
+  SyntheticRepo("zz\xef\xbf\xbd", "R");  // U+FFFD
   symlink(sandbox::RepoDir("real").c_str(), sandbox::RepoDir("link").c_str());
   symlink("/nonexistent", sandbox::RepoDir("dangling").c_str());
   CgiResult r = Get("action=load");
-  EXPECT_EQ(2, r.json["total"].asInt());
+  EXPECT_EQ(3, r.json["total"].asInt());
   std::set<std::string> names;
   for (const Json::Value& s : r.json["data"]) {
     names.insert(s["name"].asString());
     EXPECT_EQ("R", s["realm"].asString());
   }
-  EXPECT_EQ((std::set<std::string>{"real", "link"}), names);
+  EXPECT_EQ((std::set<std::string>{"real", "link", "zz\xef\xbf\xbd"}), names);
+  EXPECT_EQ(1, Get("action=find&query=zz").json["total"].asInt());
 
   sandbox::Shell("rm -rf '" + sandbox::Root() + "'");
   r = Get("action=load");
@@ -377,6 +396,34 @@ TEST_F(Actions, AddEdgeCases) {
   std::string error;
   ASSERT_TRUE(SvnReadConfig(Conf("n4"), &conf, &error));
   EXPECT_EQ(0u, conf["general"].count("realm"));
+}
+
+// A new repository gives others nothing, whatever umask the web server
+// gives the program: directories 0750, files at most 0640 (svnadmin's hook
+// templates keep their execute bits), and the service user's group reads
+// everything, as svnserve may run in it.
+TEST_F(Actions, NewRepositoriesAreTheServiceUsersAndItsGroups) {
+  for (mode_t mask : {022, 000}) {
+    const std::string name = "umask" + std::to_string(mask);
+    const mode_t was = umask(mask);
+    CgiResult r = Post({{"action", "add"}, {"name", name}, {"anon", "read"}, {"layout", "standard"},
+                        {"accounts", Accounts({{"alice", "a pw"}})}});
+    umask(was);
+    ASSERT_EQ(R"({"data":null,"success":true})", r.body) << name;
+    std::istringstream entries(
+        sandbox::Output("find '" + sandbox::RepoDir(name) + "' -printf '%m %y %p\\n'"));
+    int n = 0;
+    for (std::string line; std::getline(entries, line); ++n) {
+      const unsigned mode = std::stoul(line, nullptr, 8) & 0777;
+      if (line.find(" d ") != std::string::npos) {
+        EXPECT_EQ(0750u, mode) << line;
+      } else {
+        EXPECT_EQ(0u, mode & 027) << line;
+        EXPECT_EQ(040u, mode & 040) << line;
+      }
+    }
+    EXPECT_LT(30, n) << name;
+  }
 }
 
 // ---- Editing ----
@@ -640,15 +687,112 @@ TEST_F(Actions, RemovalLeavesTheRootAtOnceAndLeftoversGo) {
 TEST_F(Actions, RemovalWaitsForAnEditUnderWay) {
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "busy"}, {"anon", "read"},
                     {"accounts", "[]"}}).json["success"].asBool());
-  // An edit holds the lock of the conf directory from reading to writing.
-  int conf = open((sandbox::RepoDir("busy") + "/conf").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_EQ(0, flock(conf, LOCK_EX));
+  ASSERT_TRUE(Post({{"action", "edit"}, {"name", "busy"}, {"anon", "read"},
+                    {"accounts", "[]"}}).json["success"].asBool());
+  // An edit holds the locks of the files it updates from reading to writing.
+  HeldLocks edit;
+  ASSERT_LT(0u, edit.size());
   std::thread remove([] { Post({{"action", "remove"}, {"name", "busy"}}); });
   usleep(300 * 1000);
   EXPECT_EQ(Lines{"busy"}, sandbox::Entries(sandbox::Root()));  // still waiting
-  close(conf);
+  edit.release();
   remove.join();
   EXPECT_TRUE(sandbox::Entries(sandbox::Root()).empty());
+}
+
+// Another process that holds a lock of `dir` for at most 30 seconds, as
+// another local user when the test runs as root.
+class ForeignLock {
+ public:
+  explicit ForeignLock(const std::string& dir) {
+    int ready[2];
+    if (pipe(ready) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
+                            setuid(65534) != 0))
+        _exit(1);
+      int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+      if (fd < 0 || flock(fd, LOCK_EX) != 0 || write(ready[1], "x", 1) != 1) _exit(1);
+      alarm(30);
+      pause();
+      _exit(0);
+    }
+    close(ready[1]);
+    char c;
+    held_ = pid_ > 0 && read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+  }
+  ~ForeignLock() {
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+  }
+  bool held() const { return held_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool held_ = false;
+};
+
+// Only requests hold updates up.  One that holds the locks of the files
+// a repository's update writes makes the others wait a few seconds, and
+// then answer "busy" having changed nothing, then or later.  A lock of a
+// repository's conf/, which any local user who can read it can take,
+// holds nothing up.
+TEST_F(Actions, OnlyRequestsHoldUpdatesUp) {
+  const std::string alice = Accounts({{"alice", "a pw"}});
+  auto change = [&](int i, const std::string& name) {
+    const Params changes[] = {
+        {{"action", "edit"}, {"name", name}, {"anon", "none"}, {"accounts", alice}},
+        {{"action", "rules_edit"}, {"name", name}, {"groups", "{}"},
+         {"rules", R"([{"path": "/", "who": "alice", "access": "r"}])"}},
+        {{"action", "remove"}, {"name", name}}};
+    return changes[i];
+  };
+  using Clock = std::chrono::steady_clock;
+  // The wait, and the program's start and work (under valgrind too).
+  const auto bound = std::chrono::milliseconds(SVNLocks::kWaitMs) + std::chrono::seconds(10);
+
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "held" + std::to_string(i);
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", name}, {"anon", "read"},
+                      {"accounts", alice}}).json["success"].asBool());
+    ASSERT_TRUE(Post(change(1, name)).json["success"].asBool()) << name;  // its locks made
+  }
+  const std::string before = Snapshot();
+  CgiResult answers[3];
+  Clock::duration took[3];
+  {
+    HeldLocks other;
+    ASSERT_LT(0u, other.size());
+    std::thread requests[3];
+    for (int i = 0; i < 3; ++i)
+      requests[i] = std::thread([&, i] {
+        const auto start = Clock::now();
+        answers[i] = Post(change(i, "held" + std::to_string(i)));
+        took[i] = Clock::now() - start;
+      });
+    for (std::thread& t : requests) t.join();
+  }
+  usleep(500 * 1000);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ("busy", answers[i].json["errinfo"]["key"].asString()) << answers[i].body;
+    EXPECT_LT(took[i], bound) << change(i, "")[0].second;
+  }
+  EXPECT_EQ(before, Snapshot());
+
+  for (int i = 0; i < 3; ++i) {
+    // Made before new repositories gave others nothing: anyone reads it.
+    const std::string name = "open" + std::to_string(i);
+    ASSERT_TRUE(sandbox::CreateRepo(name));
+    ASSERT_TRUE(Post({{"action", "edit"}, {"name", name}, {"anon", "read"},
+                      {"accounts", alice}}).json["success"].asBool());
+    ForeignLock other(sandbox::RepoDir(name) + "/conf");
+    ASSERT_TRUE(other.held()) << name;
+    const auto start = Clock::now();
+    CgiResult r = Post(change(i, name));
+    EXPECT_LT(Clock::now() - start, bound) << change(i, "")[0].second;
+    EXPECT_EQ(R"({"data":null,"success":true})", r.body) << change(i, "")[0].second;
+  }
 }
 
 // ---- Access rules ----
@@ -763,6 +907,108 @@ TEST_F(Actions, RulesThatCannotBeKeptChangeNothing) {
   r = Post({{"action", "rules_edit"}, {"name", "ruled"}, {"groups", "{}"}, {"rules", fine}});
   EXPECT_EQ("handmade", r.json["errinfo"]["key"].asString());
   EXPECT_EQ(aliased, Snapshot());
+}
+
+// What the program writes it can always show again: a change of accounts
+// or rules that would take the table of what each login may do over a
+// bound is refused, changing nothing.  A table over a bound by other means
+// (accounts added by hand) is not shown, and every change that does not
+// make it larger is taken, rules_edit without rules first.
+TEST_F(Actions, RulesAndAccountsStayShowable) {
+  auto accounts = [](int n) {
+    Params list;
+    for (int i = 0; i < n; ++i) list.push_back({"u" + std::to_string(i), "pw"});
+    return Accounts(list);
+  };
+  auto rules = [](int n) {
+    std::string list;
+    for (int i = 0; i < n; ++i)
+      list += std::string(i ? "," : "[") + R"({"path": "/p)" + std::to_string(i) +
+              R"(", "who": "u)" + std::to_string(i) + R"(", "access": "rw"})";
+    return list + "]";
+  };
+  // 601 paths (the root too) for 1,001 logins (an anonymous user too):
+  // within 1,000,000 entries.
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "big"}, {"anon", "read"},
+                    {"accounts", accounts(1000)}}).json["success"].asBool());
+  ASSERT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"},
+                  {"rules", rules(600)}}).body);
+  const std::string within = Snapshot();
+  const Params over[] = {
+      {{"action", "edit"}, {"name", "big"}, {"anon", "read"}, {"accounts", accounts(2000)}},
+      {{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"}, {"rules", rules(1000)}},
+  };
+  for (const Params& request : over) {
+    EXPECT_EQ(R"({"success":false})", Post(request).body) << request[0].second;
+    EXPECT_EQ(within, Snapshot()) << request[0].second;
+  }
+
+  std::string byHand;
+  for (int i = 0; i < 1000; ++i) byHand += "hand" + std::to_string(i) + " = pw\n";
+  sandbox::WriteFile(Passwd("big"), sandbox::ReadFile(Passwd("big")) + byHand);
+  EXPECT_TRUE(TableWithheld(Get("action=rules_show&name=big")));
+  EXPECT_EQ(R"({"data":null,"success":true})",  // fewer than 2,000, still over
+            Post({{"action", "edit"}, {"name", "big"}, {"anon", "read"},
+                  {"accounts", accounts(1900)}}).body);
+  EXPECT_EQ(R"({"data":null,"success":true})",
+            Post({{"action", "rules_edit"}, {"name", "big"}, {"groups", "{}"},
+                  {"rules", "[]"}}).body);
+  EXPECT_TRUE(Get("action=rules_show&name=big").json["success"].asBool());
+}
+
+// Without force-username-case (rules made by hand), each spelling of a
+// name that the rules use is a login of its own to Subversion's engine,
+// which also works out, as it reads the rules, what each name they use may
+// do: 16,000 spellings of one account over 20,000 paths would take it
+// minutes.  Both count toward the bounds: such a table is refused at once,
+// and an account that would make one cannot be added.
+TEST_F(Actions, EverySpellingCountsTowardTheBounds) {
+  const std::string account = "abcdefghijklmn";
+  struct {
+    const char* name;
+    size_t spellings, paths;
+    bool shown;  // without the account
+  } cases[] = {
+      {"600 KB: 16,000 spellings over 20,000 paths", 16000, 20000, false},
+      {"2,000 spellings over 600 paths", 2000, 600, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string repo = "spelled" + std::to_string(n++);
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", repo}, {"anon", "read"},
+                      {"accounts", Accounts({{"alice", "pw"}})}}).json["success"].asBool());
+    std::vector<std::string> spellings;
+    for (unsigned bits = 1; spellings.size() < c.spellings; ++bits) {
+      std::string s = account;
+      for (size_t i = 0; i < s.size(); ++i)
+        if (bits >> i & 1) s[i] = static_cast<char>(s[i] - 'a' + 'A');
+      spellings.push_back(s);
+    }
+    std::string authz = "[/]\n* = r\n";
+    for (size_t p = 0; p < c.paths; ++p)
+      authz += "[/p" + std::to_string(p) + "]\n" + spellings[p % spellings.size()] + " = rw\n";
+    for (size_t i = c.paths; i < spellings.size(); ++i)
+      authz += spellings[i] + " = r\n";  // the rest, in the last section
+    sandbox::WriteFile(sandbox::RepoDir(repo) + "/conf/authz", authz);
+    std::string conf = sandbox::ReadFile(Conf(repo));
+    conf.insert(conf.find("[general]\n") + 10, "authz-db = authz\n");
+    sandbox::WriteFile(Conf(repo), conf);
+    EXPECT_EQ(c.shown, !TableWithheld(Get("action=rules_show&name=" + repo))) << c.name;
+    const std::string before = Snapshot();
+    CgiResult r = Post({{"action", "edit"}, {"name", repo}, {"anon", "read"},
+                        {"accounts", Accounts({{"alice", "pw"}, {account, "pw"}})}});
+    EXPECT_EQ(R"({"success":false})", r.body) << c.name;
+    EXPECT_EQ(before, Snapshot()) << c.name;
+
+    sandbox::WriteFile(Passwd(repo), sandbox::ReadFile(Passwd(repo)) + account + " = pw\n");
+    sandbox::ClearLog();
+    r = Get("action=rules_show&name=" + repo);
+    EXPECT_TRUE(TableWithheld(r)) << c.name;
+    Lines log = LogTexts();
+    ASSERT_FALSE(log.empty()) << c.name;
+    EXPECT_EQ(0u, log[0].find("svn_repo: Access of " + repo + " is too large to show (")) << log[0];
+  }
 }
 
 TEST_F(Actions, HandMadeRuleSettingsAreLeftToTheHand) {

@@ -43,7 +43,7 @@ bool SVNAuthzEngine::allows(const std::string& repo, const std::string& path,
                             const std::string& user, bool write) const {
   const SVNLibrary* e = state_->lib;
   svn_boolean_t granted = FALSE;
-  svn_error_t* err = e->authzCheck(state_->authz, repo.c_str(), path.c_str(),
+  svn_error_t* err = e->authzCheck(state_->authz, repo.c_str(), path.empty() ? nullptr : path.c_str(),
                                    user.empty() ? nullptr : user.c_str(),
                                    write ? svn_authz_write : svn_authz_read, &granted,
                                    state_->scratch);

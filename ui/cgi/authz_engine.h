@@ -24,8 +24,9 @@ class SVNAuthzEngine {
   SVNAuthzEngine& operator=(const SVNAuthzEngine&) = delete;
 
   // Whether `user` (empty: an anonymous user) may read, or with `write`
-  // write, `path` of the repository `repo`, by the rules alone.  A check
-  // the engine cannot make is logged and denied.  The engine keeps what it
+  // write, `path` of the repository `repo` (empty: anywhere in it, as
+  // svnserve asks before a commit), by the rules alone.  A check the
+  // engine cannot make is logged and denied.  The engine keeps what it
   // worked out for the last user asked about: ask about one user's paths
   // together.
   bool allows(const std::string& repo, const std::string& path, const std::string& user,

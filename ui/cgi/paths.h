@@ -1,4 +1,5 @@
-// paths.h: where the package keeps its repositories, its tool and its state.
+// paths.h: where the package keeps its repositories, its locks, its tool
+// and its state.
 //
 // The build defines SVN_PACKAGE_DIR (the appliance's package directory, or
 // a sandbox for tests); every fixed path of the program derives from it
@@ -21,6 +22,13 @@
 // ...and otherwise this directory under the root, which no repository
 // name can reach (names never hold "..") and the listing never shows.
 #define SVN_HIDDEN_WORK_DIR SVN_REPO_ROOT "/..work"
+
+// Where the locks of updates are kept (see locks.h): a directory that only
+// the service user can open, in the package directory...
+#define SVN_LOCK_DIR SVN_PACKAGE_DIR "/locks"
+// ...or, where none can be made there, this one under the root, which no
+// repository name can reach and the listing never shows.
+#define SVN_HIDDEN_LOCK_DIR SVN_REPO_ROOT "/..locks"
 
 // The package's repository tool, run as "svnadmin create PATH".
 #define SVN_ADMIN_TOOL SVN_PACKAGE_DIR "/bin/svnadmin"

@@ -9,9 +9,11 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include "access.h"
 #include "layout.h"
 #include "nlibc.h"
 #include "paths.h"
@@ -28,6 +30,18 @@ const char kUsers[] = "users";
 // A repository's files, below its directory.
 const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
+
+// The process's umask set to `mask` for the object's lifetime.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : was_(umask(mask)) {}
+  ~ScopedUmask() { umask(was_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t was_;
+};
 
 // The library takes C strings: a NUL byte would silently cut the text.
 bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
@@ -65,8 +79,22 @@ SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr
     if (!dirname.empty()) STATUS_WITH(status, "Init path failed.");
     return status;
   }
-  int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
+  // An update writes its files under locks of its own (see locks.h), never
+  // under the library's lock of their directories.
+  int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_UNLOCKED : 0;
   status = repo->loadSettings(repo->path + kSettingsFile, flags);
+  // An update reads the files it may write under their locks: those the
+  // settings name, then the settings again, until the files they name
+  // are the ones locked.
+  for (int tries = 0; status.ok() && scope == kUpdate && !repo->locks.holds(repo->updateFiles());
+       ++tries) {
+    if (tries == 3) {
+      status = STATUS_ERROR(kBusy, "The files of %s change while they are locked.",
+                            dirname.c_str());
+    } else if ((status = repo->locks.take(repo->updateFiles())).ok()) {
+      status = repo->loadSettings(repo->path + kSettingsFile, flags);
+    }
+  }
   if (status.ok() && scope != kSettings) {
     status = repo->loadAccounts(flags | NLIBC_CONF_OPTIONAL);
     if (!status.ok())
@@ -96,6 +124,10 @@ SVNStatus SVNRepo::create(const SVNNewRepo& what) {
 }
 
 SVNStatus SVNRepo::build(const SVNNewRepo& what) {
+  // A new repository gives others nothing, whatever umask the web server
+  // gave us: directories 0750, files 0640.  The service user's group
+  // reads it, as svnserve may run in that group.
+  ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
   SVNWorkItem item;
   SVNStatus status = item.create("add");
   if (!status.ok()) return status;
@@ -126,6 +158,16 @@ SVNStatus SVNRepo::build(const SVNNewRepo& what) {
   if (status.ok() &&
       (!(status = loadAccounts(0)).ok() || !(status = setAccounts(what.accounts)).ok()))
     STATUS_WITH(status, "Set accounts failed");
+  // The accounts are logins of the table of the rules the tool made (none
+  // in force, unless the package's tool makes some), which must be one
+  // that can be shown.  They are read where the repository is made.
+  std::unique_ptr<SVNRules> rules;
+  if (status.ok() && setting(kAuthzDb)) {
+    path = built;
+    if (openRules(&rules).ok()) status = CheckAccessChange(*this, *rules, 0);
+    path = RepoPath(name);
+    if (!status.ok()) STATUS_WITH(status, "Set accounts failed");
+  }
   // Only files of the new repository are rewritten in place.
   const int inPlace =
       accountFile_.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
@@ -280,6 +322,12 @@ SVNStatus SVNRepo::loadAccounts(int flags) {
   return SVNStatus();
 }
 
+std::vector<std::string> SVNRepo::updateFiles() const {
+  std::vector<std::string> files{settingsFile, accountFile_};
+  if (!rulesFile_.empty()) files.push_back(rulesFile_);
+  return files;
+}
+
 bool SVNRepo::usesSasl() const { return SettingOn(settingUsed(kUseSasl)); }
 
 SVNStatus SVNRepo::setAccounts(const SVNAccountList& json) {
@@ -320,8 +368,8 @@ SVNStatus SVNRepo::writeAccounts() {
 
 // ---- Rules and saving ----
 
-SVNStatus SVNRepo::openRules(std::unique_ptr<SVNRules>* rules) const {
-  return SVNRules::Open(*this, openFlags, rules);
+SVNStatus SVNRepo::openRules(std::unique_ptr<SVNRules>* rules, int use) const {
+  return SVNRules::Open(*this, openFlags | use, rules);
 }
 
 SVNStatus SVNRepo::save(SVNRules* rules) {

@@ -21,9 +21,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "accounts.h"
 #include "conf_file.h"
+#include "locks.h"
 #include "settings.h"
 #include "status.h"
 
@@ -46,12 +48,14 @@ class SVNRepo {
   enum Scope {
     kSettings,  // the settings file only (the listing, "show")
     kAccounts,  // and the account file
-    kUpdate,    // both, locked against other writers until destruction
+    kUpdate,    // both, under the locks of the files an update may write
+                // (see locks.h) until destruction
   };
 
   // Opens the existing repository `name`: reads its settings and, unless
   // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
-  // for a name IsValidName refuses, or a file that cannot be read.
+  // for a name IsValidName refuses, or a settings file that cannot be
+  // read; kBusy when the locks of an update cannot be had.
   static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo);
 
   // Creates the repository `what.name` with the package's svnadmin, makes
@@ -122,8 +126,9 @@ class SVNRepo {
   SVNStatus setAccounts(const SVNAccountList& list);
 
   // The access rules that bind this repository (see rules.h), read from
-  // the file its settings name, locked as the repository is.
-  SVNStatus openRules(std::unique_ptr<SVNRules>* rules) const;
+  // the file its settings name, locked as the repository is; `use` (see
+  // SVNRules::Use) says what for.
+  SVNStatus openRules(std::unique_ptr<SVNRules>* rules, int use = 0) const;
 
   // Writes what the setters (and `rules`, when given) changed: each file
   // once, atomically, the rules and the account file before the settings
@@ -139,6 +144,8 @@ class SVNRepo {
   // Opens the settings file at `file` and reads realm, anon, and where the
   // account and rules files are.
   SVNStatus loadSettings(const std::string& file, int flags);
+  // The files an update may read and write: settings, accounts, rules.
+  std::vector<std::string> updateFiles() const;
   // Opens the account file and reads its [users] pairs.
   SVNStatus loadAccounts(int flags);
   // The handle the accounts are read from and written to.
@@ -149,6 +156,7 @@ class SVNRepo {
   // the root; the arguments are checked already.
   SVNStatus build(const SVNNewRepo& what);
 
+  SVNLocks locks;  // of an update: released after everything else
   SVNAccounts accounts;
   std::string name;
   std::string realm;
@@ -162,7 +170,7 @@ class SVNRepo {
   std::string accountsText;
   bool accountsInSettings = false;  // password-db names the settings file
   bool loginsActive = false;        // svnserve reads the account file
-  int openFlags = 0;                // how the files were opened (locked or not)
+  int openFlags = 0;                // how the files were opened (for an update or not)
   SVNConfFile settings;
   SVNConfFile passwd;
 };

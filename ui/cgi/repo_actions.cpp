@@ -8,10 +8,12 @@
 #include <queue>
 #include <vector>
 
+#include "access.h"
 #include "facts.h"
 #include "form_json.h"
 #include "handler.h"
 #include "nlibc.h"
+#include "rules.h"
 #include "settings.h"
 #include "sharing.h"
 #include "store.h"
@@ -262,6 +264,11 @@ SVNReply SVNHandler::HandleEditAction() {
   std::unique_ptr<SVNRepo> repo;
   if (!(status = openExisting(name, SVNRepo::kUpdate, &repo)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
+  // The accounts are logins of the rules' table, which must stay one that
+  // can be shown; rules that cannot be read have none to keep.
+  std::unique_ptr<SVNRules> rules;
+  const double before =
+      repo->openRules(&rules, SVNRules::kMeasure).ok() ? AccessLoad(*repo, *rules) : 0;
   SVNChanges::Watch watch(&changes_, *repo);
   if (!(status = repo->setRealm(realm)).ok()) {
     STATUS_WITH(status, "Set realm failed.");
@@ -270,6 +277,8 @@ SVNReply SVNHandler::HandleEditAction() {
   } else if (!authAccess.empty() && !(status = repo->setAuthAccess(authAccess)).ok()) {
     STATUS_WITH(status, "Set account access failed.");
   } else if (!(status = repo->setAccounts(accounts)).ok()) {
+    STATUS_WITH(status, "Set accounts failed");
+  } else if (rules && !(status = CheckAccessChange(*repo, *rules, before)).ok()) {
     STATUS_WITH(status, "Set accounts failed");
   } else if (!(status = consent(name, Reached(*repo))).ok()) {
     // refused: the change reaches other repositories

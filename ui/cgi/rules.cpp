@@ -6,7 +6,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 
+#include "access.h"
 #include "facts.h"
 #include "nlibc.h"
 #include "repo.h"
@@ -179,6 +181,44 @@ std::vector<std::string> Strings(PNLIBSZLIST list) {
   return out;
 }
 
+// What Subversion's engine goes through over the rules of `file` (and the
+// groups `more`, of a groups file): *work, every section of rules (all but
+// [groups] and [aliases]) and every entry of those, which it goes through
+// once for each user name the rules use (*names: of entries, groups and
+// aliases) when it reads them, and once for each login it is asked about.
+// The most there is when the file cannot be listed.
+void MeasureRules(PNLIBCONF file, const SVNRules::Groups& more, long long* work,
+                  long long* names) {
+  std::set<std::string> users;
+  auto user = [&users](const std::string& n) {
+    std::string plain = !n.empty() && n[0] == '~' ? n.substr(1) : n;
+    if (!plain.empty() && !SpecialFirst(plain)) users.insert(plain);
+  };
+  for (const auto& g : more)
+    for (const std::string& m : g.second) user(m);
+  *work = 0;
+  SVNStringList sections(NLIBCSzListAlloc(16)), keys(NLIBCSzListAlloc(16)),
+      values(NLIBCSzListAlloc(16));
+  if (sections.p == nullptr || keys.p == nullptr || values.p == nullptr ||
+      NLIBCConfGetSections(file, &sections.p) < 0) {
+    *work = *names = SVNRules::kMaxRuleWork;
+    return;
+  }
+  for (const std::string& section : Strings(sections.p)) {
+    if (NLIBCConfGetEntries(file, section.c_str(), &keys.p, &values.p) < 0) continue;
+    if (section == kGroups) {
+      for (const std::string& v : Strings(values.p))
+        for (const std::string& m : Members(v)) user(m);
+    } else if (section == "aliases") {
+      for (const std::string& v : Strings(values.p)) user(v);
+    } else {
+      *work += 1 + keys.p->nItem;
+      for (const std::string& k : Strings(keys.p)) user(k);
+    }
+  }
+  *names = static_cast<long long>(users.size());
+}
+
 // The section of a rule: "/path" for every repository using the file,
 // "NAME:/path" for repository NAME alone.
 std::string SectionOf(const SVNRules::Rule& r, const std::string& repo) {
@@ -218,7 +258,7 @@ SVNRules::~SVNRules() {}
 
 SVNStatus SVNRules::Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules) {
   std::unique_ptr<SVNRules> r(new SVNRules);
-  SVNStatus status = r->read(repo, flags);
+  SVNStatus status = r->read(repo, flags & ~kMeasure, (flags & kMeasure) == 0);
   if (status.ok()) *rules = std::move(r);
   return status;
 }
@@ -258,7 +298,7 @@ SVNStatus SVNRules::load(const SVNRepo& repo, const std::string& location, int f
   return status;
 }
 
-SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
+SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags, bool withEngine) {
   const std::string& name = repo.getName();
   const std::string confDir = repo.getPath() + "/conf";
   repoName_ = name;
@@ -407,10 +447,12 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
   if (refused_) return SVNStatus();
   // svnserve refuses every connection over rules it cannot read, and
   // crawls over groups that nest too deeply: neither is given to the
-  // engine.
+  // engine, nor rules whose table is over a bound (it could never be
+  // shown; they are read all the same, to be replaced).
   Groups expanded = dbGroups;
   expanded.insert(readGroups.begin(), readGroups.end());
-  long long work = GroupExpansion(expanded, kMaxGroupExpansion);
+  long long work = groupExpansion_ = GroupExpansion(expanded, kMaxGroupExpansion);
+  MeasureRules(file_.p, dbGroups, &ruleWork_, &userNames_);
   if (work < 0 || work > kMaxGroupExpansion) {
     refused_ = work < 0;
     LOG_LINE("Groups of %s contain themselves or nest too deeply.", name.c_str());
@@ -420,6 +462,7 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags) {
                         "expand them: edit them by hand.");
     return SVNStatus();
   }
+  if (!withEngine || AccessLoad(repo, *this) > 1) return SVNStatus();
   unsigned long size = 0;
   const char* text = NLIBCConfText(file_.p, &size);
   status = SVNAuthzEngine::Parse(std::string(text, size), groupsText, &engine_);
@@ -519,12 +562,23 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   writeFirst_ = !(active_ && rules.empty());
   changedForAll_ = groups != fileGroups_ || newAll != oldAll;
   active_ = !rules.empty();
+  groups_ = active_ ? groups : Groups();
+  rules_ = rules;
+  // Measured as a later read measures them (the names the rules use
+  // matter only to logins that are not folded: with rules, they are):
+  // what could not be shown again is not written.
+  ruleWork_ = userNames_ = groupExpansion_ = 0;
+  if (active_) {
+    MeasureRules(file_.p, Groups(), &ruleWork_, &userNames_);
+    groupExpansion_ = GroupExpansion(groups, kMaxGroupExpansion);
+  }
+  if (AccessLoad(*repo, *this) > 1)
+    return STATUS_ERROR(kFailed, "What the logins of %s may do under these rules would be too "
+                        "much to show.", name.c_str());
   // Subversion must read the file as meant.
   unsigned long size = 0;
   const char* text = NLIBCConfText(file_.p, &size);
   status = SVNAuthzEngine::Parse(std::string(text, size), std::string(), &engine_);
   if (!status.ok()) return STATUS_WITH(status, "The rules of %s would not be valid.", name.c_str());
-  groups_ = active_ ? groups : Groups();
-  rules_ = rules;
   return SVNStatus();
 }

@@ -32,22 +32,33 @@ class SVNRules {
   };
   using Groups = std::map<std::string, std::vector<std::string>>;
 
-  // The most entries (paths x accounts) a table of what accounts may do
-  // holds.
+  // The bounds of a table of what each login may do where (see
+  // access.h), which rules_show answers, and which every change of rules
+  // or accounts keeps: the most entries it holds (paths x the logins
+  // Subversion's engine is asked about: an anonymous user, the spellings
+  // of the accounts' names)...
   static constexpr size_t kMaxAccessCells = 1000000;
-  // The most members Subversion's expansion of the groups may visit in
-  // all (it expands a subgroup again wherever it appears, on every
-  // svnserve connection): nesting that costs more is refused by replace,
-  // and not given to the engine.
+  // ...the most the engine goes through working it out (ruleWork() for
+  // each such login and each user name the rules use: half a second or
+  // so)...
+  static constexpr long long kMaxRuleWork = 50000000;
+  // ...and the most members Subversion's expansion of the groups may
+  // visit in all (it expands a subgroup again wherever it appears, on
+  // every svnserve connection): nesting that costs more is refused by
+  // replace, and not given to the engine.
   static constexpr long long kMaxGroupExpansion = 100000;
 
   // Reads the rules of `repo` (opened with its accounts; `flags`: as its
   // files were opened): from the file authz-db names (conf/authz while it
   // names none), or from the youngest revision of a repository ("^/...",
   // "file://...").  Rules that cannot be edited here, or that svnserve
-  // refuses, are read all the same, with a reason; fails only when a file
-  // cannot be read at all.
+  // refuses, are read all the same, with a reason; so are rules whose
+  // table is over a bound (see access.h), but they are not given to the
+  // engine.  Fails only when a file cannot be read at all.
   static SVNStatus Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules);
+  // A flag of Open: the rules are read to be measured (see access.h), not
+  // to be asked about: Subversion's engine is not loaded for them.
+  static constexpr int kMeasure = 0x1000;
   ~SVNRules();
   SVNRules(const SVNRules&) = delete;
   SVNRules& operator=(const SVNRules&) = delete;
@@ -60,11 +71,20 @@ class SVNRules {
   const std::vector<Rule>& rules() const { return rules_; }
   // The login names the rules in force use (inverted or not), as written.
   const std::set<std::string>& names() const { return names_; }
-  // Subversion's engine over the rules in force; null while none bind, or
-  // when svnserve refuses them (then it refuses every connection: see
-  // refused()).
+  // Subversion's engine over the rules in force; null while none bind,
+  // while their table is over a bound, or when svnserve refuses them (then
+  // it refuses every connection: see refused()).
   const SVNAuthzEngine* engine() const { return engine_.get(); }
   bool refused() const { return refused_; }
+  // What the engine goes through, reading the rules, for each user name
+  // they use (userNames()), and then for each login it is asked about:
+  // the sections of rules in the file (all but [groups] and [aliases])
+  // and their entries.
+  long long ruleWork() const { return ruleWork_; }
+  long long userNames() const { return userNames_; }
+  // How many members Subversion visits expanding the groups in force, up
+  // to kMaxGroupExpansion + 1.
+  long long groupExpansion() const { return groupExpansion_; }
 
   // Whether the page may change the rules (replace); if not, why, in one
   // sentence for a person.
@@ -84,7 +104,9 @@ class SVNRules {
   // a login escapes a rule.  authz-db is activated when there are rules,
   // and commented out when there are none (the file stays).  Changes this
   // object and `repo` only (see SVNRepo::save).  Refused (kHandmade, with
-  // the reason) when the rules are not editable.
+  // the reason) when the rules are not editable, and when the table of
+  // what each login may do under the new rules would be over a bound (see
+  // access.h): what the program writes it can always show again.
   SVNStatus replace(const Groups& groups, const std::vector<Rule>& rules, bool shared,
                     SVNRepo* repo);
 
@@ -100,7 +122,7 @@ class SVNRules {
 
  private:
   SVNRules() = default;
-  SVNStatus read(const SVNRepo& repo, int flags);
+  SVNStatus read(const SVNRepo& repo, int flags, bool engine);
   // The text at `location` (a path setting's value) as svnserve reads it:
   // a file, or a file in a repository.
   SVNStatus load(const SVNRepo& repo, const std::string& location, int flags,
@@ -121,6 +143,9 @@ class SVNRules {
   Groups fileGroups_;  // as the file holds them, in force or not
   std::vector<Rule> fileRules_;
   std::set<std::string> names_;
+  long long ruleWork_ = 0;
+  long long userNames_ = 0;
+  long long groupExpansion_ = 0;
   std::unique_ptr<SVNAuthzEngine> engine_;
 };
 

@@ -3,7 +3,6 @@
 
 #include <syslog.h>
 
-#include <set>
 #include <vector>
 
 #include "access.h"
@@ -30,9 +29,6 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
     for (const std::string& m : g.second) members.append(m);
     groupList[g.first] = std::move(members);
   }
-  std::vector<std::string> paths;
-  std::set<std::string> seen;
-  if (rules.active() && seen.insert("/").second) paths.push_back("/");
   for (const SVNRules::Rule& r : rules.rules()) {
     Json::Value rule;
     rule["path"] = r.path;
@@ -40,8 +36,8 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
     rule["access"] = r.access;
     rule["scope"] = r.scope;
     ruleList.append(std::move(rule));
-    if (seen.insert(r.path).second) paths.push_back(r.path);
   }
+  std::vector<std::string> paths = AccessPaths(rules);
   SVNAccessTable access;
   SVNStatus status = EffectiveAccess(repo, rules, paths, &access);
   if (!status.ok()) {  // shown without the table

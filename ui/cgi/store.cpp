@@ -7,11 +7,11 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include "locks.h"
 #include "nlibc.h"
 #include "paths.h"
 #include "work_dir.h"
@@ -20,7 +20,6 @@
 
 namespace {
 
-const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
 
 }  // namespace
@@ -31,7 +30,9 @@ bool IsValidName(const std::string& name) {
     return false;
   for (unsigned char c : name)
     if (c < 0x20 || c == 0x7F) return false;
-  return true;
+  // Requests and answers are UTF-8: another name could neither be sent
+  // nor shown as it is (shown with U+FFFD it would pass for another).
+  return NLIBCStrValidUtf8(name.data(), name.size()) != 0;
 }
 
 std::string RepoPath(const std::string& name) {
@@ -128,22 +129,18 @@ SVNStatus MoveIntoRoot(const std::string& from, const std::string& name) {
 
 SVNStatus RemoveRepo(const std::string& name) {
   if (!IsValidName(name)) return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+  // Every update of the repository holds the lock of its settings file
+  // from reading to writing: wait for those under way (a while: kBusy
+  // after that), so that none writes after the move (into the removed
+  // repository, or one made under the name since).
+  SVNLocks locks;
+  SVNStatus status = locks.take({RepoPath(name) + kSettingsFile});
+  if (!status.ok()) return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
   SVNWorkItem trash;
-  SVNStatus status = trash.create("del");
-  if (!status.ok()) return status;
-  // An edit holds its conf directory's lock from reading to writing: wait
-  // for those under way, so that none writes after the move (into the
-  // removed repository, or one made under the name since).
+  if (!(status = trash.create("del")).ok()) return status;
   const std::string moved = trash.path() + "/" + name;
-  int confFd = open((RepoPath(name) + kConfDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (confFd >= 0 && flock(confFd, LOCK_EX) != 0) {
-    status = STATUS_ERROR(kFailed, "Lock %s failed: %s", name.c_str(), strerror(errno));
-    close(confFd);
-    rmdir(trash.path().c_str());
-    return status;
-  }
   status = MoveNoReplace(RepoPath(name), moved);
-  if (confFd >= 0) close(confFd);
+  locks.release();
   if (!status.ok()) {
     rmdir(trash.path().c_str());
     return STATUS_WITH(status, "Move %s out of the root failed.", name.c_str());

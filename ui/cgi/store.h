@@ -18,7 +18,7 @@
 
 // Whether `name` can name a repository: one entry directly under the
 // root, so not empty, ".", or anything holding "..", "/" or a control
-// character (below U+0020, U+007F).
+// character (below U+0020, U+007F); and valid UTF-8.
 bool IsValidName(const std::string& name);
 
 // The root followed by "/" and `name`, unchecked.
@@ -48,10 +48,11 @@ SVNStatus NameFree(const std::string& name);
 SVNStatus MoveIntoRoot(const std::string& from, const std::string& name);
 
 // Takes the existing repository `name` off the root with one rename (its
-// name is then free and nothing serves it) and deletes it, after edits
-// under way are done.  Succeeds once it has left the root: what cannot be
-// deleted is logged and retried by later requests, never listed or
-// served.  Fails (nothing changed) when it cannot be moved.
+// name is then free and nothing serves it) and deletes it, after updates
+// under way are done (see locks.h).  Succeeds once it has left the root:
+// what cannot be deleted is logged and retried by later requests, never
+// listed or served.  Fails (nothing changed) when it cannot be moved, or
+// with kBusy when updates under way keep it waiting too long.
 SVNStatus RemoveRepo(const std::string& name);
 
 #endif  // SVN_CGI_STORE_H_

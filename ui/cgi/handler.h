@@ -70,6 +70,9 @@ class SVNHandler : public ServerFormHandler {
   // "load", "enum", "find": a page of the repositories whose names hold
   // "query", as a bare body.
   SVNReply HandleFindAction();
+  // "rename": renames the repository "name" to "to", its rules and the
+  // settings that name it along.
+  SVNReply HandleRenameAction();
 
  private:
   // Opens the repository "name" names, which must exist: kNotFound when it

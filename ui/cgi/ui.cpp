@@ -34,6 +34,7 @@ const Action kActions[] = {
     {"acc_show", &SVNHandler::HandleShowAccountAction, false},
     {"rules_show", &SVNHandler::HandleRulesShowAction, false},
     {"rules_edit", &SVNHandler::HandleRulesEditAction, true},
+    {"rename", &SVNHandler::HandleRenameAction, true},
 };
 
 }  // namespace
@@ -118,6 +119,7 @@ SVNStatus SVNHandler::openExisting(const std::string& name, SVNRepo::Scope scope
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str());
   SVNStatus status = SVNRepo::open(name, scope, repo);
   if (!status.ok()) STATUS_WITH(status, "SVN Repo construct failed.");
+  if (!status.ok() && !RepoExists(name)) status.Recode(SVNStatus::kNotFound);  // gone meanwhile
   return status;
 }
 

@@ -35,6 +35,8 @@ const Action kActions[] = {
     {"rules_show", &SVNHandler::HandleRulesShowAction, false},
     {"rules_edit", &SVNHandler::HandleRulesEditAction, true},
     {"rename", &SVNHandler::HandleRenameAction, true},
+    {"hooks_show", &SVNHandler::HandleHooksShowAction, false},
+    {"hooks_edit", &SVNHandler::HandleHooksEditAction, true},
 };
 
 }  // namespace

@@ -16,6 +16,8 @@ const state = {
   svnPort: null,   // from config.json; null for svnserve's default
   editing: null,   // name of the repository in the editor, null when creating
   opener: null,    // the button that opened a dialog, to return focus to
+  renaming: null,  // name of the repository in the rename dialog
+  consent: false,  // the rename was told what it reaches: it is sent with shared=yes
 };
 
 const $ = (selector, root = document) => root.querySelector(selector);
@@ -80,9 +82,10 @@ function putName(element, before, name, after) {
 // ---- Talking to the program ----
 
 class RequestError extends Error {
-  constructor(message, key) {
+  constructor(message, key, info = {}) {
     super(message);
     this.key = key;
+    this.info = info;  // the answer's errinfo: "reason", "repositories"
   }
 }
 
@@ -111,7 +114,7 @@ async function call(params, { change = false } = {}) {
   if (!response.ok || json === null) {
     throw new RequestError(`The server answered with an error (${response.status}).`);
   }
-  if (json.success === false) throw new RequestError('', key);
+  if (json.success === false) throw new RequestError('', key, json.errinfo || {});
   return json;
 }
 
@@ -159,7 +162,7 @@ function renderRow(tbody, repo) {
   url.append(code);
   const actions = row.insertCell();
   actions.className = 'actions';
-  for (const [label, handler] of [['Edit', openEditor], ['Remove', confirmRemove]]) {
+  for (const [label, handler] of [['Edit', openEditor], ['Rename', openRename], ['Remove', confirmRemove]]) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
@@ -349,6 +352,7 @@ async function openEditor(name, opener) {
   $('#save').textContent = editing ? 'Save' : 'Create';
   $('#f-name').readOnly = editing;
   $('#access').hidden = !editing;
+  $('#hooks').hidden = !editing;
   $('#facts').hidden = !editing;
   $('#layout-field').hidden = editing;
   $('#copy-checkout').textContent = 'Copy';
@@ -364,6 +368,7 @@ async function openEditor(name, opener) {
       showFacts(shown.data);
       for (const a of accounts.account) addAccountRow(a.account, a.password);
       await loadRules(name, accounts.account.map((a) => a.account));
+      await loadHooks(name);
     } catch (error) {
       say(failure(error, name, 'opened'));
       if (error.key === 'nonexist') loadPage();
@@ -656,6 +661,122 @@ async function saveRules() {
   }
 }
 
+// ---- Hook presets ----
+
+// Each switch of the editor: its parameter of hooks_show and hooks_edit,
+// and what it is called.
+const HOOKS = [
+  ['log_edits', '#h-log-edits', 'Editing log messages'],
+  ['read_only', '#h-read-only', 'Read-only'],
+];
+
+// Shows the presets of `name`: on, off, or a hook made by hand, whose
+// switch is disabled with the reason shown.
+async function loadHooks(name) {
+  showHooksError('');
+  let data = null;
+  try {
+    data = (await call({ action: 'hooks_show', name })).data;
+  } catch (error) {
+    showHooksError(failure(error, name, 'read'));
+  }
+  for (const [key, id] of HOOKS) {
+    const input = $(id);
+    const value = data ? data[key] : 'custom';
+    input.checked = value === true;
+    input.disabled = value !== true && value !== false;
+    const reason = $(`${id}-reason`);
+    reason.textContent = data && data.reasons && data.reasons[key] ? data.reasons[key] : '';
+    reason.hidden = !reason.textContent;
+  }
+}
+
+function showHooksError(text) {
+  const box = $('#hooks-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+// A switch takes effect at once: it sends only its own preset.
+async function switchHook(key, input, label) {
+  const name = state.editing;
+  const on = input.checked;
+  input.disabled = true;
+  try {
+    await call({ action: 'hooks_edit', name, [key]: on ? 'yes' : 'no' }, { change: true });
+    showHooksError('');
+    say(`${label} is ${on ? 'on' : 'off'} for “${visible(name)}”.`);
+  } catch (error) {
+    showHooksError(error.info.reason || failure(error, name, 'changed'));
+  }
+  await loadHooks(name);
+}
+
+// ---- Renaming ----
+
+function showRenameError(text) {
+  const box = $('#rename-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+function openRename(name, opener) {
+  state.renaming = name;
+  state.consent = false;
+  putName($('#rename-title'), 'Rename “', name, '”');
+  showRenameError('');
+  // The field starts with the name only when it shows as it is.
+  $('#r-name').value = visible(name) === name ? name : '';
+  $('#rename-save').textContent = 'Rename';
+  openDialog($('#renamer'), opener);
+  $('#r-name').focus();
+  $('#r-name').select();
+}
+
+// Words for a refused rename of `name` to `to`.
+function renameFailure(error, name, to) {
+  const { reason, repositories = [] } = error.info;
+  if (error.key === 'exist') return reason || `A repository named “${visible(to)}” already exists.`;
+  if (error.key === 'busy') return `“${visible(name)}” is busy with other work; try again in a moment.`;
+  if (error.key === 'handmade') return reason;
+  if (error.key === 'shared') {
+    const others = repositories.map((r) => `“${visible(r)}”`).join(', ');
+    return `${reason || 'The rename changes a file that other repositories use as well.'} ` +
+      `It reaches ${others}. Rename anyway?`;
+  }
+  return failure(error, name, 'renamed');
+}
+
+async function rename(event) {
+  event.preventDefault();
+  const name = state.renaming;
+  const to = $('#r-name').value;  // sent exactly as typed
+  const problem = nameProblem(to) || (to === name ? 'That is its name already.' : '');
+  if (problem) {
+    showRenameError(problem);
+    $('#r-name').focus();
+    return;
+  }
+  const button = $('#rename-save');
+  button.disabled = true;
+  try {
+    const params = { action: 'rename', name, to };
+    if (state.consent) params.shared = 'yes';
+    await call(params, { change: true });
+  } catch (error) {
+    showRenameError(renameFailure(error, name, to));
+    state.consent = error.key === 'shared';
+    button.textContent = state.consent ? 'Rename anyway' : 'Rename';
+    if (error.key === 'nonexist') loadPage();
+    return;
+  } finally {
+    button.disabled = false;
+  }
+  closeDialog($('#renamer'));
+  say(`Repository “${visible(name)}” renamed to “${visible(to)}”.`);
+  await loadPage();
+}
+
 // ---- Removal ----
 
 function confirmRemove(name, opener) {
@@ -717,6 +838,16 @@ async function start() {
   $('#add-rule').addEventListener('click', () => $('.rule-path', addRuleRow()).focus());
   $('#save-rules').addEventListener('click', saveRules);
   $('#copy-checkout').addEventListener('click', copyCheckout);
+  for (const [key, id, label] of HOOKS) {
+    $(id).addEventListener('change', (event) => switchHook(key, event.currentTarget, label));
+  }
+  $('#rename-form').addEventListener('submit', rename);
+  $('#rename-cancel').addEventListener('click', () => closeDialog($('#renamer')));
+  $('#r-name').addEventListener('input', () => {
+    // Consent was for the name asked before.
+    state.consent = false;
+    $('#rename-save').textContent = 'Rename';
+  });
   await loadPage();
 }
 

@@ -68,6 +68,35 @@ TEST_F(Rename, ItsRulesAndSettingsFollowIt) {
             sandbox::ReadFile(Conf("new")));
 }
 
+// Its own settings that reach it through the root by its name reach the
+// same files without the root, and svnserve lets its accounts in under
+// the new name.
+TEST_F(Rename, SettingsThatReachItThroughTheRootFollowIt) {
+  const std::string root = sandbox::Root();
+  const struct {
+    std::string line, after;
+  } cases[] = {
+      {"password-db = ../../r0/conf/passwd", "password-db = passwd"},
+      {"password-db = " + root + "/r1/conf/passwd", "password-db = passwd"},
+      {"password-db = ../../r2/../r2/conf/passwd", "password-db = passwd"},
+      {"password-db = ../conf/passwd", "password-db = ../conf/passwd"},  // not through the root
+      {"authz-db = file://" + root + "/r4/rules", "authz-db = ^/rules"},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const std::string name = "r" + std::to_string(i), to = "s" + std::to_string(i);
+    const std::string more = cases[i].line.compare(0, 8, "authz-db") == 0 ? "password-db = passwd\n" : "";
+    Repo(name, "[general]\nanon-access = none\n" + cases[i].line + "\n" + more);
+    sandbox::WriteFile(sandbox::Dir() + "/rules", "[/]\n* = rw\n");
+    ASSERT_EQ(0, sandbox::Shell("svnmucc -m rules put '" + sandbox::Dir() + "/rules' 'file://" +
+                                sandbox::RepoDir(name) + "/rules' >/dev/null"));
+    ASSERT_TRUE(Svn("ls", "alice", "a pw", "", name)) << cases[i].line;
+    EXPECT_EQ(R"({"data":null,"success":true})", RenameTo(name, to).body) << cases[i].line;
+    EXPECT_EQ("[general]\nanon-access = none\n" + cases[i].after + "\n" + more,
+              sandbox::ReadFile(Conf(to)));
+    EXPECT_TRUE(Svn("ls", "alice", "a pw", "", to)) << cases[i].line;
+  }
+}
+
 TEST_F(Rename, RulesInASharedFileMoveWithConsent) {
   const std::string shared = sandbox::Root() + "/../authz";
   sandbox::WriteFile(shared, "[/]\n* = r\n[a:/]\nalice = rw\n[b:/]\n* =\n");
@@ -121,6 +150,12 @@ TEST_F(Rename, RefusalsAndFailuresChangeNothing) {
       {"a name a rule cannot hold", nullptr, "old", "n:ew", "handmade", true, nullptr},
       {"another repository's accounts are in it",
        [&] { append(Conf("other"), "password-db = ../../old/conf/passwd\n"); return true; },
+       "old", "new", "shared", true, [&] { sandbox::WriteFile(Conf("other"), otherConf); }},
+      {"another repository's rules are kept in it",
+       [&] {
+         append(Conf("other"), "authz-db = file://" + sandbox::RepoDir("old") + "/rules\n");
+         return true;
+       },
        "old", "new", "shared", true, [&] { sandbox::WriteFile(Conf("other"), otherConf); }},
       {"a rename of it under way",
        [&] {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
@@ -148,6 +149,13 @@ TEST_F(Rename, RefusalsAndFailuresChangeNothing) {
        [&] { append(Authz("old"), "[new:/y]\nalice = r\n"); return true; }, "old", "new",
        "handmade", true, [&] { sandbox::WriteFile(Authz("old"), oldRules); }},
       {"a name a rule cannot hold", nullptr, "old", "n:ew", "handmade", true, nullptr},
+      {"rules that cannot be read",
+       [&] { return unlink(Authz("old").c_str()) == 0 && mkfifo(Authz("old").c_str(), 0644) == 0; },
+       "old", "new", "handmade", true,
+       [&] {
+         unlink(Authz("old").c_str());
+         sandbox::WriteFile(Authz("old"), oldRules);
+       }},
       {"another repository's accounts are in it",
        [&] { append(Conf("other"), "password-db = ../../old/conf/passwd\n"); return true; },
        "old", "new", "shared", true, [&] { sandbox::WriteFile(Conf("other"), otherConf); }},

@@ -87,9 +87,10 @@ SVNStatus AddCopies(PNLIBCONF conf, const std::vector<std::string>& sections,
     std::map<std::string, std::string> rights;
     const std::vector<std::string> w = List(who.p), v = List(what.p);
     for (size_t i = 0; i < w.size(); ++i) {
-      if (!rights.count(w[i])) order.push_back(w[i]);
+      auto entry = rights.emplace(w[i], std::string());
+      if (entry.second) order.push_back(w[i]);
       for (char c : v[i])
-        if (!strchr(" \t\v\f\r\n", c)) rights[w[i]] += c;
+        if (!strchr(" \t\v\f\r\n", c)) entry.first->second += c;
     }
     hashes.emplace_back(new SVNStringHash(NLIBCSzHashAlloc(8)));
     bool ok = hashes.back()->p != nullptr;
@@ -288,7 +289,11 @@ SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
   // The rules: the sections that name the repository move; rules for the
   // new name would bind it, unseen.
   std::unique_ptr<SVNRules> rules;
-  if (!(status = repo->openRules(&rules)).ok()) return STATUS_WITH(status, "Get rules failed.");
+  if (!(status = repo->openRules(&rules)).ok())
+    return STATUS_WITH(status, "Get rules failed.")
+        .Recode(SVNStatus::kHandmade)
+        .Reason("The rules file cannot be read, so rules that name this repository cannot be "
+                "moved with it: mend it by hand first.");
   std::vector<std::string> mine;
   SVNStringList sections(NLIBCSzListAlloc(16));
   if (rules->readFile() == nullptr)

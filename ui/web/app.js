@@ -673,12 +673,12 @@ const HOOKS = [
 // Shows the presets of `name`: on, off, or a hook made by hand, whose
 // switch is disabled with the reason shown.
 async function loadHooks(name) {
-  showHooksError('');
+  showError('#hooks-error', '');
   let data = null;
   try {
     data = (await call({ action: 'hooks_show', name })).data;
   } catch (error) {
-    showHooksError(failure(error, name, 'read'));
+    showError('#hooks-error', failure(error, name, 'read'));
   }
   for (const [key, id] of HOOKS) {
     const input = $(id);
@@ -691,8 +691,9 @@ async function loadHooks(name) {
   }
 }
 
-function showHooksError(text) {
-  const box = $('#hooks-error');
+// Puts `text` in the error box `selector`, hidden while there is none.
+function showError(selector, text) {
+  const box = $(selector);
   box.textContent = text;
   box.hidden = !text;
 }
@@ -704,27 +705,21 @@ async function switchHook(key, input, label) {
   input.disabled = true;
   try {
     await call({ action: 'hooks_edit', name, [key]: on ? 'yes' : 'no' }, { change: true });
-    showHooksError('');
+    showError('#hooks-error', '');
     say(`${label} is ${on ? 'on' : 'off'} for “${visible(name)}”.`);
   } catch (error) {
-    showHooksError(error.info.reason || failure(error, name, 'changed'));
+    showError('#hooks-error', error.info.reason || failure(error, name, 'changed'));
   }
   await loadHooks(name);
 }
 
 // ---- Renaming ----
 
-function showRenameError(text) {
-  const box = $('#rename-error');
-  box.textContent = text;
-  box.hidden = !text;
-}
-
 function openRename(name, opener) {
   state.renaming = name;
   state.consent = false;
   putName($('#rename-title'), 'Rename “', name, '”');
-  showRenameError('');
+  showError('#rename-error', '');
   // The field starts with the name only when it shows as it is.
   $('#r-name').value = visible(name) === name ? name : '';
   $('#rename-save').textContent = 'Rename';
@@ -753,7 +748,7 @@ async function rename(event) {
   const to = $('#r-name').value;  // sent exactly as typed
   const problem = nameProblem(to) || (to === name ? 'That is its name already.' : '');
   if (problem) {
-    showRenameError(problem);
+    showError('#rename-error', problem);
     $('#r-name').focus();
     return;
   }
@@ -764,7 +759,7 @@ async function rename(event) {
     if (state.consent) params.shared = 'yes';
     await call(params, { change: true });
   } catch (error) {
-    showRenameError(renameFailure(error, name, to));
+    showError('#rename-error', renameFailure(error, name, to));
     state.consent = error.key === 'shared';
     button.textContent = state.consent ? 'Rename anyway' : 'Rename';
     if (error.key === 'nonexist') loadPage();

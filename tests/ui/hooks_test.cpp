@@ -70,8 +70,13 @@ TEST_F(Hooks, LogEditsLetAnAccountChangeTheLogMessageOnly) {
 }
 
 TEST_F(Hooks, AReadOnlyRepositoryRefusesCommitsSayingSo) {
+  // A hooks directory its group may not enter: a hook of ours keeps them out too.
+  ASSERT_EQ(0, chmod((sandbox::RepoDir("e2e") + "/hooks").c_str(), 0700));
   ASSERT_EQ(kOk, Edit({{"read_only", "yes"}}).body);
   EXPECT_EQ(Parse(R"({"log_edits":false,"read_only":true})"), Shown());
+  struct stat st;
+  ASSERT_EQ(0, stat(Hook("start-commit").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
   const std::string said = SvnSays("mkdir -m x", "alice", "a pw", "/trunk/x");
   EXPECT_NE(std::string::npos, said.find("This repository is read-only.")) << said;
   EXPECT_FALSE(Svn("ls", "", "", "/trunk/x"));

@@ -45,8 +45,8 @@ void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]
 // Switches each preset `wanted` holds on or off (one it does not hold
 // stays as it is): our script is written where nothing stands (a
 // temporary file in hooks/, synced, renamed into place without replacing
-// anything, mode 0750 without the group's bits where hooks/ grants the
-// group none, the group of hooks/), or ours is removed.  All or nothing:
+// anything, mode 0750 with the group's bits only as far as hooks/ grants
+// them, the group of hooks/), or ours is removed.  All or nothing:
 // kHandmade, with the hook's reason, when a preset asked for stands on a
 // hook this program did not write (or hooks/ is missing or a link), before
 // anything changes; a change that fails puts back those made before it.

@@ -928,6 +928,32 @@ int ConfDoc::RemoveSection(const std::string& section) {
   return SetSections({{section, nullptr}});
 }
 
+int ConfDoc::RenameSection(const std::string& section, const std::string& to) {
+  if (int rc = CheckSection(to)) return rc;
+  const Parsed& p = *parsed_;
+  const std::vector<size_t>& block = Block(p, section);
+  if (block.empty()) return NLIBC_E_NOTFOUND;
+  if (!Block(p, to).empty()) return NLIBC_E_DUPKEY;
+  Rewriter w(text_, p);
+  for (size_t i : block) {
+    const Line& l = p.lines[i];
+    if (l.kind != Kind::kSection) continue;
+    // The name stands between the line's '[' (after the CRs Subversion
+    // skips) and the first ']'.
+    const std::string line = Content(text_, l);
+    const size_t open = line.find('[');
+    const size_t close = open + 1 + p.sections[l.section].size();
+    w.Replace(i, line.substr(0, open + 1) + to + line.substr(close));
+  }
+  Pairs before;
+  Lookups(p, section, &before);
+  return Commit(w.Text(), {{section, ""}, {to, ""}}, [&](const Parsed& np) {
+    Pairs after;
+    Lookups(np, to, &after);
+    return after == before && Block(np, section).empty();
+  });
+}
+
 int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections) {
   const Parsed& p = *parsed_;
   for (const auto& s : sections) {

@@ -164,6 +164,14 @@ class ConfDoc {
   // null pairs (as RemoveSection), in one edit checked once.
   int SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections);
 
+  // Renames `section` to `to` where it stands: the name in each of its
+  // header lines is replaced and every other byte kept (the rest of those
+  // lines, its options and comments, the order of the text).
+  // NLIBC_E_NOTFOUND without such a section, NLIBC_E_DUPKEY when the text
+  // holds a section named `to` already; kept only when `to` then reads as
+  // `section` did and every other lookup stays.
+  int RenameSection(const std::string& section, const std::string& to);
+
  private:
   // Edited (section, key) pairs: an empty key stands for all the section.
   using Edited = std::vector<std::pair<std::string, std::string>>;

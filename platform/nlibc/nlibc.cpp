@@ -15,6 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,19 +164,46 @@ struct Owner {
   mode_t mode = 0644;
 };
 
-// Replaces `path` by `text`: a temporary file with a unique name beside
-// it, written, given the old file's owner and group (a group we cannot
-// give is refused: a reader of that group, svnserve among them, would be
-// locked out) and `owner.mode`, synced and renamed over it, then the
-// directory synced.  The caller holds the directory lock (or keeps other
-// writers away itself: NLIBC_CONF_UNLOCKED).  *renamed tells
-// whether the new file took the old one's place.
+// Makes a temporary file for `base` in the directory open as dirFd,
+// named as IsTempOf knows it (six random characters, as mkstemp picks
+// them), never through what is there already.  Returns its descriptor
+// and name, or -1.
+int MakeTemp(int dirFd, const std::string& base, std::string* name) {
+  static const char kChars[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int tries = 0; tries < 100; ++tries) {
+    unsigned char r[6];
+    if (getrandom(r, sizeof r, 0) != static_cast<ssize_t>(sizeof r)) return -1;
+    std::string n = "." + base + ".";
+    for (unsigned char c : r) n += kChars[c % 62];
+    int fd = openat(dirFd, n.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      *name = n;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// Replaces `path`'s file, in the directory open as dirFd, by `text`: a
+// temporary file with a unique name beside it, written, given the old
+// file's owner and group (a group we cannot give is refused: a reader of
+// that group, svnserve among them, would be locked out) and
+// `owner.mode`, synced and renamed over it, then the directory synced.
+// Every step goes through dirFd: the write lands in the directory the
+// handle opened and locked, even if that directory was renamed since.
+// The caller holds the directory lock (or keeps other writers away
+// itself: NLIBC_CONF_UNLOCKED).  *renamed tells whether the new file took
+// the old one's place.
 int WriteAtomic(const std::string& path, const std::string& text,
                 const Owner& owner, int dirFd, bool* renamed) {
   *renamed = false;
   RemoveLeftovers(path, dirFd);
-  std::string tmp = DirName(path) + "/." + BaseName(path) + ".XXXXXX";
-  int fd = mkostemp(&tmp[0], O_CLOEXEC);
+  const std::string base = BaseName(path);
+  std::string tmp;
+  int fd = MakeTemp(dirFd, base, &tmp);
   if (fd < 0) return NLIBC_E_WRITE;
   struct stat st;
   bool ok = true;
@@ -185,9 +213,9 @@ int WriteAtomic(const std::string& path, const std::string& text,
   ok = ok && WriteAll(fd, text) == 0 && fchmod(fd, owner.mode) == 0 &&
        fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
+  ok = ok && renameat(dirFd, tmp.c_str(), dirFd, base.c_str()) == 0;
   if (!ok) {
-    unlink(tmp.c_str());
+    unlinkat(dirFd, tmp.c_str(), 0);
     return NLIBC_E_WRITE;
   }
   *renamed = true;
@@ -336,6 +364,14 @@ int OpenConf(const char* path, int flags, NLIBCONF* conf) {
   if ((flags & NLIBC_CONF_LOCK) != 0) {
     if (int rc = ResolveLinks(path, &conf->file)) return rc;
     if (int rc = OpenDirectory(conf, true)) return rc;
+  } else if (conf->unlocked) {
+    // Writes land in the directory the file is in now, wherever it moves;
+    // one that is not there yet is found when the file is written.
+    std::string resolved;
+    if (ResolveLinks(path, &resolved) == 0) {
+      conf->file = resolved;
+      if (OpenDirectory(conf, false) != 0) conf->file = path;
+    }
   }
   bool missing = false;
   int rc = ReadConfFile(conf->file, &conf->original, &missing);
@@ -346,12 +382,19 @@ int OpenConf(const char* path, int flags, NLIBCONF* conf) {
                                             : nlibc::ConfDoc::kSvnserve);
 }
 
+// What stat says of the handle's file: through its directory once that
+// is open (see WriteAtomic).
+int StatConf(const NLIBCONF& conf, struct stat* st) {
+  return conf.dirFd >= 0 ? fstatat(conf.dirFd, BaseName(conf.file).c_str(), st, 0)
+                         : stat(conf.file.c_str(), st);
+}
+
 // What a write gives the file: the old file's owner, group and mode (a
 // new one's mode: 0644), without the bits for others when it is a secret.
 Owner OwnerFor(const NLIBCONF& conf, bool secret) {
   Owner owner;
   struct stat st;
-  if (stat(conf.file.c_str(), &st) == 0) {
+  if (StatConf(conf, &st) == 0) {
     owner.known = true;
     owner.uid = st.st_uid;
     owner.gid = st.st_gid;
@@ -363,15 +406,18 @@ Owner OwnerFor(const NLIBCONF& conf, bool secret) {
 
 int WriteConf(NLIBCONF* conf, const std::string& text, bool inPlace,
               bool secret) {
-  if (!inPlace && !conf->locked)
-    if (int rc = ResolveLinks(conf->file, &conf->file)) return rc;
-  Owner owner = OwnerFor(*conf, secret);
   if (inPlace) {
+    Owner owner = OwnerFor(*conf, secret);
     conf->written = true;
     if (conf->fileFd >= 0) close(conf->fileFd);
     return WriteInPlace(conf->file, text, owner.mode, &conf->fileFd);
   }
+  // The first write finds the directory links lead to; later ones go
+  // where it is (even if it has moved since).
+  if (!conf->locked && conf->dirFd < 0)
+    if (int rc = ResolveLinks(conf->file, &conf->file)) return rc;
   if (int rc = OpenDirectory(conf, !conf->unlocked)) return rc;
+  Owner owner = OwnerFor(*conf, secret);
   bool renamed = false;
   int rc = WriteAtomic(conf->file, text, owner, conf->dirFd, &renamed);
   conf->written = conf->written || renamed;
@@ -385,10 +431,12 @@ int SaveConf(NLIBCONF* conf, int flags) {
   const std::string& text = conf->doc.Text();
   if (text == conf->original && conf->existed) {
     struct stat st;
-    if (!secret || stat(conf->file.c_str(), &st) != 0 || (st.st_mode & 07) == 0)
+    if (!secret || StatConf(*conf, &st) != 0 || (st.st_mode & 07) == 0)
       return 0;
-    return chmod(conf->file.c_str(), st.st_mode & 07770) == 0 ? 0
-                                                               : NLIBC_E_WRITE;
+    int rc = conf->dirFd >= 0 ? fchmodat(conf->dirFd, BaseName(conf->file).c_str(),
+                                         st.st_mode & 07770, 0)
+                              : chmod(conf->file.c_str(), st.st_mode & 07770);
+    return rc == 0 ? 0 : NLIBC_E_WRITE;
   }
   return WriteConf(conf, text, (flags & NLIBC_SAVE_IN_PLACE) != 0, secret);
 }
@@ -396,7 +444,9 @@ int SaveConf(NLIBCONF* conf, int flags) {
 int RestoreConf(NLIBCONF* conf) {
   if (!conf->written) return 0;
   if (!conf->existed) {
-    if (unlink(conf->file.c_str()) != 0 && errno != ENOENT) return NLIBC_E_WRITE;
+    int rc = conf->dirFd >= 0 ? unlinkat(conf->dirFd, BaseName(conf->file).c_str(), 0)
+                              : unlink(conf->file.c_str());
+    if (rc != 0 && errno != ENOENT) return NLIBC_E_WRITE;
   } else if (int rc = WriteConf(conf, conf->original, false, false)) {
     return rc;
   }
@@ -710,6 +760,15 @@ int NLIBCConfSetSections(PNLIBCONF pConf, int nCount,
                             pHashes[i] == nullptr ? nullptr : &pHashes[i]->pairs);
     }
     return pConf->doc.SetSections(sections);
+  });
+}
+
+int NLIBCConfRenameSection(PNLIBCONF pConf, const char* szSection,
+                           const char* szNew) {
+  return Guard([&]() -> int {
+    if (pConf == nullptr || szSection == nullptr || szNew == nullptr)
+      return NLIBC_E_ARG;
+    return pConf->doc.RenameSection(szSection, szNew);
   });
 }
 

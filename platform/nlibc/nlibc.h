@@ -54,6 +54,11 @@
  *   moment the file is either the old or the new version; a failed write
  *   removes its temporary file.  When the path is a symbolic link, the
  *   link stays and the file it leads to is replaced, in its directory.
+ *   A handle writes into the directory it opened (at NLIBCConfOpen with
+ *   NLIBC_CONF_LOCK, else at its first write) through that directory's
+ *   descriptor: where the directory has been renamed or moved since (the
+ *   repository holding it renamed), the file is written there all the
+ *   same, and a path swapped meanwhile is never followed.
  *   Writers lock that directory (exclusively) around the read-modify-
  *   write, so concurrent writers never lose each other's change.  A write
  *   changes only the lines it is about; every other byte stays as it was.
@@ -248,7 +253,10 @@ typedef struct NLIBCONF NLIBCONF, *PNLIBCONF;
 #define NLIBC_CONF_UNLOCKED 0x8 /* writes take no lock of the directory
                                    (one anyone who can read it can take):
                                    the caller keeps every other writer of
-                                   the file away; not with NLIBC_CONF_LOCK */
+                                   the file away; not with NLIBC_CONF_LOCK.
+                                   The directory is opened (not locked)
+                                   with the handle: writes land there,
+                                   wherever it has moved since */
 
 /* Reads and parses szFile (links followed; see "Configuration files").
  * Null on failure: NLIBC_E_READ (missing, not a regular file, too large,
@@ -340,6 +348,16 @@ int NLIBCConfGetEntries(PNLIBCONF pConf, const char *szSection,
 int NLIBCConfSetSections(PNLIBCONF pConf, int nCount,
                          const char *const *pszSections,
                          const PNLIBSZHASH *pHashes);
+
+/* Renames the section szSection to szNew where it stands: the name in
+ * each of its header lines is replaced and every other byte kept (the
+ * rest of those lines, the section's options and comments, the order of
+ * the file).  NLIBC_E_NOTFOUND without such a section, NLIBC_E_DUPKEY
+ * when the file holds a section named szNew already, NLIBC_E_ARG for a
+ * name a header cannot hold (empty, or holding ']'), NLIBC_E_BADCHAR for
+ * one holding CR, LF or NUL. */
+int NLIBCConfRenameSection(PNLIBCONF pConf, const char *szSection,
+                           const char *szNew);
 
 /* Whether szKey = szValue could be written as an option, or pHash's pairs
  * as a section's options, without writing anything: 0, or negative with

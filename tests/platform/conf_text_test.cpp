@@ -520,6 +520,36 @@ TEST(ConfEdit, SetSectionsIsOneEditOfManySections) {
   }
 }
 
+TEST(ConfEdit, RenameSectionChangesOnlyItsHeaders) {
+  const std::string text =
+      "# top\n[a:/x] trailing\r\n# in a\nalice = r\n[/]\n* = r\n\r[a:/x]\nbob = rw\n";
+  struct {
+    const char* from;
+    const char* to;
+    int rc;
+    const char* expected;  // the text after, when kept
+  } cases[] = {
+      {"a:/x", "b:/x", 0,
+       "# top\n[b:/x] trailing\r\n# in a\nalice = r\n[/]\n* = r\n\r[b:/x]\nbob = rw\n"},
+      {"a:/x", "/", NLIBC_E_DUPKEY, nullptr},
+      {"A:/x", "b:/x", NLIBC_E_NOTFOUND, nullptr},  // authz names are exact
+      {"a:/x", "b]:/x", NLIBC_E_ARG, nullptr},
+      {"a:/x", "b\n:/x", NLIBC_E_BADCHAR, nullptr},
+  };
+  for (const auto& c : cases) {
+    nlibc::ConfDoc doc;
+    ASSERT_EQ(0, doc.Load(text, nlibc::ConfDoc::kExact));
+    EXPECT_EQ(c.rc, doc.RenameSection(c.from, c.to)) << c.to;
+    EXPECT_EQ(c.expected != nullptr ? c.expected : text, doc.Text()) << c.to;
+  }
+  // In svnserve's syntax a section that falls back on [DEFAULT] keeps what
+  // it finds there.
+  nlibc::ConfDoc doc;
+  ASSERT_EQ(0, doc.Load("[DEFAULT]\nk = v\n[old]\nx = %(k)s\n"));
+  ASSERT_EQ(0, doc.RenameSection("OLD", "new"));
+  EXPECT_EQ("[DEFAULT]\nk = v\n[new]\nx = %(k)s\n", doc.Text());
+}
+
 TEST(ConfEdit, GetSectionMergesAsSvnserve) {
   EXPECT_EQ((Pairs{{"Bob", "2"}, {"ann", "3"}}),
             Section("[users]\nBob = 1\n[x]\n[Users]\nbob = 2\nann = 3\n", "users"));

@@ -277,6 +277,30 @@ TEST_F(NlibcFiles, AnUnlockedHandleNeverWaitsForTheDirectory) {
   close(dir);
 }
 
+// A handle writes into the directory it locked, wherever that directory
+// has gone since: a repository renamed while its files are open keeps
+// the edit, and nothing appears at the old path.
+TEST_F(NlibcFiles, HandlesWriteWhereTheirDirectoryMoved) {
+  PNLIBCONF conf = NLIBCConfOpen(conf_.c_str(), NLIBC_CONF_LOCK);
+  PNLIBCONF fresh = NLIBCConfOpen((dir_ + "/repo/conf/new").c_str(),
+                                  NLIBC_CONF_LOCK | NLIBC_CONF_OPTIONAL);
+  ASSERT_NE(nullptr, conf);
+  ASSERT_NE(nullptr, fresh);
+  ASSERT_EQ(0, std::rename((dir_ + "/repo").c_str(), (dir_ + "/moved").c_str()));
+  ASSERT_EQ(0, NLIBCConfSet(conf, "general", "realm", "Moved"));
+  ASSERT_EQ(0, NLIBCConfSet(fresh, "general", "realm", "New"));
+  EXPECT_EQ(0, NLIBCConfSave(conf, 0));
+  EXPECT_EQ(0, NLIBCConfSave(fresh, 0));
+  std::string value;
+  EXPECT_TRUE(SvnGetValue(dir_ + "/moved/conf/svnserve.conf", "general", "realm", &value));
+  EXPECT_EQ("Moved", value);
+  EXPECT_EQ(0, NLIBCConfRestore(fresh));  // a file that was new goes again
+  EXPECT_EQ(-1, access((dir_ + "/moved/conf/new").c_str(), F_OK));
+  EXPECT_EQ(-1, access((dir_ + "/repo").c_str(), F_OK));
+  NLIBCConfFree(fresh);
+  NLIBCConfFree(conf);
+}
+
 TEST_F(NlibcFiles, WritesFollowLinksAndKeepSecretsPrivate) {
   ASSERT_EQ(0, std::system(("mkdir '" + dir_ + "/shared' && mv '" + passwd_ + "' '" +
                             dir_ + "/shared/passwd' && chmod 0644 '" + dir_ +

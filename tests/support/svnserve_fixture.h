@@ -50,11 +50,25 @@ class SvnserveFixture : public ::testing::Test {
   bool Svn(const std::string& command, const std::string& user,
            const std::string& password, const std::string& path = "",
            const std::string& repo = "e2e") {
+    return sandbox::Shell(SvnCommand(command, user, password, path, repo) +
+                          " >/dev/null 2>&1") == 0;
+  }
+
+  // The same command's output, stderr included.
+  std::string SvnSays(const std::string& command, const std::string& user,
+                      const std::string& password, const std::string& path = "",
+                      const std::string& repo = "e2e") {
+    return sandbox::Output(SvnCommand(command, user, password, path, repo) + " 2>&1");
+  }
+
+  std::string SvnCommand(const std::string& command, const std::string& user,
+                         const std::string& password, const std::string& path,
+                         const std::string& repo) {
     std::string cmd = "svn " + command + " --non-interactive --no-auth-cache" +
                       " --config-dir '" + sandbox::Dir() + "/svnconfig'" +
                       " svn://127.0.0.1:" + std::to_string(port_) + "/" + repo + path;
     if (!user.empty()) cmd += " --username '" + user + "' --password '" + password + "'";
-    return sandbox::Shell(cmd + " >/dev/null 2>&1") == 0;
+    return cmd;
   }
 
   // Checks that svnserve lets each login of `effective` (a rules_show

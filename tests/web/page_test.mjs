@@ -589,6 +589,81 @@ test('with SASL the page says SASL keeps the accounts, and the rest still saves'
   assert.equal((await post({ action: 'show', name: 'sasl' })).data.auth_access, 'none');
 });
 
+test('rename a repository, with consent where a shared file changes', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-r' }]);
+  assert.equal((await post({ action: 'add', name: 'ren-a', anon: 'none', accounts })).success, true);
+  await page.goto('/');
+  await page.getByLabel('Find by name').fill('ren-');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('button', { name: 'Rename ren-a' }).click();
+  let dialog = page.getByRole('dialog', { name: 'Rename “ren-a”' });
+  assert.equal(await dialog.getByLabel('New name').inputValue(), 'ren-a');
+  await dialog.getByLabel('New name').fill('dflt');
+  await dialog.getByRole('button', { name: 'Rename' }).click();
+  await dialog.getByText('A repository named “dflt” already exists.').waitFor();
+  await dialog.getByLabel('New name').fill('ren-b');
+  await dialog.getByRole('button', { name: 'Rename' }).click();
+  await page.getByText('Repository “ren-a” renamed to “ren-b”.').waitFor();
+  await page.getByRole('button', { name: 'Rename ren-b' }).waitFor();
+  assert.ok(svn(['ls', url('ren-b')], ['alice', 'pw-r']));
+  assert.ok(!svn(['ls', url('ren-a')], ['alice', 'pw-r']));
+
+  // Rules for it in another repository's rules file (files the program
+  // made, which the web server's user may replace).
+  assert.equal((await post({ action: 'add', name: 'ren-other', anon: 'none', accounts })).success, true);
+  const rules = path.join(SANDBOX_DIR, 'repo/ren-other/conf/authz');
+  fs.writeFileSync(rules, '[/]\n* = r\n[ren-b:/]\nalice = rw\n');
+  for (const [name, authz] of [['ren-b', '../../ren-other/conf/authz'], ['ren-other', 'authz']]) {
+    fs.writeFileSync(path.join(SANDBOX_DIR, 'repo', name, 'conf/svnserve.conf'),
+      `[general]\nanon-access = none\npassword-db = passwd\nauthz-db = ${authz}\n`);
+  }
+  await page.getByRole('button', { name: 'Rename ren-b' }).click();
+  dialog = page.getByRole('dialog', { name: 'Rename “ren-b”' });
+  await dialog.getByLabel('New name').fill('ren-c');
+  await dialog.getByRole('button', { name: 'Rename' }).click();
+  await dialog.getByText('It reaches “ren-other”. Rename anyway?').waitFor();
+  assert.ok(fs.existsSync(path.join(SANDBOX_DIR, 'repo/ren-b')));
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'rename.png') });
+  await dialog.getByRole('button', { name: 'Rename anyway' }).click();
+  await page.getByText('Repository “ren-b” renamed to “ren-c”.').waitFor();
+  assert.equal(fs.readFileSync(rules, 'utf8'), '[/]\n* = r\n[ren-c:/]\nalice = rw\n');
+  assert.ok(svn(['mkdir', '-m', 'x', `${url('ren-c')}/x`], ['alice', 'pw-r']));
+});
+
+test('switches for log messages and read-only; a hook made by hand is left alone', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-h' }]);
+  assert.equal((await post({ action: 'add', name: 'hooked', anon: 'none', layout: 'standard', accounts })).success, true);
+  const alice = ['alice', 'pw-h'];
+  await page.goto('/');
+  let dialog = await edit('hooked');
+  const logs = dialog.getByRole('switch', { name: 'Allow editing log messages' });
+  const readOnly = dialog.getByRole('switch', { name: 'Read-only' });
+  assert.deepEqual([await logs.isChecked(), await readOnly.isChecked()], [false, false]);
+  assert.ok(!svn(['propset', '--revprop', '-r', '1', 'svn:log', 'better', url('hooked')], alice));
+  await logs.check();
+  await page.getByText('Editing log messages is on for “hooked”.').waitFor();
+  assert.ok(svn(['propset', '--revprop', '-r', '1', 'svn:log', 'better', url('hooked')], alice));
+  await readOnly.check();
+  await page.getByText('Read-only is on for “hooked”.').waitFor();
+  const refused = svnRun(['mkdir', '-m', 'x', `${url('hooked')}/x`], alice);
+  assert.match(refused.stderr.toString(), /This repository is read-only\./);
+  await readOnly.uncheck();
+  await page.getByText('Read-only is off for “hooked”.').waitFor();
+  assert.ok(svn(['mkdir', '-m', 'x', `${url('hooked')}/x`], alice));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+
+  const hook = path.join(SANDBOX_DIR, 'repo/hooked/hooks/start-commit');
+  fs.writeFileSync(hook, '#!/bin/sh\nexit 0\n', { mode: 0o755 });
+  dialog = await edit('hooked');
+  await dialog.getByText('The start-commit hook is a script made by hand').waitFor();
+  assert.equal(await dialog.getByRole('switch', { name: 'Read-only' }).isDisabled(), true);
+  assert.equal(await dialog.getByRole('switch', { name: 'Allow editing log messages' }).isChecked(), true);
+  await dialog.locator('#hooks').scrollIntoViewIfNeeded();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'hooks.png') });
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  assert.equal(fs.readFileSync(hook, 'utf8'), '#!/bin/sh\nexit 0\n');
+});
+
 test('the page ran under its policy without an error', () => {
   assert.deepEqual(problems, []);
 });

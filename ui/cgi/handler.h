@@ -78,6 +78,15 @@ class SVNHandler : public ServerFormHandler {
   // repository is "name" and administrator "user" (empty: any), from
   // "start", at most "limit".
   SVNReply HandleAuditAction();
+  // "rename": renames the repository "name" to "to", its rules and the
+  // settings that name it along.
+  SVNReply HandleRenameAction();
+  // "hooks_show": which hook presets of "name" are on, off, or hooks made
+  // by hand.
+  SVNReply HandleHooksShowAction();
+  // "hooks_edit": switches the presets "log_edits" and "read_only" of
+  // "name" ("yes" or "no"; absent: as they are).
+  SVNReply HandleHooksEditAction();
 
  private:
   // Opens the repository "name" names, which must exist: kNotFound when it

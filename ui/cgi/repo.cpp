@@ -387,3 +387,14 @@ SVNStatus SVNRepo::save(SVNRules* rules) {
       {rulesFirst ? nullptr : rulesFile, 0, "rules"},
   });
 }
+
+SVNStatus SVNRepo::restore() {
+  SVNStatus status;
+  // The settings first: they may point at the account file.
+  for (PNLIBCONF conf : {settings.p, passwd.p}) {
+    if (conf != nullptr && NLIBCConfRestore(conf) < 0 && status.ok())
+      status = STATUS_ERROR(kFailed, "Put back the files of %s failed.[0x%04X]", name.c_str(),
+                            NLIBCErrGet());
+  }
+  return status;
+}

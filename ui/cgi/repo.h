@@ -136,6 +136,10 @@ class SVNRepo {
   // written the others are put back.
   SVNStatus save(SVNRules* rules = nullptr);
 
+  // Puts back the account and settings files a save() wrote, after a
+  // later step of the same change failed.
+  SVNStatus restore();
+
  private:
   SVNRepo() = default;
   // Fills name and the paths; fails for an empty name or one that

@@ -114,6 +114,11 @@ class SVNRules {
   // the file obeys, changed.
   bool changedForAll() const { return changedForAll_; }
 
+  // The rules file as read, a file kept in a repository included (null
+  // when it could not be read): for reading; file() is what may be
+  // written.
+  PNLIBCONF readFile() const { return file_.p; }
+
   // For SVNRepo::save: the file (null when none may be written) and
   // whether it is written before the settings (it is, unless the rules
   // are turned off).

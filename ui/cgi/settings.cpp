@@ -56,6 +56,7 @@ bool SettingOn(const std::string& value) {
 }
 
 std::string CanonicalPath(const std::string& path) {
+  if (path.find("://") != std::string::npos) return path;  // a URL: its "//" is no empty segment
   std::string out = !path.empty() && path[0] == '/' ? "/" : "";
   size_t begin = 0;
   while (begin <= path.size()) {

@@ -51,7 +51,8 @@ int AccessLevel(const std::string& word);
 bool SettingOn(const std::string& value);
 
 // A path as Subversion takes a path setting (svn_dirent_internal_style):
-// empty and "." segments dropped, ".." kept.
+// empty and "." segments dropped, ".." kept.  A URL ("file://...") is
+// left as it is.
 std::string CanonicalPath(const std::string& path);
 
 // The file a path setting (password-db, authz-db, groups-db) of `conf`

@@ -127,6 +127,34 @@ SVNStatus MoveIntoRoot(const std::string& from, const std::string& name) {
   return RepoExists(name) ? status : Taken(name);
 }
 
+SVNStatus NameUnused(const std::string& name) {
+  struct stat st;
+  if (lstat(RepoPath(name).c_str(), &st) != 0) return SVNStatus();
+  if (RepoExists(name)) return STATUS_ERROR(kExists, "Repository %s is exist", name.c_str());
+  if (!EmptyDirectory(RepoPath(name))) return Taken(name);
+  return STATUS_ERROR(kExists, "An empty directory holds the name %s.", name.c_str())
+      .Reason("An empty directory holds this name under the repository root; a rename never "
+              "replaces it.");
+}
+
+SVNStatus RenameInRoot(const std::string& from, const std::string& to) {
+  if (!IsValidName(from) || !IsValidName(to))
+    return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+  SVNStatus status = MoveNoReplace(RepoPath(from), RepoPath(to));
+  if (status.code() == SVNStatus::kExists) {
+    SVNStatus taken = NameUnused(to);
+    return taken.ok() ? status : STATUS_WITH(taken, "Rename %s failed.", from.c_str());
+  }
+  if (!status.ok()) {
+    struct stat st;
+    if (lstat(RepoPath(from).c_str(), &st) != 0 && errno == ENOENT)
+      status.Recode(SVNStatus::kNotFound);
+    return status;
+  }
+  SyncDir(SVN_REPO_ROOT).Log();
+  return SVNStatus();
+}
+
 SVNStatus RemoveRepo(const std::string& name) {
   if (!IsValidName(name)) return STATUS_ERROR(kFailed, "Path have illegal symbol.");
   // Every update of the repository holds the lock of its settings file

@@ -47,6 +47,17 @@ SVNStatus NameFree(const std::string& name);
 // whole or not at all.  kExists when the name is taken.
 SVNStatus MoveIntoRoot(const std::string& from, const std::string& name);
 
+// Whether `name` holds nothing under the root, as a rename needs it:
+// kExists otherwise, with a reason when what holds it is not a
+// repository (an empty directory included: a rename never replaces it).
+SVNStatus NameUnused(const std::string& name);
+
+// Renames the repository `from` to `to` under the root with one rename
+// that never replaces an entry, then syncs the root: it answers under
+// one name or the other, never both or neither.  kNotFound when `from`
+// is gone, kExists (as NameUnused) when `to` is taken.
+SVNStatus RenameInRoot(const std::string& from, const std::string& to);
+
 // Takes the existing repository `name` off the root with one rename (its
 // name is then free and nothing serves it) and deletes it, after updates
 // under way are done (see locks.h).  Succeeds once it has left the root:

@@ -39,6 +39,9 @@ const Action kActions[] = {
     {"rules_show", &SVNHandler::HandleRulesShowAction, false},
     {"rules_edit", &SVNHandler::HandleRulesEditAction, true},
     {"audit", &SVNHandler::HandleAuditAction, false},
+    {"rename", &SVNHandler::HandleRenameAction, true},
+    {"hooks_show", &SVNHandler::HandleHooksShowAction, false},
+    {"hooks_edit", &SVNHandler::HandleHooksEditAction, true},
 };
 
 }  // namespace
@@ -129,6 +132,7 @@ SVNStatus SVNHandler::openExisting(const std::string& name, SVNRepo::Scope scope
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str());
   SVNStatus status = SVNRepo::open(name, scope, repo);
   if (!status.ok()) STATUS_WITH(status, "SVN Repo construct failed.");
+  if (!status.ok() && !RepoExists(name)) status.Recode(SVNStatus::kNotFound);  // gone meanwhile
   return status;
 }
 

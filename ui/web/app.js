@@ -19,6 +19,8 @@ const state = {
   accountsMode: 'edit',  // see setAccountsMode
   rules: null,     // its rules as shown, and who else uses their file
   opener: null,    // the button that opened a dialog, to return focus to
+  renaming: null,  // name of the repository in the rename dialog
+  consent: false,  // the rename was told what it reaches: it is sent with shared=yes
 };
 
 const $ = (selector, root = document) => root.querySelector(selector);
@@ -190,7 +192,7 @@ function renderRow(tbody, repo) {
   url.append(code);
   const actions = row.insertCell();
   actions.className = 'actions';
-  for (const [label, handler] of [['Edit', openEditor], ['Remove', confirmRemove]]) {
+  for (const [label, handler] of [['Edit', openEditor], ['Rename', openRename], ['Remove', confirmRemove]]) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
@@ -384,6 +386,7 @@ async function openEditor(name, opener) {
   $('#save').textContent = editing ? 'Save' : 'Create';
   $('#f-name').readOnly = editing;
   $('#access').hidden = !editing;
+  $('#hooks').hidden = !editing;
   $('#facts').hidden = !editing;
   $('#recent').hidden = true;
   $('#layout-field').hidden = editing;
@@ -403,6 +406,7 @@ async function openEditor(name, opener) {
       showRecent(name);
       const accounts = await loadAccounts(name);
       await loadRules(name, accounts.map((a) => a.account));
+      await loadHooks(name);
     } catch (error) {
       say(failure(error, name, 'opened'));
       if (error.key === 'nonexist') loadPage();
@@ -994,6 +998,117 @@ async function saveRules() {
   }
 }
 
+// ---- Hook presets ----
+
+// Each switch of the editor: its parameter of hooks_show and hooks_edit,
+// and what it is called.
+const HOOKS = [
+  ['log_edits', '#h-log-edits', 'Editing log messages'],
+  ['read_only', '#h-read-only', 'Read-only'],
+];
+
+// Shows the presets of `name`: on, off, or a hook made by hand, whose
+// switch is disabled with the reason shown.
+async function loadHooks(name) {
+  showError('#hooks-error', '');
+  let data = null;
+  try {
+    data = (await call({ action: 'hooks_show', name })).data;
+  } catch (error) {
+    showError('#hooks-error', failure(error, name, 'read'));
+  }
+  for (const [key, id] of HOOKS) {
+    const input = $(id);
+    const value = data ? data[key] : 'custom';
+    input.checked = value === true;
+    input.disabled = value !== true && value !== false;
+    const reason = $(`${id}-reason`);
+    reason.textContent = data && data.reasons && data.reasons[key] ? data.reasons[key] : '';
+    reason.hidden = !reason.textContent;
+  }
+}
+
+// Puts `text` in the error box `selector`, hidden while there is none.
+function showError(selector, text) {
+  const box = $(selector);
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+// A switch takes effect at once: it sends only its own preset.
+async function switchHook(key, input, label) {
+  const name = state.editing;
+  const on = input.checked;
+  input.disabled = true;
+  try {
+    await call({ action: 'hooks_edit', name, [key]: on ? 'yes' : 'no' }, { change: true });
+    showError('#hooks-error', '');
+    say(`${label} is ${on ? 'on' : 'off'} for “${visible(name)}”.`);
+  } catch (error) {
+    showError('#hooks-error', error.info.reason || failure(error, name, 'changed'));
+  }
+  await loadHooks(name);
+}
+
+// ---- Renaming ----
+
+function openRename(name, opener) {
+  state.renaming = name;
+  state.consent = false;
+  putName($('#rename-title'), 'Rename “', name, '”');
+  showError('#rename-error', '');
+  // The field starts with the name only when it shows as it is.
+  $('#r-name').value = visible(name) === name ? name : '';
+  $('#rename-save').textContent = 'Rename';
+  openDialog($('#renamer'), opener);
+  $('#r-name').focus();
+  $('#r-name').select();
+}
+
+// Words for a refused rename of `name` to `to`.
+function renameFailure(error, name, to) {
+  const { reason, repositories = [] } = error.info;
+  if (error.key === 'exist') return reason || `A repository named “${visible(to)}” already exists.`;
+  if (error.key === 'busy') return `“${visible(name)}” is busy with other work; try again in a moment.`;
+  if (error.key === 'handmade') return reason;
+  if (error.key === 'shared') {
+    const others = repositories.map((r) => `“${visible(r)}”`).join(', ');
+    return `${reason || 'The rename changes a file that other repositories use as well.'} ` +
+      `It reaches ${others}. Rename anyway?`;
+  }
+  return failure(error, name, 'renamed');
+}
+
+async function rename(event) {
+  event.preventDefault();
+  const name = state.renaming;
+  const to = $('#r-name').value;  // sent exactly as typed
+  const problem = nameProblem(to) || (to === name ? 'That is its name already.' : '');
+  if (problem) {
+    showError('#rename-error', problem);
+    $('#r-name').focus();
+    return;
+  }
+  const button = $('#rename-save');
+  button.disabled = true;
+  try {
+    const params = { action: 'rename', name, to };
+    if (state.consent) params.shared = 'yes';
+    await call(params, { change: true });
+  } catch (error) {
+    showError('#rename-error', renameFailure(error, name, to));
+    state.consent = error.key === 'shared';
+    button.textContent = state.consent ? 'Rename anyway' : 'Rename';
+    if (error.key === 'nonexist') loadPage();
+    return;
+  } finally {
+    button.disabled = false;
+  }
+  closeDialog($('#renamer'));
+  say(`Repository “${visible(name)}” renamed to “${visible(to)}”.`);
+  await loadPage();
+}
+
 // ---- Removal ----
 
 function confirmRemove(name, opener) {
@@ -1061,6 +1176,16 @@ async function start() {
   $('#add-rule').addEventListener('click', () => $('.rule-path', addRuleRow()).focus());
   $('#save-rules').addEventListener('click', saveRules);
   $('#copy-checkout').addEventListener('click', copyCheckout);
+  for (const [key, id, label] of HOOKS) {
+    $(id).addEventListener('change', (event) => switchHook(key, event.currentTarget, label));
+  }
+  $('#rename-form').addEventListener('submit', rename);
+  $('#rename-cancel').addEventListener('click', () => closeDialog($('#renamer')));
+  $('#r-name').addEventListener('input', () => {
+    // Consent was for the name asked before.
+    state.consent = false;
+    $('#rename-save').textContent = 'Rename';
+  });
   await loadPage();
 }
 

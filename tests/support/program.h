@@ -34,11 +34,11 @@ inline CgiResult Get(const std::string& query) {
 }
 #endif
 
-// A "show" or listing answer with the facts of the repositories' history
-// and size taken out: what tests of the settings compare.
+// A "show" or listing answer with the facts of the repositories' history,
+// size and last verify taken out: what tests of the settings compare.
 inline Json::Value WithoutFacts(Json::Value answer) {
   auto strip = [](Json::Value& entry) {
-    for (const char* fact : {"rev", "uuid", "updated", "author", "size"})
+    for (const char* fact : {"rev", "uuid", "updated", "author", "size", "verified"})
       if (entry.isObject()) entry.removeMember(fact);
   };
   Json::Value& data = answer["data"];

@@ -25,4 +25,13 @@
 // The package's repository tool, run as "svnadmin create PATH".
 #define SVN_ADMIN_TOOL SVN_PACKAGE_DIR "/bin/svnadmin"
 
+// Backups, jobs and the command that runs them (see backups.h, jobs.h):
+// backups go to this directory, or to the one whose absolute path is the
+// first line of SVN_BACKUP_SETTING; a job's record lives in SVN_JOBS_DIR;
+// svn-admin is installed beside the program.
+#define SVN_BACKUP_DIR SVN_PACKAGE_DIR "/backup"
+#define SVN_BACKUP_SETTING SVN_PACKAGE_DIR "/etc/backup-dir"
+#define SVN_JOBS_DIR SVN_PACKAGE_DIR "/jobs"
+#define SVN_ADMIN_PROGRAM SVN_PACKAGE_DIR "/ui/svn-admin"
+
 #endif  // SVN_CGI_PATHS_H_

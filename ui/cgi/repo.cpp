@@ -58,13 +58,15 @@ SVNStatus SVNRepo::initPath(const std::string& dirname) {
   return SVNStatus();
 }
 
-SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr<SVNRepo>* out) {
+SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr<SVNRepo>* out,
+                        const std::string& at) {
   std::unique_ptr<SVNRepo> repo(new SVNRepo);
   SVNStatus status = repo->initPath(dirname);
   if (!status.ok()) {
     if (!dirname.empty()) STATUS_WITH(status, "Init path failed.");
     return status;
   }
+  if (!at.empty()) repo->path = at;
   int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_LOCK : 0;
   status = repo->loadSettings(repo->path + kSettingsFile, flags);
   if (status.ok() && scope != kSettings) {
@@ -77,7 +79,7 @@ SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr
 
 SVNStatus SVNRepo::create(const std::string& dirname, const std::string& realmText,
                           const std::string& anonText, const SVNAccountList& list,
-                          bool standardLayout, const std::string& author) {
+                          bool standardLayout, const std::string& author, const Fill& fill) {
   if (dirname.empty() || anonText.empty()) return STATUS_ERROR(kFailed, "Argument error.");
   SVNRepo repo;
   SVNStatus status = repo.initPath(dirname);
@@ -90,12 +92,12 @@ SVNStatus SVNRepo::create(const std::string& dirname, const std::string& realmTe
     return STATUS_WITH(status, "Set anonymous permission failed.");
   if (!(status = CheckAccounts(list, &checked)).ok())
     return STATUS_WITH(status, "Set accounts failed");
-  return repo.build(realmText, anonText, list, standardLayout, author);
+  return repo.build(realmText, anonText, list, standardLayout, author, fill);
 }
 
 SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonText,
                          const SVNAccountList& list, bool standardLayout,
-                         const std::string& author) {
+                         const std::string& author, const Fill& fill) {
   SVNWorkItem item;
   SVNStatus status = item.create("add");
   if (!status.ok()) return status;
@@ -105,6 +107,8 @@ SVNStatus SVNRepo::build(const std::string& realmText, const std::string& anonTe
   if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
     status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
                           SVN_ADMIN_TOOL, built.c_str(), NLIBCErrGet());
+  } else if (fill && !(status = fill(built)).ok()) {
+    STATUS_WITH(status, "Fill the new repository %s failed.", name.c_str());
   } else if (standardLayout && !(status = MakeStandardLayout(built, author)).ok()) {
     STATUS_WITH(status, "Make the standard layout of %s failed.", name.c_str());
   } else {

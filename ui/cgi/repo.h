@@ -19,6 +19,7 @@
 #ifndef SVN_CGI_REPO_H_
 #define SVN_CGI_REPO_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -40,8 +41,11 @@ class SVNRepo {
 
   // Opens the existing repository `name`: reads its settings and, unless
   // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
-  // for a name IsValidName refuses, or a file that cannot be read.
-  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo);
+  // for a name IsValidName refuses, or a file that cannot be read.  `at`,
+  // when not empty, is where the repository lies instead of under the
+  // root (one being made in the working directory).
+  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo,
+                        const std::string& at = std::string());
 
   // Creates the repository `name` with the package's svnadmin, makes the
   // settings anon-access, auth-access and password-db active, writes
@@ -52,10 +56,15 @@ class SVNRepo {
   // that never replaces an entry; on any failure nothing appears (kExists
   // when another repository took the name meanwhile).  With
   // `standardLayout`, revision 1 makes /trunk, /branches and /tags (see
-  // layout.h), by `author`, before the repository appears.
+  // layout.h), by `author`, before the repository appears.  `fill`, when
+  // given, runs on the new repository's directory right after the tool
+  // made it (a restore loads its history there); its failure is the
+  // creation's.
+  using Fill = std::function<SVNStatus(const std::string& dir)>;
   static SVNStatus create(const std::string& name, const std::string& realm,
                           const std::string& anon, const SVNAccountList& accounts,
-                          bool standardLayout, const std::string& author);
+                          bool standardLayout, const std::string& author,
+                          const Fill& fill = nullptr);
 
   ~SVNRepo();
   SVNRepo(const SVNRepo&) = delete;
@@ -121,7 +130,8 @@ class SVNRepo {
   // Builds a new repository in a working directory and moves it under
   // the root; the arguments are checked already.
   SVNStatus build(const std::string& realmText, const std::string& anonText,
-                  const SVNAccountList& list, bool standardLayout, const std::string& author);
+                  const SVNAccountList& list, bool standardLayout, const std::string& author,
+                  const Fill& fill);
 
   SVNAccounts accounts;
   std::string name;

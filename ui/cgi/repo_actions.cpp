@@ -8,6 +8,7 @@
 #include <queue>
 #include <vector>
 
+#include "backups.h"
 #include "facts.h"
 #include "form_json.h"
 #include "handler.h"
@@ -133,6 +134,7 @@ SVNReply SVNHandler::HandleShowAction() {
   resp["realm"] = repo->getRealm();
   resp["anon"] = repo->getAnonymousPermission();
   ShowFacts(*repo, &resp);
+  resp["verified"] = ReadVerified(repo->getPath());
   return SVNReply::Data(std::move(resp));
 }
 

@@ -11,6 +11,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "jobs.h"
 #include "nlibc.h"
 #include "paths.h"
 #include "work_dir.h"
@@ -73,8 +74,11 @@ void WalkRoot(const std::string& part, const std::function<void(std::string name
 
 SVNStatus RemoveRepo(const std::string& name) {
   if (!IsValidName(name)) return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+  SVNJobLock jobs;  // no job runs on it (busy), or starts, while it goes
+  SVNStatus status = jobs.acquire(name, false);
+  if (!status.ok()) return status;
   SVNWorkItem trash;
-  SVNStatus status = trash.create("del");
+  status = trash.create("del");
   if (!status.ok()) return status;
   // An edit holds its conf directory's lock from reading to writing: wait
   // for those under way, so that none writes after the move (into the

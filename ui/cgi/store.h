@@ -36,7 +36,8 @@ void WalkRoot(const std::string& part, const std::function<void(std::string name
 // name is then free and nothing serves it) and deletes it, after edits
 // under way are done.  Succeeds once it has left the root: what cannot be
 // deleted is logged and retried by later requests, never listed or
-// served.  Fails (nothing changed) when it cannot be moved.
+// served.  Fails (nothing changed) when it cannot be moved, or (kBusy)
+// while a job (a backup, a verify) runs on it.
 SVNStatus RemoveRepo(const std::string& name);
 
 #endif  // SVN_CGI_STORE_H_

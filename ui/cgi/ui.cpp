@@ -34,6 +34,14 @@ const Action kActions[] = {
     {"acc_show", &SVNHandler::HandleShowAccountAction, false},
     {"rules_show", &SVNHandler::HandleRulesShowAction, false},
     {"rules_edit", &SVNHandler::HandleRulesEditAction, true},
+    {"backup", &SVNHandler::HandleBackupAction, true},
+    {"backups", &SVNHandler::HandleBackupsAction, false},
+    {"backup_get", &SVNHandler::HandleBackupGetAction, false},
+    {"backup_remove", &SVNHandler::HandleBackupRemoveAction, true},
+    {"restore", &SVNHandler::HandleRestoreAction, true},
+    {"verify", &SVNHandler::HandleVerifyAction, true},
+    {"jobs", &SVNHandler::HandleJobsAction, false},
+    {"job_cancel", &SVNHandler::HandleJobCancelAction, true},
 };
 
 }  // namespace
@@ -66,6 +74,7 @@ std::string Printable(std::string name) {
 }
 
 void SVNHandler::Process() {
+  webMan.StreamUploads(RestoreUploads());
   if (!Authenticate()) return;
   // The request is read: nothing started from here on (the repository
   // tool, a new repository's hooks) may read its body, which may hold

@@ -98,8 +98,7 @@ std::vector<TarEntry> ReadTar(const std::string& data) {
   struct archive_entry* e;
   if (archive_read_open_memory(a, data.data(), data.size()) == ARCHIVE_OK) {
     while (archive_read_next_header(a, &e) == ARCHIVE_OK) {
-      TarEntry t;
-      t.path = archive_entry_pathname_utf8(e) ? archive_entry_pathname_utf8(e) : "";
+      TarEntry t(archive_entry_pathname_utf8(e) ? archive_entry_pathname_utf8(e) : "", "");
       char buf[65536];
       la_ssize_t n;
       while ((n = archive_read_data(a, buf, sizeof buf)) > 0) t.data.append(buf, n);

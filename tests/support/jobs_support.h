@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cgi_run.h"
@@ -18,9 +19,11 @@ namespace jobs {
 // One entry of a tar archive: a file (`data`), or a link to `target`
 // (`kind` 'l' symbolic, 'h' hard), or a directory ('d').
 struct TarEntry {
+  TarEntry(std::string p, std::string d, char k = 'f', std::string t = "")
+      : path(std::move(p)), data(std::move(d)), kind(k), target(std::move(t)) {}
   std::string path;
   std::string data;
-  char kind = 'f';
+  char kind;
   std::string target;
 };
 

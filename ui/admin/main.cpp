@@ -151,7 +151,7 @@ bool RunJob(const Options& o, const std::string& name, SVNJobLock* lock, SVNJob*
   SVNProgress progress = [&](long long done, long long total) {
     job->done = done;
     job->total = total;
-    if (Now() - saved >= 0.25) {
+    if (Now() - saved >= 0.25 || done == total) {
       saved = Now();
       SaveJob(*job).Log();
       if (bar) {
@@ -181,6 +181,8 @@ bool RunJob(const Options& o, const std::string& name, SVNJobLock* lock, SVNJob*
     if (status.ok()) status = RestoreRepository(o.args[0], name, settings, progress, &rev);
     line = "restored revision " + std::to_string(rev) + " from " + o.args[0];
   }
+  // What the program handed over goes before the end is recorded.
+  if (!o.spool.empty()) DeleteTree(o.spool).Log();
   job->finished = IsoTime(time(nullptr));
   if (status.ok()) {
     job->state = "done";
@@ -215,15 +217,13 @@ bool RunStartedJob(const Options& o) {
   SVNJob job;
   const std::string name = o.command == "restore" ? o.args[1] : o.args[0];
   SVNStatus status = ReadJob(o.job, &job);
-  bool ok = false;
   if (!status.ok() || job.state != "running" || job.name != name || job.kind != o.command) {
     STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
-  } else {
-    job.pid = getpid();
-    ok = RunJob(o, name, &lock, &job);
+    if (!o.spool.empty()) DeleteTree(o.spool).Log();
+    return false;
   }
-  if (!o.spool.empty()) DeleteTree(o.spool).Log();
-  return ok;
+  job.pid = getpid();
+  return RunJob(o, name, &lock, &job);
 }
 
 }  // namespace

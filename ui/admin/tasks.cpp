@@ -291,9 +291,7 @@ SVNStatus VerifyRepository(const std::string& name, const SVNProgress& progress,
   const std::string path = RepoPath(name);
   const long youngest = ReadRevision(path);
   SVNToolStreams streams;
-  std::string problem;
-  streams.outputLine = nullptr;
-  streams.errorLine = [&](const std::string& line) {
+  streams.outputLine = [&](const std::string& line) {
     long done = Revision(line, "* Verified revision ");
     if (done >= 0 && progress) progress(done, youngest);
   };

@@ -29,7 +29,7 @@
 namespace {
 
 const char kLocks[] = SVN_JOBS_DIR "/locks";
-const size_t kIdSize = 25;  // YYYYMMDDTHHMMSSZ-xxxxxxxx
+const size_t kIdSize = 32;  // YYYYMMDDTHHMMSS.uuuuuuZ-xxxxxxxx: in time order
 
 std::string RecordPath(const std::string& id) { return std::string(SVN_JOBS_DIR "/") + id + ".json"; }
 
@@ -154,12 +154,12 @@ bool JobRunning(const std::string& name) {
 // ---- Records ----
 
 bool IsJobId(const std::string& id) {
-  if (id.size() != kIdSize || id[8] != 'T' || id[15] != 'Z' || id[16] != '-') return false;
+  static const char kForm[] = "ddddddddTdddddd.ddddddZ-xxxxxxxx";
+  if (id.size() != kIdSize) return false;
   for (size_t i = 0; i < kIdSize; ++i) {
-    char c = id[i];
-    if (i == 8 || i == 15 || i == 16) continue;
+    char c = id[i], f = kForm[i];
     bool digit = c >= '0' && c <= '9';
-    if (i < 16 ? !digit : !(digit || (c >= 'a' && c <= 'f'))) return false;
+    if (f == 'd' ? !digit : f == 'x' ? !(digit || (c >= 'a' && c <= 'f')) : c != f) return false;
   }
   return true;
 }
@@ -169,16 +169,18 @@ SVNStatus CreateJob(const std::string& kind, const std::string& name, SVNJobLock
   SVNStatus status = PrivateDir(SVN_JOBS_DIR, true, false);
   if (!status.ok()) return status;
   Prune();
-  time_t now = time(nullptr);
   for (int attempt = 0; attempt < 8; ++attempt) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
     unsigned char random[4];
     if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
       return STATUS_ERROR(kFailed, "getrandom failed: %s", strerror(errno));
     struct tm utc;
-    char id[kIdSize + 1];
-    gmtime_r(&now, &utc);
-    strftime(id, sizeof id, "%Y%m%dT%H%M%SZ", &utc);
-    snprintf(id + 16, sizeof id - 16, "-%02x%02x%02x%02x", random[0], random[1], random[2],
+    char id[64];
+    gmtime_r(&now.tv_sec, &utc);
+    strftime(id, sizeof id, "%Y%m%dT%H%M%S", &utc);
+    snprintf(id + 15, sizeof id - 15, ".%06dZ-%02x%02x%02x%02x",
+             static_cast<int>(now.tv_nsec / 1000 % 1000000), random[0], random[1], random[2],
              random[3]);
     // Claims the id; SaveJob replaces the empty file.
     int fd = open(RecordPath(id).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -190,7 +192,7 @@ SVNStatus CreateJob(const std::string& kind, const std::string& name, SVNJobLock
     job->kind = kind;
     job->name = name;
     job->state = "running";
-    job->started = IsoTime(now);
+    job->started = IsoTime(now.tv_sec);
     job->pid = getpid();
     if (!(status = lock->mark(job->id)).ok() || !(status = SaveJob(*job)).ok()) {
       unlink(RecordPath(id).c_str());
@@ -272,8 +274,12 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
                    SVNJob* job) {
   SVNJobLock lock;
   SVNStatus status = lock.acquire(name, true);
-  // A reader looking whether a job died holds nothing: only a job or a
-  // removal makes this busy.
+  // A job that has just recorded its end lets go of the lock a moment
+  // later: a start right after it waits for that.
+  for (int i = 0; i < 10 && status.code() == SVNStatus::kBusy; ++i) {
+    usleep(25 * 1000);
+    status = lock.acquire(name, true);
+  }
   if (!status.ok()) return status;
   if (!(status = CreateJob(kind, name, &lock, job)).ok()) return status;
   auto fail = [&](SVNStatus why) {

@@ -340,6 +340,8 @@ SVNStatus SVNBackupReader::open(int fd) {
     for (const auto& c : conf_)
       if (c.first == confName)
         return refuse(("The file holds " + shown + " twice.").c_str(), path);
+    if (conf_.size() >= kMaxConfFiles)
+      return refuse("The file holds more conf files than a backup does.", path);
     conf_.emplace_back(confName, std::move(data));
   }
   if (conf_.empty()) return refuse("The backup holds no settings file.", "");

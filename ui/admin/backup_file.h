@@ -43,6 +43,9 @@ struct SVNManifest {
 // The largest manifest and conf file an archive may hold.
 constexpr size_t kMaxManifest = 64 * 1024;
 constexpr size_t kMaxConfFile = 32 * 1024 * 1024;
+// The settings file and the files it may name (accounts, rules, groups,
+// hooks' environment).
+constexpr size_t kMaxConfFiles = 5;
 
 class SVNBackupWriter {
  public:

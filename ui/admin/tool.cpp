@@ -25,7 +25,7 @@ volatile pid_t gTool = 0;  // the tool running now
 void OnCancel(int) {
   gCancelled = 1;
   pid_t tool = gTool;
-  if (tool > 0) kill(tool, SIGTERM);
+  if (tool > 0) kill(-tool, SIGTERM);  // the tool and whatever it started
 }
 
 // Splits `data` into lines, keeping an unfinished one in `partial`.
@@ -68,7 +68,7 @@ SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& st
   pid_t pid = fork();
   if (pid == 0) {
     int null = open("/dev/null", O_RDONLY);
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent ||
+    if (setpgid(0, 0) != 0 || prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent ||
         dup2(in[0] >= 0 ? in[0] : null, 0) != 0 || dup2(out[1], 1) != 1 || dup2(err[1], 2) != 2)
       _exit(127);
     signal(SIGPIPE, SIG_DFL);
@@ -83,8 +83,9 @@ SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& st
       if (fd >= 0) close(fd);
     return STATUS_ERROR(kFailed, "fork failed: %s", strerror(forkErr));
   }
+  setpgid(pid, pid);  // as the child does: whichever runs first
   gTool = pid;
-  if (gCancelled) kill(pid, SIGTERM);  // asked before the tool was there
+  if (gCancelled) kill(-pid, SIGTERM);  // asked before the tool was there
   if (in[1] >= 0) fcntl(in[1], F_SETFL, O_NONBLOCK);
 
   std::string pending;  // input read and not yet written
@@ -112,7 +113,7 @@ SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& st
       if (n <= 0) closeFd(&inFd);
     }
     if (stopped) {
-      kill(pid, SIGKILL);
+      kill(-pid, SIGKILL);
       closeFd(&inFd);
     }
     struct pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {inFd, POLLOUT, 0}};

@@ -35,7 +35,9 @@ struct SVNToolStreams {
 };
 
 // Runs SVN_ADMIN_TOOL with `args` (no shell) until it ends, in the
-// environment of a job (see JobEnvironment); it dies with this process.
+// environment of a job (see JobEnvironment), in a process group of its
+// own (a cancel stops whatever it started too); it dies with this
+// process.
 // Fails when it cannot start, exits non-zero or is killed, or a stream
 // function stops it; the failure's reason is its last error line.
 SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams);

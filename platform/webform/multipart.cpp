@@ -34,9 +34,14 @@ class Input {
     size_t got = read_(&buf[old], want);
     buf.resize(old + got);
     left_ -= got;
-    if (got == 0) left_ = 0;  // shorter than announced: ends here
+    if (got == 0) {  // shorter than announced: ends here
+      left_ = 0;
+      cut_ = true;
+    }
     return got > 0;
   }
+  // Whether the body ended before its announced length.
+  bool cut() const { return cut_; }
   // Makes at least `n` bytes available; false when the body ends first.
   bool need(size_t n) {
     while (avail() < n)
@@ -52,6 +57,7 @@ class Input {
  private:
   const std::function<size_t(char*, size_t)>& read_;
   unsigned long long left_;
+  bool cut_ = false;
 };
 
 // The value of parameter `key` of a header value ("form-data; name=x"),
@@ -211,5 +217,5 @@ std::string ReadMultipart(const std::string& boundary, unsigned long long length
     if (!spend(in.avail())) return kTooLarge;
     in.at = in.buf.size();
   }
-  return std::string();
+  return in.cut() ? kBad : std::string();
 }

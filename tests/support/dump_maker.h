@@ -1,8 +1,9 @@
 // dump_maker.h: a Subversion dump stream of many revisions, made without
 // a client (thousands of commits through svn take minutes): each revision
 // by "alice", with its own date and log, adds or rewrites one of ten
-// files with `bytes` of text.  Loaded with "svnadmin load", it is a
-// repository with that history.  Header only: the benchmarks use it too.
+// files with `bytes` of new text (words, which compress about as source
+// code does).  Loaded with "svnadmin load", it is a repository with that
+// history.  Header only: the benchmarks use it too.
 #ifndef TESTS_SUPPORT_DUMP_MAKER_H_
 #define TESTS_SUPPORT_DUMP_MAKER_H_
 
@@ -39,10 +40,13 @@ inline std::string Make(int revisions, size_t bytes) {
              r / 3600 % 24, r / 60 % 60, r % 60);
     revision(r, Props("alice", date, "Change " + std::to_string(r)));
     std::string text;
-    while (text.size() < bytes) {
+    for (int word = 1; text.size() < bytes; ++word) {
       seed = seed * 1103515245 + 12345;
-      text += "line " + std::to_string(seed % 100000) + " of revision " + std::to_string(r) + "\n";
+      unsigned w = (seed >> 16) % 4096;  // one of 4096 words of 3 to 9 letters
+      for (unsigned n = 3 + w % 7, i = 0; i < n; ++i) text += static_cast<char>('a' + (w * 7 + i * 13) % 26);
+      text += word % 12 == 0 ? '\n' : ' ';
     }
+    text += '\n';
     const std::string path = "f" + std::to_string(r % 10) + ".txt";
     if (r <= 10) {
       const std::string none = "PROPS-END\n";

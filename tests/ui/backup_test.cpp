@@ -218,6 +218,8 @@ TEST_F(Backups, HostileUploadsMakeNothingAndSayWhy) {
       {"rules svnserve refuses", replaced(3, {"conf/authz", "[/]\n@nogroup = r\n"}),
        "not ones this program accepts"},
       {"a manifest that lies", replaced(0, {"manifest.json", manifest}), "damaged"},
+      {"a manifest that is no object", replaced(0, {"manifest.json", "[1]"}),
+       "manifest cannot be read"},
       {"something after the dump", jobs::MakeTar([&] {
          std::vector<jobs::TarEntry> e = entries;
          e.push_back({"x.svndump", "y"});

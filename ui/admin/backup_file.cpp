@@ -317,7 +317,7 @@ SVNStatus SVNBackupReader::open(int fd) {
     if (manifest) {
       Json::Value m;
       bool ok = ReadJson(data, &m) && m.isObject();
-      const Json::Value& rev = m["rev"];
+      const Json::Value rev = ok ? m["rev"] : Json::Value();
       ok = ok && m["format"].isInt() &&
                 m["format"].asInt() == SVNManifest::kFormat && m["name"].isString() &&
                 m["uuid"].isString() && rev.isInt64() && rev.asInt64() >= 0 &&

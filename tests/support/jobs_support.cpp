@@ -150,9 +150,9 @@ Json::Value WaitJob(const std::string& program, const std::string& packageDir,
                     const std::string& id, int seconds) {
   Json::Value last;
   for (int tick = 0; tick < seconds * 20; ++tick) {
-    // The record is read directly (cheap) and the program asked each
-    // second: it tells a job that died.
-    if (tick % 20 == 19 || ReadRecord(packageDir, id)["state"] != "running") {
+    // The record is read directly (cheap) and the program asked every
+    // five seconds: it tells a job that died.
+    if (tick % 100 == 99 || ReadRecord(packageDir, id)["state"] != "running") {
       CgiResult r = RunCgi(program, GetEnv("action=jobs&id=" + id));
       last = r.json["data"][0];
       if (last["state"] != "running") return last;

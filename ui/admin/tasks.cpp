@@ -47,28 +47,10 @@ SVNStatus Cancelled(SVNStatus status) {
   return status;
 }
 
-// Reads `path` whole when it is a regular file of at most kMaxConfFile
-// bytes (links followed: the repository's own file may be one).
+// A conf file of the repository, whole (links followed: the repository's
+// own file may be one).
 bool ReadConfFile(const std::string& path, std::string* text) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<unsigned long long>(st.st_size) <= kMaxConfFile;
-  text->clear();
-  char buf[65536];
-  while (ok) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    text->append(buf, static_cast<size_t>(n));
-    ok = text->size() <= kMaxConfFile;
-  }
-  close(fd);
-  return ok;
+  return ReadSmallFile(path, kMaxConfFile, false, text);
 }
 
 // The files the settings at `settings` name, as plain names in conf/:
@@ -315,7 +297,7 @@ SVNStatus ReadRestoreSettings(const std::string& path, SVNRestoreSettings* setti
   Json::Value json;
   unsigned line = 0, column = 0;
   SVNStatus status;
-  if (!ReadPrivateFile(path, 1 << 20, &text) && !ReadConfFile(path, &text))
+  if (!ReadSmallFile(path, 1 << 20, false, &text))
     return STATUS_ERROR(kFailed, "Read %s failed.", path.c_str())
         .Reason("The settings file cannot be read.");
   if (!ParseJson(text, &json, &line, &column) || !json.isObject())

@@ -50,15 +50,9 @@ void CatchCancel() {
 }
 
 SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams) {
-  std::vector<std::string> argv{SVN_ADMIN_TOOL};
+  std::vector<std::string> argv{SVN_ADMIN_TOOL}, env = JobEnvironment();
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (std::string& a : argv) argp.push_back(&a[0]);
-  argp.push_back(nullptr);
-  std::vector<std::string> env = JobEnvironment();
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
 
   int in[2] = {-1, -1}, out[2], err[2];
   if ((streams.input && pipe2(in, O_CLOEXEC) != 0) || pipe2(out, O_CLOEXEC) != 0 ||

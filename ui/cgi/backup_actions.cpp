@@ -110,6 +110,12 @@ bool ParseKeep(const std::string& text, int* keep) {
   return *keep >= 1;
 }
 
+// The backup `file` of `name`, both given.
+SVNStatus FindGiven(const std::string& name, const std::string& file, SVNBackup* backup) {
+  return name.empty() ? STATUS_ERROR(kNotFound, "No repository named.")
+                      : FindBackup(name, file, backup);
+}
+
 SVNReply Started(SVNStatus status, const SVNJob& job, int line) {
   if (!status.ok()) return SVNReply::Fail(std::move(status), line);
   Json::Value data;
@@ -169,11 +175,8 @@ SVNReply SVNHandler::HandleBackupsAction() {
 }
 
 SVNReply SVNHandler::HandleBackupGetAction() {
-  const std::string name = webMan.In("name", "");
-  const std::string file = webMan.In("file", "");
   SVNBackup backup;
-  SVNStatus status = name.empty() ? STATUS_ERROR(kNotFound, "No repository named.")
-                                  : FindBackup(name, file, &backup);
+  SVNStatus status = FindGiven(webMan.In("name", ""), webMan.In("file", ""), &backup);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   int fd = open(backup.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st;
@@ -190,11 +193,8 @@ SVNReply SVNHandler::HandleBackupGetAction() {
 }
 
 SVNReply SVNHandler::HandleBackupRemoveAction() {
-  const std::string name = webMan.In("name", "");
-  const std::string file = webMan.In("file", "");
   SVNBackup backup;
-  SVNStatus status = name.empty() ? STATUS_ERROR(kNotFound, "No repository named.")
-                                  : FindBackup(name, file, &backup);
+  SVNStatus status = FindGiven(webMan.In("name", ""), webMan.In("file", ""), &backup);
   if (status.ok()) status = RemoveBackup(backup);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(Json::Value());

@@ -289,15 +289,9 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
     SaveJob(*job).Log();
     return why;
   };
-  std::vector<std::string> argv{program, "--job", job->id};
+  std::vector<std::string> argv{program, "--job", job->id}, env = JobEnvironment();
   argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp;
-  for (std::string& a : argv) argp.push_back(&a[0]);
-  argp.push_back(nullptr);
-  std::vector<std::string> env = JobEnvironment();
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
   int go[2], report[2];
   if (pipe2(go, O_CLOEXEC) != 0) return fail(STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno)));
   if (pipe2(report, O_CLOEXEC) != 0) {
@@ -355,6 +349,13 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
   status = SaveJob(*job);
   close(go[1]);  // the job may go on
   return status;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 std::vector<std::string> JobEnvironment() {

@@ -109,6 +109,10 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
 // (repository names may be any UTF-8).
 std::vector<std::string> JobEnvironment();
 
+// Pointers to `strings` (which must outlive them), ending in a null: an
+// argv or an envp.
+std::vector<char*> Pointers(std::vector<std::string>& strings);
+
 // Asks the running job `id` to stop (it leaves nothing half-made) and
 // waits up to `millis` for it to end; *job is its record then.
 // kNotFound when there is no such job.

@@ -21,10 +21,16 @@ SVNStatus PrivateDir(const std::string& path, bool create, bool noFollow);
 // `durable`, the file and its directory are synced too.
 SVNStatus WritePrivateFile(const std::string& path, const std::string& text, bool durable);
 
-// Reads `path` when it is a regular file of at most `limit` bytes owned by
-// the effective user (opened without following a link or blocking);
-// false otherwise.
-bool ReadPrivateFile(const std::string& path, size_t limit, std::string* text);
+// Reads `path` when it is a regular file of at most `limit` bytes, opened
+// without blocking (a FIFO there is refused, not waited on); with `own`,
+// only one owned by the effective user, and not through a link.  False
+// otherwise.
+bool ReadSmallFile(const std::string& path, size_t limit, bool own, std::string* text);
+
+// The service user's own file: ReadSmallFile with `own`.
+inline bool ReadPrivateFile(const std::string& path, size_t limit, std::string* text) {
+  return ReadSmallFile(path, limit, true, text);
+}
 
 // Parses `text`, a file of this program's (a job's record, a verify
 // record), as one JSON value; false when it is not one.

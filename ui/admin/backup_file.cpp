@@ -36,8 +36,16 @@ bool WriteAll(int fd, const char* data, size_t size, off_t at) {
   return true;
 }
 
-la_ssize_t ToString(struct archive*, void* out, const void* data, size_t size) {
-  static_cast<std::string*>(out)->append(static_cast<const char*>(data), size);
+// Where a tar writer's bytes go: `out`, until `closing` (what it writes
+// as it is closed, padding and the end of the archive, is not wanted).
+struct Capture {
+  std::string out;
+  bool closing = false;
+};
+
+la_ssize_t ToString(struct archive*, void* target, const void* data, size_t size) {
+  Capture* c = static_cast<Capture*>(target);
+  if (!c->closing) c->out.append(static_cast<const char*>(data), size);
   return static_cast<la_ssize_t>(size);
 }
 
@@ -56,10 +64,10 @@ struct archive* TarWriter(la_ssize_t (*out)(struct archive*, void*, const void*,
   return a;
 }
 
-// Drops a tar writer without the end of archive it would write.
+// Closes a tar writer whose sink discards what closing writes.
 void DropTarWriter(struct archive* a) {
   if (a == nullptr) return;
-  archive_write_fail(a);
+  archive_write_close(a);
   archive_write_free(a);
 }
 
@@ -139,7 +147,10 @@ class SVNBackupWriter::Member {
 
 SVNBackupWriter::SVNBackupWriter(int fd) : fd_(fd) {}
 
-SVNBackupWriter::~SVNBackupWriter() { DropTarWriter(tar_); }
+SVNBackupWriter::~SVNBackupWriter() {
+  tarClosing_ = true;
+  DropTarWriter(tar_);
+}
 
 SVNStatus SVNBackupWriter::addFile(const std::string& path, const std::string& data,
                                    time_t mtime) {
@@ -149,6 +160,7 @@ SVNStatus SVNBackupWriter::addFile(const std::string& path, const std::string& d
     tar_ = TarWriter(
         [](struct archive*, void* target, const void* bytes, size_t n) -> la_ssize_t {
           SVNBackupWriter* w = static_cast<SVNBackupWriter*>(target);
+          if (w->tarClosing_) return static_cast<la_ssize_t>(n);  // the end of a tar: not here
           std::string out;
           if (!w->member_->write(static_cast<const char*>(bytes), n, false, &out) ||
               !WriteAll(w->fd_, out.data(), out.size(), w->offset_)) {
@@ -175,6 +187,7 @@ SVNStatus SVNBackupWriter::addFile(const std::string& path, const std::string& d
 
 SVNStatus SVNBackupWriter::beginDump(const std::string& path, time_t mtime) {
   if (tar_ == nullptr) return STATUS_ERROR(kFailed, "The dump comes after the manifest.");
+  tarClosing_ = true;
   DropTarWriter(tar_);
   tar_ = nullptr;
   std::string out;
@@ -208,12 +221,16 @@ SVNStatus SVNBackupWriter::finish() {
     return STATUS_ERROR(kFailed, "Write the archive failed: %s", strerror(errno));
   offset_ += static_cast<off_t>(out.size());
   // The dump's header, now that its size is known...
-  std::string header;
-  struct archive* a = TarWriter(ToString, &header);
+  // (Closing the writer pads the entry it was given no data for: a
+  // kilobyte a call, discarded.)
+  Capture capture;
+  struct archive* a = TarWriter(ToString, &capture);
   struct archive_entry* e = Entry(dumpPath_, static_cast<la_int64_t>(dumpSize_), dumpTime_);
   bool ok = a != nullptr && e != nullptr && archive_write_header(a, e) == ARCHIVE_OK;
   archive_entry_free(e);
+  capture.closing = true;
   DropTarWriter(a);
+  const std::string& header = capture.out;
   if (!ok || header.empty() || header.size() % 512 != 0)
     return STATUS_ERROR(kFailed, "Make the header of %s failed.", dumpPath_.c_str());
   // ...as a member that fills its room exactly: stored, padded with an

@@ -74,6 +74,7 @@ class SVNBackupWriter {
   unsigned long long dumpSize_ = 0;
   std::unique_ptr<Member> member_;  // the member being written
   bool written_ = true;             // no write of the small files failed
+  bool tarClosing_ = false;         // what the small files' writer writes now is dropped
   struct archive* tar_ = nullptr;   // the small files' tar headers and data
 };
 

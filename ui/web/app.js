@@ -171,7 +171,12 @@ function renderRow(tbody, repo) {
   }
 }
 
+// Loads that overlap (a search while the page still loads, a job that
+// ended) show the last one asked for, whichever answers last.
+let loadSerial = 0;
+
 async function loadPage() {
+  const serial = ++loadSerial;
   let page;
   try {
     page = await call({
@@ -182,9 +187,10 @@ async function loadPage() {
       sort: 'name',
     });
   } catch (error) {
-    say(error.message || 'The repositories could not be listed.');
+    if (serial === loadSerial) say(error.message || 'The repositories could not be listed.');
     return;
   }
+  if (serial !== loadSerial) return;
   state.total = page.total;
   if (state.start > 0 && state.start >= state.total) {
     state.start = Math.max(0, state.total - PAGE_SIZE);  // the last page went away

@@ -3,9 +3,9 @@
 // by "alice", with its own date and log, adds or rewrites one of ten
 // files with `bytes` of new text (words, which compress about as source
 // code does).  Loaded with "svnadmin load", it is a repository with that
-// history.  Header only: the benchmarks use it too.
-#ifndef TESTS_SUPPORT_DUMP_MAKER_H_
-#define TESTS_SUPPORT_DUMP_MAKER_H_
+// history.
+#ifndef BENCH_DUMP_MAKER_H_
+#define BENCH_DUMP_MAKER_H_
 
 #include <cstdio>
 #include <string>
@@ -65,4 +65,4 @@ inline std::string Make(int revisions, size_t bytes) {
 
 }  // namespace dump
 
-#endif  // TESTS_SUPPORT_DUMP_MAKER_H_
+#endif  // BENCH_DUMP_MAKER_H_

@@ -128,19 +128,15 @@ std::string WebMan::loadStreamed(const std::string& boundary, unsigned long long
   struct Parts : MultipartParts {
     WebMan* web;
     bool clean = true;
-    bool taken = false;  // the sink has a part under way
     void Field(const std::string& name, const std::string& value) override {
       clean = clean && CleanText(name) && CleanText(value);
       if (clean) web->params_.emplace_back(name, value);
     }
     bool FileBegin(const std::string& name) override {
-      return taken = clean && CleanText(name) && web->uploads_->Begin(name, *web);
+      return clean && CleanText(name) && web->uploads_->Begin(name, *web);
     }
     void FileData(const char* data, size_t size) override { web->uploads_->Data(data, size); }
-    void FileEnd(bool complete) override {
-      taken = false;
-      web->uploads_->End(complete);
-    }
+    void FileEnd(bool complete) override { web->uploads_->End(complete); }
   } parts;
   parts.web = this;
   std::string status = ReadMultipart(

@@ -375,7 +375,7 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
   close(fd);
   if (status.code() == SVNStatus::kExists) status.Reason("A repository of that name exists.");
   if (!status.ok()) {
-    Cancelled(status);
+    status = Cancelled(std::move(status));
     if (status.reason().empty()) status.Reason("The repository could not be restored.");
     return status;
   }

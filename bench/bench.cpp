@@ -16,6 +16,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <malloc.h>
+#include <pwd.h>
+#include <signal.h>
+#include <string.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +28,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "dump_maker.h"
 
 namespace {
 
@@ -67,6 +74,16 @@ double Median(std::vector<double> v) {
 }
 
 int Sh(const std::string& cmd) { return system(cmd.c_str()); }
+
+std::string Output(const std::string& cmd) {
+  std::string text;
+  if (FILE* out = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    pclose(out);
+  }
+  return text;
+}
 
 std::vector<std::string> CgiEnv(const std::string& query) {
   return {"REQUEST_METHOD=GET", "QUERY_STRING=" + query, "REMOTE_USER=admin",
@@ -202,6 +219,130 @@ void AuditFigures(const std::string& pkg, const std::string& cgi, const std::str
   }
 }
 
+// ---- Backups, restores and uploads ----
+
+// Runs argv with env and `body` bytes of generated input on its standard
+// input, through a pipe (nothing on disk): `head` first, then `fill` bytes
+// of 'x', then `tail`.
+Run SpawnFed(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& head, unsigned long long fill, const std::string& tail) {
+  int in[2];
+  if (pipe(in) != 0) exit(1);
+  std::vector<char*> a, e;
+  for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+  a.push_back(nullptr);
+  for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
+  e.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  posix_spawn_file_actions_addclose(&fa, in[1]);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  timespec t0, t1;
+  clock_gettime(CLOCK_MONOTONIC, &t0);
+  pid_t pid;
+  if (posix_spawn(&pid, a[0], &fa, nullptr, a.data(), e.data()) != 0) exit(1);
+  close(in[0]);
+  signal(SIGPIPE, SIG_IGN);
+  std::string chunk(1 << 20, 'x');
+  bool ok = write(in[1], head.data(), head.size()) == static_cast<ssize_t>(head.size());
+  for (unsigned long long left = fill; ok && left > 0;) {
+    size_t n = static_cast<size_t>(std::min<unsigned long long>(left, chunk.size()));
+    ssize_t w = write(in[1], chunk.data(), n);
+    ok = w > 0;
+    if (ok) left -= static_cast<unsigned long long>(w);
+  }
+  ok = ok && write(in[1], tail.data(), tail.size()) == static_cast<ssize_t>(tail.size());
+  close(in[1]);
+  int status;
+  rusage ru;
+  wait4(pid, &status, 0, &ru);
+  clock_gettime(CLOCK_MONOTONIC, &t1);
+  posix_spawn_file_actions_destroy(&fa);
+  return {(t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6, ru.ru_maxrss};
+}
+
+// A backup of a repository of 1,000 revisions (each rewriting a file with
+// 20 kB of new text) with svn-admin, against `svnadmin dump --deltas |
+// gzip` of it; a restore of that backup as a new repository, against
+// `svnadmin load` of the same dump (gzip-compressed) into a new one; and
+// the peak memory of svn.cgi taking a 2 GiB upload.
+void BackupFigures(const std::string& pkg, const std::string& cgi, const std::string& admin,
+                   int runs) {
+  std::string root = pkg + "/roots/history";
+  if (access((root + "/.complete-1").c_str(), F_OK) != 0) {
+    fprintf(stderr, "making a repository of 1,000 revisions in %s ...\n", root.c_str());
+    Sh("rm -rf '" + root + "' && mkdir -p '" + root + "' && svnadmin create '" + root + "/big'");
+    std::ofstream(pkg + "/history.dump") << dump::Make(1000, 20000);
+    if (Sh("svnadmin load -q --no-flush-to-disk '" + root + "/big' < '" + pkg +
+           "/history.dump'") != 0)
+      exit(1);
+    Sh("rm -f '" + pkg + "/history.dump'");
+    std::ofstream(root + "/.complete-1");
+  }
+  UseRoot(pkg, root);  // moved to PACKAGE_DIR/repo
+  const std::string live = pkg + "/repo";
+  Sh("mkdir -p '" + pkg + "/ui' && ln -sf '" + admin + "' '" + pkg + "/ui/svn-admin'");
+  const std::string repo = live + "/big", floorFile = pkg + "/floor.svndump.gz";
+  const struct passwd* me = getpwuid(geteuid());
+  const std::string user = me != nullptr ? me->pw_name : "root";
+  const std::vector<std::string> env{"PATH=/usr/bin:/bin"};
+  const int few = std::max(3, runs / 4) | 1;  // minutes each: fewer runs
+  Compare("backup, 1,000 revisions", few,
+          [&] { return Spawn({admin, "--user", user, "backup", "--keep", "1", "big"}, env); },
+          [&] {
+            return Spawn({"/bin/sh", "-c", "svnadmin dump -q --deltas '" + repo +
+                                               "' | gzip > '" + floorFile + "'"},
+                         env);
+          },
+          "<= 1.15x", 1.15);
+  std::string backup = Output("ls '" + pkg + "/backup/big/'*.tar.gz | tail -1");
+  backup.erase(backup.find_last_not_of('\n') + 1);
+  int serial = 0;
+  auto clear = [&] { Sh("rm -rf '" + live + "'/made* '" + pkg + "'/repo-work/*"); };
+  for (bool flush : {true, false}) {
+    Compare(flush ? "restore, 1,000 revisions" : "  (load without flushing)", few,
+            [&] {
+              clear();
+              return Spawn({admin, "--user", user, "restore", backup,
+                            "made" + std::to_string(++serial)},
+                           env);
+            },
+            [&] {
+              std::string made = live + "/made-floor" + std::to_string(serial);
+              return Spawn({"/bin/sh", "-c", "svnadmin create '" + made + "' && gzip -dc '" +
+                                                 floorFile + "' | svnadmin load -q " +
+                                                 (flush ? "" : "--no-flush-to-disk ") + "'" +
+                                                 made + "'"},
+                           env);
+            },
+            flush ? "<= 1.15x" : "none", flush ? 1.15 : 1e9);
+  }
+  clear();
+  // A 2 GiB upload, streamed to the working directory; the restore job it
+  // starts refuses it at once (not a backup) and deletes it.
+  const std::string boundary = "benchBoundary";
+  const std::string head = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"action\""
+                           "\r\n\r\nrestore\r\n--" + boundary + "\r\nContent-Disposition: "
+                           "form-data; name=\"name\"\r\n\r\nuploaded\r\n--" + boundary +
+                           "\r\nContent-Disposition: form-data; name=\"upload\"; filename=\"b"
+                           "\"\r\n\r\n";
+  const std::string tail = "\r\n--" + boundary + "--\r\n";
+  const unsigned long long size = 2ULL << 30;
+  // A spawned child's peak counts the memory of the process it was spawned
+  // from (it shares it until exec): this one gives back what it freed.
+  malloc_trim(0);
+  Run upload = SpawnFed(
+      {cgi},
+      {"REQUEST_METHOD=POST", "CONTENT_TYPE=multipart/form-data; boundary=" + boundary,
+       "CONTENT_LENGTH=" + std::to_string(head.size() + size + tail.size()), "REMOTE_USER=admin",
+       "HTTP_HOST=127.0.0.1", "PATH=/usr/bin:/bin"},
+      head, size, tail);
+  printf("%-34s %9.2f MiB %22s  %-8s %s   (%.1f s)\n", "peak memory, 2 GiB upload",
+         upload.maxRssKiB / 1024.0, "", "none", "", upload.ms / 1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -297,5 +438,6 @@ int main(int argc, char** argv) {
   UseRoot(pkg, "");
   Sh("rm -rf '" + fresh + "' '" + work + "'");
   AuditFigures(pkg, cgi, floorCgi, runs);
+  if (const char* admin = getenv("SVN_ADMIN")) BackupFigures(pkg, cgi, admin, runs);
   return 0;
 }

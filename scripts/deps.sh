@@ -64,7 +64,8 @@ install_missing() {
       DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@"' sh "${missing[@]}"
 }
 
-BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libsvn-dev libapr1-dev subversion)
+BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libsvn-dev libapr1-dev subversion
+                libarchive-dev zlib1g-dev)
 TEST_PACKAGES=(googletest libgtest-dev lighttpd curl valgrind chromium)
 
 # Node.js for the page's browser tests, from Debian when the machine has

@@ -8,8 +8,9 @@
 //
 // Request: GET parameters come from the query string, POST parameters from
 // the body (application/x-www-form-urlencoded or multipart/form-data; file
-// parts are ignored).  Parameter names compare exactly; when a name is
-// given twice the first value wins.
+// parts are ignored unless an UploadSink takes them, see StreamUploads).
+// Parameter names compare exactly; when a name is given twice the first
+// value wins.
 //
 // Response: exactly one per request.  JSON bodies are written as compact
 // ASCII JSON (other characters, and '<', '>' and '&', as \u escapes), so
@@ -37,6 +38,24 @@ class RequestSource {
   // Reads up to `length` bytes of the body into `data`; returns the count
   // read, less than `length` only at the end of the body.
   virtual size_t Read(char* data, size_t length);
+};
+
+class WebMan;
+
+// Takes file parts of a multipart/form-data body as they arrive, so that
+// an upload of any size costs no memory (see WebMan::StreamUploads).
+class UploadSink {
+ public:
+  virtual ~UploadSink() {}
+  // The file part `field` begins; `web` has the parameters read before it
+  // (In).  True to take its content through Data, false to leave it
+  // ignored like any other file part.
+  virtual bool Begin(const std::string& field, WebMan& web) = 0;
+  virtual void Data(const char* data, size_t size) = 0;
+  // The part taken ends: `complete` false when the body ended, or was
+  // refused, before it did.  A request whose form is refused after the
+  // part (a bad parameter further on) is not served at all.
+  virtual void End(bool complete) = 0;
 };
 
 // The request and the response of one CGI request.
@@ -76,7 +95,24 @@ class WebMan {
   // than kMaxBody ("413 Payload Too Large"), and the body complete, every
   // name and value free of NUL bytes and valid UTF-8 ("400 Bad Request").
   // Returns an empty text when the request can be served, else the status.
+  // With an upload sink, a multipart/form-data body is read as it arrives
+  // and may be of any size: what the sink takes does not count toward
+  // kMaxBody, everything else does (413 once it passes).
   std::string Load();
+
+  // Lets `sink` (not owned; it must outlive the request) take the file
+  // parts of a multipart/form-data body.  Called before Load.
+  void StreamUploads(UploadSink* sink) { uploads_ = sink; }
+
+  // Writes a whole response whose body is the `size` bytes of the open
+  // file `fd` from where it stands, as a download: Content-Type
+  // `contentType`, Content-Length, "Content-Disposition: attachment" with
+  // `filename` (which must hold only A-Z, a-z, 0-9 and "._-%~": it is
+  // also given percent-decoded as filename*), and the headers every
+  // response carries.  The file is copied in pieces, whatever its size.
+  // False when it could not all be sent (the client went away).
+  bool SendFile(int fd, unsigned long long size, const char* contentType,
+                const std::string& filename);
 
   // True once a response has been started.
   bool Responded() const { return responded_; }
@@ -85,8 +121,12 @@ class WebMan {
   void WriteHead(const char* status, const char* contentType,
                  const char* allow);
 
+  // Load's reading of a multipart body through uploads_.
+  std::string loadStreamed(const std::string& boundary, unsigned long long length);
+
   RequestSource defaultSource_;
   RequestSource* source_;
+  UploadSink* uploads_ = nullptr;
   std::vector<std::pair<std::string, std::string>> params_;
   bool loaded_ = false;
   std::string loadStatus_;

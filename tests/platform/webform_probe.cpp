@@ -8,8 +8,32 @@
 //            is given
 //   error    ReportError(), after SetFormErrInfo when "key" is given
 //   twice    ReportSuccess then ReportError: only the first is written
+// A file part named "upload" is streamed (WebMan::StreamUploads): echo
+// then also gives "upload": "BYTES FNV1A32 complete|cut".
+
+#include <stdio.h>
 
 #include "webform.h"
+
+class ProbeSink : public UploadSink {
+ public:
+  bool Begin(const std::string& field, WebMan&) override {
+    return began = field == "upload";
+  }
+  void Data(const char* data, size_t size) override {
+    bytes += size;
+    for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<unsigned char>(data[i])) * 16777619u;
+  }
+  void End(bool c) override { complete = c; }
+  std::string Text() const {
+    char text[64];
+    snprintf(text, sizeof text, "%zu %08x %s", bytes, hash, complete ? "complete" : "cut");
+    return text;
+  }
+  bool began = false, complete = false;
+  size_t bytes = 0;
+  unsigned hash = 2166136261u;
+};
 
 class Probe : public ServerFormHandler {
  public:
@@ -18,6 +42,7 @@ class Probe : public ServerFormHandler {
   void HandleApplyAction() override {}
 
   void Process() override {
+    webMan.StreamUploads(&sink_);
     if (!Authenticate()) return;
     std::string mode = webMan.In("mode", "echo");
     std::string key = webMan.In("key", "");
@@ -34,10 +59,14 @@ class Probe : public ServerFormHandler {
       for (const char* name : {"action", "name", "realm", "accounts", "ACTION"})
         body[name] = webMan.In(name, "(absent)");
       body["nullDefault"] = webMan.In("absent", nullptr);
+      if (sink_.began) body["upload"] = sink_.Text();
       webMan.WriteHeader("text/html; charset=\"UTF-8\"");
       webMan.WriteBody(body);
     }
   }
+
+ private:
+  ProbeSink sink_;
 };
 
 int main() {

@@ -86,6 +86,67 @@ TEST(WebformRequest, KeepsCgiccRules) {
   }
 }
 
+// A multipart body is read as it arrives: the file part a sink takes may
+// be of any size and costs no memory; everything else still counts toward
+// the limit, and a body that is not well formed is refused whole.
+TEST(WebformRequest, StreamsUploadsOfAnySize) {
+  auto part = [](const std::string& name, const std::string& value, bool file = false) {
+    return "--XyZ\r\nContent-Disposition: form-data; name=\"" + name + "\"" +
+           (file ? "; filename=\"f.bin\"\r\nContent-Type: application/octet-stream" : "") +
+           "\r\n\r\n" + value + "\r\n";
+  };
+  std::string big(3 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+  // Content that looks like a delimiter but is not one.
+  const std::string tricky = "a\r\n--XyZa\r\n--Xy\r\n--XyZ x\r\n";
+  // What the probe says of an upload of `data`.
+  auto got = [](const std::string& data) {
+    unsigned hash = 2166136261u;
+    for (unsigned char c : data) hash = (hash ^ c) * 16777619u;
+    char text[64];
+    snprintf(text, sizeof text, "%zu %08x complete", data.size(), hash);
+    return std::string(text);
+  };
+  struct {
+    const char* name;
+    std::string body;
+    const char* status;
+    std::string action;  // the parameter served, when not refused
+    std::string upload;  // what the sink got; empty: no part taken
+  } cases[] = {
+      {"3 MiB upload", part("action", "up") + part("upload", big, true) + "--XyZ--\r\n", "", "up",
+       got(big)},
+      {"fields after it, preamble and epilogue",
+       "preamble\r\n" + part("upload", "", true) + part("action", "after") + "--XyZ--\r\nend",
+       "", "after", got("")},
+      {"delimiter look-alikes", part("upload", tricky, true) + part("action", tricky) +
+                                    "--XyZ--\r\n", "", tricky, got(tricky)},
+      {"padding after a delimiter", "--XyZ  \r\n" + part("action", "pad").substr(7) +
+                                        "--XyZ--", "", "pad", ""},
+      {"3 MiB the sink does not take", part("action", "up") + part("other", big, true) +
+                                           "--XyZ--\r\n", "413 Payload Too Large", "", ""},
+      {"a field over the limit", part("action", std::string(1024 * 1024 + 1, 'a')) + "--XyZ--\r\n",
+       "413 Payload Too Large", "", ""},
+      {"cut in the upload", part("action", "up") + "--XyZ\r\nContent-Disposition: form-data; "
+                            "name=\"upload\"; filename=\"x\"\r\n\r\npartial",
+       "400 Bad Request", "", ""},
+      {"no closing delimiter", part("action", "up"), "400 Bad Request", "", ""},
+      {"no delimiter at all", "action=up", "400 Bad Request", "", ""},
+      {"a header line without end", "--XyZ\r\n" + std::string(9000, 'h'), "400 Bad Request", "",
+       ""},
+      {"invalid UTF-8 after the upload", part("upload", "x", true) + part("action", "\xC3(") +
+                                             "--XyZ--\r\n", "400 Bad Request", "", ""},
+  };
+  for (const auto& c : cases) {
+    CgiResult r = RunCgi(kProbe, PostEnv(c.body, "multipart/form-data; boundary=XyZ"), c.body);
+    EXPECT_EQ(0, r.exitStatus) << c.name;
+    EXPECT_EQ(c.status, r.status) << c.name << "\n" << r.body;
+    if (c.status[0] != '\0') continue;
+    EXPECT_EQ(c.action, r.json["action"].asString()) << c.name;
+    EXPECT_EQ(c.upload, r.json["upload"].asString()) << c.name;
+  }
+}
+
 TEST(WebformRequest, RefusesBadRequestsBeforeServingThem) {
   struct {
     const char* name;

@@ -44,6 +44,10 @@ inline void Reset() {
   Shell("rm -rf '" + Dir() + "'");
   Shell("mkdir -p '" + Root() + "' '" + Dir() + "/bin'");
   Shell("ln -s \"$(command -v svnadmin)\" '" + Dir() + "/bin/svnadmin'");
+#ifdef SVN_ADMIN
+  // The test's own svn-admin, where its svn.cgi starts jobs.
+  Shell("mkdir -p '" + Dir() + "/ui' && ln -s '" SVN_ADMIN "' '" + Dir() + "/ui/svn-admin'");
+#endif
   setenv("SYSLOG_CAPTURE", LogFile().c_str(), 1);
 }
 

@@ -11,7 +11,7 @@ import net from 'node:net';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
-const { SOURCE_DIR, SVN_CGI, SANDBOX_DIR, SHOTS_DIR } = process.env;
+const { SOURCE_DIR, SVN_CGI, SVN_ADMIN, SANDBOX_DIR, SHOTS_DIR } = process.env;
 const PASSWORD = 'page test pw';
 let web, svnPort, server, browser, page;
 const problems = [];
@@ -62,8 +62,10 @@ before(async () => {
   for (const dir of ['repo', 'bin', 'ui']) fs.mkdirSync(path.join(SANDBOX_DIR, dir), { recursive: true });
   const svnadmin = spawnSync('sh', ['-c', 'command -v svnadmin']).stdout.toString().trim();
   fs.symlinkSync(svnadmin, path.join(SANDBOX_DIR, 'bin/svnadmin'));
-  fs.copyFileSync(SVN_CGI, path.join(SANDBOX_DIR, 'ui/svn.cgi'));
-  fs.chmodSync(path.join(SANDBOX_DIR, 'ui/svn.cgi'), 0o755);
+  for (const [from, to] of [[SVN_CGI, 'svn.cgi'], [SVN_ADMIN, 'svn-admin']]) {
+    fs.copyFileSync(from, path.join(SANDBOX_DIR, 'ui', to));
+    fs.chmodSync(path.join(SANDBOX_DIR, 'ui', to), 0o755);
+  }
   for (const f of ['index.html', 'app.js', 'history.js', 'style.css']) {
     fs.copyFileSync(path.join(SOURCE_DIR, 'ui/web', f), path.join(SANDBOX_DIR, 'ui', f));
   }
@@ -387,9 +389,8 @@ test('names that look alike are shown apart, and each is edited and removed as i
   await page.goto('/');
   await page.getByLabel('Find by name').fill('proj');
   await page.getByRole('button', { name: 'Find', exact: true }).click();
-  // The search's rows, not those the page showed first.
-  await page.locator('#repos tbody tr').first().filter({ hasText: 'proj' }).waitFor();
-  await page.locator('#repos tbody tr').nth(3).waitFor();
+  // The search's answer, not the first page's that may come after it.
+  await page.waitForFunction(() => document.querySelectorAll('#repos tbody tr').length === 4);
   assert.deepEqual(await page.locator('#repos tbody td.name').allInnerTexts(),
     ['proj', 'proj␣', 'proj⟨U+00A0⟩', '⟨U+FEFF⟩proj']);
   await page.screenshot({ path: path.join(SHOTS_DIR, 'names.png') });
@@ -662,6 +663,183 @@ test('switches for log messages and read-only; a hook made by hand is left alone
   await page.screenshot({ path: path.join(SHOTS_DIR, 'hooks.png') });
   await dialog.getByRole('button', { name: 'Cancel' }).click();
   assert.equal(fs.readFileSync(hook, 'utf8'), '#!/bin/sh\nexit 0\n');
+});
+
+// ---- Backups, restores and verifies ----
+
+// A command as the server's user (www-data when the test runs as root).
+function asServer(command, args, options = {}) {
+  const run = process.getuid() === 0
+    ? spawnSync('setpriv', ['--reuid=www-data', '--regid=www-data', '--clear-groups', command, ...args], options)
+    : spawnSync(command, args, options);
+  assert.equal(run.status, 0, String(run.stderr));
+  return run;
+}
+
+// A dump stream of `revisions` revisions by alice, each rewriting one of
+// ten files with `bytes` of text (thousands of commits through svn would
+// take minutes).
+function makeDump(revisions, bytes) {
+  const props = (pairs) => pairs.map(([k, v]) => `K ${k.length}\n${k}\nV ${v.length}\n${v}\n`).join('') + 'PROPS-END\n';
+  const parts = ['SVN-fs-dump-format-version: 2\n\nUUID: 6a3c1d2e-0b4f-4e5d-9c8b-7a6f5e4d3c2b\n\n'];
+  const revision = (n, p) => parts.push(`Revision-number: ${n}\nProp-content-length: ${p.length}\nContent-length: ${p.length}\n\n${p}\n`);
+  revision(0, props([['svn:date', '2024-01-01T00:00:00.000000Z']]));
+  for (let r = 1; r <= revisions; r++) {
+    const date = new Date(Date.UTC(2024, 0, 1) + r * 60000).toISOString().replace(/\.\d+Z$/, '.000000Z');
+    revision(r, props([['svn:author', 'alice'], ['svn:date', date], ['svn:log', `Change ${r}`]]));
+    const text = `line of revision ${r}\n`.repeat(Math.ceil(bytes / 20));
+    const node = `Node-path: f${r % 10}.txt\nNode-kind: file\n`;
+    parts.push(r <= 10
+      ? `${node}Node-action: add\nProp-content-length: 10\nText-content-length: ${text.length}\nContent-length: ${text.length + 10}\n\nPROPS-END\n${text}\n`
+      : `${node}Node-action: change\nText-content-length: ${text.length}\nContent-length: ${text.length}\n\n${text}\n`);
+  }
+  return parts.join('');
+}
+
+// The package's tool with its progress lines slowed down (10 ms each), so
+// that the page can be watched following a dump; or the tool itself again.
+const toolPath = path.join(SANDBOX_DIR, 'bin/svnadmin');
+const realTool = spawnSync('sh', ['-c', 'command -v svnadmin']).stdout.toString().trim();
+function slowTool(slow) {
+  fs.unlinkSync(toolPath);
+  if (!slow) {
+    fs.symlinkSync(realTool, toolPath);
+    return;
+  }
+  fs.writeFileSync(toolPath, `#!/bin/sh
+if [ "$1" = dump ]; then
+  exec 3>&1
+  ${realTool} "$@" 2>&1 >&3 3>&- | while IFS= read -r line; do printf '%s\\n' "$line" >&2; sleep 0.01; done
+  exit 0
+fi
+exec ${realTool} "$@"
+`, { mode: 0o755 });
+}
+
+async function get(params) {
+  const response = await fetch(`${web}/svn.cgi?${new URLSearchParams(params)}`, {
+    headers: { Authorization: `Basic ${Buffer.from(`admin:${PASSWORD}`).toString('base64')}` },
+  });
+  return response.json();
+}
+
+async function untilEnded(id) {
+  for (let i = 0; i < 600; i++) {
+    const job = (await get({ action: 'jobs', id })).data[0];
+    if (job.state !== 'running') return job;
+    await new Promise((r) => setTimeout(r, 100));
+  }
+  throw new Error(`job ${id} did not end`);
+}
+
+async function openBackupsOf(name) {
+  await page.goto('/');
+  await page.getByLabel('Find by name').fill(name);
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('button', { name: `Backups ${name}` }).click();
+  return page.getByRole('dialog', { name: `Backups of “${name}”` });
+}
+
+test('back up with a progress bar, download, verify, remove a backup', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }]);
+  assert.equal((await post({ action: 'add', name: 'big', realm: 'Big', anon: 'none', accounts })).success, true);
+  asServer('svnadmin', ['load', '-q', '--no-flush-to-disk', path.join(SANDBOX_DIR, 'repo/big')],
+    { input: makeDump(400, 2000), maxBuffer: 1 << 26 });
+  slowTool(true);
+  const dialog = await openBackupsOf('big');
+  await dialog.getByText('No backups yet.').waitFor();
+  await dialog.getByText('Never verified.').waitFor();
+  await dialog.getByRole('button', { name: 'Back up now' }).click();
+  // The bar moves while the job runs (the list is redrawn each poll).
+  const bar = dialog.getByRole('progressbar', { name: 'Backing up “big”' });
+  await bar.waitFor();
+  const seen = new Set();
+  while (await bar.count() > 0) {
+    try {
+      seen.add(await bar.evaluate((e) => `${e.value}/${e.max}`, null, { timeout: 1000 }));
+    } catch { /* redrawn or gone meanwhile */ }
+    await page.waitForTimeout(100);
+  }
+  const moving = [...seen].filter((v) => v.endsWith('/400') && !['0/400', '400/400'].includes(v));
+  assert.ok(moving.length >= 2, `progress seen: ${[...seen]}`);
+  await dialog.getByText('Backup of “big” done, revision 400.').waitFor();
+  slowTool(false);
+  const row = dialog.getByRole('row', { name: /400/ });
+  await row.waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'backups.png') });
+
+  // The download is the file, byte for byte.
+  const [file] = fs.readdirSync(path.join(SANDBOX_DIR, 'backup/big')).filter((f) => !f.startsWith('.'));
+  const href = await row.getByRole('link', { name: /^Download/ }).getAttribute('href');
+  const download = await page.context().request.get(new URL(href, web).href);
+  assert.equal(download.headers()['content-type'], 'application/gzip');
+  assert.match(download.headers()['content-disposition'], /^attachment; filename="big-\d{8}T\d{6}Z-r400\.tar\.gz"/);
+  assert.ok(Buffer.compare(await download.body(), fs.readFileSync(path.join(SANDBOX_DIR, 'backup/big', file))) === 0);
+
+  await dialog.getByRole('button', { name: 'Verify' }).click();
+  await dialog.getByText('Verify of “big” no problems found.').waitFor();
+  await dialog.getByText(/^Last verified .*: no problems found\.$/).waitFor();
+  assert.equal((await post({ action: 'show', name: 'big' })).data.verified.ok, true);
+
+  await row.getByRole('button', { name: /^Remove the backup/ }).click();
+  await page.getByRole('dialog', { name: 'Remove this backup?' }).getByRole('button', { name: 'Remove' }).click();
+  await dialog.getByText('No backups yet.').waitFor();
+  assert.deepEqual(fs.readdirSync(path.join(SANDBOX_DIR, 'backup/big')).filter((f) => !f.startsWith('.')), []);
+  await dialog.getByRole('button', { name: 'Close' }).click();
+});
+
+test('a running backup can be cancelled, and nothing is left of it', async () => {
+  slowTool(true);
+  const dialog = await openBackupsOf('big');
+  await dialog.getByRole('button', { name: 'Back up now' }).click();
+  await dialog.getByRole('progressbar', { name: 'Backing up “big”' }).waitFor();
+  await dialog.getByRole('button', { name: 'Cancel: backing up “big”' }).click();
+  await dialog.getByText('Backup of “big” cancelled; nothing was left half-made.').waitFor();
+  slowTool(false);
+  await dialog.getByText('No backups yet.').waitFor();
+  assert.deepEqual(fs.readdirSync(path.join(SANDBOX_DIR, 'backup/big')).filter((f) => f !== '.name'), []);
+  await dialog.getByRole('button', { name: 'Close' }).click();
+});
+
+test('restore as a new repository: from a listed backup, from a file, and a hostile file refused in words', async () => {
+  const started = await post({ action: 'backup', name: 'big' });
+  assert.equal((await untilEnded(started.data.job)).state, 'done');
+  await page.goto('/');
+  const restoreAs = async (name, fill) => {
+    await page.getByRole('button', { name: 'Restore…' }).click();
+    const dialog = page.getByRole('dialog', { name: 'Restore as a new repository' });
+    await dialog.getByLabel('Name of the new repository').fill(name);
+    if (fill) await fill(dialog);
+    await dialog.getByRole('button', { name: 'Restore', exact: true }).click();
+  };
+  await restoreAs('big-copy');  // the newest backup is chosen
+  await page.locator('#jobs').getByText('Restore of “big-copy” done.').waitFor({ timeout: 60000 });
+  await page.getByRole('row', { name: /big-copy/ }).waitFor();
+  assert.ok(svn(['ls', url('big-copy')], ['alice', 'pw-a']));
+  assert.ok(!svn(['ls', url('big-copy')]));
+
+  // Past the 1 MiB every other request is held to: through the web server
+  // and the program as it streams.
+  const plain = path.join(SANDBOX_DIR, 'plain.svndump');
+  fs.writeFileSync(plain, makeDump(5, 500000));
+  await restoreAs('from-dump', async (dialog) => {
+    await dialog.getByLabel('File to restore').setInputFiles(plain);
+    await dialog.getByLabel('Anonymous read').check();
+  });
+  await page.locator('#jobs').getByText('Restore of “from-dump” done.').waitFor({ timeout: 60000 });
+  assert.equal(svnRun(['ls', url('from-dump')]).stdout.toString(), 'f1.txt\nf2.txt\nf3.txt\nf4.txt\nf5.txt\n');
+
+  const hostile = path.join(SANDBOX_DIR, 'hostile');
+  fs.mkdirSync(path.join(hostile, 'hooks'), { recursive: true });
+  fs.writeFileSync(path.join(hostile, 'manifest.json'), JSON.stringify(
+    { format: 1, name: 'x', uuid: '6a3c1d2e-0b4f-4e5d-9c8b-7a6f5e4d3c2b', rev: 0, time: '2024-01-01T00:00:00Z', version: 'x' }));
+  fs.writeFileSync(path.join(hostile, 'hooks/pre-commit'), '#!/bin/sh\ntouch /tmp/owned\n');
+  fs.writeFileSync(path.join(hostile, 'x.svndump'), makeDump(1, 10));
+  assert.equal(spawnSync('tar', ['-czf', `${hostile}.tar.gz`, '-C', hostile, 'manifest.json', 'hooks/pre-commit', 'x.svndump']).status, 0);
+  await restoreAs('hostile', (dialog) => dialog.getByLabel('File to restore').setInputFiles(`${hostile}.tar.gz`));
+  await page.locator('#jobs').getByText('Restore of “hostile” failed: The file holds “hooks/pre-commit”, which is not part of a backup: nothing is taken from it.').waitFor({ timeout: 60000 });
+  assert.ok(!fs.existsSync(path.join(SANDBOX_DIR, 'repo/hostile')));
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'jobs.png') });
 });
 
 test('the page ran under its policy without an error', () => {

@@ -88,6 +88,28 @@ class SVNHandler : public ServerFormHandler {
   // "name" ("yes" or "no"; absent: as they are).
   SVNReply HandleHooksEditAction();
 
+  // Backups, restores and verifies run as jobs (see jobs.h): the actions
+  // that start one answer {"job": ID} at once.
+  // "backup": backs up "name", keeping its newest "keep" backups if given.
+  SVNReply HandleBackupAction();
+  // "backups": the backups of "name" (of every repository without),
+  // newest first.
+  SVNReply HandleBackupsAction();
+  // "backup_get": the backup "file" of "name", as a download.
+  SVNReply HandleBackupGetAction();
+  // "backup_remove": removes the backup "file" of "name".
+  SVNReply HandleBackupRemoveAction();
+  // "restore": makes the new repository "name" from the backup "file" or
+  // the upload "upload" (with "realm", "anon", "accounts" for a plain
+  // dump).
+  SVNReply HandleRestoreAction();
+  // "verify": verifies "name".
+  SVNReply HandleVerifyAction();
+  // "jobs": the jobs (of "name", or the one "id"), newest first.
+  SVNReply HandleJobsAction();
+  // "job_cancel": stops the job "id".
+  SVNReply HandleJobCancelAction();
+
  private:
   // Opens the repository "name" names, which must exist: kNotFound when it
   // does not (or not any more), a failure when it cannot be opened.
@@ -110,6 +132,9 @@ class SVNHandler : public ServerFormHandler {
   const char* audited_ = nullptr;  // the action, when it changes state
   SVNChanges changes_;             // what it changed, for its record
 };
+
+// Takes the upload of a "restore" as it arrives (see WebMan::StreamUploads).
+UploadSink* RestoreUploads();
 
 // A name as it may stand in a log line: control characters, which the
 // request may hold, become '?'.

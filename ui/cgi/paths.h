@@ -39,4 +39,13 @@
 #define SVN_STATE_DIR SVN_PACKAGE_DIR "/var"
 #define SVN_AUDIT_LOG_NAME "audit.log"
 
+// Backups, jobs and the command that runs them (see backups.h, jobs.h):
+// backups go to this directory, or to the one whose absolute path is the
+// first line of SVN_BACKUP_SETTING; a job's record lives in SVN_JOBS_DIR;
+// svn-admin is installed beside the program.
+#define SVN_BACKUP_DIR SVN_PACKAGE_DIR "/backup"
+#define SVN_BACKUP_SETTING SVN_PACKAGE_DIR "/etc/backup-dir"
+#define SVN_JOBS_DIR SVN_PACKAGE_DIR "/jobs"
+#define SVN_ADMIN_PROGRAM SVN_PACKAGE_DIR "/ui/svn-admin"
+
 #endif  // SVN_CGI_PATHS_H_

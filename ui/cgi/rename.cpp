@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+#include "backups.h"
 #include "conf_file.h"
 #include "nlibc.h"
 #include "paths.h"
@@ -255,7 +256,9 @@ SVNStatus Handmade(const std::string& name, const std::string& reason) {
 
 // ---- Work under way ----
 
-SVNStatus CheckNotBusy(const std::string&) { return SVNStatus(); }
+SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs) {
+  return jobs->acquire(name, false);
+}
 
 // ---- The rename ----
 
@@ -347,8 +350,14 @@ SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
       STATUS_WITH(status, "Put back rules file failed.[0x%04X]", NLIBCErrGet());
     return status;
   }
-  // Renamed: the old sections go (written through the directory the
-  // rules file was read from, wherever it is now).
+  // Renamed: its backups follow, and the old sections go (written through
+  // the directory the rules file was read from, wherever it is now).
+  SVNStatus backups = MoveBackups(name, to);
+  if (!backups.ok()) {
+    STATUS_WITH(backups, "%s is renamed to %s, but its backups stay under the old name.",
+                name.c_str(), to.c_str());
+    backups.Log();
+  }
   if (!mine.empty() && NLIBCConfSave(rules->file(), 0) < 0)
     LOG_LINE("%s is renamed to %s, but its old rules sections stay in %s as well.[0x%04X]",
              name.c_str(), to.c_str(), repo->rulesFile().c_str(), NLIBCErrGet());

@@ -14,15 +14,18 @@
 #include <string>
 #include <vector>
 
+#include "jobs.h"
 #include "status.h"
 
 class SVNRepo;
 
 // Whether work under way holds the repository `name`, which a rename
-// would pull away from under it: kBusy if so.  Changes of its files need
-// no asking: the rename holds their locks (see locks.h) from reading them
-// to the move, and they wait for it.
-SVNStatus CheckNotBusy(const std::string& name);
+// would pull away from under it: kBusy while a job (a backup, a verify)
+// runs on it; otherwise `jobs` holds its job lock until it goes, so that
+// none starts.  Changes of its files need no asking: the rename holds
+// their locks (see locks.h) from reading them to the move, and they wait
+// for it.
+SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs);
 
 // The other repositories a rename reaches, each list in byte order.
 struct SVNRenameReach {
@@ -47,7 +50,9 @@ struct SVNRenameReach {
 // directory is renamed (if that fails, both are put back); last the rules
 // file is written with the sections renamed in place, every other byte as
 // it was.  If that last write fails the repository is renamed all the
-// same and the old sections stay beside the new ones (logged).
+// same and the old sections stay beside the new ones (logged).  Its
+// backups follow it (see MoveBackups), or stay under the old name
+// (logged).
 SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
                      const std::function<SVNStatus(const SVNRenameReach&)>& consent);
 

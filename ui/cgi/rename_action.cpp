@@ -21,7 +21,8 @@ SVNReply SVNHandler::HandleRenameAction() {
   if (!RepoExists(name))
     return SVNReply::Fail(
         STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
-  SVNStatus status = CheckNotBusy(name);
+  SVNJobLock jobs;
+  SVNStatus status = CheckNotBusy(name, &jobs);
   std::unique_ptr<SVNRepo> repo;
   if (status.ok()) status = openExisting(name, SVNRepo::kUpdate, &repo);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);

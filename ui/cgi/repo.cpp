@@ -72,13 +72,15 @@ SVNStatus SVNRepo::initPath(const std::string& dirname) {
   return SVNStatus();
 }
 
-SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr<SVNRepo>* out) {
+SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr<SVNRepo>* out,
+                        const std::string& at) {
   std::unique_ptr<SVNRepo> repo(new SVNRepo);
   SVNStatus status = repo->initPath(dirname);
   if (!status.ok()) {
     if (!dirname.empty()) STATUS_WITH(status, "Init path failed.");
     return status;
   }
+  if (!at.empty()) repo->path = at;
   // An update writes its files under locks of its own (see locks.h), never
   // under the library's lock of their directories.
   int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_UNLOCKED : 0;
@@ -137,6 +139,8 @@ SVNStatus SVNRepo::build(const SVNNewRepo& what) {
   if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
     status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
                           SVN_ADMIN_TOOL, built.c_str(), NLIBCErrGet());
+  } else if (what.fill && !(status = what.fill(built)).ok()) {
+    STATUS_WITH(status, "Fill the new repository %s failed.", name.c_str());
   } else if (what.standardLayout && !(status = MakeStandardLayout(built, what.author)).ok()) {
     STATUS_WITH(status, "Make the standard layout of %s failed.", name.c_str());
   } else {

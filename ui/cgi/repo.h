@@ -19,6 +19,7 @@
 #ifndef SVN_CGI_REPO_H_
 #define SVN_CGI_REPO_H_
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct SVNNewRepo {
   SVNAccountList accounts;
   bool standardLayout = false;  // /trunk, /branches, /tags in revision 1
   std::string author;           // of that revision
+  // Runs, when given, on the new repository's directory right after the
+  // tool made it (a restore loads its history there); its failure is the
+  // creation's.
+  std::function<SVNStatus(const std::string& dir)> fill;
 };
 
 class SVNRepo {
@@ -55,8 +60,11 @@ class SVNRepo {
   // Opens the existing repository `name`: reads its settings and, unless
   // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
   // for a name IsValidName refuses, or a settings file that cannot be
-  // read; kBusy when the locks of an update cannot be had.
-  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo);
+  // read; kBusy when the locks of an update cannot be had.  `at`, when not
+  // empty, is where the repository lies instead of under the root (one
+  // being made in the working directory; not for an update).
+  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo,
+                        const std::string& at = std::string());
 
   // Creates the repository `what.name` with the package's svnadmin, makes
   // the settings anon-access, auth-access and password-db active, writes

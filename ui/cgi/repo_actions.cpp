@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "access.h"
+#include "backups.h"
 #include "facts.h"
 #include "form_json.h"
 #include "handler.h"
@@ -161,6 +162,7 @@ SVNReply SVNHandler::HandleShowAction() {
   resp["anon"] = repo->getAnonymousPermission();
   ShowFacts(*repo, &resp);
   resp["realm_set"] = repo->setting(kRealm).has_value();
+  resp["verified"] = ReadVerified(repo->getPath());
   resp["auth_access"] = AccessWord(repo->settingUsed(kAuthAccess));
   resp["sasl"] = repo->usesSasl();
   const SVNSharing sharing = FindSharing(*repo);

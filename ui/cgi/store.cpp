@@ -11,6 +11,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "jobs.h"
 #include "locks.h"
 #include "nlibc.h"
 #include "paths.h"
@@ -161,8 +162,11 @@ SVNStatus RemoveRepo(const std::string& name) {
   // from reading to writing: wait for those under way (a while: kBusy
   // after that), so that none writes after the move (into the removed
   // repository, or one made under the name since).
+  SVNJobLock jobs;  // no job runs on it (busy), or starts, while it goes
+  SVNStatus status = jobs.acquire(name, false);
+  if (!status.ok()) return status;
   SVNLocks locks;
-  SVNStatus status = locks.take({RepoPath(name) + kSettingsFile});
+  status = locks.take({RepoPath(name) + kSettingsFile});
   if (!status.ok()) return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
   SVNWorkItem trash;
   if (!(status = trash.create("del")).ok()) return status;

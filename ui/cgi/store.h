@@ -63,7 +63,8 @@ SVNStatus RenameInRoot(const std::string& from, const std::string& to);
 // under way are done (see locks.h).  Succeeds once it has left the root:
 // what cannot be deleted is logged and retried by later requests, never
 // listed or served.  Fails (nothing changed) when it cannot be moved, or
-// with kBusy when updates under way keep it waiting too long.
+// with kBusy when updates under way keep it waiting too long, or while a
+// job (a backup, a verify) runs on it.
 SVNStatus RemoveRepo(const std::string& name);
 
 #endif  // SVN_CGI_STORE_H_

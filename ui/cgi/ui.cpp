@@ -42,6 +42,14 @@ const Action kActions[] = {
     {"rename", &SVNHandler::HandleRenameAction, true},
     {"hooks_show", &SVNHandler::HandleHooksShowAction, false},
     {"hooks_edit", &SVNHandler::HandleHooksEditAction, true},
+    {"backup", &SVNHandler::HandleBackupAction, true},
+    {"backups", &SVNHandler::HandleBackupsAction, false},
+    {"backup_get", &SVNHandler::HandleBackupGetAction, false},
+    {"backup_remove", &SVNHandler::HandleBackupRemoveAction, true},
+    {"restore", &SVNHandler::HandleRestoreAction, true},
+    {"verify", &SVNHandler::HandleVerifyAction, true},
+    {"jobs", &SVNHandler::HandleJobsAction, false},
+    {"job_cancel", &SVNHandler::HandleJobCancelAction, true},
 };
 
 }  // namespace
@@ -74,6 +82,7 @@ std::string Printable(std::string name) {
 }
 
 void SVNHandler::Process() {
+  webMan.StreamUploads(RestoreUploads());
   if (!Authenticate()) return;
   // The request is read: nothing started from here on (the repository
   // tool, a new repository's hooks) may read its body, which may hold

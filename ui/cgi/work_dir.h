@@ -29,6 +29,9 @@ class SVNWorkItem {
 
   // The item's directory.
   const std::string& path() const { return path_; }
+  // The descriptor holding the item's lock (kept open by whoever takes
+  // the item over: a job).
+  int fd() const { return fd_; }
 
   // Deletes the item and everything in it (on failure, logged: later
   // requests try again).

@@ -18,6 +18,7 @@ const state = {
   shown: null,     // what the editor showed of it, to tell what a save changes
   accountsMode: 'edit',  // see setAccountsMode
   rules: null,     // its rules as shown, and who else uses their file
+  backupsOf: null, // name of the repository whose backups are open
   opener: null,    // the button that opened a dialog, to return focus to
   renaming: null,  // name of the repository in the rename dialog
   consent: false,  // the rename was told what it reaches: it is sent with shared=yes
@@ -151,7 +152,7 @@ function failure(error, name, doing) {
     const others = (error.info.repositories || []).map(visible);
     return `The change was not made: it would reach ${others.length ? others.join(', ') : 'other repositories'} too.`;
   }
-  if (error.key === 'busy') return 'Another change to this repository is under way; try again in a moment.';
+  if (error.key === 'busy') return `Another change or job is under way on “${shown}”; try again when it has ended.`;
   if (error.message) return error.message;
   return `The repository “${shown}” could not be ${doing}. The system log has the details.`;
 }
@@ -192,7 +193,8 @@ function renderRow(tbody, repo) {
   url.append(code);
   const actions = row.insertCell();
   actions.className = 'actions';
-  for (const [label, handler] of [['Edit', openEditor], ['Rename', openRename], ['Remove', confirmRemove]]) {
+  for (const [label, handler] of [['Edit', openEditor], ['Rename', openRename], ['Backups', openBackups],
+    ['Remove', confirmRemove]]) {
     const button = document.createElement('button');
     button.type = 'button';
     button.textContent = label;
@@ -202,7 +204,12 @@ function renderRow(tbody, repo) {
   }
 }
 
+// Loads that overlap (a search while the page still loads, a job that
+// ended) show the last one asked for, whichever answers last.
+let loadSerial = 0;
+
 async function loadPage() {
+  const serial = ++loadSerial;
   let page;
   try {
     page = await call({
@@ -213,9 +220,10 @@ async function loadPage() {
       sort: 'name',
     });
   } catch (error) {
-    say(error.message || 'The repositories could not be listed.');
+    if (serial === loadSerial) say(error.message || 'The repositories could not be listed.');
     return;
   }
+  if (serial !== loadSerial) return;
   state.total = page.total;
   if (state.start > 0 && state.start >= state.total) {
     state.start = Math.max(0, state.total - PAGE_SIZE);  // the last page went away
@@ -1138,6 +1146,307 @@ function confirmRemove(name, opener) {
   openDialog(dialog, opener);
 }
 
+// ---- Backups, restores and verifies ----
+
+// They run as jobs on the server: an action starts one and answers with
+// its id; the page asks how they stand while any runs.
+const JOB_WORDS = {
+  backup: ['Backing up', 'Backup of'],
+  restore: ['Restoring', 'Restore of'],
+  verify: ['Verifying', 'Verify of'],
+};
+
+const jobs = {
+  list: [],          // as the server last said, newest first
+  watched: new Set(),  // ids started or seen running here: their end is shown
+  timer: null,
+};
+
+function jobLine(job) {
+  const [doing, of] = JOB_WORDS[job.kind] || [job.kind, job.kind];
+  const li = document.createElement('li');
+  li.className = `job ${job.state}`;
+  const what = document.createElement('span');
+  what.className = 'what';
+  const name = visible(job.name);
+  if (job.state === 'running') {
+    what.textContent = `${doing} “${name}”`;
+    const bar = document.createElement('progress');
+    bar.setAttribute('aria-label', `${doing} “${name}”`);
+    const count = document.createElement('span');
+    count.className = 'count';
+    const { done, total } = job.progress;
+    if (Number.isInteger(total)) {
+      bar.max = Math.max(total, 1);
+      bar.value = Math.min(done, bar.max);
+      count.textContent = `revision ${done} of ${total}`;
+    } else {
+      count.textContent = `${done} revisions so far`;  // a plain dump does not say
+    }
+    const cancel = document.createElement('button');
+    cancel.type = 'button';
+    cancel.textContent = 'Cancel';
+    cancel.setAttribute('aria-label', `Cancel: ${doing.toLowerCase()} “${name}”`);
+    cancel.addEventListener('click', () => cancelJob(job, cancel));
+    li.append(what, bar, count, cancel);
+  } else {
+    const ended = {
+      done: job.kind === 'backup' ? `done, revision ${job.progress.done}.`
+        : job.kind === 'verify' ? 'no problems found.' : 'done.',
+      cancelled: 'cancelled; nothing was left half-made.',
+      failed: `failed: ${job.error || 'the system log says why.'}`,
+    }[job.state];
+    what.textContent = `${of} “${name}” ${ended}`;
+    li.append(what);
+  }
+  return li;
+}
+
+// Shows the jobs in the page's list, and those of the repository whose
+// backups are open in theirs.
+function showJobs() {
+  const shown = jobs.list.filter((j) => j.state === 'running' || jobs.watched.has(j.id));
+  $('#jobs .job-list').replaceChildren(...shown.map(jobLine));
+  $('#jobs').hidden = shown.length === 0;
+  if (state.backupsOf !== null) {
+    $('#repo-jobs').replaceChildren(...shown.filter((j) => j.name === state.backupsOf).map(jobLine));
+  }
+}
+
+async function pollJobs() {
+  clearTimeout(jobs.timer);
+  let answer;
+  try {
+    answer = await call({ action: 'jobs' });
+  } catch {
+    jobs.timer = setTimeout(pollJobs, 3000);
+    return;
+  }
+  const before = new Map(jobs.list.map((j) => [j.id, j.state]));
+  jobs.list = answer.data;
+  let ended = false;
+  for (const job of jobs.list) {
+    if (job.state === 'running') {
+      jobs.watched.add(job.id);
+    } else if (before.get(job.id) === 'running') {
+      ended = true;
+      say(jobLine(job).textContent);
+    }
+  }
+  showJobs();
+  if (ended) {
+    await loadPage();
+    if (state.backupsOf !== null) await loadBackups();
+  }
+  if (jobs.list.some((j) => j.state === 'running')) jobs.timer = setTimeout(pollJobs, 500);
+}
+
+// Sends an action that starts a job and follows it.
+async function startJob(params, name, doing) {
+  const answer = await call(params, { change: true });
+  jobs.watched.add(answer.data.job);
+  say(`${doing} “${visible(name)}” …`);
+  await pollJobs();
+}
+
+async function cancelJob(job, button) {
+  button.disabled = true;
+  try {
+    await call({ action: 'job_cancel', id: job.id }, { change: true });
+  } catch (error) {
+    say(failure(error, job.name, 'stopped'));
+  }
+  await pollJobs();
+}
+
+function humanTime(iso) {
+  return new Date(iso).toLocaleString();
+}
+
+function showBackupsError(text) {
+  const box = $('#backups-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+async function loadBackups() {
+  const name = state.backupsOf;
+  const [list, shown] = await Promise.all([
+    call({ action: 'backups', name }),
+    call({ action: 'show', name }),
+  ]);
+  const verified = shown.data && shown.data.verified;
+  $('#verified').textContent = !verified ? 'Never verified.'
+    : `Last verified ${humanTime(verified.time)}: ${verified.ok ? 'no problems found' : 'problems found'}.`;
+  $('#verified').classList.toggle('error', Boolean(verified && !verified.ok));
+  const body = $('#backup-table tbody');
+  body.replaceChildren();
+  for (const backup of list.data) {
+    const row = body.insertRow();
+    cell(row, humanTime(backup.time)).dataset.label = 'Taken';
+    cell(row, String(backup.rev), 'rev').dataset.label = 'Revision';
+    cell(row, humanSize(backup.size)).dataset.label = 'Size';
+    const actions = row.insertCell();
+    actions.className = 'actions';
+    const link = document.createElement('a');
+    link.href = `${ENDPOINT}?${new URLSearchParams({ action: 'backup_get', name, file: backup.file })}`;
+    link.textContent = 'Download';
+    link.download = backup.file;
+    link.setAttribute('aria-label', `Download the backup of ${humanTime(backup.time)}`);
+    const restore = document.createElement('button');
+    restore.type = 'button';
+    restore.textContent = 'Restore…';
+    restore.setAttribute('aria-label', `Restore the backup of ${humanTime(backup.time)} as a new repository`);
+    restore.addEventListener('click', () => openRestore(backup.file, restore));
+    const remove = document.createElement('button');
+    remove.type = 'button';
+    remove.textContent = 'Remove';
+    remove.setAttribute('aria-label', `Remove the backup of ${humanTime(backup.time)}`);
+    remove.addEventListener('click', () => removeBackup(backup));
+    actions.append(link, restore, remove);
+  }
+  $('#backup-table').hidden = list.data.length === 0;
+  $('#no-backups').hidden = list.data.length > 0;
+  showJobs();
+}
+
+async function openBackups(name, opener) {
+  state.backupsOf = name;
+  putName($('#backups-title'), 'Backups of “', name, '”');
+  showBackupsError('');
+  try {
+    await loadBackups();
+  } catch (error) {
+    state.backupsOf = null;
+    say(failure(error, name, 'opened'));
+    return;
+  }
+  openDialog($('#backups'), opener);
+}
+
+function removeBackup(backup) {
+  const dialog = $('#confirm-backup');
+  $('#confirm-backup-text').textContent =
+    `The backup of ${humanTime(backup.time)} (revision ${backup.rev}) will be deleted.`;
+  dialog.returnValue = '';
+  dialog.onclose = async () => {
+    if (dialog.returnValue !== 'remove') return;
+    try {
+      await call({ action: 'backup_remove', name: backup.name, file: backup.file }, { change: true });
+    } catch (error) {
+      showBackupsError(failure(error, backup.name, 'changed'));
+    }
+    await loadBackups();
+  };
+  dialog.showModal();
+}
+
+async function jobButton(params, doing) {
+  const name = state.backupsOf;
+  showBackupsError('');
+  try {
+    await startJob({ ...params, name }, name, doing);
+  } catch (error) {
+    showBackupsError(failure(error, name, 'started on'));
+  }
+}
+
+// ---- Restoring ----
+
+function showRestoreError(text) {
+  const box = $('#restore-error');
+  box.textContent = text;
+  box.hidden = !text;
+}
+
+async function openRestore(file, opener) {
+  const form = $('#restore-form');
+  form.reset();
+  showRestoreError('');
+  $('#r-upload').hidden = true;
+  const select = $('#r-backup');
+  select.replaceChildren();
+  try {
+    const list = await call({ action: 'backups' });
+    for (const b of list.data) {
+      select.add(new Option(`${visible(b.name)} — ${humanTime(b.time)} — revision ${b.rev}`, b.file));
+    }
+  } catch (error) {
+    showRestoreError(error.message || 'The backups could not be listed.');
+  }
+  if (file) select.value = file;
+  if (select.options.length === 0) form.elements.source.value = 'file';
+  openDialog($('#restore'), opener);
+  $('#restore-name').focus();
+}
+
+// Sends a restore with its upload, showing how far the upload got (fetch
+// cannot say).  Resolves to the program's answer.
+function upload(fields, file) {
+  const body = new FormData();
+  for (const [k, v] of Object.entries(fields)) body.append(k, v);
+  body.append('upload', file);  // last: the fields come before it
+  const bar = $('#r-upload-bar');
+  const text = $('#r-upload-text');
+  $('#r-upload').hidden = false;
+  return new Promise((resolve, reject) => {
+    const xhr = new XMLHttpRequest();
+    xhr.open('POST', ENDPOINT);
+    xhr.upload.onprogress = (event) => {
+      if (!event.lengthComputable) return;
+      bar.value = (100 * event.loaded) / event.total;
+      text.textContent = `Uploading: ${humanSize(event.loaded)} of ${humanSize(event.total)}`;
+    };
+    xhr.onload = () => {
+      let json = null;
+      try { json = JSON.parse(xhr.responseText); } catch { /* not the program's */ }
+      if (xhr.status === 413) reject(new RequestError('The file is too large for the server.'));
+      else if (xhr.status !== 200 || json === null) reject(new RequestError(`The server answered with an error (${xhr.status}).`));
+      else if (!json.success) reject(new RequestError('', json.errinfo ? json.errinfo.key : undefined));
+      else resolve(json);
+    };
+    xhr.onerror = () => reject(new RequestError('The upload did not reach the server.'));
+    xhr.send(body);
+  });
+}
+
+async function restore(event) {
+  event.preventDefault();
+  const form = $('#restore-form');
+  const name = $('#restore-name').value;
+  const fromFile = form.elements.source.value === 'file';
+  const file = $('#r-file').files[0];
+  const realm = $('#r-realm').value;
+  const problem = nameProblem(name) ||
+    (fromFile && !file ? 'Choose the file to restore.' : '') ||
+    (!fromFile && !$('#r-backup').value ? 'Choose a backup to restore.' : '') ||
+    (realm && valueProblem(realm, 'The realm'));
+  if (problem) {
+    showRestoreError(problem);
+    return;
+  }
+  const button = $('#restore-start');
+  button.disabled = true;
+  try {
+    let answer;
+    if (fromFile) {
+      const fields = { action: 'restore', name, anon: form.elements['r-anon'].value };
+      if (realm) fields.realm = realm;
+      answer = await upload(fields, file);
+    } else {
+      answer = await call({ action: 'restore', name, file: $('#r-backup').value }, { change: true });
+    }
+    jobs.watched.add(answer.data.job);
+    closeDialog($('#restore'));
+    say(`Restoring “${visible(name)}” …`);
+    await pollJobs();
+  } catch (error) {
+    showRestoreError(failure(error, name, 'restored'));
+  } finally {
+    button.disabled = false;
+  }
+}
+
 // ---- Wiring ----
 
 async function start() {
@@ -1186,7 +1495,18 @@ async function start() {
     state.consent = false;
     $('#rename-save').textContent = 'Rename';
   });
+  $('#backup-now').addEventListener('click', () => jobButton({ action: 'backup' }, 'Backing up'));
+  $('#verify-now').addEventListener('click', () => jobButton({ action: 'verify' }, 'Verifying'));
+  $('#backups-close').addEventListener('click', () => closeDialog($('#backups')));
+  $('#backups').addEventListener('close', () => { state.backupsOf = null; });
+  $('#restore-from-backups').addEventListener('click', (event) => openRestore('', event.currentTarget));
+  $('#restore-open').addEventListener('click', (event) => openRestore('', event.currentTarget));
+  $('#restore-cancel').addEventListener('click', () => closeDialog($('#restore')));
+  $('#restore-form').addEventListener('submit', restore);
+  $('#r-file').addEventListener('change', () => { $('#restore-form').elements.source.value = 'file'; });
+  $('#r-backup').addEventListener('change', () => { $('#restore-form').elements.source.value = 'listed'; });
   await loadPage();
+  await pollJobs();
 }
 
 start();

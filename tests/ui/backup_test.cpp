@@ -1,0 +1,467 @@
+// Backups, restores and verifies, through the program as the web server
+// runs it and through svn-admin as a schedule runs it, checked with
+// Subversion's own tools (svnlook, svnadmin, svnserve and svn).
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "jobs_support.h"
+#include "program.h"
+#include "sandbox.h"
+
+namespace {
+
+using namespace program;
+
+const char kAdmin[] = SVN_ADMIN;
+const char kName[] = "src two \xC3\xA4";  // a blank and UTF-8
+
+class Backups : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sandbox::Reset();
+    setenv("LD_PRELOAD", SYSLOG_CAPTURE_LIB, 1);
+  }
+
+  // Starts a job with the POST `params`: its id.
+  static std::string Start(const Params& params) {
+    CgiResult r = Post(params);
+    EXPECT_TRUE(r.json["success"].asBool()) << r.body;
+    return r.json["data"]["job"].asString();
+  }
+  // Starts a job and waits for its end: its record.
+  static Json::Value Run(const Params& params) {
+    std::string id = Start(params);
+    return id.empty() ? Json::Value() : jobs::WaitJob(SVN_CGI, sandbox::Dir(), id);
+  }
+  // Restores an upload of `file` as `name` (with `more` fields).
+  static Json::Value RunUpload(const std::string& name, const std::string& file,
+                               const Params& more = {}) {
+    std::string type;
+    Params fields{{"action", "restore"}, {"name", name}};
+    fields.insert(fields.end(), more.begin(), more.end());
+    std::string body = jobs::Multipart(fields, "upload", file, &type);
+    CgiResult r = RunCgi(SVN_CGI, PostEnv(body, type), body);
+    EXPECT_TRUE(r.json["success"].asBool()) << r.body;
+    return jobs::WaitJob(SVN_CGI, sandbox::Dir(), r.json["data"]["job"].asString());
+  }
+  static std::vector<std::string> Backups_(const std::string& name) {
+    std::vector<std::string> files;
+    CgiResult r = Get("action=backups&name=" + FormEncode({{"", name}}).substr(1));
+    for (const Json::Value& b : r.json["data"]) files.push_back(b["file"].asString());
+    return files;
+  }
+  // A repository with some history made by the real svn client.
+  static void MakeHistory(const std::string& name) {
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", name}, {"realm", "Team"}, {"anon", "none"},
+                      {"accounts", Accounts({{"alice", "a pw"}, {"bob", "b pw"}})}})
+                    .json["success"]
+                    .asBool());
+    ASSERT_TRUE(Post({{"action", "rules_edit"}, {"name", name},
+                      {"groups", R"({"devs":["alice"]})"},
+                      {"rules", R"([{"path":"/","who":"*","access":"r"},)"
+                                R"({"path":"/trunk","who":"@devs","access":"rw"}])"}})
+                    .json["success"]
+                    .asBool());
+    const std::string dir = sandbox::RepoDir(name);
+    ASSERT_TRUE(jobs::Commit(dir, "carol", "Add the sources\n\nwith a second line",
+                             "mkdir -p trunk/src && printf 'int main() {}\\n' > trunk/src/main.c"));
+    ASSERT_TRUE(jobs::Commit(dir, "dave", "Ignore builds",
+                             "svn propset -q svn:ignore build trunk && "
+                             "head -c 1100000 /dev/urandom > trunk/blob.bin"));
+    ASSERT_TRUE(jobs::Commit(dir, "carol", "Edit", "printf 'int x;\\n' >> trunk/src/main.c"));
+  }
+};
+
+TEST_F(Backups, RestoredUnderANewNameIsTheSameRepository) {
+  MakeHistory(kName);
+  Json::Value job = Run({{"action", "backup"}, {"name", kName}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  EXPECT_EQ("backup", job["kind"].asString());
+  EXPECT_EQ(kName, job["name"].asString());
+  EXPECT_EQ(3, job["progress"]["done"].asInt());
+  EXPECT_EQ(3, job["progress"]["total"].asInt());
+  const std::string file = job["file"].asString();
+  EXPECT_EQ(std::vector<std::string>{file}, Backups_(kName));
+  EXPECT_EQ(std::vector<std::string>{file}, Backups_(""));  // of every repository
+  EXPECT_NE(std::string::npos, file.find("src%20two%20%C3%A4-")) << file;
+  EXPECT_EQ(file.size() - 7, file.find(".tar.gz"));
+
+  // The file holds what the text says, readable by any tar.
+  const std::string path = sandbox::Dir() + "/backup/src%20two%20%C3%A4/" + file;
+  std::vector<jobs::TarEntry> entries = jobs::ReadTar(sandbox::ReadFile(path));
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.path);
+  EXPECT_EQ((std::vector<std::string>{"manifest.json", "conf/svnserve.conf", "conf/passwd",
+                                      "conf/authz", std::string(kName) + ".svndump"}),
+            names);
+  EXPECT_EQ(0, sandbox::Shell("tar -tzf '" + path + "' >/dev/null 2>&1"));
+  struct stat st;
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/backup").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+
+  // The download is the file, byte for byte.
+  CgiResult got = Get("action=backup_get&name=" + FormEncode({{"", kName}}).substr(1) +
+                      "&file=" + FormEncode({{"", file}}).substr(1));
+  EXPECT_EQ("application/gzip", got.contentType);
+  EXPECT_NE(std::string::npos, got.head.find("Content-Disposition: attachment; filename=\"" +
+                                             file + "\""));
+  EXPECT_NE(std::string::npos,
+            got.head.find("Content-Length: " + std::to_string(st.st_size) + "\r\n"));
+  EXPECT_TRUE(got.body == sandbox::ReadFile(path));
+
+  job = Run({{"action", "restore"}, {"name", "copy"}, {"file", file}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  const std::string from = sandbox::RepoDir(kName), to = sandbox::RepoDir("copy");
+  EXPECT_EQ(jobs::History(from), jobs::History(to));
+  EXPECT_NE(std::string::npos, jobs::History(to).find("with a second line"));
+  EXPECT_EQ(sandbox::Output("svnadmin dump -q '" + from + "'"),
+            sandbox::Output("svnadmin dump -q '" + to + "'"));
+  for (const char* conf : {"svnserve.conf", "passwd", "authz"})
+    EXPECT_EQ(sandbox::ReadFile(from + "/conf/" + conf), sandbox::ReadFile(to + "/conf/" + conf))
+        << conf;
+  ASSERT_EQ(0, stat((to + "/conf/passwd").c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 07);
+  jobs::Svnserve server(sandbox::Root());
+  EXPECT_TRUE(server.Lists("copy/trunk", "alice", "a pw"));
+  EXPECT_TRUE(server.Lists("copy", "bob", "b pw"));
+  EXPECT_FALSE(server.Lists("copy", "alice", "b pw"));
+  EXPECT_FALSE(server.Lists("copy", "", ""));
+}
+
+TEST_F(Backups, PlainDumpsUploadedBecomeRepositories) {
+  MakeHistory("source");
+  const std::string dump = sandbox::Output("svnadmin dump -q '" + sandbox::RepoDir("source") + "'");
+  ASSERT_GT(dump.size(), 1024u * 1024);  // past the limit of other requests
+  const Params settings{{"realm", "Loaded"}, {"anon", "read"},
+                        {"accounts", Accounts({{"erin", "e pw"}})}};
+  struct {
+    const char* name;
+    std::string file;
+    Params settings;
+    const char* anon;  // what svnserve.conf then says
+  } cases[] = {
+      {"plain", dump, settings, "read"},
+      {"gzipped", jobs::Gzip(dump), settings, "read"},
+      {"no settings given", jobs::Gzip(dump), {}, "none"},
+  };
+  jobs::Svnserve server(sandbox::Root());
+  for (const auto& c : cases) {
+    Json::Value job = RunUpload(c.name, c.file, c.settings);
+    ASSERT_EQ("done", job["state"].asString()) << c.name << job;
+    EXPECT_EQ(jobs::History(sandbox::RepoDir("source")), jobs::History(sandbox::RepoDir(c.name)))
+        << c.name;
+    Json::Value shown = Get("action=show&name=" + FormEncode({{"", c.name}}).substr(1)).json;
+    EXPECT_EQ(c.anon, shown["data"]["anon"].asString()) << c.name;
+    EXPECT_EQ(c.settings.empty() ? "" : "Loaded", shown["data"]["realm"].asString()) << c.name;
+    EXPECT_EQ(!c.settings.empty(), server.Lists(c.name, "erin", "e pw")) << c.name;
+  }
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());  // the uploads went
+}
+
+// Uploads that are not what they claim: nothing appears, and the job says
+// why in words.
+TEST_F(Backups, HostileUploadsMakeNothingAndSayWhy) {
+  MakeHistory("good");
+  Json::Value job = Run({{"action", "backup"}, {"name", "good"}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  const std::string real = sandbox::ReadFile(sandbox::Dir() + "/backup/good/" +
+                                             job["file"].asString());
+  const std::vector<jobs::TarEntry> entries = jobs::ReadTar(real);
+  ASSERT_EQ(5u, entries.size());
+  // The backup's entries with `extra` put before the dump, or entry `i`
+  // replaced.
+  auto with = [&](std::vector<jobs::TarEntry> extra) {
+    std::vector<jobs::TarEntry> e(entries.begin(), entries.end() - 1);
+    e.insert(e.end(), extra.begin(), extra.end());
+    e.push_back(entries.back());
+    return jobs::MakeTar(e);
+  };
+  auto replaced = [&](size_t i, jobs::TarEntry by) {
+    std::vector<jobs::TarEntry> e = entries;
+    e[i] = by;
+    return jobs::MakeTar(e);
+  };
+  std::string manifest = entries[0].data;
+  manifest.replace(manifest.find("\"rev\" : 3"), 9, "\"rev\" : 9");
+  const std::string dump = entries[4].data;
+  struct {
+    const char* name;
+    std::string file;
+    const char* says;
+  } cases[] = {
+      {"cut in half", real.substr(0, real.size() / 2), "truncated"},
+      {"cut before its end", real.substr(0, real.size() - 30), "truncated"},
+      {"not an archive", "hello, world\n", "neither a backup"},
+      {"a plain dump cut short", dump.substr(0, dump.size() / 2), "svnadmin load said"},
+      {"a hook", with({{"hooks/pre-commit", "#!/bin/sh\nid > /tmp/owned\n"}}), "hooks/pre-commit"},
+      {"a path out", with({{"conf/../../../../tmp/x", "x"}}), "not part of a backup"},
+      {"a dump from above", replaced(4, {"../good.svndump", dump}), "not part of a backup"},
+      {"a link", replaced(2, {"conf/passwd", "", 'l', "/etc/shadow"}), "not a plain file"},
+      {"a hard link", replaced(2, {"conf/passwd", "", 'h', "conf/svnserve.conf"}),
+       "not a plain file"},
+      {"a directory", with({{"conf/sub", "", 'd'}}), "not a plain file"},
+      {"settings naming /etc", replaced(1, {"conf/svnserve.conf",
+                                            "[general]\npassword-db = /etc/passwd\n"}),
+       "outside the repository's conf folder (password-db = /etc/passwd)"},
+      {"settings naming ..", replaced(1, {"conf/svnserve.conf",
+                                          "[general]\nauthz-db = ../../authz\n"}),
+       "outside the repository's conf folder"},
+      {"a conf file the settings do not use", with({{"conf/extra", "[users]\n"}}),
+       "do not use"},
+      {"an account no one may have", replaced(2, {"conf/passwd", "[users]\n$anonymous = x\n"}),
+       "not ones this program accepts"},
+      {"rules svnserve refuses", replaced(3, {"conf/authz", "[/]\n@nogroup = r\n"}),
+       "not ones this program accepts"},
+      {"a manifest that lies", replaced(0, {"manifest.json", manifest}), "damaged"},
+      {"a manifest that is no object", replaced(0, {"manifest.json", "[1]"}),
+       "manifest cannot be read"},
+      {"something after the dump", jobs::MakeTar([&] {
+         std::vector<jobs::TarEntry> e = entries;
+         e.push_back({"x.svndump", "y"});
+         return e;
+       }()),
+       "more after the dump"},
+  };
+  for (const auto& c : cases) {
+    job = RunUpload("bad", c.file);
+    EXPECT_EQ("failed", job["state"].asString()) << c.name << job;
+    EXPECT_NE(std::string::npos, job["error"].asString().find(c.says))
+        << c.name << ": " << job["error"];
+    EXPECT_EQ(std::vector<std::string>{"good"}, sandbox::Entries(sandbox::Root())) << c.name;
+    EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty()) << c.name;
+  }
+  EXPECT_NE(0, access("/tmp/owned", F_OK));
+}
+
+}  // namespace
+
+namespace {
+
+// The package's tool, slowed down: the real one, then a pause before it
+// ends, so that a job can be caught in the middle.
+void SlowTool() {
+  std::string tool = sandbox::Dir() + "/bin/svnadmin";
+  sandbox::Shell("rm -f '" + tool + "'");
+  sandbox::WriteFile(tool, "#!/bin/sh\ncase \"$1\" in dump|load) svnadmin \"$@\" || exit; "
+                           "exec sleep 60;; esac\nexec svnadmin \"$@\"\n");
+  sandbox::Shell("chmod 755 '" + tool + "'");
+}
+
+void RealTool() {
+  sandbox::Shell("ln -sf \"$(command -v svnadmin)\" '" + sandbox::Dir() + "/bin/svnadmin'");
+}
+
+// The entries of the repository's backup directory but .name.
+std::vector<std::string> BackupFiles(const std::string& name) {
+  std::vector<std::string> files;
+  for (const std::string& f : sandbox::Entries(sandbox::Dir() + "/backup/" + name))
+    if (f != ".name") files.push_back(f);
+  return files;
+}
+
+}  // namespace
+
+// A job stopped halfway, by a Cancel or by being killed, leaves no backup
+// under a final name and nothing under the root; while it runs, the
+// repository is busy.
+TEST_F(Backups, StoppedJobsLeaveNothingHalfMade) {
+  MakeHistory("proj");
+  // A backup to restore from.
+  Json::Value made = Run({{"action", "backup"}, {"name", "proj"}});
+  ASSERT_EQ("done", made["state"].asString()) << made;
+  SlowTool();
+  struct {
+    const char* name;
+    Params start;
+    bool kill;  // else cancelled
+  } cases[] = {
+      {"backup cancelled", {{"action", "backup"}, {"name", "proj"}}, false},
+      {"backup killed", {{"action", "backup"}, {"name", "proj"}}, true},
+      {"restore cancelled", {{"action", "restore"}, {"name", "again"}, {"file", made["file"].asString()}}, false},
+      {"restore killed", {{"action", "restore"}, {"name", "again"}, {"file", made["file"].asString()}}, true},
+  };
+  bool first = true;
+  for (const auto& c : cases) {
+    std::string id = Start(c.start);
+    ASSERT_TRUE(jobs::WaitProgress(sandbox::Dir(), id, 3)) << c.name;  // all done but the end
+    if (first) {
+      for (const Params& p : std::vector<Params>{{{"action", "backup"}, {"name", "proj"}},
+                                                 {{"action", "verify"}, {"name", "proj"}},
+                                                 {{"action", "remove"}, {"name", "proj"}}}) {
+        CgiResult r = Post(p);
+        EXPECT_EQ("busy", r.json["errinfo"]["key"].asString()) << p[0].second << r.body;
+      }
+      CgiResult list = Get("action=jobs&name=proj");
+      EXPECT_EQ(id, list.json["data"][0]["id"].asString());  // newest first
+      EXPECT_EQ("running", list.json["data"][0]["state"].asString());
+      EXPECT_EQ(3, list.json["data"][0]["progress"]["total"].asInt());
+    }
+    Json::Value job;
+    if (c.kill) {
+      ASSERT_EQ(0, kill(jobs::JobPid(sandbox::Dir(), id), SIGKILL)) << c.name;
+      job = jobs::WaitJob(SVN_CGI, sandbox::Dir(), id);
+      EXPECT_EQ("failed", job["state"].asString()) << c.name << job;
+      EXPECT_NE(std::string::npos, job["error"].asString().find("killed")) << c.name << job;
+    } else {
+      CgiResult r = Post({{"action", "job_cancel"}, {"id", id}});
+      EXPECT_EQ("cancelled", r.json["data"]["state"].asString()) << c.name << r.body;
+    }
+    EXPECT_EQ(std::vector<std::string>{made["file"].asString()}, Backups_("proj")) << c.name;
+    EXPECT_EQ(std::vector<std::string>{"proj"}, sandbox::Entries(sandbox::Root())) << c.name;
+    if (first) {  // a cancelled job cleans up after itself at once
+      EXPECT_EQ(std::vector<std::string>{made["file"].asString()}, BackupFiles("proj")) << c.name;
+      first = false;
+    }
+    if (!c.kill) {
+      EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty()) << c.name;
+    }
+  }
+  // What the killed backup left is cleared by the next.
+  RealTool();
+  Json::Value next = Run({{"action", "backup"}, {"name", "proj"}});
+  ASSERT_EQ("done", next["state"].asString()) << next;
+  EXPECT_EQ(2u, BackupFiles("proj").size());  // no ".part-" file left
+}
+
+TEST_F(Backups, VerifyIsRecordedAndShown) {
+  MakeHistory("v");
+  EXPECT_TRUE(Get("action=show&name=v").json["data"]["verified"].isNull());
+  Json::Value job = Run({{"action", "verify"}, {"name", "v"}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  EXPECT_EQ(3, job["progress"]["done"].asInt());
+  Json::Value verified = Get("action=show&name=v").json["data"]["verified"];
+  EXPECT_TRUE(verified["ok"].asBool()) << verified;
+  EXPECT_EQ(20u, verified["time"].asString().size());
+  // A revision damaged on disk.
+  const std::string rev = sandbox::RepoDir("v") + "/db/revs/0/2";
+  sandbox::Shell("chmod u+w '" + rev + "' && printf 'garbage' | dd of='" + rev +
+                 "' bs=1 seek=100 conv=notrunc 2>/dev/null");
+  job = Run({{"action", "verify"}, {"name", "v"}});
+  EXPECT_EQ("failed", job["state"].asString()) << job;
+  EXPECT_NE(std::string::npos, job["error"].asString().find("Verifying found problems")) << job;
+  EXPECT_FALSE(Get("action=show&name=v").json["data"]["verified"]["ok"].asBool());
+}
+
+// svn-admin as a schedule runs it: one line per repository, the exit
+// status, "keep".
+TEST_F(Backups, TheCommandForSchedules) {
+  MakeHistory("a b");
+  sandbox::Shell("mkdir -p '" + sandbox::RepoDir("broken") + "/conf' && touch '" +
+                 sandbox::RepoDir("broken") + "/conf/svnserve.conf'");
+  const std::string dir = sandbox::Dir() + "/backup/a%20b/";
+  int status = -1;
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    out = jobs::Admin(kAdmin, "backup --keep 2 'a b'", &status);
+    EXPECT_EQ(0, status) << out;
+    EXPECT_EQ(0u, out.find("a b: backed up revision 3 to " + dir + "a%20b-")) << out;
+    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << out;
+  }
+  std::vector<std::string> kept = Backups_("a b");
+  EXPECT_EQ(2u, kept.size());
+  EXPECT_NE(std::string::npos, out.find(kept[0])) << out;  // the newest stays
+
+  out = jobs::Admin(kAdmin, "backup --all", &status);
+  EXPECT_EQ(1, status) << out;
+  EXPECT_EQ(0u, out.find("a b: backed up revision 3 to ")) << out;
+  EXPECT_NE(std::string::npos, out.find("\nbroken: failed: ")) << out;
+
+  out = jobs::Admin(kAdmin, "verify 'a b'", &status);
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("a b: verified to revision 3, no problems found\n", out);
+  out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("copy: restored revision 3 from " + dir + kept[0] + "\n", out);
+  out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
+  EXPECT_EQ(1, status);
+  EXPECT_EQ("copy: failed: A repository of that name exists.\n", out);
+  out = jobs::Admin(kAdmin, "restore --all", &status);
+  EXPECT_EQ(2, status);
+  // The page sees what schedules did.
+  CgiResult list = Get("action=jobs&name=copy");
+  EXPECT_EQ("failed", list.json["data"][0]["state"].asString()) << list.body;
+  EXPECT_EQ("done", list.json["data"][1]["state"].asString()) << list.body;
+  if (geteuid() == 0) {  // root is told to name the service user
+    out = sandbox::Output(std::string("'") + kAdmin + "' backup 'a b' 2>&1; echo \"exit $?\"");
+    EXPECT_NE(std::string::npos, out.find("--user USER")) << out;
+    EXPECT_NE(std::string::npos, out.find("exit 2")) << out;
+  }
+}
+
+// What the actions take and refuse.
+TEST_F(Backups, RequestsAreCheckedBeforeAnythingStarts) {
+  MakeHistory("r");
+  Json::Value job = Run({{"action", "backup"}, {"name", "r"}, {"keep", "1"}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  const std::string file = job["file"].asString();
+  // Changes only by POST: a link or an image from another site starts nothing.
+  for (const char* action : {"backup", "restore", "verify", "backup_remove", "job_cancel"}) {
+    CgiResult r = Get(std::string("action=") + action + "&name=r&file=" + file);
+    EXPECT_EQ("405 Method Not Allowed", r.status) << action;
+  }
+  struct {
+    const char* name;
+    Params params;
+    const char* key;  // the error key; "" for the generic error
+  } refused[] = {
+      {"backup of none", {{"action", "backup"}, {"name", "none"}}, "nonexist"},
+      {"keep 0", {{"action", "backup"}, {"name", "r"}, {"keep", "0"}}, ""},
+      {"keep a word", {{"action", "backup"}, {"name", "r"}, {"keep", "all"}}, ""},
+      {"verify of none", {{"action", "verify"}, {"name", "none"}}, "nonexist"},
+      {"restore onto a repository", {{"action", "restore"}, {"name", "r"}, {"file", file}}, "exist"},
+      {"restore from nothing", {{"action", "restore"}, {"name", "new"}}, ""},
+      {"restore from a file not listed", {{"action", "restore"}, {"name", "new"},
+                                          {"file", "r-20200101T000000Z-r3.tar.gz"}}, "nonexist"},
+      {"restore from a path", {{"action", "restore"}, {"name", "new"},
+                               {"file", "../r/" + file}}, "nonexist"},
+      {"restore as a bad name", {{"action", "restore"}, {"name", ".."}, {"file", file}}, ""},
+      {"remove of another's backup", {{"action", "backup_remove"}, {"name", "other"},
+                                      {"file", file}}, "nonexist"},
+      {"cancel of no job", {{"action", "job_cancel"}, {"id", "20200101T000000.000000Z-00000000"}},
+       "nonexist"},
+      {"cancel of no id", {{"action", "job_cancel"}, {"id", "../x"}}, ""},
+  };
+  for (const auto& c : refused) {
+    CgiResult r = Post(c.params);
+    EXPECT_FALSE(r.json["success"].asBool()) << c.name << r.body;
+    EXPECT_EQ(c.key, r.json["errinfo"]["key"].asString()) << c.name << r.body;
+  }
+  EXPECT_EQ(std::vector<std::string>{"r"}, sandbox::Entries(sandbox::Root()));
+  // Only a restore takes an upload past the limit of every request.
+  std::string type;
+  std::string body = jobs::Multipart({{"action", "verify"}, {"name", "r"}}, "upload",
+                                     std::string(1024 * 1024 + 1, 'x'), &type);
+  EXPECT_EQ("413 Payload Too Large", RunCgi(SVN_CGI, PostEnv(body, type), body).status);
+  body = jobs::Multipart({{"action", "restore"}, {"name", "new"}, {"file", file}}, "upload",
+                         "x", &type);
+  EXPECT_FALSE(RunCgi(SVN_CGI, PostEnv(body, type), body).json["success"].asBool());
+  // A cut upload starts nothing.
+  body = jobs::Multipart({{"action", "restore"}, {"name", "new"}}, "upload", "abc", &type);
+  CgiResult cut = RunCgi(SVN_CGI, PostEnv(body, type), body.substr(0, body.size() - 20));
+  EXPECT_EQ("400 Bad Request", cut.status);
+  EXPECT_TRUE(sandbox::Entries(sandbox::WorkDir()).empty());
+
+  // One job answers for one id; a finished job's cancel says how it ended.
+  CgiResult one = Get("action=jobs&id=" + job["id"].asString());
+  ASSERT_EQ(1u, one.json["data"].size());
+  EXPECT_EQ(job, one.json["data"][0]);
+  EXPECT_EQ("done", Post({{"action", "job_cancel"}, {"id", job["id"].asString()}})
+                        .json["data"]["state"].asString());
+  EXPECT_FALSE(one.json["data"][0].isMember("pid"));
+  // Removal.
+  EXPECT_TRUE(Post({{"action", "backup_remove"}, {"name", "r"}, {"file", file}})
+                  .json["success"].asBool());
+  EXPECT_TRUE(Backups_("r").empty());
+  EXPECT_EQ("nonexist", Get("action=backup_get&name=r&file=" + file).json["errinfo"]["key"]
+                            .asString());
+  struct stat st;
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/jobs").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/jobs/" + job["id"].asString() + ".json").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}

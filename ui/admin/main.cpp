@@ -1,0 +1,267 @@
+// svn-admin: backs up, verifies and restores the package's repositories.
+// It runs the jobs the administration page starts (svn.cgi starts it
+// detached as "svn-admin --job ID COMMAND...", see jobs.h), and is the
+// command for schedules:
+//
+//   svn-admin backup NAME|--all [--keep N] [--user USER]
+//   svn-admin verify NAME|--all [--user USER]
+//   svn-admin restore FILE NAME [--settings FILE] [--user USER]
+//
+// It runs as the service user; run as root, it needs --user USER and
+// becomes that user before anything else.  Each repository's task is a
+// job with a record the page shows, and one line on standard output; on a
+// terminal, a progress bar on standard error.  Exit status: 0 when every
+// task succeeded, 1 when one failed or was cancelled, 2 for a wrong
+// command line.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <locale.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "backups.h"
+#include "jobs.h"
+#include "store.h"
+#include "tasks.h"
+#include "tool.h"
+#include "work_dir.h"
+
+#define LOG_MODULE "svn_job"
+
+namespace {
+
+const char kUsage[] =
+    "usage: svn-admin backup NAME|--all [--keep N] [--user USER]\n"
+    "       svn-admin verify NAME|--all [--user USER]\n"
+    "       svn-admin restore FILE NAME [--settings FILE] [--user USER]\n";
+
+struct Options {
+  std::string command;
+  std::vector<std::string> args;  // the positional ones after the command
+  bool all = false;
+  int keep = 0;
+  std::string user, job, settings, spool;
+};
+
+bool Usage(const char* why) {
+  fprintf(stderr, "svn-admin: %s\n%s", why, kUsage);
+  return false;
+}
+
+bool Parse(int argc, char** argv, Options* o) {
+  bool positional = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return Usage(("missing value of " + a).c_str());
+      *out = argv[++i];
+      return true;
+    };
+    std::string keep;
+    if (positional || a.empty() || a[0] != '-' || a == "-") {
+      if (o->command.empty())
+        o->command = a;
+      else
+        o->args.push_back(a);
+    } else if (a == "--") {
+      positional = true;
+    } else if (a == "--all") {
+      o->all = true;
+    } else if (a == "--keep") {
+      if (!value(&keep)) return false;
+      if (keep.empty() || keep.size() > 6 || keep.find_first_not_of("0123456789") != std::string::npos ||
+          (o->keep = atoi(keep.c_str())) < 1)
+        return Usage("--keep takes a number of backups, at least 1");
+    } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool") {
+      if (!value(a == "--user" ? &o->user : a == "--job" ? &o->job : a == "--settings"
+                                                         ? &o->settings
+                                                         : &o->spool))
+        return false;
+    } else if (a == "-h" || a == "--help") {
+      fputs(kUsage, stdout);
+      exit(0);
+    } else {
+      return Usage(("unknown option " + a).c_str());
+    }
+  }
+  const size_t names = o->all ? 0 : 1;
+  if (o->command == "backup" || o->command == "verify") {
+    if (o->args.size() != names) return Usage("name one repository, or --all");
+    if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
+  } else if (o->command == "restore") {
+    if (o->all || o->args.size() != 2) return Usage("restore takes a file and a new name");
+  } else {
+    return Usage(o->command.empty() ? "no command" : "unknown command");
+  }
+  if (!o->job.empty() && !IsJobId(o->job)) return Usage("not a job id");
+  return true;
+}
+
+// Becomes `user` when run as root; refuses to go on as root otherwise.
+bool BecomeUser(const std::string& user) {
+  if (geteuid() != 0) {
+    if (user.empty()) return true;
+    struct passwd* pw = getpwnam(user.c_str());
+    if (pw != nullptr && pw->pw_uid == geteuid()) return true;
+    fprintf(stderr, "svn-admin: only root can become %s\n", user.c_str());
+    return false;
+  }
+  if (user.empty()) {
+    fprintf(stderr, "svn-admin: not run as root: name the service user (the one the web "
+                    "server runs the page as) with --user USER\n");
+    return false;
+  }
+  struct passwd* pw = getpwnam(user.c_str());
+  if (pw == nullptr) {
+    fprintf(stderr, "svn-admin: no user %s\n", user.c_str());
+    return false;
+  }
+  if (initgroups(pw->pw_name, pw->pw_gid) != 0 || setgid(pw->pw_gid) != 0 ||
+      setuid(pw->pw_uid) != 0 || getuid() != pw->pw_uid || geteuid() != pw->pw_uid) {
+    fprintf(stderr, "svn-admin: becoming %s failed: %s\n", user.c_str(), strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+double Now() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// One repository's task as a job: its record kept up to date (progress
+// at most four times a second), its line printed.  False when it did not
+// succeed.
+bool RunJob(const Options& o, const std::string& name, SVNJobLock* lock, SVNJob* job) {
+  const bool bar = o.job.empty() && isatty(STDERR_FILENO);
+  double saved = 0;
+  SVNProgress progress = [&](long long done, long long total) {
+    job->done = done;
+    job->total = total;
+    if (Now() - saved >= 0.25 || done == total) {
+      saved = Now();
+      SaveJob(*job).Log();
+      if (bar) {
+        const int width = 30;
+        int filled = total > 0 ? static_cast<int>(std::min(1.0, double(done) / total) * width) : 0;
+        fprintf(stderr, "\r%s [%s%s] %lld/%lld", name.c_str(), std::string(filled, '#').c_str(),
+                std::string(width - filled, '.').c_str(), done, total < 0 ? 0 : total);
+        fflush(stderr);
+      }
+    }
+  };
+  SVNStatus status;
+  std::string line;
+  long rev = 0;
+  if (o.command == "backup") {
+    std::string file, dir;
+    status = BackupRepository(name, o.keep, progress, &file, &rev);
+    job->file = file;
+    if (status.ok() && BackupDirOf(name, false, &dir).ok()) file = dir + "/" + file;
+    line = "backed up revision " + std::to_string(rev) + " to " + file;
+  } else if (o.command == "verify") {
+    status = VerifyRepository(name, progress, &rev);
+    line = "verified to revision " + std::to_string(rev) + ", no problems found";
+  } else {
+    SVNRestoreSettings settings;
+    if (!o.settings.empty()) status = ReadRestoreSettings(o.settings, &settings);
+    if (status.ok()) status = RestoreRepository(o.args[0], name, settings, progress, &rev);
+    line = "restored revision " + std::to_string(rev) + " from " + o.args[0];
+  }
+  // What the program handed over goes before the end is recorded.
+  if (!o.spool.empty()) DeleteTree(o.spool).Log();
+  job->finished = IsoTime(time(nullptr));
+  if (status.ok()) {
+    job->state = "done";
+  } else if (gCancelled) {
+    job->state = "cancelled";
+    line = "cancelled";
+  } else {
+    job->state = "failed";
+    job->error = status.reason();
+    if (job->error.empty()) job->error = "The job failed; the system log says why.";
+    line = "failed: " + job->error;
+  }
+  status.Log();
+  SaveJob(*job).Log();
+  lock->release();
+  if (bar) fputs("\r\033[K", stderr);
+  printf("%s: %s\n", name.c_str(), line.c_str());
+  fflush(stdout);
+  return status.ok();
+}
+
+// A job svn.cgi started: the lock it holds is ours, and the record is
+// complete once the pipe closes.
+bool RunStartedJob(const Options& o) {
+  SVNJobLock lock;
+  lock.adopt(kJobLockFd);
+  for (int fd : {kJobLockFd, kJobKeptFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  char c;
+  while (read(kJobGoFd, &c, 1) > 0 || errno == EINTR) {
+  }
+  close(kJobGoFd);
+  SVNJob job;
+  const std::string name = o.command == "restore" ? o.args[1] : o.args[0];
+  SVNStatus status = ReadJob(o.job, &job);
+  if (!status.ok() || job.state != "running" || job.name != name || job.kind != o.command) {
+    STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
+    if (!o.spool.empty()) DeleteTree(o.spool).Log();
+    return false;
+  }
+  job.pid = getpid();
+  return RunJob(o, name, &lock, &job);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Repository names and archive entries are UTF-8 whatever the caller's
+  // locale (libarchive converts names through it).
+  setlocale(LC_ALL, "C.UTF-8");
+  umask(077);
+  openlog("svn-admin", LOG_PID, LOG_USER);
+  Options o;
+  if (!Parse(argc, argv, &o)) return 2;
+  CatchCancel();
+  if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
+  if (!BecomeUser(o.user)) return 2;
+  std::vector<std::string> names;
+  if (o.all) {
+    WalkRoot("", [&](std::string name, const struct stat&) { names.push_back(std::move(name)); });
+    std::sort(names.begin(), names.end());
+  } else {
+    names.push_back(o.command == "restore" ? o.args[1] : o.args[0]);
+  }
+  bool ok = true;
+  for (const std::string& name : names) {
+    if (gCancelled) break;
+    SVNJobLock lock;
+    SVNJob job;
+    SVNStatus status = lock.acquire(name, true);
+    if (status.ok()) status = CreateJob(o.command, name, &lock, &job);
+    if (!status.ok()) {
+      std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
+      status.Log();
+      printf("%s: failed: %s\n", name.c_str(), why.c_str());
+      fflush(stdout);
+      ok = false;
+      continue;
+    }
+    ok = RunJob(o, name, &lock, &job) && ok;
+  }
+  return ok && !gCancelled ? 0 : 1;
+}

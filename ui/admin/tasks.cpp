@@ -1,0 +1,392 @@
+// tasks.cpp: backing up, verifying and restoring one repository.
+
+#include "tasks.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "backup_file.h"
+#include "backups.h"
+#include "facts.h"
+#include "form_json.h"
+#include "nlibc.h"
+#include "paths.h"
+#include "private_file.h"
+#include "repo.h"
+#include "rules.h"
+#include "settings.h"
+#include "store.h"
+#include "tool.h"
+#include "work_dir.h"
+
+#define LOG_MODULE "svn_job"
+
+#ifndef SVN_ADMIN_VERSION
+#define SVN_ADMIN_VERSION "1.0"
+#endif
+
+namespace {
+
+const char kCancelled[] = "The job was cancelled.";
+
+// The settings that name files: each must name one in conf/.
+const char* const kFileSettings[] = {"password-db", "authz-db", "groups-db", "hooks-env"};
+
+// A failure of a task asked to stop says so.
+SVNStatus Cancelled(SVNStatus status) {
+  if (gCancelled) status.Reason(kCancelled);
+  return status;
+}
+
+// A conf file of the repository, whole (links followed: the repository's
+// own file may be one).
+bool ReadConfFile(const std::string& path, std::string* text) {
+  return ReadSmallFile(path, kMaxConfFile, false, text);
+}
+
+// The files the settings at `settings` name, as plain names in conf/:
+// the others (outside conf/, or no file) are in *outside, as "key =
+// value".
+void NamedFiles(PNLIBCONF settings, std::vector<std::string>* inside,
+                std::vector<std::string>* outside) {
+  for (const char* key : kFileSettings) {
+    const char* value = NLIBCConfGet(settings, "general", key);
+    if (value == nullptr) continue;
+    std::string file = CanonicalPath(value);
+    if (file.empty() || file == ".." || file.find('/') != std::string::npos)
+      outside->push_back(std::string(key) + " = " + value);
+    else
+      inside->push_back(file);
+  }
+}
+
+// "* Dumped revision 12." -> 12; -1 for any other line.
+long Revision(const std::string& line, const char* prefix) {
+  size_t n = strlen(prefix);
+  if (line.compare(0, n, prefix) != 0) return -1;
+  char* end = nullptr;
+  long rev = strtol(line.c_str() + n, &end, 10);
+  return end != line.c_str() + n && rev >= 0 ? rev : -1;
+}
+
+// Loads the dump `reader` gives into the repository at `dir` (no flush
+// on each revision: the whole is synced before it appears), checks that
+// the archive ends with it, and syncs.
+SVNStatus LoadDump(SVNBackupReader* reader, const std::string& dir, long long total,
+                   const SVNProgress& progress) {
+  SVNToolStreams streams;
+  streams.input = [reader](char* buf, size_t size) { return reader->readDump(buf, size); };
+  streams.outputLine = [&](const std::string& line) {
+    long rev = Revision(line, "------- Committed revision ");
+    if (rev >= 0 && progress) progress(rev, total);
+  };
+  SVNStatus status = RunTool({"load", "--force-uuid", "--no-flush-to-disk", dir}, streams);
+  if (!reader->error().ok()) return reader->error();
+  if (!status.ok()) return Cancelled(status);
+  if (!(status = reader->finish()).ok()) return status;
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool synced = fd >= 0 && syncfs(fd) == 0;
+  int err = errno;
+  if (fd >= 0) close(fd);
+  if (!synced) return STATUS_ERROR(kFailed, "Sync %s failed: %s", dir.c_str(), strerror(err));
+  return SVNStatus();
+}
+
+// Writes a backup's conf files into the new repository at `dir` and
+// checks them as "edit" would: the settings name no file outside conf/,
+// the archive holds no conf file they do not name, the accounts and rules
+// read as this program and svnserve read them.
+SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const std::string& dir) {
+  const auto& files = reader.conf();
+  std::vector<std::string> inside, outside;
+  // The settings first, to know what else may come.
+  const std::string settingsPath = dir + "/conf/svnserve.conf";
+  SVNStatus status = WritePrivateFile(settingsPath, files[0].second, false);
+  if (!status.ok()) return status;
+  SVNConfFile conf(NLIBCConfOpen(settingsPath.c_str(), 0));
+  if (conf.p == nullptr)
+    return STATUS_ERROR(kFailed, "The settings of the backup cannot be read.[0x%04X]",
+                        NLIBCErrGet())
+        .Reason("The backup's settings file is not one svnserve reads.");
+  NamedFiles(conf.p, &inside, &outside);
+  if (!outside.empty()) {
+    std::string shown = outside[0];
+    for (char& c : shown)
+      if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    return STATUS_ERROR(kFailed, "The backup's settings name %s.", shown.c_str())
+        .Reason("The backup's settings name a file outside the repository's conf folder (" +
+                shown + "): nothing was restored.");
+  }
+  const std::string password = CanonicalPath(SettingIn(conf.p, kPasswordDb).value_or(""));
+  for (size_t i = 1; i < files.size(); ++i) {
+    const std::string& file = files[i].first;
+    bool named = false;
+    for (const std::string& n : inside) named = named || n == file;
+    if (!named || file == "svnserve.conf")
+      return STATUS_ERROR(kFailed, "The backup holds conf/%s, which its settings do not use.",
+                          file.c_str())
+          .Reason("The backup holds a file its settings do not use (conf/" + file +
+                  "): nothing was restored.");
+    if (!(status = WritePrivateFile(dir + "/conf/" + file, files[i].second, false)).ok())
+      return status;
+  }
+  // Readable by svnserve's group, but accounts by no one else.
+  for (const auto& f : files) {
+    mode_t mode = f.first == password ? 0640 : 0644;
+    if (chmod((dir + "/conf/" + f.first).c_str(), mode) != 0)
+      return STATUS_ERROR(kFailed, "chmod %s failed: %s", f.first.c_str(), strerror(errno));
+  }
+  std::unique_ptr<SVNRepo> repo;
+  std::unique_ptr<SVNRules> rules;
+  SVNAccounts checked;
+  SVNAccountList list;
+  if ((status = SVNRepo::open(name, SVNRepo::kAccounts, &repo, dir)).ok()) {
+    for (const auto& a : repo->getAccounts()) list.emplace_back(a.first, a.second);
+    if ((status = CheckAccounts(list, &checked)).ok()) status = repo->openRules(&rules);
+    // Rules svnserve refuses would refuse every connection.
+    if (status.ok() && rules->refused())
+      status = STATUS_ERROR(kFailed, "The rules of the backup of %s are not valid: %s",
+                            name.c_str(), rules->reason().c_str());
+  }
+  if (!status.ok())
+    status.Reason("The backup's settings, accounts or access rules are not ones this "
+                  "program accepts: nothing was restored.");
+  return status;
+}
+
+}  // namespace
+
+// ---- Backup ----
+
+SVNStatus BackupRepository(const std::string& name, int keep, const SVNProgress& progress,
+                           std::string* file, long* rev) {
+  if (!RepoExists(name))
+    return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
+        .Reason("There is no such repository.");
+  std::unique_ptr<SVNRepo> repo;
+  SVNStatus status = SVNRepo::open(name, SVNRepo::kSettings, &repo);
+  if (!status.ok()) return status.Reason("The repository's settings cannot be read.");
+  const std::string path = repo->getPath();
+  SVNHistory history;
+  if (!(status = ReadHistory(path, &history)).ok())
+    return status.Reason("The repository's history cannot be read.");
+  // The conf files that serving it needs and that live in its conf/.
+  std::vector<std::pair<std::string, std::string>> conf;
+  std::string text;
+  if (!ReadConfFile(path + "/conf/svnserve.conf", &text))
+    return STATUS_ERROR(kFailed, "Read the settings of %s failed.", name.c_str())
+        .Reason("The repository's settings cannot be read.");
+  conf.emplace_back("svnserve.conf", text);
+  {
+    SVNConfFile settings(NLIBCConfOpen((path + "/conf/svnserve.conf").c_str(), 0));
+    std::vector<std::string> inside, outside;
+    if (settings.p != nullptr) NamedFiles(settings.p, &inside, &outside);
+    const std::string confDir = RealLocation(path + "/conf");
+    for (const std::string& f : inside) {
+      bool twice = false;
+      for (const auto& c : conf) twice = twice || c.first == f;
+      const std::string real = RealLocation(path + "/conf/" + f);
+      if (twice || confDir.empty() || real.compare(0, confDir.size() + 1, confDir + "/") != 0 ||
+          !ReadConfFile(path + "/conf/" + f, &text))
+        continue;  // missing, or elsewhere: not the repository's own
+      conf.emplace_back(f, text);
+    }
+  }
+  std::string dir;
+  if (!(status = BackupDirOf(name, true, &dir)).ok()) return status;
+  RemoveStaleTemporaries(dir);
+  // A name no backup has: two backups of one revision within a second
+  // wait for the next.
+  time_t now = time(nullptr);
+  std::string final;
+  for (int i = 0; i < 3; ++i, sleep(1), now = time(nullptr)) {
+    final = BackupFileName(name, now, history.rev);
+    if (access((dir + "/" + final).c_str(), F_OK) != 0) break;
+  }
+  std::string temp = dir + "/.part-XXXXXX";
+  int fd = mkostemp(&temp[0], O_CLOEXEC);
+  if (fd < 0)
+    return STATUS_ERROR(kFailed, "Make a file in %s failed: %s", dir.c_str(), strerror(errno))
+        .Reason("No file can be made in the backup directory.");
+  flock(fd, LOCK_EX);  // held while it is written: not a leftover
+  SVNManifest manifest;
+  manifest.name = name;
+  manifest.uuid = history.uuid;
+  manifest.rev = history.rev;
+  manifest.time = IsoTime(now);
+  manifest.version = "svn-admin " SVN_ADMIN_VERSION;
+  SVNBackupWriter writer(fd);
+  status = writer.addFile("manifest.json", manifest.json(), now);
+  for (const auto& c : conf)
+    if (status.ok()) status = writer.addFile("conf/" + c.first, c.second, now);
+  if (status.ok()) status = writer.beginDump(name + ".svndump", now);
+  if (status.ok()) {
+    SVNToolStreams streams;
+    streams.output = [&](const char* data, size_t size) {
+      status = writer.dumpData(data, size);
+      return status.ok();
+    };
+    streams.errorLine = [&](const std::string& line) {
+      long done = Revision(line, "* Dumped revision ");
+      if (done >= 0 && progress) progress(done, history.rev);
+    };
+    SVNStatus ran = RunTool(
+        {"dump", "--deltas", "-r", "0:" + std::to_string(history.rev), path}, streams);
+    if (status.ok()) status = Cancelled(ran);
+  }
+  if (status.ok()) status = writer.finish();
+  if (status.ok() && fsync(fd) != 0)
+    status = STATUS_ERROR(kFailed, "Sync %s failed: %s", temp.c_str(), strerror(errno));
+  if (status.ok() && gCancelled) status = STATUS_ERROR(kFailed, "Cancelled.").Reason(kCancelled);
+  if (status.ok() && !(status = MoveNoReplace(temp, dir + "/" + final)).ok())
+    STATUS_WITH(status, "Name the backup of %s failed.", name.c_str());
+  if (!status.ok()) {
+    unlink(temp.c_str());
+    close(fd);
+    if (status.reason().empty()) status.Reason("The backup could not be written.");
+    return status;
+  }
+  close(fd);
+  SyncDir(dir).Log();
+  *file = final;
+  *rev = history.rev;
+  if (progress) progress(history.rev, history.rev);
+  if (keep > 0) {
+    std::vector<SVNBackup> all;
+    ListBackups(name, &all).Log();
+    for (size_t i = static_cast<size_t>(keep); i < all.size(); ++i) RemoveBackup(all[i]).Log();
+  }
+  return SVNStatus();
+}
+
+// ---- Verify ----
+
+SVNStatus VerifyRepository(const std::string& name, const SVNProgress& progress, long* rev) {
+  if (!RepoExists(name))
+    return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
+        .Reason("There is no such repository.");
+  const std::string path = RepoPath(name);
+  const long youngest = ReadRevision(path);
+  SVNToolStreams streams;
+  streams.outputLine = [&](const std::string& line) {
+    long done = Revision(line, "* Verified revision ");
+    if (done >= 0 && progress) progress(done, youngest);
+  };
+  SVNStatus status = RunTool({"verify", path}, streams);
+  if (gCancelled) return Cancelled(status.ok() ? STATUS_ERROR(kFailed, "Cancelled.") : status);
+  SVNStatus recorded = WriteVerified(path, time(nullptr), status.ok());
+  if (!status.ok()) {
+    std::string said = status.reason();
+    return status.Reason(said.empty() ? "Verifying found problems."
+                                      : "Verifying found problems: " + said);
+  }
+  if (!recorded.ok()) return recorded.Reason("The outcome could not be recorded.");
+  *rev = youngest;
+  return SVNStatus();
+}
+
+// ---- Restore ----
+
+SVNStatus ReadRestoreSettings(const std::string& path, SVNRestoreSettings* settings) {
+  std::string text;
+  Json::Value json;
+  unsigned line = 0, column = 0;
+  SVNStatus status;
+  if (!ReadSmallFile(path, 1 << 20, false, &text))
+    return STATUS_ERROR(kFailed, "Read %s failed.", path.c_str())
+        .Reason("The settings file cannot be read.");
+  if (!ParseJson(text, &json, &line, &column) || !json.isObject())
+    return STATUS_ERROR(kFailed, "%s is not a JSON object (line %u, column %u).", path.c_str(),
+                        line, column)
+        .Reason("The settings file is not a JSON object.");
+  if (json.isMember("realm") && !json["realm"].isString())
+    return STATUS_ERROR(kFailed, "realm is not a text.").Reason("The realm is not a text.");
+  settings->realm = json["realm"].asString();
+  if (json.isMember("anon")) {
+    if (!json["anon"].isString() || !SettingTakes(kAnonAccess, json["anon"].asString()))
+      return STATUS_ERROR(kFailed, "Unknown permission.")
+          .Reason("Anonymous access is read, write or none.");
+    settings->anon = json["anon"].asString();
+  }
+  SVNAccounts checked;
+  if (json.isMember("accounts") &&
+      (!(status = DecodeAccounts(json["accounts"], &settings->accounts)).ok() ||
+       !(status = CheckAccounts(settings->accounts, &checked)).ok()))
+    return status.Reason("The accounts are not ones a repository can have.");
+  return SVNStatus();
+}
+
+SVNStatus RestoreRepository(const std::string& source, const std::string& name,
+                            const SVNRestoreSettings& settings, const SVNProgress& progress,
+                            long* rev) {
+  if (!IsValidName(name))
+    return STATUS_ERROR(kFailed, "Path have illegal symbol.")
+        .Reason("That is not a name a repository can have.");
+  if (RepoExists(name))
+    return STATUS_ERROR(kExists, "Repository %s is exist", name.c_str())
+        .Reason("A repository of that name exists.");
+  int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return STATUS_ERROR(kFailed, "Open %s failed: %s", source.c_str(), strerror(errno))
+        .Reason("The file to restore from cannot be read.");
+  SVNBackupReader reader;
+  SVNStatus status = reader.open(fd);
+  if (status.ok() && reader.plain()) {
+    // As "add" makes one, with the dump's history loaded first.
+    SVNNewRepo what;
+    what.name = name;
+    what.realm = settings.realm;
+    what.anon = settings.anon;
+    what.accounts = settings.accounts;
+    what.fill = [&](const std::string& dir) { return LoadDump(&reader, dir, -1, progress); };
+    status = SVNRepo::create(what);
+  } else if (status.ok()) {
+    const SVNManifest& m = reader.manifest();
+    SVNWorkItem item;
+    if ((status = item.create("restore")).ok()) {
+      const std::string built = item.path() + "/" + name;
+      SVNHistory loaded;
+      if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
+        status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
+                              SVN_ADMIN_TOOL, built.c_str(), NLIBCErrGet());
+      } else if ((status = PutConf(reader, name, built)).ok() &&
+                 (status = LoadDump(&reader, built, m.rev, progress)).ok() &&
+                 (status = ReadHistory(built, &loaded)).ok() &&
+                 (loaded.uuid != m.uuid || loaded.rev != m.rev)) {
+        status = STATUS_ERROR(kFailed, "Restored %s has UUID %s, revision %ld; the manifest "
+                              "says %s, %ld.", name.c_str(), loaded.uuid.c_str(), loaded.rev,
+                              m.uuid.c_str(), m.rev)
+                     .Reason("The history in the file is not the one its manifest "
+                             "describes: it is damaged.");
+      }
+      if (status.ok() && gCancelled) status = STATUS_ERROR(kFailed, "Cancelled.");
+      if (status.ok() && !(status = MoveNoReplace(built, RepoPath(name))).ok())
+        STATUS_WITH(status, "Move the restored repository to %s failed.", name.c_str());
+      if (status.ok()) {
+        SyncDir(SVN_REPO_ROOT).Log();
+        rmdir(item.path().c_str());
+      } else {
+        item.discard();
+      }
+    }
+  }
+  close(fd);
+  if (status.code() == SVNStatus::kExists) status.Reason("A repository of that name exists.");
+  if (!status.ok()) {
+    status = Cancelled(std::move(status));
+    if (status.reason().empty()) status.Reason("The repository could not be restored.");
+    return status;
+  }
+  *rev = ReadRevision(RepoPath(name));
+  if (progress) progress(*rev, *rev);
+  return SVNStatus();
+}

@@ -243,6 +243,30 @@ TEST_F(Shared, HandMadeSettingsAndAccountFiles) {
   EXPECT_EQ(passwd, sandbox::ReadFile(Passwd("latin")));
 }
 
+// Files that do not exist are shared only when their names lead to one
+// place: two account files in directories that are missing are not one.
+TEST_F(Shared, MissingFilesAreSharedOnlyWhereTheyLeadToOnePlace) {
+  struct {
+    const char* db1;
+    const char* db2;
+    bool shared;
+  } cases[] = {
+      {"none/passwd", "none/passwd", false},
+      {"none/passwd", "other/passwd", false},
+      {"/nonexistent-dir/passwd", "/nonexistent-dir/passwd", true},
+      {"missing", "../../one3/conf/missing", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string one = "one" + std::to_string(n), two = "two" + std::to_string(n++);
+    Repos({one}, std::string("[general]\npassword-db = ") + c.db1 + "\n");
+    Repos({two}, std::string("[general]\npassword-db = ") + c.db2 + "\n");
+    const Json::Value shared = Get("action=show&name=" + one).json["data"]["shared"];
+    EXPECT_EQ(c.shared ? Parse("{\"accounts\":[\"" + two + "\"]}") : Parse("{}"), shared)
+        << c.db1 << " " << c.db2;
+  }
+}
+
 TEST_F(Shared, AddOverEntriesThatAreNotRepositories) {
   const std::string root = sandbox::Root();
   sandbox::Shell("mkdir '" + root + "/empty' '" + root + "/full' && touch '" + root +

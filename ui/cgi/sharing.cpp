@@ -23,7 +23,11 @@ std::string Identity(const struct stat& st) {
 
 std::string Identity(const std::string& file) {
   struct stat st;
-  return stat(file.c_str(), &st) == 0 ? Identity(st) : "p:" + RealLocation(file);
+  if (stat(file.c_str(), &st) == 0) return Identity(st);
+  // One in a directory that cannot be resolved (missing) by its name:
+  // never the same as another's for want of a location.
+  const std::string at = RealLocation(file);
+  return at.empty() ? "n:" + file : "p:" + at;
 }
 
 }  // namespace

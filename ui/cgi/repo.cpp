@@ -6,6 +6,7 @@
 
 #include "repo.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -280,10 +281,18 @@ SVNStatus SVNRepo::loadAccounts(int flags) {
   if ((list.p = NLIBCSzListAlloc(512)) == nullptr)
     return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
   if (!accountsInSettings) passwd.reset(NLIBCConfOpen(accountFile_.c_str(), flags));
+  if (!accountsInSettings && loginsActive) {
+    // svnserve skips an account file it may not open, and refuses every
+    // connection over one that is missing or that it cannot read through.
+    struct stat st;
+    refusesConnections_ = stat(accountFile_.c_str(), &st) != 0 ? errno != EACCES
+                                                               : !S_ISREG(st.st_mode);
+  }
   if (!accountsInSettings && passwd.p == nullptr) {
     // svnserve skips an account file it cannot read, and refuses every
     // connection over one it cannot parse: shown so, left to the hand.
     const int code = NLIBCErrGet();
+    if (code == NLIBC_E_SYNTAX && loginsActive) refusesConnections_ = true;
     if (code != NLIBC_E_READ && code != NLIBC_E_SYNTAX)
       return STATUS_ERROR(kFailed, "Failed to get section users from %s[0x%04X]",
                           accountFile_.c_str(), code);

@@ -267,6 +267,44 @@ TEST_F(Shared, MissingFilesAreSharedOnlyWhereTheyLeadToOnePlace) {
   }
 }
 
+// A repository without rules in force whose rules file others use (it
+// lies in its conf/): rules_show gives the groups and rules that bind once
+// they are in force, and an edit that sends them back with rules of its
+// own leaves the others' rules as they were, and as svnserve enforces them.
+TEST_F(Shared, RulesNotInForceHereAreKeptForOthers) {
+  const Params people{{"alice", "a pw"}, {"bob", "b pw"}};
+  struct {
+    const char* uses;    // how "other" uses off/conf/authz
+    const char* authz;   // off/conf/authz
+    bool takesRules;
+  } cases[] = {
+      {"authz-db = ../../off0/conf/authz\n",
+       "[groups]\ndevs = alice\n[/]\n* = r\n[other0:/]\n@devs = rw\n", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string off = "off" + std::to_string(n), other = "other" + std::to_string(n++);
+    Repos({off, other}, std::string("[general]\nanon-access = read\npassword-db = passwd\n"));
+    for (const std::string& r : {off, other}) sandbox::WriteFile(Passwd(r), "[users]\nalice = a pw\nbob = b pw\n");
+    sandbox::WriteFile(Conf(other), std::string("[general]\nanon-access = read\npassword-db = passwd\n") +
+                                        c.uses);
+    sandbox::WriteFile(sandbox::RepoDir(off) + "/conf/authz", c.authz);
+    sandbox::WriteFile(sandbox::RepoDir(other) + "/conf/authz", "[/]\n* = r\n@devs = rw\n");
+    const Json::Value before = Get("action=rules_show&name=" + other).json["data"]["effective"];
+    CgiResult shown = Get("action=rules_show&name=" + off);
+    ASSERT_TRUE(shown.json["success"].asBool()) << c.uses << shown.body;
+    EXPECT_EQ(Parse(R"({"devs":["alice"]})"), shown.json["data"]["groups"]) << c.uses;
+    EXPECT_EQ(c.takesRules, shown.json["data"]["editable"].asBool()) << c.uses;
+    CgiResult r = Post({{"action", "rules_edit"}, {"name", off},
+                        {"groups", Json::FastWriter().write(shown.json["data"]["groups"])},
+                        {"rules", RulesPlus(shown.json, R"({"path":"/","who":"bob","access":"rw"})")}});
+    EXPECT_EQ(c.takesRules ? "" : "handmade", r.json["errinfo"]["key"].asString()) << c.uses;
+    const Json::Value after = Get("action=rules_show&name=" + other).json["data"]["effective"];
+    EXPECT_EQ(before, after) << c.uses;
+    EXPECT_GT(ExpectEnforced(after, people, other, c.uses), 0) << c.uses;
+  }
+}
+
 TEST_F(Shared, AddOverEntriesThatAreNotRepositories) {
   const std::string root = sandbox::Root();
   sandbox::Shell("mkdir '" + root + "/empty' '" + root + "/full' && touch '" + root +

@@ -473,8 +473,8 @@ TEST_F(SvnserveEndToEnd, PathSettingsLeadWhereSvnserveReads) {
       {"authz-db = authz\ngroups-db = " + url.substr(0, url.size() - 5) + "groups\n", 2, true,
        true},
       {"authz-db = authz\ngroups-db = " + url + "\n", 2, true, false},  // more than groups
-      {"password-db =\n", 0, false, false},
-      {"password-db = ^/passwd\n", 0, true, false},
+      {"password-db =\n", 2, false, false},  // rules not in force, as conf/authz holds them
+      {"password-db = ^/passwd\n", 2, true, false},
       {"authz-db = authz\npassword-db =\n", 2, false, false},  // rules in force, nobody in
       {"authz-db = authz\npassword-db = missing\n", 2, true, false, true},
   };

@@ -433,10 +433,11 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags, bool withEngine) {
              "or a group it would refuse): edit them by hand.");
   groups_ = fileGroups_ = readGroups;
   rules_ = fileRules_ = readRules;
-  if (!active_) {  // none in force
+  // None in force: the groups and rules are those that bind once
+  // authz-db names the file, which an edit keeps unless it changes them
+  // (the file may be another repository's, in force there).
+  if (!active_) {
     names_.clear();
-    groups_.clear();
-    rules_.clear();
     return SVNStatus();
   }
   if (refused_) return SVNStatus();
@@ -557,7 +558,7 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   writeFirst_ = !(active_ && rules.empty());
   changedForAll_ = groups != fileGroups_ || newAll != oldAll;
   active_ = !rules.empty();
-  groups_ = active_ ? groups : Groups();
+  groups_ = groups;
   rules_ = rules;
   // Measured as a later read measures them (the names the rules use
   // matter only to logins that are not folded: with rules, they are):

@@ -270,7 +270,8 @@ TEST_F(Shared, MissingFilesAreSharedOnlyWhereTheyLeadToOnePlace) {
 // A repository without rules in force whose rules file others use (it
 // lies in its conf/): rules_show gives the groups and rules that bind once
 // they are in force, and an edit that sends them back with rules of its
-// own leaves the others' rules as they were, and as svnserve enforces them.
+// own leaves the others' rules as they were, and as svnserve enforces them;
+// a file others read as their groups file (groups-db) takes no rules.
 TEST_F(Shared, RulesNotInForceHereAreKeptForOthers) {
   const Params people{{"alice", "a pw"}, {"bob", "b pw"}};
   struct {
@@ -280,6 +281,8 @@ TEST_F(Shared, RulesNotInForceHereAreKeptForOthers) {
   } cases[] = {
       {"authz-db = ../../off0/conf/authz\n",
        "[groups]\ndevs = alice\n[/]\n* = r\n[other0:/]\n@devs = rw\n", true},
+      {"authz-db = authz\ngroups-db = ../../off1/conf/authz\n", "[groups]\ndevs = alice\n",
+       false},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -65,6 +65,7 @@ SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
       files.push_back(SettingFile(conf.p, kPasswordDb, confDir, nullptr));
     for (SVNSettingId id : {kAuthzDb, kGroupsDb})
       files.push_back(SettingFile(conf.p, id, confDir, nullptr));
+    const std::string groupsDb = files.back();
     files.erase(std::remove(files.begin(), files.end(), std::string()), files.end());
     std::vector<std::string> used{Identity(settings)};
     for (size_t i = 1; i < files.size(); ++i) used.push_back(Identity(files[i]));
@@ -74,6 +75,8 @@ SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
     if (uses(settingsId)) sharing.settings.push_back(other);
     if (uses(accountsId)) sharing.accounts.push_back(other);
     if (uses(rulesId)) sharing.rules.push_back(other);
+    if (!rulesId.empty() && !groupsDb.empty() && Identity(groupsDb) == rulesId)
+      sharing.groupsDb.push_back(other);
     for (const std::string& file : inside.empty() ? std::vector<std::string>() : files) {
       const std::string at = RealLocation(file);
       if (at.compare(0, inside.size() + 1, inside + "/") == 0) {
@@ -82,7 +85,8 @@ SVNSharing FindSharing(const std::string& name, const std::string& accountFile,
       }
     }
   });
-  for (auto* list : {&sharing.settings, &sharing.accounts, &sharing.rules, &sharing.inside})
+  for (auto* list :
+       {&sharing.settings, &sharing.accounts, &sharing.rules, &sharing.groupsDb, &sharing.inside})
     std::sort(list->begin(), list->end());
   return sharing;
 }

@@ -194,12 +194,17 @@ bool ParseRecord(const char* text, size_t length, Json::Value* record) {
   }
 }
 
+// The largest number a record holds: 2^53, the last integer a JSON reader
+// (the page's) keeps exact.  No writer comes near it; a larger one was put
+// there by hand, and counting on from it would overflow.
+const long long kMaxSeq = 1LL << 53;
+
 // The number ("seq") of the record `text`, 0 when it is none.
 long long SeqOf(const char* text, size_t length) {
   Json::Value record;
   if (length == 0 || text[0] != '{' || !ParseRecord(text, length, &record)) return 0;
   const Json::Value& seq = record["seq"];
-  return seq.isInt64() && seq.asInt64() > 0 ? seq.asInt64() : 0;
+  return seq.isInt64() && seq.asInt64() > 0 && seq.asInt64() <= kMaxSeq ? seq.asInt64() : 0;
 }
 
 // The number of the last numbered record of a file, 0 when it has none.

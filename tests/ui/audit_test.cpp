@@ -372,6 +372,25 @@ TEST_F(Audit, NumbersPlantedByHandDoNotCarryOn) {
   }
 }
 
+// Lines damaged by hand among the records: paging through the log, with
+// any page size, gives each record once, in order.
+TEST_F(Audit, PagesOverDamagedLinesNeitherRepeatNorSkip) {
+  sandbox::Shell("mkdir -m 700 '" + audit_log::Dir() + "'");
+  sandbox::WriteFile(audit_log::File(0), RecordLine(1, "a", "admin") + "{broken\n" +
+                                             RecordLine(2, "a", "admin") + "not json\n{\n" +
+                                             RecordLine(3, "a", "admin") + "{\"seq\":\n" +
+                                             RecordLine(4, "a", "admin"));
+  for (int limit : {1, 2, 3, 50}) {
+    std::vector<long long> seen;
+    for (int start = 0; start < 20; start += limit) {
+      const Json::Value page = Page("start=" + std::to_string(start) + "&limit=" +
+                                    std::to_string(limit));
+      for (long long seq : Seqs(page["records"])) seen.push_back(seq);
+    }
+    EXPECT_EQ(std::vector<long long>({4, 3, 2, 1}), seen) << "limit " << limit;
+  }
+}
+
 TEST_F(Audit, AFullDiskLosesTheRecordNotTheAnswer) {
   sandbox::Shell("mkdir -m 700 '" + audit_log::Dir() + "'");
   if (mount("tmpfs", audit_log::Dir().c_str(), "tmpfs", 0, "size=64k,mode=700") != 0)

@@ -451,10 +451,13 @@ SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
       const bool onPage = matches >= query.start && matches < end;
       if (onPage || filtered) {
         Json::Value record;
-        if (!ParseRecord(line, length, &record) || !Is(record, "name", query.name) ||
-            !Is(record, "user", query.user))
-          continue;
-        if (onPage) page->records.push_back(std::move(record));
+        const bool match = ParseRecord(line, length, &record) &&
+                           Is(record, "name", query.name) && Is(record, "user", query.user);
+        // Without a filter, lines off the page are counted unparsed: one on
+        // it that is no record counts the same (shown as nothing), so that
+        // pages neither repeat nor skip a record.
+        if (!match && filtered) continue;
+        if (match && onPage) page->records.push_back(std::move(record));
       }
       more = ++matches > end;
     }

@@ -308,6 +308,40 @@ TEST_F(Shared, RulesNotInForceHereAreKeptForOthers) {
   }
 }
 
+// Shared is what a change reaches: a link to the file, or to its
+// directory, is the file; a hard link is another name, which the change
+// (the file replaced whole) parts from it.  svnserve then lets in, at the
+// other repository, exactly what was said.
+TEST_F(Shared, AChangeReachesWhatIsSaidToShareIt) {
+  struct {
+    const char* name;
+    const char* make;  // in the sandbox root, linking two/conf's account file to one's
+    bool shared;
+  } cases[] = {
+      {"a symbolic link", "ln -sf ../../%1/conf/passwd %2/conf/passwd", true},
+      {"a link to the directory", "rm -rf %2/conf && ln -s ../%1/conf %2/conf", true},
+      {"a hard link", "ln -f %1/conf/passwd %2/conf/passwd", false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string one = "h" + std::to_string(n), two = "k" + std::to_string(n++);
+    Repos({one, two}, "[general]\nanon-access = none\npassword-db = passwd\n");
+    sandbox::WriteFile(Passwd(one), "[users]\nalice = a pw\n");
+    std::string make = c.make;
+    for (size_t at; (at = make.find('%')) != std::string::npos;)
+      make.replace(at, 2, make[at + 1] == '1' ? one : two);
+    ASSERT_EQ(0, sandbox::Shell("cd '" + sandbox::Root() + "' && " + make)) << c.name;
+    ASSERT_TRUE(Svn("ls", "alice", "a pw", "", two)) << c.name;
+    const Json::Value shared = Get("action=show&name=" + one).json["data"]["shared"];
+    EXPECT_EQ(c.shared, shared.isMember("accounts")) << c.name << ": " << shared;
+    CgiResult r = Post({{"action", "edit"}, {"name", one}, {"anon", "none"}, {"shared", "yes"},
+                        {"accounts", Accounts({{"bob", "b pw"}})}});
+    ASSERT_TRUE(r.json["success"].asBool()) << c.name << ": " << r.body;
+    EXPECT_EQ(c.shared, Svn("ls", "bob", "b pw", "", two)) << c.name;
+    EXPECT_EQ(!c.shared, Svn("ls", "alice", "a pw", "", two)) << c.name;
+  }
+}
+
 TEST_F(Shared, AddOverEntriesThatAreNotRepositories) {
   const std::string root = sandbox::Root();
   sandbox::Shell("mkdir '" + root + "/empty' '" + root + "/full' && touch '" + root +

@@ -446,8 +446,9 @@ TEST_F(SvnserveEndToEnd, HandMadeRulesAreShownForEverySpellingOfALogin) {
 // The locations of password-db, authz-db and groups-db lead where svnserve
 // reads them: authz-db and groups-db may be URLs (told as written, the
 // scheme in any case), password-db never is; an empty password-db names
-// conf/ itself.  What the program shows is what svnserve does, and an edit
-// that answers success lets its account in.
+// conf/ itself.  What the program shows is what svnserve does (nothing,
+// over an account file or settings it refuses), and an edit that answers
+// success lets its account in.
 TEST_F(SvnserveEndToEnd, PathSettingsLeadWhereSvnserveReads) {
   const Params people{{"alice", "a pw"}};
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "holder"}, {"anon", "read"}, {"layout", "standard"},
@@ -477,6 +478,7 @@ TEST_F(SvnserveEndToEnd, PathSettingsLeadWhereSvnserveReads) {
       {"password-db = ^/passwd\n", 2, true, false},
       {"authz-db = authz\npassword-db =\n", 2, false, false},  // rules in force, nobody in
       {"authz-db = authz\npassword-db = missing\n", 2, true, false, true},
+      {"authz-db = authz\n[sasl]\nuse-sasl = maybe\n[general]\n", 2, true, false},
   };
   int n = 0;
   for (const auto& c : cases) {

@@ -203,6 +203,7 @@ SVNStatus SVNRepo::loadSettings(const std::string& file, int flags) {
   settingsText.assign(text, size);
   anon = setting(kAnonAccess).value_or("");
   realm = setting(kRealm).value_or("");
+  refusesConnections_ = !SettingIsYesNo(settingUsed(kUseSasl));
   // Where svnserve takes accounts from: password-db, relative to conf/.
   // Without one (or with SASL, which keeps accounts elsewhere) no account
   // logs in, and conf/passwd is the file that writing accounts makes the
@@ -285,8 +286,9 @@ SVNStatus SVNRepo::loadAccounts(int flags) {
     // svnserve skips an account file it may not open, and refuses every
     // connection over one that is missing or that it cannot read through.
     struct stat st;
-    refusesConnections_ = stat(accountFile_.c_str(), &st) != 0 ? errno != EACCES
-                                                               : !S_ISREG(st.st_mode);
+    refusesConnections_ = refusesConnections_ || (stat(accountFile_.c_str(), &st) != 0
+                                                      ? errno != EACCES
+                                                      : !S_ISREG(st.st_mode));
   }
   if (!accountsInSettings && passwd.p == nullptr) {
     // svnserve skips an account file it cannot read, and refuses every

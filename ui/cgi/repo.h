@@ -87,8 +87,9 @@ class SVNRepo {
   // Whether SASL, not password-db, decides who logs in.
   bool usesSasl() const;
   // Whether svnserve refuses every connection, anonymous ones too, over
-  // the account file password-db names: one that is missing, not a plain
-  // file, or does not parse (known once the accounts are read).
+  // its settings (a use-sasl that is no yes/no word) or the account file
+  // password-db names: one that is missing, not a plain file, or does not
+  // parse (known once the accounts are read).
   bool refusesConnections() const { return refusesConnections_; }
 
   // The account file edits write (what password-db names, or conf/passwd

@@ -55,6 +55,12 @@ bool SettingOn(const std::string& value) {
   return false;
 }
 
+bool SettingIsYesNo(const std::string& value) {
+  for (const char* no : {"false", "no", "off", "0"})
+    if (strcasecmp(value.c_str(), no) == 0) return true;
+  return SettingOn(value);
+}
+
 std::string CanonicalPath(const std::string& path) {
   std::string out = !path.empty() && path[0] == '/' ? "/" : "";
   size_t begin = 0;

@@ -50,6 +50,11 @@ int AccessLevel(const std::string& word);
 // ignoring case).
 bool SettingOn(const std::string& value);
 
+// Whether svnserve takes `value` as a yes/no setting at all (SettingOn's
+// words, or "false", "no", "off", "0"): over another it refuses every
+// connection.
+bool SettingIsYesNo(const std::string& value);
+
 // A path as Subversion takes a path setting (svn_dirent_internal_style):
 // empty and "." segments dropped, ".." kept.
 std::string CanonicalPath(const std::string& path);

@@ -346,6 +346,51 @@ TEST_F(Audit, WhatIsPlantedWhereTheLogGoesIsNeverFollowed) {
   }
 }
 
+// A log damaged or written by hand: the records after it are numbered on
+// from the last record a writer could have written, and the count stays
+// what the numbers say.
+TEST_F(Audit, NumbersPlantedByHandDoNotCarryOn) {
+  struct {
+    const char* name;
+    std::string planted;  // after records 1 and 2
+    long long next;       // the number of the record written then
+  } cases[] = {
+      {"the largest number", "{\"seq\":9223372036854775807,\"name\":\"x\"}\n", 3},
+      {"past what JSON keeps", "{\"seq\":9007199254740993,\"name\":\"x\"}\n", 3},
+      {"a negative number", "{\"seq\":-5,\"name\":\"x\"}\n", 3},
+      {"the largest kept", "{\"seq\":9007199254740992,\"name\":\"x\"}\n", 9007199254740993LL},
+  };
+  for (const auto& c : cases) {
+    sandbox::Reset();
+    sandbox::Shell("mkdir -m 700 '" + audit_log::Dir() + "'");
+    sandbox::WriteFile(audit_log::File(0), RecordLine(1, "a", "admin") + RecordLine(2, "a", "admin") +
+                                               c.planted);
+    Post({{"action", "remove"}, {"name", "nope"}});
+    EXPECT_EQ(c.next, audit_log::Last()["seq"].asInt64()) << c.name;
+    const Json::Value page = Page("limit=1");
+    EXPECT_TRUE(page["total"].asInt64() > 0 && page["total"].asInt64() <= c.next) << c.name;
+  }
+}
+
+// Lines damaged by hand among the records: paging through the log, with
+// any page size, gives each record once, in order.
+TEST_F(Audit, PagesOverDamagedLinesNeitherRepeatNorSkip) {
+  sandbox::Shell("mkdir -m 700 '" + audit_log::Dir() + "'");
+  sandbox::WriteFile(audit_log::File(0), RecordLine(1, "a", "admin") + "{broken\n" +
+                                             RecordLine(2, "a", "admin") + "not json\n{\n" +
+                                             RecordLine(3, "a", "admin") + "{\"seq\":\n" +
+                                             RecordLine(4, "a", "admin"));
+  for (int limit : {1, 2, 3, 50}) {
+    std::vector<long long> seen;
+    for (int start = 0; start < 20; start += limit) {
+      const Json::Value page = Page("start=" + std::to_string(start) + "&limit=" +
+                                    std::to_string(limit));
+      for (long long seq : Seqs(page["records"])) seen.push_back(seq);
+    }
+    EXPECT_EQ(std::vector<long long>({4, 3, 2, 1}), seen) << "limit " << limit;
+  }
+}
+
 TEST_F(Audit, AFullDiskLosesTheRecordNotTheAnswer) {
   sandbox::Shell("mkdir -m 700 '" + audit_log::Dir() + "'");
   if (mount("tmpfs", audit_log::Dir().c_str(), "tmpfs", 0, "size=64k,mode=700") != 0)

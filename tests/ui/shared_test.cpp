@@ -243,6 +243,105 @@ TEST_F(Shared, HandMadeSettingsAndAccountFiles) {
   EXPECT_EQ(passwd, sandbox::ReadFile(Passwd("latin")));
 }
 
+// Files that do not exist are shared only when their names lead to one
+// place: two account files in directories that are missing are not one.
+TEST_F(Shared, MissingFilesAreSharedOnlyWhereTheyLeadToOnePlace) {
+  struct {
+    const char* db1;
+    const char* db2;
+    bool shared;
+  } cases[] = {
+      {"none/passwd", "none/passwd", false},
+      {"none/passwd", "other/passwd", false},
+      {"/nonexistent-dir/passwd", "/nonexistent-dir/passwd", true},
+      {"missing", "../../one3/conf/missing", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string one = "one" + std::to_string(n), two = "two" + std::to_string(n++);
+    Repos({one}, std::string("[general]\npassword-db = ") + c.db1 + "\n");
+    Repos({two}, std::string("[general]\npassword-db = ") + c.db2 + "\n");
+    const Json::Value shared = Get("action=show&name=" + one).json["data"]["shared"];
+    EXPECT_EQ(c.shared ? Parse("{\"accounts\":[\"" + two + "\"]}") : Parse("{}"), shared)
+        << c.db1 << " " << c.db2;
+  }
+}
+
+// A repository without rules in force whose rules file others use (it
+// lies in its conf/): rules_show gives the groups and rules that bind once
+// they are in force, and an edit that sends them back with rules of its
+// own leaves the others' rules as they were, and as svnserve enforces them;
+// a file others read as their groups file (groups-db) takes no rules.
+TEST_F(Shared, RulesNotInForceHereAreKeptForOthers) {
+  const Params people{{"alice", "a pw"}, {"bob", "b pw"}};
+  struct {
+    const char* uses;    // how "other" uses off/conf/authz
+    const char* authz;   // off/conf/authz
+    bool takesRules;
+  } cases[] = {
+      {"authz-db = ../../off0/conf/authz\n",
+       "[groups]\ndevs = alice\n[/]\n* = r\n[other0:/]\n@devs = rw\n", true},
+      {"authz-db = authz\ngroups-db = ../../off1/conf/authz\n", "[groups]\ndevs = alice\n",
+       false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string off = "off" + std::to_string(n), other = "other" + std::to_string(n++);
+    Repos({off, other}, std::string("[general]\nanon-access = read\npassword-db = passwd\n"));
+    for (const std::string& r : {off, other}) sandbox::WriteFile(Passwd(r), "[users]\nalice = a pw\nbob = b pw\n");
+    sandbox::WriteFile(Conf(other), std::string("[general]\nanon-access = read\npassword-db = passwd\n") +
+                                        c.uses);
+    sandbox::WriteFile(sandbox::RepoDir(off) + "/conf/authz", c.authz);
+    sandbox::WriteFile(sandbox::RepoDir(other) + "/conf/authz", "[/]\n* = r\n@devs = rw\n");
+    const Json::Value before = Get("action=rules_show&name=" + other).json["data"]["effective"];
+    CgiResult shown = Get("action=rules_show&name=" + off);
+    ASSERT_TRUE(shown.json["success"].asBool()) << c.uses << shown.body;
+    EXPECT_EQ(Parse(R"({"devs":["alice"]})"), shown.json["data"]["groups"]) << c.uses;
+    EXPECT_EQ(c.takesRules, shown.json["data"]["editable"].asBool()) << c.uses;
+    CgiResult r = Post({{"action", "rules_edit"}, {"name", off},
+                        {"groups", Json::FastWriter().write(shown.json["data"]["groups"])},
+                        {"rules", RulesPlus(shown.json, R"({"path":"/","who":"bob","access":"rw"})")}});
+    EXPECT_EQ(c.takesRules ? "" : "handmade", r.json["errinfo"]["key"].asString()) << c.uses;
+    const Json::Value after = Get("action=rules_show&name=" + other).json["data"]["effective"];
+    EXPECT_EQ(before, after) << c.uses;
+    EXPECT_GT(ExpectEnforced(after, people, other, c.uses), 0) << c.uses;
+  }
+}
+
+// Shared is what a change reaches: a link to the file, or to its
+// directory, is the file; a hard link is another name, which the change
+// (the file replaced whole) parts from it.  svnserve then lets in, at the
+// other repository, exactly what was said.
+TEST_F(Shared, AChangeReachesWhatIsSaidToShareIt) {
+  struct {
+    const char* name;
+    const char* make;  // in the sandbox root, linking two/conf's account file to one's
+    bool shared;
+  } cases[] = {
+      {"a symbolic link", "ln -sf ../../%1/conf/passwd %2/conf/passwd", true},
+      {"a link to the directory", "rm -rf %2/conf && ln -s ../%1/conf %2/conf", true},
+      {"a hard link", "ln -f %1/conf/passwd %2/conf/passwd", false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string one = "h" + std::to_string(n), two = "k" + std::to_string(n++);
+    Repos({one, two}, "[general]\nanon-access = none\npassword-db = passwd\n");
+    sandbox::WriteFile(Passwd(one), "[users]\nalice = a pw\n");
+    std::string make = c.make;
+    for (size_t at; (at = make.find('%')) != std::string::npos;)
+      make.replace(at, 2, make[at + 1] == '1' ? one : two);
+    ASSERT_EQ(0, sandbox::Shell("cd '" + sandbox::Root() + "' && " + make)) << c.name;
+    ASSERT_TRUE(Svn("ls", "alice", "a pw", "", two)) << c.name;
+    const Json::Value shared = Get("action=show&name=" + one).json["data"]["shared"];
+    EXPECT_EQ(c.shared, shared.isMember("accounts")) << c.name << ": " << shared;
+    CgiResult r = Post({{"action", "edit"}, {"name", one}, {"anon", "none"}, {"shared", "yes"},
+                        {"accounts", Accounts({{"bob", "b pw"}})}});
+    ASSERT_TRUE(r.json["success"].asBool()) << c.name << ": " << r.body;
+    EXPECT_EQ(c.shared, Svn("ls", "bob", "b pw", "", two)) << c.name;
+    EXPECT_EQ(!c.shared, Svn("ls", "alice", "a pw", "", two)) << c.name;
+  }
+}
+
 TEST_F(Shared, AddOverEntriesThatAreNotRepositories) {
   const std::string root = sandbox::Root();
   sandbox::Shell("mkdir '" + root + "/empty' '" + root + "/full' && touch '" + root +

@@ -443,4 +443,71 @@ TEST_F(SvnserveEndToEnd, HandMadeRulesAreShownForEverySpellingOfALogin) {
   }
 }
 
+// The locations of password-db, authz-db and groups-db lead where svnserve
+// reads them: authz-db and groups-db may be URLs (told as written, the
+// scheme in any case), password-db never is; an empty password-db names
+// conf/ itself.  What the program shows is what svnserve does (nothing,
+// over an account file or settings it refuses), and an edit that answers
+// success lets its account in.
+TEST_F(SvnserveEndToEnd, PathSettingsLeadWhereSvnserveReads) {
+  const Params people{{"alice", "a pw"}};
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "holder"}, {"anon", "read"}, {"layout", "standard"},
+                    {"accounts", Accounts(people)}}).json["success"].asBool());
+  sandbox::WriteFile(sandbox::Dir() + "/authz", "[groups]\ndevs = alice\n[/]\n* = r\n@devs = rw\n");
+  ASSERT_EQ(0, sandbox::Shell("svn import -q -m rules '" + sandbox::Dir() + "/authz' 'file://" +
+                              sandbox::Root() + "/holder/trunk/authz'"));
+  sandbox::WriteFile(sandbox::Dir() + "/groups", "[groups]\ndevs = alice\n");
+  ASSERT_EQ(0, sandbox::Shell("svn import -q -m groups '" + sandbox::Dir() + "/groups' 'file://" +
+                              sandbox::Root() + "/holder/trunk/groups'"));
+  const std::string url = "file://" + sandbox::Root() + "/holder/trunk/authz";
+  struct {
+    std::string settings;  // added to [general]
+    size_t rules;          // rules_show's
+    bool accountsEditable;
+    bool served;  // svnserve serves the repository
+    bool mended = false;  // by an edit of the accounts
+  } cases[] = {
+      {"authz-db = " + url + "\n", 2, true, true},
+      {"authz-db = FILE://" + url.substr(7) + "\n", 2, true, true},
+      {"authz-db = file:" + sandbox::Root() + "/holder/trunk/authz\n", 0, true, false},  // a path
+      {"authz-db = x://host/authz\n", 0, true, false},
+      {"authz-db = authz\ngroups-db = " + url.substr(0, url.size() - 5) + "groups\n", 2, true,
+       true},
+      {"authz-db = authz\ngroups-db = " + url + "\n", 2, true, false},  // more than groups
+      {"password-db =\n", 2, false, false},  // rules not in force, as conf/authz holds them
+      {"password-db = ^/passwd\n", 2, true, false},
+      {"authz-db = authz\npassword-db =\n", 2, false, false},  // rules in force, nobody in
+      {"authz-db = authz\npassword-db = missing\n", 2, true, false, true},
+      {"authz-db = authz\n[sasl]\nuse-sasl = maybe\n[general]\n", 2, true, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string repo = "loc" + std::to_string(n++);
+    ASSERT_TRUE(Post({{"action", "add"}, {"name", repo}, {"anon", "read"},
+                      {"accounts", Accounts(people)}}).json["success"].asBool());
+    std::string settings = sandbox::ReadFile(Conf(repo));
+    if (c.settings.find("password-db") != std::string::npos)
+      settings.replace(settings.find("password-db = passwd\n"), 21, "");
+    settings.insert(settings.find("[general]\n") + 10, c.settings);
+    sandbox::WriteFile(Conf(repo), settings);
+    sandbox::WriteFile(sandbox::RepoDir(repo) + "/conf/authz",
+                       std::string(c.settings.find("groups-db") != std::string::npos
+                                       ? ""
+                                       : "[groups]\ndevs = alice\n") +
+                           "[/]\n* = r\n@devs = rw\n");
+    CgiResult shown = Get("action=rules_show&name=" + repo);
+    ASSERT_TRUE(shown.json["success"].asBool()) << c.settings << shown.body;
+    EXPECT_EQ(c.rules, shown.json["data"]["rules"].size()) << c.settings << shown.body;
+    ExpectEnforced(shown.json["data"]["effective"], people, repo, c.settings);
+    CgiResult accounts = Get("action=acc_show&name=" + repo);
+    EXPECT_EQ(c.accountsEditable, accounts.json["editable"].asBool()) << c.settings;
+    EXPECT_EQ(c.served, Svn("info", "", "", "", repo)) << c.settings;
+    CgiResult edited = Post({{"action", "edit"}, {"name", repo}, {"anon", "none"},
+                             {"accounts", Accounts({{"dave", "d pw"}})}});
+    if (edited.json["success"].asBool()) {
+      EXPECT_EQ(c.served || c.mended, Svn("info", "dave", "d pw", "", repo)) << c.settings;
+    }
+  }
+}
+
 }  // namespace

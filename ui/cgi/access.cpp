@@ -117,9 +117,11 @@ SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
                         rules.ruleWork(), rules.groupExpansion(), load * 100);
   if (rulesActive && engine == nullptr && !rules.refused())
     return STATUS_ERROR(kFailed, "Rules of %s cannot be checked.", name.c_str());
-  // Over rules it refuses, svnserve refuses every connection.
+  // Over rules it refuses, or an account file it cannot read through,
+  // svnserve refuses every connection.
+  const bool refused = (rulesActive && engine == nullptr) || repo.refusesConnections();
   auto rights = [&](int lvl, const std::string& user, const std::string& at) {
-    if (rulesActive && engine == nullptr) return static_cast<char>(0);
+    if (refused) return static_cast<char>(0);
     const bool r = lvl >= 1 && (!rulesActive || engine->allows(name, at, user, false));
     const bool w = r && lvl >= 2 && (!rulesActive || engine->allows(name, at, user, true));
     return static_cast<char>(w ? 2 : r ? 1 : 0);

@@ -47,6 +47,8 @@ SVNStatus CheckAccessChange(const SVNRepo& repo, const SVNRules& rules, double b
 // ignore case); an account may always do what an anonymous user may
 // (clients try that first), and while anonymous users may write somewhere
 // it writes only where they may (its commits are made anonymously).
+// Nobody may do anything where svnserve refuses every connection (rules
+// it refuses, an account file it cannot read through).
 // Fails, before asking the engine anything, when the table of `paths` is
 // over a bound (see AccessLoad).
 SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,

@@ -194,12 +194,17 @@ bool ParseRecord(const char* text, size_t length, Json::Value* record) {
   }
 }
 
+// The largest number a record holds: 2^53, the last integer a JSON reader
+// (the page's) keeps exact.  No writer comes near it; a larger one was put
+// there by hand, and counting on from it would overflow.
+const long long kMaxSeq = 1LL << 53;
+
 // The number ("seq") of the record `text`, 0 when it is none.
 long long SeqOf(const char* text, size_t length) {
   Json::Value record;
   if (length == 0 || text[0] != '{' || !ParseRecord(text, length, &record)) return 0;
   const Json::Value& seq = record["seq"];
-  return seq.isInt64() && seq.asInt64() > 0 ? seq.asInt64() : 0;
+  return seq.isInt64() && seq.asInt64() > 0 && seq.asInt64() <= kMaxSeq ? seq.asInt64() : 0;
 }
 
 // The number of the last numbered record of a file, 0 when it has none.
@@ -446,10 +451,13 @@ SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
       const bool onPage = matches >= query.start && matches < end;
       if (onPage || filtered) {
         Json::Value record;
-        if (!ParseRecord(line, length, &record) || !Is(record, "name", query.name) ||
-            !Is(record, "user", query.user))
-          continue;
-        if (onPage) page->records.push_back(std::move(record));
+        const bool match = ParseRecord(line, length, &record) &&
+                           Is(record, "name", query.name) && Is(record, "user", query.user);
+        // Without a filter, lines off the page are counted unparsed: one on
+        // it that is no record counts the same (shown as nothing), so that
+        // pages neither repeat nor skip a record.
+        if (!match && filtered) continue;
+        if (match && onPage) page->records.push_back(std::move(record));
       }
       more = ++matches > end;
     }

@@ -87,8 +87,10 @@ SVNChanges::State SVNChanges::Take(const SVNRepo& repo, const SVNRules* rules) {
   state.accounts = repo.getAccounts();
   if (rules != nullptr) {
     state.rules = true;
-    state.groups = rules->groups();
-    state.rulesInForce = rules->rules();
+    if (rules->active()) {
+      state.groups = rules->groups();
+      state.rulesInForce = rules->rules();
+    }
   }
   return state;
 }

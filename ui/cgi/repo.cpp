@@ -6,6 +6,7 @@
 
 #include "repo.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -206,6 +207,7 @@ SVNStatus SVNRepo::loadSettings(const std::string& file, int flags) {
   settingsText.assign(text, size);
   anon = setting(kAnonAccess).value_or("");
   realm = setting(kRealm).value_or("");
+  refusesConnections_ = !SettingIsYesNo(settingUsed(kUseSasl));
   // Where svnserve takes accounts from: password-db, relative to conf/.
   // Without one (or with SASL, which keeps accounts elsewhere) no account
   // logs in, and conf/passwd is the file that writing accounts makes the
@@ -284,10 +286,19 @@ SVNStatus SVNRepo::loadAccounts(int flags) {
   if ((list.p = NLIBCSzListAlloc(512)) == nullptr)
     return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
   if (!accountsInSettings) passwd.reset(NLIBCConfOpen(accountFile_.c_str(), flags));
+  if (!accountsInSettings && loginsActive) {
+    // svnserve skips an account file it may not open, and refuses every
+    // connection over one that is missing or that it cannot read through.
+    struct stat st;
+    refusesConnections_ = refusesConnections_ || (stat(accountFile_.c_str(), &st) != 0
+                                                      ? errno != EACCES
+                                                      : !S_ISREG(st.st_mode));
+  }
   if (!accountsInSettings && passwd.p == nullptr) {
     // svnserve skips an account file it cannot read, and refuses every
     // connection over one it cannot parse: shown so, left to the hand.
     const int code = NLIBCErrGet();
+    if (code == NLIBC_E_SYNTAX && loginsActive) refusesConnections_ = true;
     if (code != NLIBC_E_READ && code != NLIBC_E_SYNTAX)
       return STATUS_ERROR(kFailed, "Failed to get section users from %s[0x%04X]",
                           accountFile_.c_str(), code);

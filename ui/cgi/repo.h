@@ -94,6 +94,11 @@ class SVNRepo {
   const std::string& accountsReason() const { return accountsReason_; }
   // Whether SASL, not password-db, decides who logs in.
   bool usesSasl() const;
+  // Whether svnserve refuses every connection, anonymous ones too, over
+  // its settings (a use-sasl that is no yes/no word) or the account file
+  // password-db names: one that is missing, not a plain file, or does not
+  // parse (known once the accounts are read).
+  bool refusesConnections() const { return refusesConnections_; }
 
   // The account file edits write (what password-db names, or conf/passwd
   // without one), and the rules file rules edits write (what authz-db
@@ -182,6 +187,7 @@ class SVNRepo {
   std::string accountsText;
   bool accountsInSettings = false;  // password-db names the settings file
   bool loginsActive = false;        // svnserve reads the account file
+  bool refusesConnections_ = false;
   int openFlags = 0;                // how the files were opened (for an update or not)
   SVNConfFile settings;
   SVNConfFile passwd;

@@ -238,8 +238,12 @@ SVNStatus FromFileUrl(const std::string& url, std::string* repo, std::string* fi
   SVNStatus status = LoadSubversion(&lib);
   if (!status.ok()) return status;
   SVNPool pool(lib);
-  const char* dirent = nullptr;
-  svn_error_t* err = lib->direntFromFileUrl(&dirent, url.c_str(), pool.get());
+  const char *canonical = nullptr, *dirent = nullptr;
+  svn_error_t* err = lib->uriCanonicalize(&canonical, nullptr, url.c_str(), pool.get(), pool.get());
+  if (err == nullptr && strncmp(canonical, "file://", 7) != 0)
+    return STATUS_ERROR(kFailed, "The rules' location %s is not a file URL: svnserve cannot "
+                        "read them.", url.c_str());
+  if (err == nullptr) err = lib->direntFromFileUrl(&dirent, canonical, pool.get());
   if (err != nullptr)
     return STATUS_ERROR(kFailed, "The rules' location %s is not a file URL: %s", url.c_str(),
                         lib->takeMessage(err).c_str());
@@ -275,12 +279,11 @@ SVNStatus SVNRules::load(const SVNRepo& repo, const std::string& location, int f
     inRepository_ = true;
     inRepo = repo.getPath();
     file = location.substr(1);
-  } else if (location.compare(0, 7, "file://") == 0) {
-    inRepository_ = true;
+  } else if (RepositoryLocation(location)) {
+    // svnserve reads only file:// URLs, once canonical (any case of the
+    // scheme).
     status = FromFileUrl(location, &inRepo, &file);
-  } else if (location.find("://") != std::string::npos || location.empty()) {
-    status = STATUS_ERROR(kFailed, "Rules of %s are at %s, where svnserve cannot read them.",
-                          repo.getName().c_str(), location.c_str());
+    if (status.ok()) inRepository_ = true;
   } else {
     conf->reset(NLIBCConfOpen(location.c_str(), flags | NLIBC_CONF_EXACT));
     if (conf->p == nullptr)
@@ -306,11 +309,8 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags, bool withEngine) {
   // keeps them; present, even empty, it is what svnserve reads.
   std::optional<std::string> value = repo.setting(kAuthzDb);
   active_ = value.has_value();
-  std::string db = CanonicalPath(value.value_or("authz"));
-  const std::string location =
-      db.empty() || db[0] == '/' || db.find("://") != std::string::npos || db.compare(0, 2, "^/") == 0
-          ? db
-          : confDir + "/" + db;
+  const std::string db = value.value_or("authz");
+  const std::string location = SettingLocation(kAuthzDb, db, confDir);
   SVNStatus status = load(repo, location, openFlags | (active_ ? 0 : NLIBC_CONF_OPTIONAL), &file_);
   if (inRepository_)
     handmade("The rules are kept in a repository (authz-db = " + db +
@@ -340,14 +340,9 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags, bool withEngine) {
     return STATUS_ERROR(kFailed, "NLIBCSzListAlloc Fail, nimberr=[0x%04X]", NLIBCErrGet());
   if (groupsDb) {
     handmade("The groups are kept in a file of their own (groups-db): edit the rules by hand.");
-    std::string g = CanonicalPath(*groupsDb);
     SVNConfFile groupsFile;
     const bool inRepo = inRepository_;
-    status = load(repo, g.empty() || g[0] == '/' || g.find("://") != std::string::npos ||
-                                g.compare(0, 2, "^/") == 0
-                            ? g
-                            : confDir + "/" + g,
-                  0, &groupsFile);
+    status = load(repo, SettingLocation(kGroupsDb, *groupsDb, confDir), 0, &groupsFile);
     inRepository_ = inRepo;
     unsigned long size = 0;
     const char* text = status.ok() ? NLIBCConfText(groupsFile.p, &size) : nullptr;
@@ -438,10 +433,11 @@ SVNStatus SVNRules::read(const SVNRepo& repo, int openFlags, bool withEngine) {
              "or a group it would refuse): edit them by hand.");
   groups_ = fileGroups_ = readGroups;
   rules_ = fileRules_ = readRules;
-  if (!active_) {  // none in force
+  // None in force: the groups and rules are those that bind once
+  // authz-db names the file, which an edit keeps unless it changes them
+  // (the file may be another repository's, in force there).
+  if (!active_) {
     names_.clear();
-    groups_.clear();
-    rules_.clear();
     return SVNStatus();
   }
   if (refused_) return SVNStatus();
@@ -562,7 +558,7 @@ SVNStatus SVNRules::replace(const Groups& requestedGroups, const std::vector<Rul
   writeFirst_ = !(active_ && rules.empty());
   changedForAll_ = groups != fileGroups_ || newAll != oldAll;
   active_ = !rules.empty();
-  groups_ = active_ ? groups : Groups();
+  groups_ = groups;
   rules_ = rules;
   // Measured as a later read measures them (the names the rules use
   // matter only to logins that are not folded: with rules, they are):

@@ -66,7 +66,9 @@ class SVNRules {
   // Whether the rules bind the repository (authz-db is active).
   bool active() const { return active_; }
   // The groups and the rules that bind this repository, as the file holds
-  // them (none while none bind).
+  // them; while none bind (authz-db off), those that would once it names
+  // the file, which an edit keeps unless it changes them: the file may be
+  // in force for other repositories.
   const Groups& groups() const { return groups_; }
   const std::vector<Rule>& rules() const { return rules_; }
   // The login names the rules in force use (inverted or not), as written.

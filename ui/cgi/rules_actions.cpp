@@ -15,13 +15,27 @@
 
 namespace {
 
+// Why rules cannot be written into a rules file that other repositories
+// read as their groups file (groups-db), which svnserve refuses once it
+// holds anything but groups; empty when none does.
+std::string GroupsFileReason(const SVNSharing& sharing) {
+  if (sharing.groupsDb.empty()) return std::string();
+  std::string names;
+  for (const std::string& n : sharing.groupsDb) names += (names.empty() ? "" : ", ") + n;
+  return "This rules file is the groups file (groups-db) of " + names +
+         ", which may hold groups alone: rules written here would make svnserve refuse "
+         "every connection to them. Edit it by hand.";
+}
+
 // The groups, the rules and what each login may do at the root (while
 // rules are in force a path no rule reaches is closed to everyone: shown,
 // so that is seen), at each rule's path and at the paths of sections
 // naming the repository.
 SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* resp) {
   Json::Value shared(Json::arrayValue);
-  for (const std::string& other : FindSharing(repo).rules) shared.append(other);
+  const SVNSharing sharing = FindSharing(repo);
+  for (const std::string& other : sharing.rules) shared.append(other);
+  const std::string groupsFile = rules.editable() ? GroupsFileReason(sharing) : std::string();
   Json::Value groupList(Json::objectValue), ruleList(Json::arrayValue),
       effective(Json::arrayValue);
   for (const auto& g : rules.groups()) {
@@ -56,8 +70,9 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
   (*resp)["rules"] = std::move(ruleList);
   (*resp)["effective"] = std::move(effective);
   (*resp)["shared"] = std::move(shared);
-  (*resp)["editable"] = rules.editable();
+  (*resp)["editable"] = rules.editable() && groupsFile.empty();
   if (!rules.editable()) (*resp)["reason"] = rules.reason();
+  if (!groupsFile.empty()) (*resp)["reason"] = groupsFile;
   return SVNStatus();
 }
 
@@ -107,7 +122,12 @@ SVNReply SVNHandler::HandleRulesEditAction() {
   if (!(status = repo->openRules(&rules)).ok())
     return SVNReply::Fail(STATUS_WITH(status, "Get rules failed."), __LINE__);
   SVNChanges::Watch watch(&changes_, *repo, rules.get());
-  if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
+  const std::string groupsFile = GroupsFileReason(sharing);
+  if (!list.empty() && !groupsFile.empty()) {
+    status = STATUS_ERROR(kHandmade, "Rules of %s would go in the groups file of others.",
+                          name.c_str())
+                 .Reason(groupsFile);
+  } else if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
     STATUS_WITH(status, "Set rules failed.");
   } else {
     // Groups and rules for every repository using the file, and the

@@ -55,6 +55,12 @@ bool SettingOn(const std::string& value) {
   return false;
 }
 
+bool SettingIsYesNo(const std::string& value) {
+  for (const char* no : {"false", "no", "off", "0"})
+    if (strcasecmp(value.c_str(), no) == 0) return true;
+  return SettingOn(value);
+}
+
 std::string CanonicalPath(const std::string& path) {
   if (path.find("://") != std::string::npos) return path;  // a URL: its "//" is no empty segment
   std::string out = !path.empty() && path[0] == '/' ? "/" : "";
@@ -90,12 +96,25 @@ std::string FoldLogin(std::string name, const std::string& how) {
   return name;
 }
 
+bool RepositoryLocation(const std::string& value) {
+  if (value.compare(0, 2, "^/") == 0) return true;
+  // svn_path_is_url: a scheme without '/', then "://".
+  const size_t colon = value.find_first_of(":/");
+  return colon != std::string::npos && colon > 0 && value.compare(colon, 3, "://") == 0;
+}
+
+std::string SettingLocation(SVNSettingId id, const std::string& value,
+                            const std::string& confDir) {
+  if (id != kPasswordDb && RepositoryLocation(value))
+    return value[0] == '^' ? CanonicalPath(value) : value;
+  const std::string path = CanonicalPath(value);
+  return path.empty() ? confDir : path[0] == '/' ? path : confDir + "/" + path;
+}
+
 std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
                         const char* fallback) {
   std::optional<std::string> value = SettingIn(conf, id);
   if (!value) return fallback != nullptr ? confDir + "/" + fallback : std::string();
-  std::string path = CanonicalPath(*value);
-  if (path.empty() || path.find("://") != std::string::npos || path.compare(0, 2, "^/") == 0)
-    return std::string();
-  return path[0] == '/' ? path : confDir + "/" + path;
+  if (id != kPasswordDb && RepositoryLocation(*value)) return std::string();
+  return SettingLocation(id, *value, confDir);
 }

@@ -50,16 +50,32 @@ int AccessLevel(const std::string& word);
 // ignoring case).
 bool SettingOn(const std::string& value);
 
+// Whether svnserve takes `value` as a yes/no setting at all (SettingOn's
+// words, or "false", "no", "off", "0"): over another it refuses every
+// connection.
+bool SettingIsYesNo(const std::string& value);
+
 // A path as Subversion takes a path setting (svn_dirent_internal_style):
 // empty and "." segments dropped, ".." kept.  A URL ("file://...") is
 // left as it is.
 std::string CanonicalPath(const std::string& path);
 
-// The file a path setting (password-db, authz-db, groups-db) of `conf`
-// names, as svnserve finds it: relative to `confDir`, or absolute; when the
-// file has none, confDir/`fallback` (null: none).  Empty when it names no
-// file of the file system (a location in a repository, "^/" or "file://",
-// or an empty value).
+// Whether `value`, as written, names a location in a repository as
+// svnserve reads authz-db and groups-db: a URL ("scheme://...", as
+// Subversion tells one, before any canonicalization) or "^/...".
+// password-db never does: svnserve joins it to conf/ whatever it holds.
+bool RepositoryLocation(const std::string& value);
+
+// Where the value of a path setting (password-db, authz-db, groups-db)
+// leads, as svnserve takes it: for authz-db and groups-db a location in a
+// repository as it stands ("^/..." canonical); otherwise the file,
+// relative to `confDir` or absolute (an empty value: `confDir` itself).
+std::string SettingLocation(SVNSettingId id, const std::string& value,
+                            const std::string& confDir);
+
+// The file a path setting of `conf` names, as svnserve finds it (see
+// SettingLocation); when the file has none, confDir/`fallback` (null:
+// none).  Empty when it names a location in a repository.
 std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
                         const char* fallback);
 

@@ -21,6 +21,7 @@ struct SVNSharing {
   std::vector<std::string> settings;  // its settings file
   std::vector<std::string> accounts;  // the account file its edits write
   std::vector<std::string> rules;     // the rules file its rules edits write
+  std::vector<std::string> groupsDb;  // of those, which use it as groups-db
   std::vector<std::string> inside;    // a file in its directory (not through a link)
 };
 

@@ -71,7 +71,8 @@ SVNStatus LoadSubversion(const SVNLibrary** out) {
       !Bind(fs, "svn_fs_file_contents", &lib.fileContents) ||
       !Bind(subr, "svn_stream_read_full", &lib.streamReadFull) ||
       !Bind(repos, "svn_repos_find_root_path", &lib.findRootPath) ||
-      !Bind(subr, "svn_uri_get_dirent_from_file_url", &lib.direntFromFileUrl)) {
+      !Bind(subr, "svn_uri_get_dirent_from_file_url", &lib.direntFromFileUrl) ||
+      !Bind(subr, "svn_uri_canonicalize_safe", &lib.uriCanonicalize)) {
     const char* why = dlerror();
     return state = STATUS_ERROR(kFailed, "Load Subversion's libraries failed: %s",
                                 why != nullptr ? why : "");

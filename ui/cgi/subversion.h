@@ -57,6 +57,8 @@ struct SVNLibrary {
   svn_error_t* (*streamReadFull)(svn_stream_t*, char*, apr_size_t*);
   const char* (*findRootPath)(const char*, apr_pool_t*);
   svn_error_t* (*direntFromFileUrl)(const char**, const char*, apr_pool_t*);
+  svn_error_t* (*uriCanonicalize)(const char**, const char**, const char*, apr_pool_t*,
+                                  apr_pool_t*);
 
   // Subversion's message for `err`, which is cleared, on one line
   // (control characters, which hooks' output may hold, become '?').

@@ -38,34 +38,42 @@ struct Run {
   long maxRssKiB;
 };
 
-// Runs argv with env, stdin from `input` (or /dev/null), stdout discarded.
-Run Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          const std::string& input = "") {
+// Spawns argv with env and the file actions `fa` (standard output and
+// error go to /dev/null), calls `feed` once it runs, and waits for it.
+template <typename Feed>
+Run SpawnTimed(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               posix_spawn_file_actions_t* fa, Feed feed) {
   std::vector<char*> a, e;
   for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
   a.push_back(nullptr);
   for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
   e.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, input.empty() ? "/dev/null" : input.c_str(),
-                                   O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(fa, 2, "/dev/null", O_WRONLY, 0);
   timespec t0, t1;
   clock_gettime(CLOCK_MONOTONIC, &t0);
   pid_t pid;
-  if (posix_spawn(&pid, a[0], &fa, nullptr, a.data(), e.data()) != 0) {
+  if (posix_spawn(&pid, a[0], fa, nullptr, a.data(), e.data()) != 0) {
     perror(a[0]);
     exit(1);
   }
+  feed();
   int status;
   rusage ru;
   wait4(pid, &status, 0, &ru);
   clock_gettime(CLOCK_MONOTONIC, &t1);
-  posix_spawn_file_actions_destroy(&fa);
-  return {(t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6,
-          ru.ru_maxrss};
+  posix_spawn_file_actions_destroy(fa);
+  return {(t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6, ru.ru_maxrss};
+}
+
+// Runs argv with env, stdin from `input` (or /dev/null), stdout discarded.
+Run Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& input = "") {
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, input.empty() ? "/dev/null" : input.c_str(),
+                                   O_RDONLY, 0);
+  return SpawnTimed(argv, env, &fa, [] {});
 }
 
 double Median(std::vector<double> v) {
@@ -228,39 +236,24 @@ Run SpawnFed(const std::vector<std::string>& argv, const std::vector<std::string
              const std::string& head, unsigned long long fill, const std::string& tail) {
   int in[2];
   if (pipe(in) != 0) exit(1);
-  std::vector<char*> a, e;
-  for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
-  a.push_back(nullptr);
-  for (const auto& s : env) e.push_back(const_cast<char*>(s.c_str()));
-  e.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_addclose(&fa, in[1]);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  timespec t0, t1;
-  clock_gettime(CLOCK_MONOTONIC, &t0);
-  pid_t pid;
-  if (posix_spawn(&pid, a[0], &fa, nullptr, a.data(), e.data()) != 0) exit(1);
-  close(in[0]);
-  signal(SIGPIPE, SIG_IGN);
-  std::string chunk(1 << 20, 'x');
-  bool ok = write(in[1], head.data(), head.size()) == static_cast<ssize_t>(head.size());
-  for (unsigned long long left = fill; ok && left > 0;) {
-    size_t n = static_cast<size_t>(std::min<unsigned long long>(left, chunk.size()));
-    ssize_t w = write(in[1], chunk.data(), n);
-    ok = w > 0;
-    if (ok) left -= static_cast<unsigned long long>(w);
-  }
-  ok = ok && write(in[1], tail.data(), tail.size()) == static_cast<ssize_t>(tail.size());
-  close(in[1]);
-  int status;
-  rusage ru;
-  wait4(pid, &status, 0, &ru);
-  clock_gettime(CLOCK_MONOTONIC, &t1);
-  posix_spawn_file_actions_destroy(&fa);
-  return {(t1.tv_sec - t0.tv_sec) * 1e3 + (t1.tv_nsec - t0.tv_nsec) / 1e6, ru.ru_maxrss};
+  return SpawnTimed(argv, env, &fa, [&] {
+    close(in[0]);
+    signal(SIGPIPE, SIG_IGN);
+    std::string chunk(1 << 20, 'x');
+    bool ok = write(in[1], head.data(), head.size()) == static_cast<ssize_t>(head.size());
+    for (unsigned long long left = fill; ok && left > 0;) {
+      size_t n = static_cast<size_t>(std::min<unsigned long long>(left, chunk.size()));
+      ssize_t w = write(in[1], chunk.data(), n);
+      ok = w > 0;
+      if (ok) left -= static_cast<unsigned long long>(w);
+    }
+    ok = ok && write(in[1], tail.data(), tail.size()) == static_cast<ssize_t>(tail.size());
+    close(in[1]);
+  });
 }
 
 // A backup of a repository of 1,000 revisions (each rewriting a file with

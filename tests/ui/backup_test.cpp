@@ -3,10 +3,12 @@
 // Subversion's own tools (svnlook, svnadmin, svnserve and svn).
 
 #include <gtest/gtest.h>
+#include <map>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audit_log.h"
 #include "jobs_support.h"
 #include "program.h"
 #include "sandbox.h"
@@ -464,4 +466,21 @@ TEST_F(Backups, RequestsAreCheckedBeforeAnythingStarts) {
   EXPECT_EQ(0700u, st.st_mode & 0777);
   ASSERT_EQ(0, stat((sandbox::Dir() + "/jobs/" + job["id"].asString() + ".json").c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
+  // The records of what was done name the repository, the job and the file.
+  std::map<std::string, Json::Value> done;
+  for (const Json::Value& rec : audit_log::Records())
+    if (rec["outcome"] == "done") done.emplace(rec["action"].asString(), rec);
+  struct {
+    const char* action;
+    const char* key;
+    std::string value;
+  } records[] = {{"backup", "job", job["id"].asString()},
+                 {"job_cancel", "job", job["id"].asString()},
+                 {"backup_remove", "file", file}};
+  for (const auto& r : records) {
+    Json::Value changes(Json::objectValue);
+    changes[r.key] = r.value;
+    EXPECT_EQ("r", done[r.action]["name"].asString()) << r.action;
+    EXPECT_EQ(changes, done[r.action]["changes"]) << r.action;
+  }
 }

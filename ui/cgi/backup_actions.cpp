@@ -116,8 +116,10 @@ SVNStatus FindGiven(const std::string& name, const std::string& file, SVNBackup*
                       : FindBackup(name, file, backup);
 }
 
-SVNReply Started(SVNStatus status, const SVNJob& job, int line) {
+// The answer to a request that starts a job; its record names the job.
+SVNReply Started(SVNStatus status, const SVNJob& job, int line, SVNChanges* changes) {
   if (!status.ok()) return SVNReply::Fail(std::move(status), line);
+  changes->set("job", job.id);
   Json::Value data;
   data["job"] = job.id;
   return SVNReply::Data(data);
@@ -140,7 +142,7 @@ SVNReply SVNHandler::HandleBackupAction() {
   args.insert(args.end(), {"--", name});
   SVNJob job;
   SVNStatus status = StartJob(SVN_ADMIN_PROGRAM, "backup", name, args, -1, &job);
-  return Started(std::move(status), job, __LINE__);
+  return Started(std::move(status), job, __LINE__, &changes_);
 }
 
 SVNReply SVNHandler::HandleVerifyAction() {
@@ -151,7 +153,7 @@ SVNReply SVNHandler::HandleVerifyAction() {
   SVNJob job;
   SVNStatus status =
       StartJob(SVN_ADMIN_PROGRAM, "verify", name, {"verify", "--", name}, -1, &job);
-  return Started(std::move(status), job, __LINE__);
+  return Started(std::move(status), job, __LINE__, &changes_);
 }
 
 SVNReply SVNHandler::HandleBackupsAction() {
@@ -195,7 +197,10 @@ SVNReply SVNHandler::HandleBackupGetAction() {
 SVNReply SVNHandler::HandleBackupRemoveAction() {
   SVNBackup backup;
   SVNStatus status = FindGiven(webMan.In("name", ""), webMan.In("file", ""), &backup);
-  if (status.ok()) status = RemoveBackup(backup);
+  if (status.ok()) {
+    changes_.set("file", backup.file);
+    status = RemoveBackup(backup);
+  }
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(Json::Value());
 }
@@ -216,6 +221,7 @@ SVNReply SVNHandler::HandleRestoreAction() {
   SVNBackup backup;
   if (!file.empty() && !(status = FindBackup("", file, &backup)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
+  if (!file.empty()) changes_.set("file", backup.file);
   if (upload->started() && !(status = upload->received()).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
   // A plain dump's settings, checked now as "add" checks them, handed to
@@ -256,7 +262,7 @@ SVNReply SVNHandler::HandleRestoreAction() {
   status = StartJob(SVN_ADMIN_PROGRAM, "restore", name, args,
                     spooled ? upload->item().fd() : -1, &job);
   if (status.ok() && spooled) upload->adopt();
-  return Started(std::move(status), job, __LINE__);
+  return Started(std::move(status), job, __LINE__, &changes_);
 }
 
 SVNReply SVNHandler::HandleJobsAction() {
@@ -275,6 +281,8 @@ SVNReply SVNHandler::HandleJobCancelAction() {
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Invalid argument"), __LINE__);
   SVNJob job;
   SVNStatus status = CancelJob(id, 10000, &job);
+  if (!job.name.empty()) changes_.setRepository(job.name);
+  changes_.set("job", id);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(JobJson(job));
 }

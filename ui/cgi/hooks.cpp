@@ -205,8 +205,6 @@ SVNStatus Uninstall(const HooksDir& dir, SVNHookPreset p) {
 
 }  // namespace
 
-const char* HookFile(SVNHookPreset preset) { return kPresets[preset].file; }
-
 void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]) {
   HooksDir dir;
   OpenHooks(repoDir, &dir);

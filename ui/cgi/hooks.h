@@ -35,9 +35,6 @@ struct SVNHookState {
   std::string reason;  // kCustom: why this page leaves it alone, one sentence
 };
 
-// The file a preset's hook is (in hooks/).
-const char* HookFile(SVNHookPreset preset);
-
 // What stands at each preset's hook of the repository whose directory is
 // `repoDir`.
 void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]);

@@ -140,17 +140,6 @@ void SVNJobLock::release() {
   fd_ = -1;
 }
 
-bool JobRunning(const std::string& name) {
-  int fd = open(LockPath(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct flock probe = {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  bool held = fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-  close(fd);
-  return held;
-}
-
 // ---- Records ----
 
 bool IsJobId(const std::string& id) {

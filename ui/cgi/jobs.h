@@ -67,9 +67,6 @@ class SVNJobLock {
   int fd_ = -1;
 };
 
-// Whether a job runs on the repository `name`.
-bool JobRunning(const std::string& name);
-
 // Whether `id` has the form of a job's id.
 bool IsJobId(const std::string& id);
 

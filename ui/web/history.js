@@ -105,6 +105,8 @@ function changeWords(record) {
       for (const [where, access] of before) words.push(`Rule removed: ${where} (${RULE_WORDS[access]})`);
     } else if (key === 'layout') {
       words.push(value === 'standard' ? 'Standard layout: trunk, branches, tags' : `Layout: ${value}`);
+    } else if (key === 'job' || key === 'file') {
+      words.push(`${key === 'job' ? 'Job' : 'Backup file'} ${value}`);
     } else {
       words.push(`${key}: ${typeof value === 'string' ? value : JSON.stringify(value)}`);
     }

@@ -126,6 +126,14 @@ TEST_F(Backups, RestoredUnderANewNameIsTheSameRepository) {
         << conf;
   ASSERT_EQ(0, stat((to + "/conf/passwd").c_str(), &st));
   EXPECT_EQ(0u, st.st_mode & 07);
+  // Modes as "add" gave the original (svnserve may run in the group).
+  for (const char* part : {"", "/conf", "/conf/svnserve.conf", "/conf/passwd", "/conf/authz",
+                           "/db", "/db/current", "/db/revs/0/3", "/hooks"}) {
+    struct stat want;
+    ASSERT_EQ(0, stat((from + part).c_str(), &want)) << part;
+    ASSERT_EQ(0, stat((to + part).c_str(), &st)) << part;
+    EXPECT_EQ(want.st_mode & 0777, st.st_mode & 0777) << part;
+  }
   jobs::Svnserve server(sandbox::Root());
   EXPECT_TRUE(server.Lists("copy/trunk", "alice", "a pw"));
   EXPECT_TRUE(server.Lists("copy", "bob", "b pw"));

@@ -390,6 +390,15 @@ TEST_F(Backups, TheCommandForSchedules) {
   EXPECT_EQ("copy: failed: A repository of that name exists.\n", out);
   out = jobs::Admin(kAdmin, "restore --all", &status);
   EXPECT_EQ(2, status);
+  // Options only the page's jobs take: refused, nothing touched.
+  const std::string spare = sandbox::Dir() + "/spare";
+  sandbox::Shell("mkdir -p '" + spare + "'");
+  for (const std::string& args : {"backup 'a b' --spool '" + spare + "'",
+                                   "verify --spool '" + spare + "' 'a b'"}) {
+    out = jobs::Admin(kAdmin, args, &status);
+    EXPECT_EQ(2, status) << args;
+    EXPECT_EQ(0, access(spare.c_str(), F_OK)) << args;
+  }
   // The page sees what schedules did.
   CgiResult list = Get("action=jobs&name=copy");
   EXPECT_EQ("failed", list.json["data"][0]["state"].asString()) << list.body;

@@ -193,6 +193,7 @@ SVNReply SVNHandler::HandleBackupGetAction() {
 }
 
 SVNReply SVNHandler::HandleBackupRemoveAction() {
+  if (!webMan.In("file", "").empty()) changes_.set("file", webMan.In("file", ""));
   SVNBackup backup;
   SVNStatus status = FindGiven(webMan.In("name", ""), webMan.In("file", ""), &backup);
   if (status.ok()) status = RemoveBackup(backup);
@@ -213,6 +214,7 @@ SVNReply SVNHandler::HandleRestoreAction() {
   if (RepoExists(name))
     return SVNReply::Fail(STATUS_ERROR(kExists, "Repository %s is exist", Printable(name).c_str()),
                           __LINE__);
+  if (!file.empty()) changes_.set("file", file);
   SVNBackup backup;
   if (!file.empty() && !(status = FindBackup("", file, &backup)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
@@ -273,7 +275,9 @@ SVNReply SVNHandler::HandleJobCancelAction() {
   const std::string id = webMan.In("id", "");
   if (!IsJobId(id))
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Invalid argument"), __LINE__);
+  changes_.set("job", id);
   SVNJob job;
+  if (ReadJob(id, &job).ok()) changes_.setRepository(job.name);
   SVNStatus status = CancelJob(id, 10000, &job);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(JobJson(job));

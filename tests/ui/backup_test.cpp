@@ -359,6 +359,9 @@ TEST_F(Backups, VerifyIsRecordedAndShown) {
 // status, "keep".
 TEST_F(Backups, TheCommandForSchedules) {
   MakeHistory("a b");
+  // Rules that name it follow it to a new name, as a rename's do.
+  sandbox::Shell("printf '\\n[a b:/trunk]\\nbob =\\n' >> '" + sandbox::RepoDir("a b") +
+                 "/conf/authz'");
   sandbox::Shell("mkdir -p '" + sandbox::RepoDir("broken") + "/conf' && touch '" +
                  sandbox::RepoDir("broken") + "/conf/svnserve.conf'");
   const std::string dir = sandbox::Dir() + "/backup/a%20b/";
@@ -385,6 +388,9 @@ TEST_F(Backups, TheCommandForSchedules) {
   out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
   EXPECT_EQ(0, status);
   EXPECT_EQ("copy: restored revision 3 from " + dir + kept[0] + "\n", out);
+  const std::string rules = sandbox::ReadFile(sandbox::RepoDir("copy") + "/conf/authz");
+  EXPECT_NE(std::string::npos, rules.find("\n[copy:/trunk]\nbob =\n")) << rules;
+  EXPECT_EQ(std::string::npos, rules.find("[a b:")) << rules;
   out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
   EXPECT_EQ(1, status);
   EXPECT_EQ("copy: failed: A repository of that name exists.\n", out);

@@ -21,6 +21,7 @@
 #include "nlibc.h"
 #include "paths.h"
 #include "private_file.h"
+#include "rename.h"
 #include "repo.h"
 #include "rules.h"
 #include "settings.h"
@@ -106,6 +107,7 @@ SVNStatus LoadDump(SVNBackupReader* reader, const std::string& dir, long long to
 // the archive holds no conf file they do not name, the accounts and rules
 // read as this program and svnserve read them.
 SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const std::string& dir) {
+  const std::string& from = reader.manifest().name;
   const auto& files = reader.conf();
   std::vector<std::string> inside, outside;
   // The settings first, to know what else may come.
@@ -138,6 +140,13 @@ SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const 
     if (!(status = WritePrivateFile(dir + "/conf/" + file, files[i].second, false)).ok())
       return status;
   }
+  // Rules that name the repository backed up name it under its new name.
+  const std::string rulesFile = CanonicalPath(SettingIn(conf.p, kAuthzDb).value_or(""));
+  if (!rulesFile.empty() && access((dir + "/conf/" + rulesFile).c_str(), F_OK) == 0 &&
+      !(status = RenameRulesSections(dir + "/conf/" + rulesFile, from, name)).ok())
+    return status.Reason(status.code() == SVNStatus::kHandmade
+                             ? status.reason() + " Nothing was restored."
+                             : "The backup's access rules cannot be moved to the new name.");
   // As "add" leaves them: readable by svnserve's group, by no one else.
   for (const auto& f : files) {
     if (chmod((dir + "/conf/" + f.first).c_str(), 0640) != 0)

@@ -27,6 +27,14 @@ class SVNRepo;
 // it, and so does a job that starts meanwhile (see WaitForMoves).
 SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs);
 
+// Renames in place, in the rules file at `path` (a copy only a repository
+// being made reads), the sections that name the repository `from`
+// ([from:/path], [:glob:from:/path]) to name `to`, so that they bind it
+// under its new name.  kHandmade, with a reason, when the file holds
+// sections for `to` already, or `to` cannot be named in one.
+SVNStatus RenameRulesSections(const std::string& path, const std::string& from,
+                              const std::string& to);
+
 // The other repositories a rename reaches, each list in byte order.
 struct SVNRenameReach {
   std::vector<std::string> changed;  // use the rules or settings file it changes

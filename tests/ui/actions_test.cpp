@@ -692,6 +692,9 @@ TEST_F(Actions, RemovalWaitsForAnEditUnderWay) {
   // An edit holds the locks of the files it updates from reading to writing.
   HeldLocks edit;
   ASSERT_LT(0u, edit.size());
+  // A job waits for them too: a removal moves the repository under them.
+  EXPECT_EQ("busy",
+            Post({{"action", "backup"}, {"name", "busy"}}).json["errinfo"]["key"].asString());
   std::thread remove([] { Post({{"action", "remove"}, {"name", "busy"}}); });
   usleep(300 * 1000);
   EXPECT_EQ(Lines{"busy"}, sandbox::Entries(sandbox::Root()));  // still waiting

@@ -130,6 +130,9 @@ TEST_F(Audit, EachRequestThatChangesLeavesOneRecord) {
       {"edit by GET", {{"get", ""}, {"action", "edit"}, {"name", "proj"}, {"anon", "read"},
                        {"accounts", Accounts({{"mallory", "Secret-M1"}})}},
        "refused", "{}"},
+      {"backup removal: which one",
+       {{"action", "backup_remove"}, {"name", "proj"}, {"file", "proj-20260102T030405Z-r1.tar.gz"}},
+       "nonexist", R"({"file":"proj-20260102T030405Z-r1.tar.gz"})"},
       {"remove", {{"action", "remove"}, {"name", "proj"}}, "done", "{}"},
       {"remove again", {{"action", "remove"}, {"name", "proj"}}, "nonexist", "{}"},
   };

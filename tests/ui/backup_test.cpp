@@ -128,6 +128,14 @@ TEST_F(Backups, RestoredUnderANewNameIsTheSameRepository) {
         << conf;
   ASSERT_EQ(0, stat((to + "/conf/passwd").c_str(), &st));
   EXPECT_EQ(0u, st.st_mode & 07);
+  // Modes as "add" gave the original (svnserve may run in the group).
+  for (const char* part : {"", "/conf", "/conf/svnserve.conf", "/conf/passwd", "/conf/authz",
+                           "/db", "/db/current", "/db/revs/0/3", "/hooks"}) {
+    struct stat want;
+    ASSERT_EQ(0, stat((from + part).c_str(), &want)) << part;
+    ASSERT_EQ(0, stat((to + part).c_str(), &st)) << part;
+    EXPECT_EQ(want.st_mode & 0777, st.st_mode & 0777) << part;
+  }
   jobs::Svnserve server(sandbox::Root());
   EXPECT_TRUE(server.Lists("copy/trunk", "alice", "a pw"));
   EXPECT_TRUE(server.Lists("copy", "bob", "b pw"));
@@ -353,6 +361,9 @@ TEST_F(Backups, VerifyIsRecordedAndShown) {
 // status, "keep".
 TEST_F(Backups, TheCommandForSchedules) {
   MakeHistory("a b");
+  // Rules that name it follow it to a new name, as a rename's do.
+  sandbox::Shell("printf '\\n[a b:/trunk]\\nbob =\\n' >> '" + sandbox::RepoDir("a b") +
+                 "/conf/authz'");
   sandbox::Shell("mkdir -p '" + sandbox::RepoDir("broken") + "/conf' && touch '" +
                  sandbox::RepoDir("broken") + "/conf/svnserve.conf'");
   const std::string dir = sandbox::Dir() + "/backup/a%20b/";
@@ -379,11 +390,23 @@ TEST_F(Backups, TheCommandForSchedules) {
   out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
   EXPECT_EQ(0, status);
   EXPECT_EQ("copy: restored revision 3 from " + dir + kept[0] + "\n", out);
+  const std::string rules = sandbox::ReadFile(sandbox::RepoDir("copy") + "/conf/authz");
+  EXPECT_NE(std::string::npos, rules.find("\n[copy:/trunk]\nbob =\n")) << rules;
+  EXPECT_EQ(std::string::npos, rules.find("[a b:")) << rules;
   out = jobs::Admin(kAdmin, "restore '" + dir + kept[0] + "' copy", &status);
   EXPECT_EQ(1, status);
   EXPECT_EQ("copy: failed: A repository of that name exists.\n", out);
   out = jobs::Admin(kAdmin, "restore --all", &status);
   EXPECT_EQ(2, status);
+  // Options only the page's jobs take: refused, nothing touched.
+  const std::string spare = sandbox::Dir() + "/spare";
+  sandbox::Shell("mkdir -p '" + spare + "'");
+  for (const std::string& args : {"backup 'a b' --spool '" + spare + "'",
+                                   "verify --spool '" + spare + "' 'a b'"}) {
+    out = jobs::Admin(kAdmin, args, &status);
+    EXPECT_EQ(2, status) << args;
+    EXPECT_EQ(0, access(spare.c_str(), F_OK)) << args;
+  }
   // The page sees what schedules did.
   CgiResult list = Get("action=jobs&name=copy");
   EXPECT_EQ("failed", list.json["data"][0]["state"].asString()) << list.body;

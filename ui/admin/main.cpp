@@ -106,6 +106,9 @@ bool Parse(int argc, char** argv, Options* o) {
     return Usage(o->command.empty() ? "no command" : "unknown command");
   }
   if (!o->job.empty() && !IsJobId(o->job)) return Usage("not a job id");
+  // What the page hands a job (its upload, deleted at the end) is no
+  // option for a command line.
+  if (!o->spool.empty() && o->job.empty()) return Usage("--spool is for jobs the page starts");
   return true;
 }
 
@@ -252,6 +255,7 @@ int main(int argc, char** argv) {
     SVNJobLock lock;
     SVNJob job;
     SVNStatus status = lock.acquire(name, true);
+    if (status.ok() && o.command != "restore") status = WaitForMoves(name);
     if (status.ok()) status = CreateJob(o.command, name, &lock, &job);
     if (!status.ok()) {
       std::string why = status.reason().empty() ? "the job could not be started" : status.reason();

@@ -21,6 +21,7 @@
 #include "nlibc.h"
 #include "paths.h"
 #include "private_file.h"
+#include "rename.h"
 #include "repo.h"
 #include "rules.h"
 #include "settings.h"
@@ -106,6 +107,7 @@ SVNStatus LoadDump(SVNBackupReader* reader, const std::string& dir, long long to
 // the archive holds no conf file they do not name, the accounts and rules
 // read as this program and svnserve read them.
 SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const std::string& dir) {
+  const std::string& from = reader.manifest().name;
   const auto& files = reader.conf();
   std::vector<std::string> inside, outside;
   // The settings first, to know what else may come.
@@ -126,7 +128,6 @@ SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const 
         .Reason("The backup's settings name a file outside the repository's conf folder (" +
                 shown + "): nothing was restored.");
   }
-  const std::string password = CanonicalPath(SettingIn(conf.p, kPasswordDb).value_or(""));
   for (size_t i = 1; i < files.size(); ++i) {
     const std::string& file = files[i].first;
     bool named = false;
@@ -139,10 +140,16 @@ SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const 
     if (!(status = WritePrivateFile(dir + "/conf/" + file, files[i].second, false)).ok())
       return status;
   }
-  // Readable by svnserve's group, but accounts by no one else.
+  // Rules that name the repository backed up name it under its new name.
+  const std::string rulesFile = CanonicalPath(SettingIn(conf.p, kAuthzDb).value_or(""));
+  if (!rulesFile.empty() && access((dir + "/conf/" + rulesFile).c_str(), F_OK) == 0 &&
+      !(status = RenameRulesSections(dir + "/conf/" + rulesFile, from, name)).ok())
+    return status.Reason(status.code() == SVNStatus::kHandmade
+                             ? status.reason() + " Nothing was restored."
+                             : "The backup's access rules cannot be moved to the new name.");
+  // As "add" leaves them: readable by svnserve's group, by no one else.
   for (const auto& f : files) {
-    mode_t mode = f.first == password ? 0640 : 0644;
-    if (chmod((dir + "/conf/" + f.first).c_str(), mode) != 0)
+    if (chmod((dir + "/conf/" + f.first).c_str(), 0640) != 0)
       return STATUS_ERROR(kFailed, "chmod %s failed: %s", f.first.c_str(), strerror(errno));
   }
   std::unique_ptr<SVNRepo> repo;
@@ -351,6 +358,10 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
     status = SVNRepo::create(what);
   } else if (status.ok()) {
     const SVNManifest& m = reader.manifest();
+    // Made as "add" makes one, whatever umask the job was given:
+    // directories 0750, files 0640 (svnserve may run in the service
+    // user's group).
+    const mode_t umaskWas = umask(S_IWGRP | S_IRWXO);
     SVNWorkItem item;
     if ((status = item.create("restore")).ok()) {
       const std::string built = item.path() + "/" + name;
@@ -378,6 +389,7 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
         item.discard();
       }
     }
+    umask(umaskWas);
   }
   close(fd);
   if (status.code() == SVNStatus::kExists) status.Reason("A repository of that name exists.");

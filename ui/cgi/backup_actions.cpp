@@ -195,12 +195,10 @@ SVNReply SVNHandler::HandleBackupGetAction() {
 }
 
 SVNReply SVNHandler::HandleBackupRemoveAction() {
+  if (!webMan.In("file", "").empty()) changes_.set("file", webMan.In("file", ""));
   SVNBackup backup;
   SVNStatus status = FindGiven(webMan.In("name", ""), webMan.In("file", ""), &backup);
-  if (status.ok()) {
-    changes_.set("file", backup.file);
-    status = RemoveBackup(backup);
-  }
+  if (status.ok()) status = RemoveBackup(backup);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(Json::Value());
 }
@@ -218,10 +216,10 @@ SVNReply SVNHandler::HandleRestoreAction() {
   if (RepoExists(name))
     return SVNReply::Fail(STATUS_ERROR(kExists, "Repository %s is exist", Printable(name).c_str()),
                           __LINE__);
+  if (!file.empty()) changes_.set("file", file);
   SVNBackup backup;
   if (!file.empty() && !(status = FindBackup("", file, &backup)).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
-  if (!file.empty()) changes_.set("file", backup.file);
   if (upload->started() && !(status = upload->received()).ok())
     return SVNReply::Fail(std::move(status), __LINE__);
   // A plain dump's settings, checked now as "add" checks them, handed to
@@ -279,10 +277,10 @@ SVNReply SVNHandler::HandleJobCancelAction() {
   const std::string id = webMan.In("id", "");
   if (!IsJobId(id))
     return SVNReply::Fail(STATUS_ERROR(kFailed, "Invalid argument"), __LINE__);
-  SVNJob job;
-  SVNStatus status = CancelJob(id, 10000, &job);
-  if (!job.name.empty()) changes_.setRepository(job.name);
   changes_.set("job", id);
+  SVNJob job;
+  if (ReadJob(id, &job).ok()) changes_.setRepository(job.name);
+  SVNStatus status = CancelJob(id, 10000, &job);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   return SVNReply::Data(JobJson(job));
 }

@@ -21,8 +21,10 @@
 #include <algorithm>
 
 #include "backups.h"
+#include "locks.h"
 #include "paths.h"
 #include "private_file.h"
+#include "store.h"
 
 #define LOG_MODULE "svn_job"
 
@@ -138,6 +140,15 @@ SVNStatus SVNJobLock::mark(const std::string& id) {
 void SVNJobLock::release() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+}
+
+SVNStatus WaitForMoves(const std::string& name) {
+  SVNLocks moves;
+  SVNStatus status = moves.take({RepoPath(name) + "/conf/svnserve.conf"});
+  if (status.ok() && !RepoExists(name))
+    return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
+        .Reason("There is no such repository.");
+  return status;
 }
 
 // ---- Records ----
@@ -269,6 +280,7 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
     usleep(25 * 1000);
     status = lock.acquire(name, true);
   }
+  if (status.ok() && kind != "restore") status = WaitForMoves(name);
   if (!status.ok()) return status;
   if (!(status = CreateJob(kind, name, &lock, job)).ok()) return status;
   auto fail = [&](SVNStatus why) {

@@ -54,7 +54,10 @@ class SVNJobLock {
 
   // Takes the lock of `name`: kBusy while a job (or a removal) holds it.
   // Without `create`, and when no job ever ran on `name`, succeeds
-  // holding nothing (and makes nothing).
+  // holding nothing (and makes nothing): a removal or rename then moves
+  // the repository holding the lock of its settings file (see locks.h),
+  // taken before this one, which a new job waits for (see
+  // WaitForMoves).
   SVNStatus acquire(const std::string& name, bool create);
   // Takes over the lock already held on `fd` (a job the program started).
   void adopt(int fd) { fd_ = fd; }
@@ -67,6 +70,12 @@ class SVNJobLock {
   int fd_ = -1;
 };
 
+// Waits, holding the job lock of the existing repository `name`, until
+// no removal or rename of it is under way; then kNotFound when it went.
+// kBusy when a change of its settings holds it up for a few seconds.
+SVNStatus WaitForMoves(const std::string& name);
+
+// Whether a job runs on the repository `name`.
 // Whether `id` has the form of a job's id.
 bool IsJobId(const std::string& id);
 

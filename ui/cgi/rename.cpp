@@ -254,6 +254,36 @@ SVNStatus Handmade(const std::string& name, const std::string& reason) {
 
 }  // namespace
 
+// ---- Rules of a copy ----
+
+SVNStatus RenameRulesSections(const std::string& path, const std::string& from,
+                              const std::string& to) {
+  if (from == to) return SVNStatus();
+  SVNConfFile conf(NLIBCConfOpen(path.c_str(), NLIBC_CONF_EXACT));
+  SVNStringList sections(NLIBCSzListAlloc(16));
+  if (conf.p == nullptr || sections.p == nullptr ||
+      NLIBCConfGetSections(conf.p, &sections.p) < 0)
+    return STATUS_ERROR(kFailed, "Read rules %s failed.[0x%04X]", path.c_str(), NLIBCErrGet());
+  std::vector<std::string> mine;
+  for (const std::string& section : List(sections.p)) {
+    if (NamesRepo(section, to))
+      return Handmade(to, "The rules hold rules for the new name already ([" + section +
+                              "]) beside those of the repository's old name.");
+    if (NamesRepo(section, from)) mine.push_back(section);
+  }
+  if (mine.empty()) return SVNStatus();
+  if (to.find_first_of(":]") != std::string::npos)
+    return Handmade(to, "The rules name the repository, and a rule cannot name a repository "
+                        "whose name holds “:” or “]”: choose another name.");
+  for (const std::string& section : mine)
+    if (NLIBCConfRenameSection(conf.p, section.c_str(), Renamed(section, to).c_str()) < 0)
+      return STATUS_ERROR(kFailed, "Rename rules [%s] failed.[0x%04X]", section.c_str(),
+                          NLIBCErrGet());
+  if (NLIBCConfSave(conf.p, 0) < 0)
+    return STATUS_ERROR(kFailed, "Write rules %s failed.[0x%04X]", path.c_str(), NLIBCErrGet());
+  return SVNStatus();
+}
+
 // ---- Work under way ----
 
 SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs) {

@@ -21,11 +21,19 @@ class SVNRepo;
 
 // Whether work under way holds the repository `name`, which a rename
 // would pull away from under it: kBusy while a job (a backup, a verify)
-// runs on it; otherwise `jobs` holds its job lock until it goes, so that
-// none starts.  Changes of its files need no asking: the rename holds
-// their locks (see locks.h) from reading them to the move, and they wait
-// for it.
+// runs on it; otherwise `jobs` holds its job lock (if it has one) until it
+// goes.  Call it holding the locks of its files (see locks.h), which the
+// rename holds from reading them to the move: changes of them wait for
+// it, and so does a job that starts meanwhile (see WaitForMoves).
 SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs);
+
+// Renames in place, in the rules file at `path` (a copy only a repository
+// being made reads), the sections that name the repository `from`
+// ([from:/path], [:glob:from:/path]) to name `to`, so that they bind it
+// under its new name.  kHandmade, with a reason, when the file holds
+// sections for `to` already, or `to` cannot be named in one.
+SVNStatus RenameRulesSections(const std::string& path, const std::string& from,
+                              const std::string& to);
 
 // The other repositories a rename reaches, each list in byte order.
 struct SVNRenameReach {

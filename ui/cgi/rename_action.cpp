@@ -21,10 +21,12 @@ SVNReply SVNHandler::HandleRenameAction() {
   if (!RepoExists(name))
     return SVNReply::Fail(
         STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
-  SVNJobLock jobs;
-  SVNStatus status = CheckNotBusy(name, &jobs);
+  // Its files' locks first: a job that starts meanwhile waits for them
+  // (see WaitForMoves).
   std::unique_ptr<SVNRepo> repo;
-  if (status.ok()) status = openExisting(name, SVNRepo::kUpdate, &repo);
+  SVNJobLock jobs;
+  SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
+  if (status.ok()) status = CheckNotBusy(name, &jobs);
   if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
   Json::Value renamed;
   renamed["old"] = name;

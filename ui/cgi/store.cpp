@@ -162,12 +162,13 @@ SVNStatus RemoveRepo(const std::string& name) {
   // from reading to writing: wait for those under way (a while: kBusy
   // after that), so that none writes after the move (into the removed
   // repository, or one made under the name since).
-  SVNJobLock jobs;  // no job runs on it (busy), or starts, while it goes
-  SVNStatus status = jobs.acquire(name, false);
-  if (!status.ok()) return status;
   SVNLocks locks;
-  status = locks.take({RepoPath(name) + kSettingsFile});
+  SVNStatus status = locks.take({RepoPath(name) + kSettingsFile});
   if (!status.ok()) return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
+  // No job runs on it (busy), or starts, while it goes: a new one waits
+  // for the lock above (see WaitForMoves).
+  SVNJobLock jobs;
+  if (!(status = jobs.acquire(name, false)).ok()) return status;
   SVNWorkItem trash;
   if (!(status = trash.create("del")).ok()) return status;
   const std::string moved = trash.path() + "/" + name;

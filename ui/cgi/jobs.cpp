@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/ioprio.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/random.h>
@@ -29,6 +28,12 @@
 #define LOG_MODULE "svn_job"
 
 namespace {
+
+// ioprio_set(2)'s values, from <linux/ioprio.h>, which is not C++ in every
+// version of the kernel's headers (a parameter named "class"): the best
+// effort class (2, above bit 13) at its lowest level (7), for this process.
+constexpr int kIoprioWhoProcess = 1;
+constexpr int kIoprioBestEffortLowest = (2 << 13) | 7;
 
 const char kLocks[] = SVN_JOBS_DIR "/locks";
 const size_t kIdSize = 32;  // YYYYMMDDTHHMMSS.uuuuuuZ-xxxxxxxx: in time order
@@ -319,7 +324,7 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
         for (int fd = kJobKeptFd + 2; fd < 1024; ++fd) close(fd);
       // Backups give way to the server's own work.
       setpriority(PRIO_PROCESS, 0, 10);
-      syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, 7));
+      syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
       execve(argp[0], argp.data(), envp.data());
     }
     int err = errno;

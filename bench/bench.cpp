@@ -361,6 +361,7 @@ int main(int argc, char** argv) {
           [&] { return Spawn({"/bin/true"}, CgiEnv("action=zzz")); }, "<= 1.5x", 1.5);
   UseRoot(pkg, Root(pkg, 1000));
   UploadFigure(cgi);
+  UseRoot(pkg, "");
 
   for (int n : {1000, 10000, 100000}) {
     UseRoot(pkg, Root(pkg, n));

@@ -290,7 +290,12 @@ void BackupFigures(const std::string& pkg, const std::string& admin, int runs) {
   std::string backup = Output("ls '" + pkg + "/backup/big/'*.tar.gz | tail -1");
   backup.erase(backup.find_last_not_of('\n') + 1);
   int serial = 0;
-  auto clear = [&] { Sh("rm -rf '" + live + "'/made* '" + pkg + "'/repo-work/*"); };
+  // Each side starts from the same clean disk: the restore syncs its file
+  // system once, which would otherwise write the removals of earlier runs.
+  auto clear = [&] {
+    Sh("rm -rf '" + live + "'/made* '" + pkg + "'/repo-work/*");
+    sync();
+  };
   for (bool flush : {true, false}) {
     Compare(flush ? "restore, 1,000 revisions" : "  (load without flushing)", few,
             [&] {
@@ -300,6 +305,7 @@ void BackupFigures(const std::string& pkg, const std::string& admin, int runs) {
                            env);
             },
             [&] {
+              clear();
               std::string made = live + "/made-floor" + std::to_string(serial);
               return Spawn({"/bin/sh", "-c", "svnadmin create '" + made + "' && gzip -dc '" +
                                                  floorFile + "' | svnadmin load -q " +

@@ -378,6 +378,17 @@ TEST_F(Backups, TheCommandForSchedules) {
   std::vector<std::string> kept = Backups_("a b");
   EXPECT_EQ(2u, kept.size());
   EXPECT_NE(std::string::npos, out.find(kept[0])) << out;  // the newest stays
+  // Those of another repository that had the name are not its to remove.
+  const std::string repo = sandbox::RepoDir("a b");
+  const std::string uuid = sandbox::Output("svnlook uuid '" + repo + "' | tr -d '\\n'");
+  sandbox::Shell("svnadmin setuuid '" + repo + "'");
+  jobs::Admin(kAdmin, "backup --keep 1 'a b'", &status);
+  EXPECT_EQ(3u, Backups_("a b").size());
+  sandbox::Shell("svnadmin setuuid '" + repo + "' " + uuid);
+  out = jobs::Admin(kAdmin, "backup --keep 1 'a b'", &status);
+  kept = Backups_("a b");
+  EXPECT_EQ(2u, kept.size());
+  EXPECT_NE(std::string::npos, out.find(kept[0])) << out;
 
   out = jobs::Admin(kAdmin, "backup --all", &status);
   EXPECT_EQ(1, status) << out;

@@ -170,6 +170,18 @@ SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const 
   return status;
 }
 
+// The UUID the manifest of the backup at `path` names; empty when it
+// cannot be read.
+std::string BackupUuid(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  SVNBackupReader reader;
+  std::string uuid;
+  if (reader.open(fd).ok() && !reader.plain()) uuid = reader.manifest().uuid;
+  close(fd);
+  return uuid;
+}
+
 }  // namespace
 
 // ---- Backup ----
@@ -268,9 +280,14 @@ SVNStatus BackupRepository(const std::string& name, int keep, const SVNProgress&
   *rev = history.rev;
   if (progress) progress(history.rev, history.rev);
   if (keep > 0) {
+    // Only this repository's own backups count: those of a repository
+    // removed before it took the name are not its to remove.
     std::vector<SVNBackup> all;
     ListBackups(name, &all).Log();
-    for (size_t i = static_cast<size_t>(keep); i < all.size(); ++i) RemoveBackup(all[i]).Log();
+    size_t own = 0;
+    for (const SVNBackup& b : all)
+      if (BackupUuid(b.path) == history.uuid && ++own > static_cast<size_t>(keep))
+        RemoveBackup(b).Log();
   }
   return SVNStatus();
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -310,6 +311,15 @@ TEST_F(Backups, StoppedJobsLeaveNothingHalfMade) {
       EXPECT_EQ(id, list.json["data"][0]["id"].asString());  // newest first
       EXPECT_EQ("running", list.json["data"][0]["state"].asString());
       EXPECT_EQ(3, list.json["data"][0]["progress"]["total"].asInt());
+      // While its request has yet to name the job's process, a cancel
+      // signals nothing (the record's pid would be the request's own).
+      const std::string record = sandbox::Dir() + "/jobs/" + id + ".json";
+      const std::string saved = sandbox::ReadFile(record);
+      sandbox::WriteFile(record, std::regex_replace(saved, std::regex("\"pid\" : [0-9]+"),
+                                                    "\"pid\" : 0"));
+      CgiResult r = Post({{"action", "job_cancel"}, {"id", id}});
+      EXPECT_EQ("busy", r.json["errinfo"]["key"].asString()) << r.body;
+      sandbox::WriteFile(record, saved);
     }
     Json::Value job;
     if (c.kill) {

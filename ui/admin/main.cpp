@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
     SVNJob job;
     SVNStatus status = lock.acquire(name, true);
     if (status.ok() && o.command != "restore") status = WaitForMoves(name);
-    if (status.ok()) status = CreateJob(o.command, name, &lock, &job);
+    if (status.ok()) status = CreateJob(o.command, name, getpid(), &lock, &job);
     if (!status.ok()) {
       std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
       status.Log();

@@ -169,8 +169,8 @@ bool IsJobId(const std::string& id) {
   return true;
 }
 
-SVNStatus CreateJob(const std::string& kind, const std::string& name, SVNJobLock* lock,
-                    SVNJob* job) {
+SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
+                    SVNJobLock* lock, SVNJob* job) {
   SVNStatus status = PrivateDir(SVN_JOBS_DIR, true, false);
   if (!status.ok()) return status;
   Prune();
@@ -198,7 +198,7 @@ SVNStatus CreateJob(const std::string& kind, const std::string& name, SVNJobLock
     job->name = name;
     job->state = "running";
     job->started = IsoTime(now.tv_sec);
-    job->pid = getpid();
+    job->pid = pid;
     if (!(status = lock->mark(job->id)).ok() || !(status = SaveJob(*job)).ok()) {
       unlink(RecordPath(id).c_str());
       return status;
@@ -287,7 +287,7 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
   }
   if (status.ok() && kind != "restore") status = WaitForMoves(name);
   if (!status.ok()) return status;
-  if (!(status = CreateJob(kind, name, &lock, job)).ok()) return status;
+  if (!(status = CreateJob(kind, name, 0, &lock, job)).ok()) return status;
   auto fail = [&](SVNStatus why) {
     job->state = "failed";
     job->finished = IsoTime(time(nullptr));
@@ -374,7 +374,10 @@ std::vector<std::string> JobEnvironment() {
 SVNStatus CancelJob(const std::string& id, int millis, SVNJob* job) {
   SVNStatus status = ReadJob(id, job);
   if (!status.ok() || job->state != "running") return status;
-  if (job->pid <= 0 || kill(job->pid, SIGTERM) != 0)
+  // The request starting it has yet to say which process runs it.
+  if (job->pid <= 0)
+    return STATUS_ERROR(kBusy, "Job %s is starting: it cannot be cancelled yet.", id.c_str());
+  if (kill(job->pid, SIGTERM) != 0)
     return STATUS_ERROR(kFailed, "Signal job %s (process %d) failed: %s", id.c_str(),
                         static_cast<int>(job->pid), strerror(errno));
   for (int waited = 0; waited < millis && Holds(job->name, id); waited += 50) usleep(50 * 1000);

@@ -75,16 +75,16 @@ class SVNJobLock {
 // kBusy when a change of its settings holds it up for a few seconds.
 SVNStatus WaitForMoves(const std::string& name);
 
-// Whether a job runs on the repository `name`.
 // Whether `id` has the form of a job's id.
 bool IsJobId(const std::string& id);
 
 // Makes the record of a new job `kind` on `name` (state running, started
-// now, by this process), with a new id, and drops the oldest records past
+// now, by the process `pid`: 0 while the process is yet to be started),
+// with a new id, and drops the oldest records past
 // kMaxJobs.  The caller holds the repository's job lock (`lock`), which
 // is marked with the id.
-SVNStatus CreateJob(const std::string& kind, const std::string& name, SVNJobLock* lock,
-                    SVNJob* job);
+SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
+                    SVNJobLock* lock, SVNJob* job);
 
 // Writes the record (durably once the job has ended).
 SVNStatus SaveJob(const SVNJob& job);

@@ -198,7 +198,7 @@ bool Commit(const std::string& dir, const std::string& author, const std::string
 }
 
 std::string History(const std::string& dir) {
-  return Output("d=" + Quote(dir) +
+  return Output("export LC_ALL=C.UTF-8; d=" + Quote(dir) +
                 "; svnlook uuid \"$d\"; y=$(svnlook youngest \"$d\"); echo \"$y\"; "
                 "for r in $(seq 0 \"$y\"); do svnlook info -r \"$r\" \"$d\"; "
                 "svnlook changed -r \"$r\" \"$d\"; svnlook propget --revprop -r \"$r\" "

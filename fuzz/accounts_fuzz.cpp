@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "form_json.h"
 #include "fuzz_support.h"
-#include "repo.h"
+#include "store/json_text.h"
+#include "store/repo.h"
 
 namespace {
 

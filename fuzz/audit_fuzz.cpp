@@ -17,12 +17,12 @@
 #include <string>
 #include <vector>
 
-#include "audit.h"
-#include "changes.h"
-#include "form_json.h"
 #include "fuzz_support.h"
-#include "paths.h"
-#include "repo.h"
+#include "store/audit_log.h"
+#include "store/json_text.h"
+#include "store/package.h"
+#include "store/repo.h"
+#include "ui/cgi/changes.h"
 
 namespace {
 
@@ -40,9 +40,9 @@ bool Decode(const std::string& text, SVNAccountList* list) {
 // removed, so that each run sees its own record only.
 std::string TakeLogFiles() {
   std::string text;
-  if (DIR* dir = opendir(SVN_STATE_DIR)) {
+  if (DIR* dir = opendir(Package().stateDir.c_str())) {
     while (struct dirent* e = readdir(dir)) {
-      std::string path = std::string(SVN_STATE_DIR) + "/" + e->d_name;
+      std::string path = Package().stateDir + "/" + e->d_name;
       if (e->d_name[0] == '.') continue;
       text += Slurp(path);
       unlink(path.c_str());

@@ -18,9 +18,9 @@
 
 #include "conf_text.h"
 #include "fuzz_support.h"
-#include "authz_engine.h"
-#include "repo.h"
-#include "rules.h"
+#include "store/authz_engine.h"
+#include "store/repo.h"
+#include "store/rules.h"
 
 namespace {
 

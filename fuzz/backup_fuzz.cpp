@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "backup_file.h"
 #include "fuzz_support.h"
+#include "ui/admin/backup_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool init = setlocale(LC_ALL, "C.UTF-8") != nullptr;

@@ -19,8 +19,8 @@
 #include <set>
 
 #include "conf_text.h"
-#include "nlibc.h"
 #include "fuzz_support.h"
+#include "nlibc.h"
 
 namespace {
 

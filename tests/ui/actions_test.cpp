@@ -20,9 +20,9 @@
 #include <thread>
 
 #include "cgi_run.h"
-#include "locks.h"
 #include "program.h"
 #include "sandbox.h"
+#include "store/locks.h"
 #include "svn_config_reader.h"
 
 namespace {

@@ -3,21 +3,21 @@
 // file and the accounts, with files checked by Subversion's own reader and
 // log lines checked where they are the only sign of a failure.
 
-#include "repo.h"
+#include "store/repo.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "access.h"
 #include "cgi_run.h"
-#include "form_json.h"
 #include "nlibc.h"
 #include "program.h"
 #include "sandbox.h"
-#include "rules.h"
-#include "store.h"
+#include "store/access.h"
+#include "store/json_text.h"
+#include "store/root.h"
+#include "store/rules.h"
 #include "svn_config_reader.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // backup_file.cpp: writing and reading backup files (libarchive for the tar
 // format, zlib for the gzip members).
 
-#include "backup_file.h"
+#include "ui/admin/backup_file.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "private_file.h"
+#include "store/private_file.h"
 
 #define LOG_MODULE "svn_backup"
 

@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "status.h"
+#include "store/status.h"
 
 struct archive;
 

@@ -31,12 +31,12 @@
 #include <string>
 #include <vector>
 
-#include "backups.h"
-#include "jobs.h"
-#include "store.h"
-#include "tasks.h"
-#include "tool.h"
-#include "work_dir.h"
+#include "jobs/jobs.h"
+#include "store/backups.h"
+#include "store/root.h"
+#include "store/work_dir.h"
+#include "ui/admin/tasks.h"
+#include "ui/admin/tool.h"
 
 #define LOG_MODULE "svn_job"
 

@@ -1,6 +1,6 @@
 // tasks.cpp: backing up, verifying and restoring one repository.
 
-#include "tasks.h"
+#include "ui/admin/tasks.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -14,20 +14,20 @@
 
 #include <memory>
 
-#include "backup_file.h"
-#include "backups.h"
-#include "facts.h"
-#include "form_json.h"
 #include "nlibc.h"
-#include "paths.h"
-#include "private_file.h"
-#include "rename.h"
-#include "repo.h"
-#include "rules.h"
-#include "settings.h"
-#include "store.h"
-#include "tool.h"
-#include "work_dir.h"
+#include "store/backups.h"
+#include "store/facts.h"
+#include "store/json_text.h"
+#include "store/package.h"
+#include "store/private_file.h"
+#include "store/rename.h"
+#include "store/repo.h"
+#include "store/root.h"
+#include "store/rules.h"
+#include "store/setting_table.h"
+#include "store/work_dir.h"
+#include "ui/admin/backup_file.h"
+#include "ui/admin/tool.h"
 
 #define LOG_MODULE "svn_job"
 
@@ -383,9 +383,9 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
     if ((status = item.create("restore")).ok()) {
       const std::string built = item.path() + "/" + name;
       SVNHistory loaded;
-      if (NLIBCExec(SVN_ADMIN_TOOL, "create", built.c_str(), nullptr, nullptr) < 0) {
+      if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0) {
         status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
-                              SVN_ADMIN_TOOL, built.c_str(), NLIBCErrGet());
+                              Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
       } else if ((status = PutConf(reader, name, built)).ok() &&
                  (status = LoadDump(&reader, built, m.rev, progress)).ok() &&
                  (status = ReadHistory(built, &loaded)).ok() &&
@@ -400,7 +400,7 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
       if (status.ok() && !(status = MoveNoReplace(built, RepoPath(name))).ok())
         STATUS_WITH(status, "Move the restored repository to %s failed.", name.c_str());
       if (status.ok()) {
-        SyncDir(SVN_REPO_ROOT).Log();
+        SyncDir(Package().repoRoot).Log();
         rmdir(item.path().c_str());
       } else {
         item.discard();

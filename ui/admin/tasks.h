@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "accounts.h"
-#include "status.h"
+#include "store/accounts.h"
+#include "store/status.h"
 
 // How far a task got: revisions done, of `total` (-1 while unknown).
 using SVNProgress = std::function<void(long long done, long long total)>;

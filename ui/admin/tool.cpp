@@ -1,6 +1,6 @@
 // tool.cpp: svnadmin with its streams pumped through poll.
 
-#include "tool.h"
+#include "ui/admin/tool.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include "jobs.h"
-#include "paths.h"
+#include "jobs/jobs.h"
+#include "store/package.h"
 
 #define LOG_MODULE "svn_job"
 
@@ -50,7 +50,7 @@ void CatchCancel() {
 }
 
 SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams) {
-  std::vector<std::string> argv{SVN_ADMIN_TOOL}, env = JobEnvironment();
+  std::vector<std::string> argv{Package().adminTool}, env = JobEnvironment();
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "status.h"
+#include "store/status.h"
 
 // Set when the job is asked to stop (SIGTERM, SIGINT, SIGHUP): the tool
 // running then is sent SIGTERM, and the job leaves nothing half-made.

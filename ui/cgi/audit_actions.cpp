@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "audit.h"
-#include "handler.h"
+#include "store/audit_log.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 

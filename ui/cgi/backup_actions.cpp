@@ -13,16 +13,16 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include "backups.h"
-#include "form_json.h"
-#include "handler.h"
-#include "jobs.h"
+#include "jobs/jobs.h"
 #include "nlibc.h"
-#include "paths.h"
-#include "private_file.h"
-#include "settings.h"
-#include "store.h"
-#include "work_dir.h"
+#include "store/backups.h"
+#include "store/json_text.h"
+#include "store/package.h"
+#include "store/private_file.h"
+#include "store/root.h"
+#include "store/setting_table.h"
+#include "store/work_dir.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 
@@ -141,7 +141,7 @@ SVNReply SVNHandler::HandleBackupAction() {
   if (keep > 0) args.insert(args.end(), {"--keep", std::to_string(keep)});
   args.insert(args.end(), {"--", name});
   SVNJob job;
-  SVNStatus status = StartJob(SVN_ADMIN_PROGRAM, "backup", name, args, -1, &job);
+  SVNStatus status = StartJob(Package().adminProgram, "backup", name, args, -1, &job);
   return Started(std::move(status), job, __LINE__, &changes_);
 }
 
@@ -152,7 +152,7 @@ SVNReply SVNHandler::HandleVerifyAction() {
         STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
   SVNJob job;
   SVNStatus status =
-      StartJob(SVN_ADMIN_PROGRAM, "verify", name, {"verify", "--", name}, -1, &job);
+      StartJob(Package().adminProgram, "verify", name, {"verify", "--", name}, -1, &job);
   return Started(std::move(status), job, __LINE__, &changes_);
 }
 
@@ -257,7 +257,7 @@ SVNReply SVNHandler::HandleRestoreAction() {
   if (spooled) args.insert(args.end(), {"--spool", upload->item().path()});
   args.insert(args.end(), {"--", upload->started() ? upload->file() : backup.path, name});
   SVNJob job;
-  status = StartJob(SVN_ADMIN_PROGRAM, "restore", name, args,
+  status = StartJob(Package().adminProgram, "restore", name, args,
                     spooled ? upload->item().fd() : -1, &job);
   if (status.ok() && spooled) upload->adopt();
   return Started(std::move(status), job, __LINE__, &changes_);

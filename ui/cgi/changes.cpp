@@ -1,12 +1,12 @@
 // changes.cpp: what a request changed, for its audit record.
 
-#include "changes.h"
+#include "ui/cgi/changes.h"
 
 #include <map>
 #include <utility>
 
-#include "repo.h"
-#include "settings.h"
+#include "store/repo.h"
+#include "store/setting_table.h"
 
 namespace {
 

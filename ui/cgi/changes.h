@@ -14,8 +14,8 @@
 //     (a rule whose access changed is removed and added)
 //   "layout": "standard"
 // and whatever other actions set (set()).
-#ifndef SVN_CGI_CHANGES_H_
-#define SVN_CGI_CHANGES_H_
+#ifndef SVN_UI_CGI_CHANGES_H_
+#define SVN_UI_CGI_CHANGES_H_
 
 #include <json/value.h>
 
@@ -24,8 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "accounts.h"
-#include "rules.h"
+#include "store/accounts.h"
+#include "store/rules.h"
 
 class SVNRepo;
 struct SVNNewRepo;
@@ -85,4 +85,4 @@ class SVNChanges {
   std::optional<std::string> repository_;
 };
 
-#endif  // SVN_CGI_CHANGES_H_
+#endif  // SVN_UI_CGI_CHANGES_H_

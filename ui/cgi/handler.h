@@ -11,8 +11,8 @@
 // each of their requests leaves one record in the audit log (audit.h),
 // written by answer once the outcome is known: the action only fills in
 // what it changed (changes_).
-#ifndef SVN_CGI_HANDLER_H_
-#define SVN_CGI_HANDLER_H_
+#ifndef SVN_UI_CGI_HANDLER_H_
+#define SVN_UI_CGI_HANDLER_H_
 
 #include <json/value.h>
 
@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "changes.h"
-#include "repo.h"
-#include "status.h"
+#include "store/repo.h"
+#include "store/status.h"
+#include "ui/cgi/changes.h"
 #include "webform.h"
 
 // What an action answers.
@@ -140,4 +140,4 @@ UploadSink* RestoreUploads();
 // request may hold, become '?'.
 std::string Printable(std::string name);
 
-#endif  // SVN_CGI_HANDLER_H_
+#endif  // SVN_UI_CGI_HANDLER_H_

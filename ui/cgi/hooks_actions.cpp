@@ -2,9 +2,9 @@
 
 #include <syslog.h>
 
-#include "handler.h"
-#include "hooks.h"
-#include "store.h"
+#include "store/hooks.h"
+#include "store/root.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 

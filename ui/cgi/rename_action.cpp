@@ -2,10 +2,10 @@
 
 #include <syslog.h>
 
-#include "handler.h"
-#include "rename.h"
-#include "sharing.h"
-#include "store.h"
+#include "store/rename.h"
+#include "store/root.h"
+#include "store/sharing.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 

@@ -8,16 +8,16 @@
 #include <queue>
 #include <vector>
 
-#include "access.h"
-#include "backups.h"
-#include "facts.h"
-#include "form_json.h"
-#include "handler.h"
 #include "nlibc.h"
-#include "rules.h"
-#include "settings.h"
-#include "sharing.h"
-#include "store.h"
+#include "store/access.h"
+#include "store/backups.h"
+#include "store/facts.h"
+#include "store/json_text.h"
+#include "store/root.h"
+#include "store/rules.h"
+#include "store/setting_table.h"
+#include "store/sharing.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 

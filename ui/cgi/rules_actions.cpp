@@ -5,11 +5,11 @@
 
 #include <vector>
 
-#include "access.h"
-#include "form_json.h"
-#include "handler.h"
-#include "rules.h"
-#include "sharing.h"
+#include "store/access.h"
+#include "store/json_text.h"
+#include "store/rules.h"
+#include "store/sharing.h"
+#include "ui/cgi/handler.h"
 
 #define LOG_MODULE "ui"
 

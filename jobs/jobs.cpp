@@ -1,0 +1,317 @@
+// jobs.cpp: job records, and starting and stopping jobs.
+
+#include "jobs/jobs.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/random.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <syslog.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "store/backups.h"
+#include "store/locks.h"
+#include "store/package.h"
+#include "store/private_file.h"
+#include "store/root.h"
+
+#define LOG_MODULE "svn_job"
+
+namespace {
+
+// ioprio_set(2)'s values, from <linux/ioprio.h>, which is not C++ in every
+// version of the kernel's headers (a parameter named "class"): the best
+// effort class (2, above bit 13) at its lowest level (7), for this process.
+constexpr int kIoprioWhoProcess = 1;
+constexpr int kIoprioBestEffortLowest = (2 << 13) | 7;
+
+const size_t kIdSize = 32;  // YYYYMMDDTHHMMSS.uuuuuuZ-xxxxxxxx: in time order
+
+std::string RecordPath(const std::string& id) { return Package().jobsDir + "/" + id + ".json"; }
+
+bool Text(const Json::Value& v, std::string* out) {
+  if (v.isString()) *out = v.asString();
+  return v.isString() || v.isNull();
+}
+
+// A record's text as the job wrote it; false when it is not one.
+bool Parse(const std::string& text, SVNJob* job) {
+  Json::Value r;
+  if (!ReadJson(text, &r) || !r.isObject()) return false;
+  const Json::Value& progress = r["progress"];
+  bool ok = Text(r["id"], &job->id) && Text(r["kind"], &job->kind) && Text(r["name"], &job->name) &&
+            Text(r["state"], &job->state) && Text(r["started"], &job->started) &&
+            Text(r["finished"], &job->finished) && Text(r["file"], &job->file) &&
+            Text(r["error"], &job->error) && progress.isObject() &&
+            progress["done"].isInt64() && (progress["total"].isInt64() || progress["total"].isNull()) &&
+            r["pid"].isInt();
+  if (!ok) return false;
+  job->done = progress["done"].asInt64();
+  job->total = progress["total"].isNull() ? -1 : progress["total"].asInt64();
+  job->pid = r["pid"].asInt();
+  return true;
+}
+
+// The ids of the records there are, newest first.
+std::vector<std::string> Ids() {
+  std::vector<std::string> ids;
+  if (DIR* d = opendir(Package().jobsDir.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() == kIdSize + 5 && n.compare(kIdSize, 5, ".json") == 0 &&
+          IsJobId(n.substr(0, kIdSize)))
+        ids.push_back(n.substr(0, kIdSize));
+    }
+    closedir(d);
+  }
+  std::sort(ids.rbegin(), ids.rend());
+  return ids;
+}
+
+// Drops the oldest records of ended jobs past kMaxJobs.
+void Prune() {
+  std::vector<std::string> ids = Ids();
+  for (size_t i = kMaxJobs; i < ids.size(); ++i) {
+    SVNJob job;
+    if (!ReadJob(ids[i], &job).ok() || job.state != "running") unlink(RecordPath(ids[i]).c_str());
+  }
+}
+
+}  // namespace
+
+// ---- Records ----
+
+bool IsJobId(const std::string& id) {
+  static const char kForm[] = "ddddddddTdddddd.ddddddZ-xxxxxxxx";
+  if (id.size() != kIdSize) return false;
+  for (size_t i = 0; i < kIdSize; ++i) {
+    char c = id[i], f = kForm[i];
+    bool digit = c >= '0' && c <= '9';
+    if (f == 'd' ? !digit : f == 'x' ? !(digit || (c >= 'a' && c <= 'f')) : c != f) return false;
+  }
+  return true;
+}
+
+SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
+                    SVNJobLock* lock, SVNJob* job) {
+  SVNStatus status = PrivateDir(Package().jobsDir, true, false);
+  if (!status.ok()) return status;
+  Prune();
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned char random[4];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+      return STATUS_ERROR(kFailed, "getrandom failed: %s", strerror(errno));
+    struct tm utc;
+    char id[64];
+    gmtime_r(&now.tv_sec, &utc);
+    strftime(id, sizeof id, "%Y%m%dT%H%M%S", &utc);
+    snprintf(id + 15, sizeof id - 15, ".%06dZ-%02x%02x%02x%02x",
+             static_cast<int>(now.tv_nsec / 1000 % 1000000), random[0], random[1], random[2],
+             random[3]);
+    // Claims the id; SaveJob replaces the empty file.
+    int fd = open(RecordPath(id).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return STATUS_ERROR(kFailed, "Make the record of a job failed: %s", strerror(errno));
+    close(fd);
+    *job = SVNJob();
+    job->id = id;
+    job->kind = kind;
+    job->name = name;
+    job->state = "running";
+    job->started = IsoTime(now.tv_sec);
+    job->pid = pid;
+    if (!(status = lock->mark(job->id)).ok() || !(status = SaveJob(*job)).ok()) {
+      unlink(RecordPath(id).c_str());
+      return status;
+    }
+    return SVNStatus();
+  }
+  return STATUS_ERROR(kFailed, "No free id for a job.");
+}
+
+SVNStatus SaveJob(const SVNJob& job) {
+  Json::Value r;
+  r["id"] = job.id;
+  r["kind"] = job.kind;
+  r["name"] = job.name;
+  r["state"] = job.state;
+  r["started"] = job.started;
+  r["finished"] = job.finished.empty() ? Json::Value() : Json::Value(job.finished);
+  r["progress"]["done"] = Json::Int64(job.done);
+  r["progress"]["total"] = job.total < 0 ? Json::Value() : Json::Value(Json::Int64(job.total));
+  r["file"] = job.file.empty() ? Json::Value() : Json::Value(job.file);
+  r["error"] = job.error.empty() ? Json::Value() : Json::Value(job.error);
+  r["pid"] = static_cast<int>(job.pid);
+  return WritePrivateFile(RecordPath(job.id), r.toStyledString(), job.state != "running");
+}
+
+SVNStatus ReadJob(const std::string& id, SVNJob* job) {
+  std::string text;
+  const std::string path = RecordPath(id);
+  if (!IsJobId(id) || !PrivateDir(Package().jobsDir, false, false).ok() ||
+      !ReadPrivateFile(path, 1 << 20, &text))
+    return STATUS_ERROR(kNotFound, "No job %s.", id.c_str());
+  SVNJob read;
+  if (!Parse(text, &read) || read.id != id)
+    return STATUS_ERROR(kFailed, "The record %s cannot be read.", path.c_str());
+  if (read.state == "running" && !JobLockHeldBy(read.name, read.id)) {
+    // Checked again: it may have ended between the two reads.
+    if (ReadPrivateFile(path, 1 << 20, &text) && Parse(text, &read) && read.state == "running") {
+      struct stat st;
+      read.state = "failed";
+      read.error = "The job stopped unexpectedly: it was killed, or the machine restarted.";
+      read.finished = IsoTime(stat(path.c_str(), &st) == 0 ? st.st_mtime : time(nullptr));
+    }
+  }
+  *job = read;
+  return SVNStatus();
+}
+
+std::vector<SVNJob> ListJobs(const std::string& name, const std::string& id) {
+  std::vector<SVNJob> jobs;
+  for (const std::string& each : Ids()) {
+    SVNJob job;
+    if ((!id.empty() && each != id) || !ReadJob(each, &job).ok()) continue;
+    if (name.empty() || job.name == name) jobs.push_back(job);
+  }
+  return jobs;
+}
+
+Json::Value JobJson(const SVNJob& job) {
+  auto text = [](const std::string& t) { return t.empty() ? Json::Value() : Json::Value(t); };
+  Json::Value r;
+  r["id"] = job.id;
+  r["kind"] = job.kind;
+  r["name"] = job.name;
+  r["state"] = job.state;
+  r["started"] = text(job.started);
+  r["finished"] = text(job.finished);
+  r["progress"]["done"] = Json::Int64(job.done);
+  r["progress"]["total"] = job.total < 0 ? Json::Value() : Json::Value(Json::Int64(job.total));
+  r["file"] = text(job.file);
+  r["error"] = text(job.error);
+  return r;
+}
+
+// ---- Starting and stopping ----
+
+SVNStatus StartJob(const std::string& program, const std::string& kind,
+                   const std::string& name, const std::vector<std::string>& args, int kept,
+                   SVNJob* job) {
+  SVNJobLock lock;
+  SVNStatus status = lock.acquire(name, true);
+  // A job that has just recorded its end lets go of the lock a moment
+  // later: a start right after it waits for that.
+  for (int i = 0; i < 10 && status.code() == SVNStatus::kBusy; ++i) {
+    usleep(25 * 1000);
+    status = lock.acquire(name, true);
+  }
+  if (status.ok() && kind != "restore") status = WaitForMoves(name);
+  if (!status.ok()) return status;
+  if (!(status = CreateJob(kind, name, 0, &lock, job)).ok()) return status;
+  auto fail = [&](SVNStatus why) {
+    job->state = "failed";
+    job->finished = IsoTime(time(nullptr));
+    job->error = "The job could not be started.";
+    SaveJob(*job).Log();
+    return why;
+  };
+  std::vector<std::string> argv{program, "--job", job->id}, env = JobEnvironment();
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
+  int go[2], report[2];
+  if (pipe2(go, O_CLOEXEC) != 0) return fail(STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno)));
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    int err = errno;
+    close(go[0]);
+    close(go[1]);
+    return fail(STATUS_ERROR(kFailed, "pipe failed: %s", strerror(err)));
+  }
+  pid_t child = fork();
+  if (child == 0) {
+    // Moved out of the way first, so that no move below overwrites
+    // another's source.
+    int from[] = {lock.fd(), go[0], kept, report[1]};
+    int high[4];
+    for (int i = 0; i < 4; ++i) high[i] = from[i] >= 0 ? fcntl(from[i], F_DUPFD_CLOEXEC, 10) : -1;
+    int null = open("/dev/null", O_RDWR);
+    bool ok = setsid() >= 0 && null >= 0 && high[0] >= 0 && high[1] >= 0 && high[3] >= 0;
+    for (int fd = 0; ok && fd < 3; ++fd) ok = dup2(null, fd) == fd;
+    ok = ok && dup2(high[0], kJobLockFd) == kJobLockFd && dup2(high[1], kJobGoFd) == kJobGoFd &&
+         (high[2] < 0 || dup2(high[2], kJobKeptFd) == kJobKeptFd) &&
+         dup3(high[3], kJobKeptFd + 1, O_CLOEXEC) == kJobKeptFd + 1;
+    if (ok) {
+      if (syscall(SYS_close_range, kJobKeptFd + 2, ~0U, 0) != 0)
+        for (int fd = kJobKeptFd + 2; fd < 1024; ++fd) close(fd);
+      // Backups give way to the server's own work.
+      setpriority(PRIO_PROCESS, 0, 10);
+      syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
+      execve(argp[0], argp.data(), envp.data());
+    }
+    int err = errno;
+    if (write(kJobKeptFd + 1, &err, sizeof err) < 0) _exit(126);
+    _exit(127);
+  }
+  int err = errno;
+  close(go[0]);
+  close(report[1]);
+  if (child < 0) {
+    close(go[1]);
+    close(report[0]);
+    return fail(STATUS_ERROR(kFailed, "fork failed: %s", strerror(err)));
+  }
+  // Nothing comes back when the program runs: the pipe closes on exec.
+  int execErr = 0;
+  ssize_t got;
+  while ((got = read(report[0], &execErr, sizeof execErr)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (got != 0) {
+    close(go[1]);
+    waitpid(child, nullptr, 0);
+    return fail(STATUS_ERROR(kFailed, "Start %s failed: %s", program.c_str(),
+                             got > 0 ? strerror(execErr) : "no answer"));
+  }
+  job->pid = child;
+  status = SaveJob(*job);
+  close(go[1]);  // the job may go on
+  return status;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : strings) pointers.push_back(&s[0]);
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+std::vector<std::string> JobEnvironment() {
+  std::vector<std::string> env{"LC_ALL=C.UTF-8"};
+  for (const char* keep : {"PATH", "HOME", "TMPDIR", "TZ"})
+    if (const char* v = getenv(keep)) env.push_back(std::string(keep) + "=" + v);
+  return env;
+}
+
+SVNStatus CancelJob(const std::string& id, int millis, SVNJob* job) {
+  SVNStatus status = ReadJob(id, job);
+  if (!status.ok() || job->state != "running") return status;
+  // The request starting it has yet to say which process runs it.
+  if (job->pid <= 0)
+    return STATUS_ERROR(kBusy, "Job %s is starting: it cannot be cancelled yet.", id.c_str());
+  if (kill(job->pid, SIGTERM) != 0)
+    return STATUS_ERROR(kFailed, "Signal job %s (process %d) failed: %s", id.c_str(),
+                        static_cast<int>(job->pid), strerror(errno));
+  for (int waited = 0; waited < millis && JobLockHeldBy(job->name, id); waited += 50) usleep(50 * 1000);
+  return ReadJob(id, job);
+}

@@ -1,0 +1,97 @@
+// jobs.h: jobs: backups, restores and verifies, which take longer than a
+// web server lets a request run.
+//
+// A job is a run of svn-admin, in a process of its own: started detached
+// by the program (see StartJob), or run by a schedule.  It keeps its
+// record in $SVN_PACKAGE_DIR/jobs/ID.json: what it does, how far it got,
+// how it ended.  One job at a time works on a repository: from start to
+// end it holds the repository's job lock (jobs/locks/D, D the name as
+// FileNameOf makes it), whose file names the job that holds it.  A record
+// that says "running" while its job does not hold that lock belongs to a
+// job that died (killed, the machine restarted): it reads as failed.  The
+// newest kMaxJobs records are kept.  All of it is the service user's
+// alone (0700, 0600).
+#ifndef SVN_JOBS_JOBS_H_
+#define SVN_JOBS_JOBS_H_
+
+#include <json/value.h>
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "store/job_lock.h"
+#include "store/status.h"
+
+// What a job started by the program finds open: the repository's job
+// lock, a pipe that ends once its record is complete (it waits for that
+// before it writes the record), and what the starter kept for it.
+constexpr int kJobLockFd = 3;
+constexpr int kJobGoFd = 4;
+constexpr int kJobKeptFd = 5;
+
+constexpr size_t kMaxJobs = 300;
+
+struct SVNJob {
+  std::string id;
+  std::string kind;   // "backup", "restore", "verify"
+  std::string name;   // the repository's
+  std::string state;  // "running", "done", "failed", "cancelled"
+  std::string started, finished;  // "YYYY-MM-DDTHH:MM:SSZ"; finished empty while running
+  long long done = 0;    // revisions done
+  long long total = -1;  // revisions in all; -1 while unknown
+  std::string file;      // the backup made (its file name), if any
+  std::string error;     // why it failed, a sentence
+  pid_t pid = 0;         // the process running it
+};
+
+// Whether `id` has the form of a job's id.
+bool IsJobId(const std::string& id);
+
+// Makes the record of a new job `kind` on `name` (state running, started
+// now, by the process `pid`: 0 while the process is yet to be started),
+// with a new id, and drops the oldest records past
+// kMaxJobs.  The caller holds the repository's job lock (`lock`), which
+// is marked with the id.
+SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
+                    SVNJobLock* lock, SVNJob* job);
+
+// Writes the record (durably once the job has ended).
+SVNStatus SaveJob(const SVNJob& job);
+
+// Reads the record `id` (kNotFound when there is none); a running record
+// whose job died reads as failed.
+SVNStatus ReadJob(const std::string& id, SVNJob* job);
+
+// The records, of `name` or `id` when not empty, newest first.
+std::vector<SVNJob> ListJobs(const std::string& name, const std::string& id);
+
+// A record as the actions answer it: id, kind, name, state, started,
+// finished, progress {done, total}, file, error (null when not known).
+Json::Value JobJson(const SVNJob& job);
+
+// Starts `program` with "--job ID" and `args` as the job `kind` on `name`
+// (ID: its record's), detached: in
+// a session of its own, its standard streams on /dev/null, at lower CPU
+// and I/O priority, holding the repository's job lock (kBusy when another
+// holds it), and `kept` (-1 for none) open as kJobKeptFd.  Returns once it
+// runs, with its record in *job.
+SVNStatus StartJob(const std::string& program, const std::string& kind,
+                   const std::string& name, const std::vector<std::string>& args, int kept,
+                   SVNJob* job);
+
+// The environment of a job and of the tools it runs: no variable of a
+// request's, only PATH, HOME, TMPDIR and TZ of ours, and LC_ALL=C.UTF-8
+// (repository names may be any UTF-8).
+std::vector<std::string> JobEnvironment();
+
+// Pointers to `strings` (which must outlive them), ending in a null: an
+// argv or an envp.
+std::vector<char*> Pointers(std::vector<std::string>& strings);
+
+// Asks the running job `id` to stop (it leaves nothing half-made) and
+// waits up to `millis` for it to end; *job is its record then.
+// kNotFound when there is no such job.
+SVNStatus CancelJob(const std::string& id, int millis, SVNJob* job);
+
+#endif  // SVN_JOBS_JOBS_H_

@@ -1,0 +1,263 @@
+// hooks.cpp: the hook presets: our scripts, telling them from the
+// administrator's, writing and removing them.
+//
+// Everything in hooks/ is reached through one descriptor of the
+// directory, opened without following a link, and locked while an edit
+// runs; nothing in it is followed or opened blocking.
+
+#include "store/hooks.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "store/locks.h"
+
+#define LOG_MODULE "svn_repo"
+
+namespace {
+
+// The scripts.  Each names itself on its second line, the marker; a
+// hook is ours only when it holds the whole text, byte for byte.  svnserve
+// runs hooks with an empty environment: only the shell's built-ins.
+struct Preset {
+  const char* file;
+  const char* script;
+};
+
+const char kMarker[] = "# svn.cgi preset: ";
+
+const Preset kPresets[kHookPresetCount] = {
+    {"pre-revprop-change",
+     "#!/bin/sh\n"
+     "# svn.cgi preset: log-edits 1\n"
+     "# Written by the repository administration page, which knows it by this\n"
+     "# text: changed by hand, it is left to the hand.  svnserve runs it before a\n"
+     "# revision property changes, for a user who may write the repository,\n"
+     "# with REPOS REV USER PROPNAME ACTION (USER is empty for anonymous users;\n"
+     "# ACTION is A, M or D).  It lets an account set or change the log\n"
+     "# message (svn:log), and nothing else.\n"
+     "if [ -n \"$3\" ] && [ \"$4\" = \"svn:log\" ] && { [ \"$5\" = \"M\" ] || [ \"$5\" = \"A\" ]; }; then\n"
+     "  exit 0\n"
+     "fi\n"
+     "echo \"Only the log message (svn:log) of a revision may be changed, by an account.\" >&2\n"
+     "exit 1\n"},
+    {"start-commit",
+     "#!/bin/sh\n"
+     "# svn.cgi preset: read-only 1\n"
+     "# Written by the repository administration page, which knows it by this\n"
+     "# text: changed by hand, it is left to the hand.  svnserve runs it before\n"
+     "# every commit; it refuses them all.\n"
+     "echo \"This repository is read-only.\" >&2\n"
+     "exit 1\n"},
+};
+
+// What a script's hook file leaves to the hand, as a sentence.
+std::string Custom(SVNHookPreset p, const char* what) {
+  return std::string("The ") + kPresets[p].file + " hook " + what +
+         ": this page leaves it as it is.";
+}
+
+// The repository's hooks/ directory, opened without following a link;
+// what it is when it cannot be used.
+struct HooksDir {
+  int fd = -1;
+  bool missing = false;
+  std::string reason;  // hooks/ is not ours to edit
+  struct stat st;
+  ~HooksDir() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+void OpenHooks(const std::string& repoDir, HooksDir* dir) {
+  const std::string path = repoDir + "/hooks";
+  dir->fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir->fd >= 0 && fstat(dir->fd, &dir->st) == 0) return;
+  struct stat st;
+  if (dir->fd < 0 && errno == ENOENT) {
+    dir->missing = true;
+    dir->reason = "The repository has no hooks directory: its hooks are left to the hand.";
+  } else if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    dir->reason = "The hooks directory is a link (perhaps to hooks several repositories share): "
+                  "its hooks are left to the hand.";
+  } else {
+    dir->reason = "The hooks directory cannot be read as a directory: its hooks are left to the "
+                  "hand.";
+  }
+  if (dir->fd >= 0) close(dir->fd);
+  dir->fd = -1;
+}
+
+// What stands at preset p's hook; *seen is what lstat says of an existing
+// one.
+SVNHookState Inspect(int dirFd, SVNHookPreset p, const char* file, struct stat* seen) {
+  SVNHookState state;
+  if (fstatat(dirFd, file, seen, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return state;
+    state.kind = SVNHookState::kCustom;
+    state.reason = Custom(p, "cannot be looked at");
+    return state;
+  }
+  state.kind = SVNHookState::kCustom;
+  if (S_ISLNK(seen->st_mode)) {
+    state.reason = Custom(p, "is a link");
+    return state;
+  }
+  if (!S_ISREG(seen->st_mode)) {
+    state.reason = Custom(p, S_ISDIR(seen->st_mode)    ? "is a directory"
+                             : S_ISFIFO(seen->st_mode) ? "is a FIFO"
+                                                       : "is not a regular file");
+    return state;
+  }
+  const std::string ours = kPresets[p].script;
+  std::string text;
+  int fd = openat(dirFd, file, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_ino != seen->st_ino || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    state.reason = Custom(p, "cannot be read");
+    return state;
+  }
+  // Enough to tell ours, or a script that was ours.
+  char buf[4096];
+  for (ssize_t n; text.size() <= ours.size() && (n = read(fd, buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  if (text == ours && (seen->st_mode & S_IXUSR) != 0) {
+    state.kind = SVNHookState::kOn;
+    return state;
+  }
+  const std::string marker = std::string(kMarker);
+  state.reason = Custom(p, text.find("\n" + marker) != std::string::npos
+                               ? "was written by this page and changed by hand since"
+                               : "is a script made by hand");
+  return state;
+}
+
+// The names of our temporary files beside a hook: hook edits hold the
+// directory's lock, so one found there is a leftover of a killed edit.
+std::string NewName(const char* file) { return std::string(".") + file + ".svn-cgi-new"; }
+std::string OldName(const char* file) { return std::string(".") + file + ".svn-cgi-old"; }
+
+// Writes preset p's script where nothing stands.
+SVNStatus Install(const HooksDir& dir, SVNHookPreset p) {
+  const char* file = kPresets[p].file;
+  const std::string tmp = NewName(file), script = kPresets[p].script;
+  unlinkat(dir.fd, tmp.c_str(), 0);
+  int fd = openat(dir.fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  bool ok = fd >= 0;
+  struct stat st;
+  // The group of hooks/, whose members (svnserve perhaps) run hooks.
+  if (ok && fchown(fd, static_cast<uid_t>(-1), dir.st.st_gid) != 0)
+    ok = fstat(fd, &st) == 0 && st.st_gid == dir.st.st_gid;
+  ok = ok && write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size()) &&
+       fchmod(fd, 0700 | (dir.st.st_mode & 0050)) == 0 && fsync(fd) == 0;
+  int err = errno;
+  if (fd >= 0 && close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && renameat2(dir.fd, tmp.c_str(), dir.fd, file, RENAME_NOREPLACE) == 0)
+    return SVNStatus();
+  if (ok) err = errno;
+  unlinkat(dir.fd, tmp.c_str(), 0);
+  if (err == EEXIST)  // one came meanwhile: not ours
+    return STATUS_ERROR(kHandmade, "Hook %s appeared meanwhile.", file)
+        .Reason(Custom(p, "was made meanwhile"));
+  return STATUS_ERROR(kFailed, "Write hook %s failed: %s", file, strerror(err));
+}
+
+// Removes preset p's script, which Inspect found at the hook: it is
+// first moved aside and looked at again there, so that what may have
+// taken its place meanwhile is put back, never removed.
+SVNStatus Uninstall(const HooksDir& dir, SVNHookPreset p) {
+  const char* file = kPresets[p].file;
+  const std::string aside = OldName(file);
+  struct stat st;
+  // A killed removal may have left ours there; anything else stays.
+  if (fstatat(dir.fd, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (Inspect(dir.fd, p, aside.c_str(), &st).kind != SVNHookState::kOn ||
+       unlinkat(dir.fd, aside.c_str(), 0) != 0))
+    return STATUS_ERROR(kFailed, "%s is in the way of removing hook %s.", aside.c_str(), file);
+  if (renameat2(dir.fd, file, dir.fd, aside.c_str(), RENAME_NOREPLACE) != 0)
+    return STATUS_ERROR(kFailed, "Move hook %s aside failed: %s", file, strerror(errno));
+  if (Inspect(dir.fd, p, aside.c_str(), &st).kind == SVNHookState::kOn) {
+    if (unlinkat(dir.fd, aside.c_str(), 0) == 0) return SVNStatus();
+    return STATUS_ERROR(kFailed, "Remove hook %s failed: %s", file, strerror(errno));
+  }
+  SVNStatus status = STATUS_ERROR(kHandmade, "Hook %s changed meanwhile.", file)
+                         .Reason(Custom(p, "was changed meanwhile"));
+  if (renameat2(dir.fd, aside.c_str(), dir.fd, file, RENAME_NOREPLACE) != 0)
+    STATUS_WITH(status, "Put back hook %s failed (it is %s): %s", file, aside.c_str(),
+                strerror(errno));
+  return status;
+}
+
+}  // namespace
+
+void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]) {
+  HooksDir dir;
+  OpenHooks(repoDir, &dir);
+  for (int i = 0; i < kHookPresetCount; ++i) {
+    const SVNHookPreset p = static_cast<SVNHookPreset>(i);
+    struct stat seen;
+    if (dir.fd >= 0) {
+      states[i] = Inspect(dir.fd, p, kPresets[p].file, &seen);
+    } else {
+      states[i] = SVNHookState();
+      if (!dir.missing) states[i] = {SVNHookState::kCustom, dir.reason};
+    }
+  }
+}
+
+SVNStatus SetHooks(const std::string& repoDir,
+                   const std::optional<bool> wanted[kHookPresetCount]) {
+  // Two requests that switch presets of one repository at once take turns
+  // (a few seconds at most: kBusy after that), under a lock only the
+  // service user can take (see locks.h).
+  SVNLocks locks;
+  SVNStatus taken = locks.take({repoDir + "/hooks"});
+  if (!taken.ok()) return taken;
+  HooksDir dir;
+  OpenHooks(repoDir, &dir);
+  // Checked, all of them, before the first change.
+  std::vector<SVNHookPreset> changes;
+  for (int i = 0; i < kHookPresetCount; ++i) {
+    const SVNHookPreset p = static_cast<SVNHookPreset>(i);
+    if (!wanted[i]) continue;
+    struct stat seen;
+    SVNHookState state;
+    if (dir.fd >= 0) state = Inspect(dir.fd, p, kPresets[p].file, &seen);
+    if (dir.fd < 0 && (*wanted[i] || !dir.missing))
+      return STATUS_ERROR(kHandmade, "Hooks of %s: %s", repoDir.c_str(), dir.reason.c_str())
+          .Reason(dir.reason);
+    if (state.kind == SVNHookState::kCustom)
+      return STATUS_ERROR(kHandmade, "Hook %s of %s is not ours.", kPresets[p].file,
+                          repoDir.c_str())
+          .Reason(state.reason);
+    if (*wanted[i] != (state.kind == SVNHookState::kOn)) changes.push_back(p);
+  }
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const SVNHookPreset p = changes[i];
+    SVNStatus status = *wanted[p] ? Install(dir, p) : Uninstall(dir, p);
+    if (status.ok()) continue;
+    for (size_t j = i; j-- > 0;) {
+      SVNStatus back = *wanted[changes[j]] ? Uninstall(dir, changes[j]) : Install(dir, changes[j]);
+      if (!back.ok()) back.Log();
+    }
+    return status;
+  }
+  if (!changes.empty() && fsync(dir.fd) != 0)
+    LOG_LINE("Sync %s/hooks failed: %s", repoDir.c_str(), strerror(errno));
+  return SVNStatus();
+}

@@ -1,0 +1,55 @@
+// package.h: where the package keeps its repositories, its locks, its
+// tool and its state: every fixed path of the programs derives from the
+// package directory here and nowhere else.
+//
+// The package directory is a setting of each program's build, not of the
+// store: every program links one definition of kBuildSettings
+// (package_dir.cpp, compiled with the program's SVN_PACKAGE_DIR: the
+// appliance's, or a test's sandbox), and the store, built once, serves
+// the directory of whichever program it is linked into.
+#ifndef SVN_STORE_PACKAGE_H_
+#define SVN_STORE_PACKAGE_H_
+
+#include <string>
+
+// What a program's build decides.
+struct SVNBuildSettings {
+  const char* packageDir;  // the package directory, absolute
+  long auditRotateBytes;   // the size past which the audit log is rotated
+  int auditKeep;           // how many rotated audit files are kept
+};
+
+// Defined once per program (store/package_dir.cpp).
+extern const SVNBuildSettings kBuildSettings;
+
+struct SVNPackage {
+  std::string dir;  // the package directory
+  // The directory holding one directory per repository, served by
+  // svnserve.
+  std::string repoRoot;
+  // Where a new repository is made before it appears under the root, and
+  // where a removed one is deleted after it left the root: beside the
+  // root, out of svnserve's sight, when the package directory allows one
+  // there on the root's file system (workDir), and otherwise under the
+  // root, where no repository name can reach (names never hold "..") and
+  // the listing never shows (hiddenWorkDir).
+  std::string workDir, hiddenWorkDir;
+  // Where the locks of updates are kept (see locks.h): a directory only
+  // the service user can open, in the package directory (lockDir), or,
+  // where none can be made there, under the root (hiddenLockDir).
+  std::string lockDir, hiddenLockDir;
+  // The package's repository tool, run as "svnadmin create PATH".
+  std::string adminTool;
+  // The package's own state, outside the served root and private to the
+  // service user (0700): the audit log (see audit_log.h).
+  std::string stateDir;
+  // Backups go to backupDir, or to the directory whose absolute path is
+  // the first line of backupSetting (see backups.h); a job's record lives
+  // in jobsDir; svn-admin is installed beside the program (adminProgram).
+  std::string backupDir, backupSetting, jobsDir, adminProgram;
+};
+
+// The paths of this program's package directory.
+const SVNPackage& Package();
+
+#endif  // SVN_STORE_PACKAGE_H_

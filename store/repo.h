@@ -1,0 +1,196 @@
+// repo.h: one Subversion repository of the package: its settings file and
+// its accounts.
+//
+// A repository is a directory directly under the repository root (see
+// store.h), made by the package's svnadmin, holding conf/svnserve.conf
+// (the server's settings: realm, access levels, password-db, ...; see
+// settings.h) and the account file svnserve uses (password-db, by
+// default conf/passwd; section [users]: account name = clear-text
+// password).  An SVNRepo is the model of one repository for the span of
+// one request.
+//
+// Files are read and edited exactly where svnserve reads them: settings in
+// [general] and accounts in [users] wherever those sections stand, the
+// account file that password-db names (relative to conf/, or absolute;
+// links followed, and kept, when written).  The setters only change the
+// object; save() writes each changed file once, atomically, so a request
+// that is refused part-way changes nothing on disk.  The account file is
+// never readable by others once written.
+#ifndef SVN_STORE_REPO_H_
+#define SVN_STORE_REPO_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store/accounts.h"
+#include "store/conf_file.h"
+#include "store/locks.h"
+#include "store/setting_table.h"
+#include "store/status.h"
+
+class SVNRules;
+
+// What a new repository is made with.
+struct SVNNewRepo {
+  std::string name;
+  std::string realm;       // empty: the tool's realm line is left alone
+  std::string anon;        // anon-access
+  std::string authAccess;  // auth-access; empty: svnserve's default (write)
+  SVNAccountList accounts;
+  bool standardLayout = false;  // /trunk, /branches, /tags in revision 1
+  std::string author;           // of that revision
+  // Runs, when given, on the new repository's directory right after the
+  // tool made it (a restore loads its history there); its failure is the
+  // creation's.
+  std::function<SVNStatus(const std::string& dir)> fill;
+};
+
+class SVNRepo {
+ public:
+  // What open() reads.
+  enum Scope {
+    kSettings,  // the settings file only (the listing, "show")
+    kAccounts,  // and the account file
+    kUpdate,    // both, under the locks of the files an update may write
+                // (see locks.h) until destruction
+  };
+
+  // Opens the existing repository `name`: reads its settings and, unless
+  // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
+  // for a name IsValidName refuses, or a settings file that cannot be
+  // read; kBusy when the locks of an update cannot be had.  `at`, when not
+  // empty, is where the repository lies instead of under the root (one
+  // being made in the working directory; not for an update).
+  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo,
+                        const std::string& at = std::string());
+
+  // Creates the repository `what.name` with the package's svnadmin, makes
+  // the settings anon-access, auth-access and password-db active, writes
+  // the realm, the access levels and the accounts.  Every argument is
+  // checked before the tool runs.  The repository is made in the working
+  // directory (see work_dir.h) and appears under the root whole (see
+  // MoveIntoRoot); on any failure nothing appears (kExists when the name
+  // was taken meanwhile).  The standard layout is committed (see layout.h)
+  // before the repository appears.
+  static SVNStatus create(const SVNNewRepo& what);
+
+  ~SVNRepo();
+  SVNRepo(const SVNRepo&) = delete;
+  SVNRepo& operator=(const SVNRepo&) = delete;
+
+  const std::string& getName() const { return name; }
+  const std::string& getRealm() const { return realm; }
+  const std::string& getAnonymousPermission() const { return anon; }
+  // The repository's directory.
+  const std::string& getPath() const { return path; }
+  // The accounts svnserve lets log in (none without a password-db, or
+  // with SASL), those the page can show: UTF-8 (see accountsReason).
+  const SVNAccounts& getAccounts() const { return accounts; }
+  // Why the accounts cannot be changed here, one sentence for a person
+  // (SASL decides logins, the account file is not UTF-8); empty when they
+  // can.
+  const std::string& accountsReason() const { return accountsReason_; }
+  // Whether SASL, not password-db, decides who logs in.
+  bool usesSasl() const;
+  // Whether svnserve refuses every connection, anonymous ones too, over
+  // its settings (a use-sasl that is no yes/no word) or the account file
+  // password-db names: one that is missing, not a plain file, or does not
+  // parse (known once the accounts are read).
+  bool refusesConnections() const { return refusesConnections_; }
+
+  // The account file edits write (what password-db names, or conf/passwd
+  // without one), and the rules file rules edits write (what authz-db
+  // names, or conf/authz; empty when the rules are kept in a repository).
+  const std::string& accountFile() const { return accountFile_; }
+  const std::string& rulesFile() const { return rulesFile_; }
+
+  // Whether the setters changed the settings file's text, or the account
+  // file's.
+  bool settingsChanged() const;
+  bool accountsChanged() const;
+
+  // The value svnserve gets for a setting, if any (see settings.h).
+  std::optional<std::string> setting(SVNSettingId id) const { return SettingIn(settings.p, id); }
+  // The value svnserve uses: the file's, or its fallback.
+  std::string settingUsed(SVNSettingId id) const { return SettingUsed(settings.p, id); }
+
+  // Sets the realm: an empty realm comments the realm line out; otherwise
+  // the line is made active if needed and given the value.  Refused
+  // (nothing changed) for a realm the settings file cannot hold
+  // faithfully.
+  SVNStatus setRealm(const std::string& newRealm);
+
+  // Sets the anonymous access level (any text the file can hold), as
+  // setRealm.
+  SVNStatus setAnonymousPermission(const std::string& permission);
+
+  // Sets what accounts that log in may do (auth-access), as setRealm.
+  SVNStatus setAuthAccess(const std::string& level);
+
+  // Sets or comments out (`value` null) a setting, as setRealm.
+  SVNStatus setSetting(SVNSettingId id, const char* value);
+
+  // Replaces the accounts by `list` (see CheckAccounts).  Activates
+  // password-db = passwd when no password-db is active.  A list that holds
+  // what getAccounts holds changes nothing.  Otherwise refused (kHandmade,
+  // with accountsReason) where the accounts cannot be changed here.
+  SVNStatus setAccounts(const SVNAccountList& list);
+
+  // The access rules that bind this repository (see rules.h), read from
+  // the file its settings name, locked as the repository is; `use` (see
+  // SVNRules::Use) says what for.
+  SVNStatus openRules(std::unique_ptr<SVNRules>* rules, int use = 0) const;
+
+  // Writes what the setters (and `rules`, when given) changed: each file
+  // once, atomically, the rules and the account file before the settings
+  // that point at them (rules turned off after).  When a file cannot be
+  // written the others are put back.
+  SVNStatus save(SVNRules* rules = nullptr);
+
+  // Puts back the account and settings files a save() wrote, after a
+  // later step of the same change failed.
+  SVNStatus restore();
+
+ private:
+  SVNRepo() = default;
+  // Fills name and the paths; fails for an empty name or one that
+  // IsValidName refuses.
+  SVNStatus initPath(const std::string& dirname);
+  // Opens the settings file at `file` and reads realm, anon, and where the
+  // account and rules files are.
+  SVNStatus loadSettings(const std::string& file, int flags);
+  // The files an update may read and write: settings, accounts, rules.
+  std::vector<std::string> updateFiles() const;
+  // Opens the account file and reads its [users] pairs.
+  SVNStatus loadAccounts(int flags);
+  // The handle the accounts are read from and written to.
+  PNLIBCONF accountConf() const { return accountsInSettings ? settings.p : passwd.p; }
+  // Writes `accounts` into the account file's [users] section.
+  SVNStatus writeAccounts();
+  // Builds a new repository in a working directory and moves it under
+  // the root; the arguments are checked already.
+  SVNStatus build(const SVNNewRepo& what);
+
+  SVNLocks locks;  // of an update: released after everything else
+  SVNAccounts accounts;
+  std::string name;
+  std::string realm;
+  std::string anon;
+  std::string path;
+  std::string settingsFile;  // the settings file read (here, or being made)
+  std::string accountFile_;  // the account file svnserve reads
+  std::string rulesFile_;    // the rules file
+  std::string accountsReason_;
+  std::string settingsText;  // as read, to tell whether it changed
+  std::string accountsText;
+  bool accountsInSettings = false;  // password-db names the settings file
+  bool loginsActive = false;        // svnserve reads the account file
+  bool refusesConnections_ = false;
+  int openFlags = 0;                // how the files were opened (for an update or not)
+  SVNConfFile settings;
+  SVNConfFile passwd;
+};
+
+#endif  // SVN_STORE_REPO_H_

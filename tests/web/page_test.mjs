@@ -66,7 +66,7 @@ before(async () => {
     fs.copyFileSync(from, path.join(SANDBOX_DIR, 'ui', to));
     fs.chmodSync(path.join(SANDBOX_DIR, 'ui', to), 0o755);
   }
-  for (const f of ['index.html', 'app.js', 'history.js', 'style.css']) {
+  for (const f of fs.readdirSync(path.join(SOURCE_DIR, 'ui/web'))) {
     fs.copyFileSync(path.join(SOURCE_DIR, 'ui/web', f), path.join(SANDBOX_DIR, 'ui', f));
   }
   fs.mkdirSync(SHOTS_DIR, { recursive: true });

@@ -1,8 +1,9 @@
 // The history: who changed what and when, from the program's audit log
 // ("audit"), in words, filtered by repository and administrator, a page at
-// a time; and the last changes of a repository in its edit dialog.  Uses
-// the page's own helpers (app.js, loaded first).
-'use strict';
+// a time; and the last changes of a repository in its edit dialog.
+
+import { $, call, cell, nameElement } from './common.js';
+import { loadPage } from './list.js';
 
 const HISTORY_PAGE = 20;
 const RECENT_CHANGES = 5;
@@ -221,7 +222,7 @@ function showView(history) {
 }
 
 // The last changes of `name`, in the edit dialog.
-async function showRecent(name) {
+export async function showRecent(name) {
   const token = ++trail.recent;
   const list = $('#recent-list');
   const note = $('#recent-note');
@@ -246,7 +247,7 @@ async function showRecent(name) {
   }
 }
 
-function startHistory() {
+export function startHistory() {
   $('#view-repos').addEventListener('click', () => showView(false));
   $('#view-history').addEventListener('click', () => showView(true));
   $('#history-filter').addEventListener('submit', (event) => {
@@ -274,5 +275,3 @@ function startHistory() {
     loadHistory();
   });
 }
-
-startHistory();

@@ -207,7 +207,7 @@ Json::Value JobJson(const SVNJob& job) {
 // ---- Starting and stopping ----
 
 SVNStatus StartJob(const std::string& program, const std::string& kind,
-                   const std::string& name, const std::vector<std::string>& args, int kept,
+                   const SVNName& name, const std::vector<std::string>& args, int kept,
                    SVNJob* job) {
   SVNJobLock lock;
   SVNStatus status = lock.acquire(name, true);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "store/job_lock.h"
+#include "store/name.h"
 #include "store/status.h"
 
 // What a job started by the program finds open: the repository's job
@@ -77,7 +78,7 @@ Json::Value JobJson(const SVNJob& job);
 // holds it), and `kept` (-1 for none) open as kJobKeptFd.  Returns once it
 // runs, with its record in *job.
 SVNStatus StartJob(const std::string& program, const std::string& kind,
-                   const std::string& name, const std::vector<std::string>& args, int kept,
+                   const SVNName& name, const std::vector<std::string>& args, int kept,
                    SVNJob* job);
 
 // The environment of a job and of the tools it runs: no variable of a

@@ -16,29 +16,6 @@ class SVNRules;
 // path: 2 (read and write), 1 (read) or 0.
 using SVNAccessTable = std::map<std::string, std::vector<char>>;
 
-// The paths "rules_show" answers for: the root while rules are in force
-// (a path no rule reaches is closed to everyone) and each rule's path (of
-// either scope), each once.
-std::vector<std::string> AccessPaths(const SVNRules& rules);
-
-// The share of the bounds that the table of AccessPaths for `repo` under
-// `rules` uses: at most 1 when it can be shown.  Subversion's engine is
-// asked about every path for each login it may tell apart (an anonymous
-// user, each spelling of each account's name the rules name, see
-// EffectiveAccess, and one for the spellings they do not name), and goes
-// through the rules (SVNRules::ruleWork) once for each such login and, as
-// it reads them, once for each user name they use: both are bounded
-// (SVNRules::kMaxAccessCells, kMaxRuleWork), and so is the expansion of
-// the groups (kMaxGroupExpansion).  Cheap: nothing is asked of the
-// engine.
-double AccessLoad(const SVNRepo& repo, const SVNRules& rules);
-
-// What the program writes it can always show again: fails when `repo` and
-// `rules`, as changed, give a table over a bound that, before the change,
-// used `before` (AccessLoad) of the bounds, unless the change leaves it no
-// larger.
-SVNStatus CheckAccessChange(const SVNRepo& repo, const SVNRules& rules, double before);
-
 // What each account of `repo` that logs in, and "$anonymous", may do at
 // each of `paths` (access[who][i] for paths[i]), as svnserve decides: the
 // access level of [general] (auth-access, anon-access) and `rules`, by
@@ -50,7 +27,7 @@ SVNStatus CheckAccessChange(const SVNRepo& repo, const SVNRules& rules, double b
 // Nobody may do anything where svnserve refuses every connection (rules
 // it refuses, an account file it cannot read through).
 // Fails, before asking the engine anything, when the table of `paths` is
-// over a bound (see AccessLoad).
+// over a bound (see AccessLoad, rules.h).
 SVNStatus EffectiveAccess(const SVNRepo& repo, const SVNRules& rules,
                           const std::vector<std::string>& paths, SVNAccessTable* access);
 

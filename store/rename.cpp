@@ -292,16 +292,16 @@ SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs) {
 
 // ---- The rename ----
 
-SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
+SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
                      const std::function<SVNStatus(const SVNRenameReach&)>& consent) {
-  const std::string& name = repo->getName();
+  const SVNName& name = repo->getName();
   SVNStatus status = NameUnused(to);
   if (!status.ok()) return status;
 
   // The rules: the sections that name the repository move; rules for the
   // new name would bind it, unseen.
   std::unique_ptr<SVNRules> rules;
-  if (!(status = repo->openRules(&rules)).ok())
+  if (!(status = SVNRules::Open(*repo, &rules)).ok())
     return STATUS_WITH(status, "Get rules failed.")
         .Recode(SVNStatus::kHandmade)
         .Reason("The rules file cannot be read, so rules that name this repository cannot be "
@@ -321,7 +321,7 @@ SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
   }
   if (!mine.empty() && rules->file() == nullptr)
     return Handmade(name, rules->reason().empty() ? "The rules cannot be written." : rules->reason());
-  if (!mine.empty() && to.find_first_of(":]") != std::string::npos)
+  if (!mine.empty() && to.str().find_first_of(":]") != std::string::npos)
     return Handmade(name, "The rules name this repository, and a rule cannot name a repository "
                           "whose name holds “:” or “]”: choose another name.");
 

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "jobs/jobs.h"
+#include "store/job_lock.h"
+#include "store/name.h"
 #include "store/status.h"
 
 class SVNRepo;
@@ -42,7 +43,7 @@ struct SVNRenameReach {
 };
 
 // Renames the repository `repo` (opened for update: its files stay
-// locked) to `to`, a name IsValidName takes.  Everything is checked
+// locked) to `to`.  Everything is checked
 // before anything changes: kExists when `to` is taken (see NameUnused);
 // kHandmade, with a reason, when the rules that name the repository
 // cannot be moved (kept in a repository, unreadable, or `to` holds ':'
@@ -61,7 +62,7 @@ struct SVNRenameReach {
 // same and the old sections stay beside the new ones (logged).  Its
 // backups follow it (see MoveBackups), or stay under the old name
 // (logged).
-SVNStatus RenameRepo(SVNRepo* repo, const std::string& to,
+SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
                      const std::function<SVNStatus(const SVNRenameReach&)>& consent);
 
 #endif  // SVN_STORE_RENAME_H_

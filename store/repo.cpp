@@ -15,12 +15,8 @@
 #include <unistd.h>
 
 #include "nlibc.h"
-#include "store/access.h"
 #include "store/package.h"
 #include "store/root.h"
-#include "store/rules.h"
-#include "store/standard_layout.h"
-#include "store/work_dir.h"
 
 #define LOG_MODULE "svn_repo"
 
@@ -31,18 +27,6 @@ const char kUsers[] = "users";
 // A repository's files, below its directory.
 const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
-
-// The process's umask set to `mask` for the object's lifetime.
-class ScopedUmask {
- public:
-  explicit ScopedUmask(mode_t mask) : was_(umask(mask)) {}
-  ~ScopedUmask() { umask(was_); }
-  ScopedUmask(const ScopedUmask&) = delete;
-  ScopedUmask& operator=(const ScopedUmask&) = delete;
-
- private:
-  mode_t was_;
-};
 
 // The library takes C strings: a NUL byte would silently cut the text.
 bool HasNul(const std::string& s) { return s.find('\0') != std::string::npos; }
@@ -62,38 +46,40 @@ SVNStatus CheckSetting(const char* key, const std::string& value) {
 
 SVNRepo::~SVNRepo() {}
 
-SVNStatus SVNRepo::initPath(const std::string& dirname) {
-  if (dirname.empty()) return STATUS_ERROR(kFailed, "Argument error.");
-  if (!IsValidName(dirname)) {
-    SVNStatus status = STATUS_ERROR(kFailed, "Path have illegal symbol.");
-    return STATUS_WITH(status, "dirname is not legal.");
-  }
-  name = dirname;
-  path = RepoPath(dirname);
+SVNStatus SVNNewRepo::Check(const Form& form, std::optional<SVNNewRepo>* checked) {
+  if (form.name.empty() || form.anon.empty()) return STATUS_ERROR(kFailed, "Argument error.");
+  SVNNewRepo what;
+  STATUS_TRY_WITH(SVNName::Check(form.name, &what.name), "Init path failed.");
+  if (!form.realm.empty()) STATUS_TRY_WITH(CheckSetting("realm", form.realm), "Set realm failed.");
+  STATUS_TRY_WITH(CheckSetting("anon-access", form.anon), "Set anonymous permission failed.");
+  if (!form.authAccess.empty())
+    STATUS_TRY_WITH(CheckSetting("auth-access", form.authAccess), "Set account access failed.");
+  STATUS_TRY_WITH(CheckAccounts(form.accounts, &what.accounts), "Set accounts failed");
+  what.realm = form.realm;
+  what.anon = form.anon;
+  what.authAccess = form.authAccess;
+  what.standardLayout = form.standardLayout;
+  what.author = form.author;
+  *checked = std::move(what);
   return SVNStatus();
 }
 
-SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr<SVNRepo>* out,
+SVNStatus SVNRepo::open(const SVNName& name, Scope scope, std::unique_ptr<SVNRepo>* out,
                         const std::string& at) {
   std::unique_ptr<SVNRepo> repo(new SVNRepo);
-  SVNStatus status = repo->initPath(dirname);
-  if (!status.ok()) {
-    if (!dirname.empty()) STATUS_WITH(status, "Init path failed.");
-    return status;
-  }
-  if (!at.empty()) repo->path = at;
+  repo->name = name;
+  repo->path = at.empty() ? RepoPath(name) : at;
   // An update writes its files under locks of its own (see locks.h), never
   // under the library's lock of their directories.
-  int flags = repo->openFlags = scope == kUpdate ? NLIBC_CONF_UNLOCKED : 0;
-  status = repo->loadSettings(repo->path + kSettingsFile, flags);
+  int flags = repo->openFlags_ = scope == kUpdate ? NLIBC_CONF_UNLOCKED : 0;
+  SVNStatus status = repo->loadSettings(repo->path + kSettingsFile, flags);
   // An update reads the files it may write under their locks: those the
   // settings name, then the settings again, until the files they name
   // are the ones locked.
   for (int tries = 0; status.ok() && scope == kUpdate && !repo->locks.holds(repo->updateFiles());
        ++tries) {
     if (tries == 3) {
-      status = STATUS_ERROR(kBusy, "The files of %s change while they are locked.",
-                            dirname.c_str());
+      status = STATUS_ERROR(kBusy, "The files of %s change while they are locked.", name.c_str());
     } else if ((status = repo->locks.take(repo->updateFiles())).ok()) {
       status = repo->loadSettings(repo->path + kSettingsFile, flags);
     }
@@ -107,90 +93,51 @@ SVNStatus SVNRepo::open(const std::string& dirname, Scope scope, std::unique_ptr
   return status;
 }
 
-SVNStatus SVNRepo::create(const SVNNewRepo& what) {
-  if (what.name.empty() || what.anon.empty()) return STATUS_ERROR(kFailed, "Argument error.");
-  SVNRepo repo;
-  SVNStatus status = repo.initPath(what.name);
-  if (!status.ok()) return STATUS_WITH(status, "Init path failed.");
-  // Every argument is checked before anything is made.
-  SVNAccounts checked;
-  if (!what.realm.empty() && !(status = CheckSetting("realm", what.realm)).ok())
-    return STATUS_WITH(status, "Set realm failed.");
-  if (!(status = CheckSetting("anon-access", what.anon)).ok())
-    return STATUS_WITH(status, "Set anonymous permission failed.");
-  if (!what.authAccess.empty() && !(status = CheckSetting("auth-access", what.authAccess)).ok())
-    return STATUS_WITH(status, "Set account access failed.");
-  if (!(status = CheckAccounts(what.accounts, &checked)).ok())
-    return STATUS_WITH(status, "Set accounts failed");
-  if (!(status = NameFree(what.name)).ok()) return status;
-  return repo.build(what);
+SVNStatus SVNRepo::openNew(const SVNNewRepo& what, const std::string& dir,
+                           std::unique_ptr<SVNRepo>* out) {
+  std::unique_ptr<SVNRepo> repo(new SVNRepo);
+  repo->name = what.name;
+  repo->path = dir;
+  STATUS_TRY(repo->loadSettings(dir + kSettingsFile, 0));
+  STATUS_TRY(repo->setUp(what));
+  *out = std::move(repo);
+  return SVNStatus();
 }
 
-SVNStatus SVNRepo::build(const SVNNewRepo& what) {
-  // A new repository gives others nothing, whatever umask the web server
-  // gave us: directories 0750, files 0640.  The service user's group
-  // reads it, as svnserve may run in that group.
-  ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
-  SVNWorkItem item;
-  SVNStatus status = item.create("add");
-  if (!status.ok()) return status;
-  // Made in the item, where no one else looks: each file is written once,
-  // in place, and synced; then the whole appears under the root at once.
-  const std::string built = item.path() + "/" + name;
-  if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0) {
-    status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
-                          Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
-  } else if (what.fill && !(status = what.fill(built)).ok()) {
-    STATUS_WITH(status, "Fill the new repository %s failed.", name.c_str());
-  } else if (what.standardLayout && !(status = MakeStandardLayout(built, what.author)).ok()) {
-    STATUS_WITH(status, "Make the standard layout of %s failed.", name.c_str());
-  } else {
-    status = loadSettings(built + kSettingsFile, 0);
-  }
+SVNStatus SVNRepo::setUp(const SVNNewRepo& what) {
   for (SVNSettingId id : {kAnonAccess, kAuthAccess, kPasswordDb}) {
-    if (status.ok() && NLIBCConfActivate(settings.p, "general", Setting(id).name) < 0) {
-      status = STATUS_ERROR(kFailed, "Failed to uncomment %s in file %s[0x%04X]", Setting(id).name,
-                            settingsFile.c_str(), NLIBCErrGet());
-      STATUS_WITH(status, "uncomment line failed [%s][0x%04X]", built.c_str(), NLIBCErrGet());
+    if (NLIBCConfActivate(settings.p, "general", Setting(id).name) < 0) {
+      SVNStatus status = STATUS_ERROR(kFailed, "Failed to uncomment %s in file %s[0x%04X]",
+                                      Setting(id).name, settingsFile.c_str(), NLIBCErrGet());
+      return STATUS_WITH(status, "uncomment line failed [%s][0x%04X]", path.c_str(),
+                         NLIBCErrGet());
     }
   }
-  if (status.ok() && !what.realm.empty() && !(status = setRealm(what.realm)).ok())
-    STATUS_WITH(status, "Set realm failed.");
-  if (status.ok() && !(status = setAnonymousPermission(what.anon)).ok())
-    STATUS_WITH(status, "Set anonymous permission failed.");
-  if (status.ok() && !what.authAccess.empty() && !(status = setAuthAccess(what.authAccess)).ok())
-    STATUS_WITH(status, "Set account access failed.");
-  if (status.ok() &&
-      (!(status = loadAccounts(0)).ok() || !(status = setAccounts(what.accounts)).ok()))
-    STATUS_WITH(status, "Set accounts failed");
-  // The accounts are logins of the table of the rules the tool made (none
-  // in force, unless the package's tool makes some), which must be one
-  // that can be shown.  They are read where the repository is made.
-  std::unique_ptr<SVNRules> rules;
-  if (status.ok() && setting(kAuthzDb)) {
-    path = built;
-    if (openRules(&rules).ok()) status = CheckAccessChange(*this, *rules, 0);
-    path = RepoPath(name);
-    if (!status.ok()) STATUS_WITH(status, "Set accounts failed");
-  }
+  if (!what.realm.empty()) STATUS_TRY_WITH(setRealm(what.realm), "Set realm failed.");
+  STATUS_TRY_WITH(setAnonymousPermission(what.anon), "Set anonymous permission failed.");
+  if (!what.authAccess.empty())
+    STATUS_TRY_WITH(setAuthAccess(what.authAccess), "Set account access failed.");
+  STATUS_TRY_WITH(loadAccounts(0), "Set accounts failed");
+  STATUS_TRY_WITH(replaceAccounts(what.accounts), "Set accounts failed");
+  return SVNStatus();
+}
+
+SVNStatus SVNRepo::saveNew() {
   // Only files of the new repository are rewritten in place.
   const int inPlace =
-      accountFile_.compare(0, built.size() + 1, built + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
-  if (status.ok() &&
-      ((passwd.p != nullptr && NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0) ||
-       NLIBCConfSave(settings.p, accountsInSettings ? NLIBC_SAVE_IN_PLACE | NLIBC_SAVE_PRIVATE
-                                                    : NLIBC_SAVE_IN_PLACE) < 0 ||
-       (passwd.p != nullptr && NLIBCConfSync(passwd.p) < 0) || NLIBCConfSync(settings.p) < 0))
-    status = STATUS_ERROR(kFailed, "Write the new repository's settings failed.[0x%04X]",
-                          NLIBCErrGet());
-  if (status.ok() && !(status = MoveIntoRoot(built, name)).ok())
-    STATUS_WITH(status, "Move the new repository to %s failed.", path.c_str());
-  if (!status.ok()) {
-    item.discard();
-    return status;
+      accountFile_.compare(0, path.size() + 1, path + "/") == 0 ? NLIBC_SAVE_IN_PLACE : 0;
+  if (passwd.p != nullptr &&
+      (NLIBCConfSave(passwd.p, inPlace | NLIBC_SAVE_PRIVATE) < 0 || NLIBCConfSync(passwd.p) < 0)) {
+    SVNStatus status = STATUS_ERROR(kFailed, "Write the new repository's account file %s "
+                                    "failed.[0x%04X]", accountFile_.c_str(), NLIBCErrGet());
+    STATUS_WITH(status, "Write back account failed.");
+    return STATUS_WITH(status, "Set accounts failed");
   }
-  SyncDir(Package().repoRoot).Log();
-  rmdir(item.path().c_str());
+  const int flags = accountsInSettings ? NLIBC_SAVE_IN_PLACE | NLIBC_SAVE_PRIVATE
+                                       : NLIBC_SAVE_IN_PLACE;
+  if (NLIBCConfSave(settings.p, flags) < 0 || NLIBCConfSync(settings.p) < 0)
+    return STATUS_ERROR(kFailed, "Write the new repository's settings failed.[0x%04X]",
+                        NLIBCErrGet());
   return SVNStatus();
 }
 
@@ -345,21 +292,25 @@ std::vector<std::string> SVNRepo::updateFiles() const {
 
 bool SVNRepo::usesSasl() const { return SettingOn(settingUsed(kUseSasl)); }
 
-SVNStatus SVNRepo::setAccounts(const SVNAccountList& json) {
-  SVNAccounts list;
-  SVNStatus status = CheckAccounts(json, &list);
-  if (!status.ok()) return status;
-  if (list == accounts) return SVNStatus();  // as they are
+SVNStatus SVNRepo::setAccounts(const SVNAccountList& list) {
+  SVNAccounts checked;
+  STATUS_TRY(CheckAccounts(list, &checked));
+  return replaceAccounts(checked);
+}
+
+SVNStatus SVNRepo::replaceAccounts(const SVNAccounts& checked) {
+  if (checked == accounts) return SVNStatus();  // as they are
   if (!accountsReason_.empty())
     return STATUS_ERROR(kHandmade, "Accounts of %s are left to the hand.", name.c_str())
         .Reason(accountsReason_);
   // svnserve reads no accounts without a password-db: name the one
   // written.
-  if (!setting(kPasswordDb) && !(status = setSetting(kPasswordDb, "passwd")).ok())
-    return status;
-  accounts.swap(list);
-  if (!(status = writeAccounts()).ok()) {
-    accounts.swap(list);
+  if (!setting(kPasswordDb)) STATUS_TRY(setSetting(kPasswordDb, "passwd"));
+  SVNAccounts was = accounts;
+  accounts = checked;
+  SVNStatus status = writeAccounts();
+  if (!status.ok()) {
+    accounts.swap(was);
     return STATUS_WITH(status, "Write back account failed.");
   }
   return SVNStatus();
@@ -381,25 +332,19 @@ SVNStatus SVNRepo::writeAccounts() {
   return SVNStatus();
 }
 
-// ---- Rules and saving ----
+// ---- Saving ----
 
-SVNStatus SVNRepo::openRules(std::unique_ptr<SVNRules>* rules, int use) const {
-  return SVNRules::Open(*this, openFlags | use, rules);
-}
-
-SVNStatus SVNRepo::save(SVNRules* rules) {
+SVNStatus SVNRepo::save(PNLIBCONF rules, bool rulesFirst) {
   // The rules and the accounts first, the settings that point at them
   // last (but rules turned off after the settings that turn them off); if
   // a later file cannot be written the earlier ones are put back.
-  const bool rulesFirst = rules == nullptr || rules->writeFirst();
-  PNLIBCONF rulesFile = rules != nullptr ? rules->file() : nullptr;
   return SaveAll({
-      {rulesFirst ? rulesFile : nullptr, 0, "rules"},
+      {rulesFirst ? rules : nullptr, 0, "rules"},
       {accountsChanged() && !accountsInSettings ? passwd.p : nullptr, NLIBC_SAVE_PRIVATE,
        "account"},
       {settingsChanged() ? settings.p : nullptr, accountsInSettings ? NLIBC_SAVE_PRIVATE : 0,
        "settings"},
-      {rulesFirst ? nullptr : rulesFile, 0, "rules"},
+      {rulesFirst ? nullptr : rules, 0, "rules"},
   });
 }
 

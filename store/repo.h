@@ -19,32 +19,48 @@
 #ifndef SVN_STORE_REPO_H_
 #define SVN_STORE_REPO_H_
 
-#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "store/accounts.h"
 #include "store/conf_file.h"
 #include "store/locks.h"
+#include "store/name.h"
 #include "store/setting_table.h"
 #include "store/status.h"
 
-class SVNRules;
+// What a new repository is made with, checked: every value is one the
+// settings and account files can hold (see Check), before anything is
+// made.
+class SVNNewRepo {
+ public:
+  // The values as a request or a command gives them.
+  struct Form {
+    std::string name;
+    std::string realm;       // empty: the tool's realm line is left alone
+    std::string anon;        // anon-access
+    std::string authAccess;  // auth-access; empty: svnserve's default (write)
+    SVNAccountList accounts;
+    bool standardLayout = false;  // /trunk, /branches, /tags in revision 1
+    std::string author;           // of that revision
+  };
 
-// What a new repository is made with.
-struct SVNNewRepo {
-  std::string name;
-  std::string realm;       // empty: the tool's realm line is left alone
-  std::string anon;        // anon-access
-  std::string authAccess;  // auth-access; empty: svnserve's default (write)
-  SVNAccountList accounts;
-  bool standardLayout = false;  // /trunk, /branches, /tags in revision 1
-  std::string author;           // of that revision
-  // Runs, when given, on the new repository's directory right after the
-  // tool made it (a restore loads its history there); its failure is the
-  // creation's.
-  std::function<SVNStatus(const std::string& dir)> fill;
+  // Checks `form`: the name (see SVNName::Check) and an access level are
+  // given, the realm and the access levels can be written, the accounts
+  // pass CheckAccounts.  Each refusal is logged with the line of the
+  // step that would have failed ("Set realm failed.", ...).
+  static SVNStatus Check(const Form& form, std::optional<SVNNewRepo>* checked);
+
+  SVNName name;
+  std::string realm, anon, authAccess;
+  SVNAccounts accounts;
+  bool standardLayout = false;
+  std::string author;
+
+ private:
+  SVNNewRepo() = default;
 };
 
 class SVNRepo {
@@ -59,28 +75,26 @@ class SVNRepo {
 
   // Opens the existing repository `name`: reads its settings and, unless
   // `scope` is kSettings, its accounts.  Changes nothing on disk.  Fails
-  // for a name IsValidName refuses, or a settings file that cannot be
-  // read; kBusy when the locks of an update cannot be had.  `at`, when not
-  // empty, is where the repository lies instead of under the root (one
-  // being made in the working directory; not for an update).
-  static SVNStatus open(const std::string& name, Scope scope, std::unique_ptr<SVNRepo>* repo,
+  // for a settings file that cannot be read; kBusy when the locks of an
+  // update cannot be had.  `at`, when not empty, is where the repository
+  // lies instead of under the root (one being made in the working
+  // directory; not for an update).
+  static SVNStatus open(const SVNName& name, Scope scope, std::unique_ptr<SVNRepo>* repo,
                         const std::string& at = std::string());
 
-  // Creates the repository `what.name` with the package's svnadmin, makes
-  // the settings anon-access, auth-access and password-db active, writes
-  // the realm, the access levels and the accounts.  Every argument is
-  // checked before the tool runs.  The repository is made in the working
-  // directory (see work_dir.h) and appears under the root whole (see
-  // MoveIntoRoot); on any failure nothing appears (kExists when the name
-  // was taken meanwhile).  The standard layout is committed (see layout.h)
-  // before the repository appears.
-  static SVNStatus create(const SVNNewRepo& what);
+  // Opens the repository the package's svnadmin has just made at `dir`
+  // (in the working directory) to be `what.name`, and sets it up as
+  // `what` says, in memory: the settings anon-access, auth-access and
+  // password-db made active, the realm, the access levels and the
+  // accounts set.  saveNew() writes it.
+  static SVNStatus openNew(const SVNNewRepo& what, const std::string& dir,
+                           std::unique_ptr<SVNRepo>* repo);
 
   ~SVNRepo();
   SVNRepo(const SVNRepo&) = delete;
   SVNRepo& operator=(const SVNRepo&) = delete;
 
-  const std::string& getName() const { return name; }
+  const SVNName& getName() const { return name; }
   const std::string& getRealm() const { return realm; }
   const std::string& getAnonymousPermission() const { return anon; }
   // The repository's directory.
@@ -132,22 +146,28 @@ class SVNRepo {
   // Sets or comments out (`value` null) a setting, as setRealm.
   SVNStatus setSetting(SVNSettingId id, const char* value);
 
-  // Replaces the accounts by `list` (see CheckAccounts).  Activates
-  // password-db = passwd when no password-db is active.  A list that holds
-  // what getAccounts holds changes nothing.  Otherwise refused (kHandmade,
-  // with accountsReason) where the accounts cannot be changed here.
+  // Replaces the accounts by `list`, checked (see CheckAccounts).
   SVNStatus setAccounts(const SVNAccountList& list);
+  // Replaces the accounts by `checked`.  Activates password-db = passwd
+  // when no password-db is active.  Accounts as getAccounts holds them
+  // change nothing.  Otherwise refused (kHandmade, with accountsReason)
+  // where the accounts cannot be changed here.
+  SVNStatus replaceAccounts(const SVNAccounts& checked);
 
-  // The access rules that bind this repository (see rules.h), read from
-  // the file its settings name, locked as the repository is; `use` (see
-  // SVNRules::Use) says what for.
-  SVNStatus openRules(std::unique_ptr<SVNRules>* rules, int use = 0) const;
+  // How the files were opened (for an update or not): the flags of
+  // NLIBCConfOpen a file read along with them takes.
+  int openFlags() const { return openFlags_; }
 
-  // Writes what the setters (and `rules`, when given) changed: each file
-  // once, atomically, the rules and the account file before the settings
-  // that point at them (rules turned off after).  When a file cannot be
+  // Writes what the setters changed, and `rules` (a rules file's handle,
+  // see rules.h) when given: each file once, atomically, the rules and the
+  // account file before the settings that point at them (the rules after
+  // them when not `rulesFirst`: rules turned off).  When a file cannot be
   // written the others are put back.
-  SVNStatus save(SVNRules* rules = nullptr);
+  SVNStatus save(PNLIBCONF rules = nullptr, bool rulesFirst = true);
+
+  // Writes the files of a repository openNew made, in place (nothing else
+  // reads them yet), and syncs them.
+  SVNStatus saveNew();
 
   // Puts back the account and settings files a save() wrote, after a
   // later step of the same change failed.
@@ -155,9 +175,6 @@ class SVNRepo {
 
  private:
   SVNRepo() = default;
-  // Fills name and the paths; fails for an empty name or one that
-  // IsValidName refuses.
-  SVNStatus initPath(const std::string& dirname);
   // Opens the settings file at `file` and reads realm, anon, and where the
   // account and rules files are.
   SVNStatus loadSettings(const std::string& file, int flags);
@@ -169,13 +186,13 @@ class SVNRepo {
   PNLIBCONF accountConf() const { return accountsInSettings ? settings.p : passwd.p; }
   // Writes `accounts` into the account file's [users] section.
   SVNStatus writeAccounts();
-  // Builds a new repository in a working directory and moves it under
-  // the root; the arguments are checked already.
-  SVNStatus build(const SVNNewRepo& what);
+  // Makes anon-access, auth-access and password-db active and sets what
+  // `what` gives, for openNew.
+  SVNStatus setUp(const SVNNewRepo& what);
 
   SVNLocks locks;  // of an update: released after everything else
   SVNAccounts accounts;
-  std::string name;
+  SVNName name;
   std::string realm;
   std::string anon;
   std::string path;
@@ -188,7 +205,7 @@ class SVNRepo {
   bool accountsInSettings = false;  // password-db names the settings file
   bool loginsActive = false;        // svnserve reads the account file
   bool refusesConnections_ = false;
-  int openFlags = 0;                // how the files were opened (for an update or not)
+  int openFlags_ = 0;
   SVNConfFile settings;
   SVNConfFile passwd;
 };

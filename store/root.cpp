@@ -25,17 +25,6 @@ const char kSettingsFile[] = "/conf/svnserve.conf";
 
 }  // namespace
 
-bool IsValidName(const std::string& name) {
-  if (name.empty() || name == "." || name.find("..") != std::string::npos ||
-      name.find('/') != std::string::npos)
-    return false;
-  for (unsigned char c : name)
-    if (c < 0x20 || c == 0x7F) return false;
-  // Requests and answers are UTF-8: another name could neither be sent
-  // nor shown as it is (shown with U+FFFD it would pass for another).
-  return NLIBCStrValidUtf8(name.data(), name.size()) != 0;
-}
-
 std::string RepoPath(const std::string& name) {
   // Room for the settings file's name too (RepoExists adds it).
   std::string path;
@@ -111,7 +100,7 @@ SVNStatus Taken(const std::string& name) {
 
 }  // namespace
 
-SVNStatus NameFree(const std::string& name) {
+SVNStatus NameFree(const SVNName& name) {
   struct stat st;
   const std::string path = RepoPath(name);
   if (lstat(path.c_str(), &st) != 0 || EmptyDirectory(path)) return SVNStatus();
@@ -119,7 +108,7 @@ SVNStatus NameFree(const std::string& name) {
   return Taken(name);
 }
 
-SVNStatus MoveIntoRoot(const std::string& from, const std::string& name) {
+SVNStatus MoveIntoRoot(const std::string& from, const SVNName& name) {
   const std::string path = RepoPath(name);
   SVNStatus status = MoveNoReplace(from, path);
   if (status.code() != SVNStatus::kExists || !EmptyDirectory(path)) return status;
@@ -129,7 +118,7 @@ SVNStatus MoveIntoRoot(const std::string& from, const std::string& name) {
   return RepoExists(name) ? status : Taken(name);
 }
 
-SVNStatus NameUnused(const std::string& name) {
+SVNStatus NameUnused(const SVNName& name) {
   struct stat st;
   if (lstat(RepoPath(name).c_str(), &st) != 0) return SVNStatus();
   if (RepoExists(name)) return STATUS_ERROR(kExists, "Repository %s is exist", name.c_str());
@@ -139,9 +128,7 @@ SVNStatus NameUnused(const std::string& name) {
               "replaces it.");
 }
 
-SVNStatus RenameInRoot(const std::string& from, const std::string& to) {
-  if (!IsValidName(from) || !IsValidName(to))
-    return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+SVNStatus RenameInRoot(const SVNName& from, const SVNName& to) {
   SVNStatus status = MoveNoReplace(RepoPath(from), RepoPath(to));
   if (status.code() == SVNStatus::kExists) {
     SVNStatus taken = NameUnused(to);
@@ -157,7 +144,7 @@ SVNStatus RenameInRoot(const std::string& from, const std::string& to) {
   return SVNStatus();
 }
 
-SVNStatus WaitForMoves(const std::string& name) {
+SVNStatus WaitForMoves(const SVNName& name) {
   SVNLocks moves;
   SVNStatus status = moves.take({RepoPath(name) + kSettingsFile});
   if (status.ok() && !RepoExists(name))
@@ -166,8 +153,7 @@ SVNStatus WaitForMoves(const std::string& name) {
   return status;
 }
 
-SVNStatus RemoveRepo(const std::string& name) {
-  if (!IsValidName(name)) return STATUS_ERROR(kFailed, "Path have illegal symbol.");
+SVNStatus RemoveRepo(const SVNName& name) {
   // Every update of the repository holds the lock of its settings file
   // from reading to writing: wait for those under way (a while: kBusy
   // after that), so that none writes after the move (into the removed
@@ -181,7 +167,7 @@ SVNStatus RemoveRepo(const std::string& name) {
   if (!(status = jobs.acquire(name, false)).ok()) return status;
   SVNWorkItem trash;
   if (!(status = trash.create("del")).ok()) return status;
-  const std::string moved = trash.path() + "/" + name;
+  const std::string moved = trash.path() + "/" + name.str();
   status = MoveNoReplace(RepoPath(name), moved);
   locks.release();
   if (!status.ok()) {

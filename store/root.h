@@ -14,12 +14,8 @@
 #include <functional>
 #include <string>
 
+#include "store/name.h"
 #include "store/status.h"
-
-// Whether `name` can name a repository: one entry directly under the
-// root, so not empty, ".", or anything holding "..", "/" or a control
-// character (below U+0020, U+007F); and valid UTF-8.
-bool IsValidName(const std::string& name);
 
 // The root followed by "/" and `name`, unchecked.
 std::string RepoPath(const std::string& name);
@@ -40,29 +36,29 @@ void WalkRoot(const std::string& part,
 // directory (made ready by hand, or left over), which the new one replaces
 // as svnadmin create would.  kExists otherwise: a repository, or
 // something else, which is never removed (said in the reason).
-SVNStatus NameFree(const std::string& name);
+SVNStatus NameFree(const SVNName& name);
 
 // Moves the repository built at `from` under the root as `name`, with one
 // rename that never replaces an entry but an empty directory: it appears
 // whole or not at all.  kExists when the name is taken.
-SVNStatus MoveIntoRoot(const std::string& from, const std::string& name);
+SVNStatus MoveIntoRoot(const std::string& from, const SVNName& name);
 
 // Whether `name` holds nothing under the root, as a rename needs it:
 // kExists otherwise, with a reason when what holds it is not a
 // repository (an empty directory included: a rename never replaces it).
-SVNStatus NameUnused(const std::string& name);
+SVNStatus NameUnused(const SVNName& name);
 
 // Renames the repository `from` to `to` under the root with one rename
 // that never replaces an entry, then syncs the root: it answers under
 // one name or the other, never both or neither.  kNotFound when `from`
 // is gone, kExists (as NameUnused) when `to` is taken.
-SVNStatus RenameInRoot(const std::string& from, const std::string& to);
+SVNStatus RenameInRoot(const SVNName& from, const SVNName& to);
 
 // Waits, holding the job lock of the existing repository `name` (see
 // job_lock.h), until no removal or rename of it is under way; then
 // kNotFound when it went.  kBusy when a change of its settings holds it
 // up for a few seconds.
-SVNStatus WaitForMoves(const std::string& name);
+SVNStatus WaitForMoves(const SVNName& name);
 
 // Takes the existing repository `name` off the root with one rename (its
 // name is then free and nothing serves it) and deletes it, after updates
@@ -71,6 +67,6 @@ SVNStatus WaitForMoves(const std::string& name);
 // listed or served.  Fails (nothing changed) when it cannot be moved, or
 // with kBusy when updates under way keep it waiting too long, or while a
 // job (a backup, a verify) runs on it.
-SVNStatus RemoveRepo(const std::string& name);
+SVNStatus RemoveRepo(const SVNName& name);
 
 #endif  // SVN_STORE_ROOT_H_

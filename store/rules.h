@@ -48,15 +48,16 @@ class SVNRules {
   // replace, and not given to the engine.
   static constexpr long long kMaxGroupExpansion = 100000;
 
-  // Reads the rules of `repo` (opened with its accounts; `flags`: as its
-  // files were opened): from the file authz-db names (conf/authz while it
-  // names none), or from the youngest revision of a repository ("^/...",
-  // "file://...").  Rules that cannot be edited here, or that svnserve
-  // refuses, are read all the same, with a reason; so are rules whose
-  // table is over a bound (see access.h), but they are not given to the
-  // engine.  Fails only when a file cannot be read at all.
-  static SVNStatus Open(const SVNRepo& repo, int flags, std::unique_ptr<SVNRules>* rules);
-  // A flag of Open: the rules are read to be measured (see access.h), not
+  // Reads the rules of `repo` (opened with its accounts; its rules file is
+  // opened as its files were, see SVNRepo::openFlags): from the file
+  // authz-db names (conf/authz while it names none), or from the youngest
+  // revision of a repository ("^/...", "file://...").  Rules that cannot
+  // be edited here, or that svnserve refuses, are read all the same, with
+  // a reason; so are rules whose table is over a bound (see AccessLoad),
+  // but they are not given to the engine.  Fails only when a file cannot
+  // be read at all.  `use`: 0, or kMeasure.
+  static SVNStatus Open(const SVNRepo& repo, std::unique_ptr<SVNRules>* rules, int use = 0);
+  // A use of Open: the rules are read to be measured (see AccessLoad), not
   // to be asked about: Subversion's engine is not loaded for them.
   static constexpr int kMeasure = 0x1000;
   ~SVNRules();
@@ -121,15 +122,37 @@ class SVNRules {
   // written.
   PNLIBCONF readFile() const { return file_.p; }
 
-  // For SVNRepo::save: the file (null when none may be written) and
-  // whether it is written before the settings (it is, unless the rules
-  // are turned off).
+  // For SVNRepo::save (see SaveRepoAndRules): the file (null when none
+  // may be written) and whether it is written before the settings (it
+  // is, unless the rules are turned off).
   PNLIBCONF file() const { return inRepository_ ? nullptr : file_.p; }
   bool writeFirst() const { return writeFirst_; }
 
  private:
   SVNRules() = default;
+  // Reading, in this order: the file (false when it cannot be read), a
+  // groups file, the sections (what binds this repository, and whether
+  // the page can show it), the bounds of the groups (false when over),
+  // and Subversion's engine.
   SVNStatus read(const SVNRepo& repo, int flags, bool engine);
+  bool readFile(const SVNRepo& repo, int flags);
+  void readGroupsFile(const SVNRepo& repo, Groups* groups, std::string* text);
+  SVNStatus classify(const SVNRepo& repo);
+  SVNStatus readSection(const std::string& section,
+                        std::map<std::pair<std::string, std::string>, size_t>* at);
+  void readGroup(const std::string& group, const std::string& value);
+  bool measure(const Groups& dbGroups);
+  void checkWithEngine(const std::string& groupsText);
+  // Notes a login name the file uses, inverted ("~name") or not.
+  void noteName(const std::string& name);
+  // Replacing, in this order: the new groups and rules checked and
+  // written as they are written (scopes, names in lower case), their
+  // sections written, authz-db and force-username-case switched, and the
+  // result checked as a later read would.
+  SVNStatus prepare(bool shared, Groups* groups, std::vector<Rule>* rules) const;
+  SVNStatus writeSections(const Groups& groups, const std::vector<Rule>& rules);
+  SVNStatus switchRules(SVNRepo* repo, bool on);
+  SVNStatus checkReplaced(const SVNRepo& repo);
   // The text at `location` (a path setting's value) as svnserve reads it:
   // a file, or a file in a repository.
   SVNStatus load(const SVNRepo& repo, const std::string& location, int flags,
@@ -155,5 +178,50 @@ class SVNRules {
   long long groupExpansion_ = 0;
   std::unique_ptr<SVNAuthzEngine> engine_;
 };
+
+// Writes what `repo` and `rules` changed (see SVNRepo::save).
+SVNStatus SaveRepoAndRules(SVNRepo* repo, SVNRules* rules);
+
+// What working out the table of what each login may do where costs (see
+// access.h), and its bounds.
+
+// The logins Subversion's engine is asked about for the accounts of a
+// repository: for each account the spellings of its name it is asked
+// about (without folding, each one the rules name and the account's own),
+// and whether it has others no rule names (asked about once for all).
+struct SVNLogins {
+  struct Account {
+    const std::string* name;
+    std::vector<std::string> spellings;
+    bool other = false;
+  };
+  std::vector<Account> accounts;
+  size_t count = 1;  // in all: an anonymous user, the spellings, one unnamed
+};
+SVNLogins LoginsOf(const SVNRepo& repo, const SVNRules& rules);
+
+// The share of the bounds a table of `paths` paths for `logins` uses.
+double TableLoad(const SVNRules& rules, size_t paths, const SVNLogins& logins);
+
+// The paths "rules_show" answers for: the root while rules are in force
+// (a path no rule reaches is closed to everyone) and each rule's path (of
+// either scope), each once.
+std::vector<std::string> AccessPaths(const SVNRules& rules);
+
+// The share of the bounds that the table of AccessPaths for `repo` under
+// `rules` uses: at most 1 when it can be shown.  Subversion's engine is
+// asked about every path for each login it may tell apart (see
+// LoginsOf), and goes through the rules (SVNRules::ruleWork) once for
+// each such login and, as it reads them, once for each user name they
+// use: both are bounded (SVNRules::kMaxAccessCells, kMaxRuleWork), and so
+// is the expansion of the groups (kMaxGroupExpansion).  Cheap: nothing is
+// asked of the engine.
+double AccessLoad(const SVNRepo& repo, const SVNRules& rules);
+
+// What the program writes it can always show again: fails when `repo` and
+// `rules`, as changed, give a table over a bound that, before the change,
+// used `before` (AccessLoad) of the bounds, unless the change leaves it no
+// larger.
+SVNStatus CheckAccessChange(const SVNRepo& repo, const SVNRules& rules, double before);
 
 #endif  // SVN_STORE_RULES_H_

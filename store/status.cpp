@@ -31,6 +31,13 @@ SVNStatus& SVNStatus::With(const char* module, int line, std::string text) {
   return *this;
 }
 
+SVNStatus& SVNStatus::Then(SVNStatus later) {
+  if (later.ok()) return *this;
+  if (ok()) return *this = std::move(later);
+  for (Line& l : later.lines_) lines_.push_back(std::move(l));
+  return *this;
+}
+
 void SVNStatus::Log() {
   for (const Line& l : lines_) syslog(LOG_ERR, "%s:%d %s", l.module, l.line, l.text.c_str());
   lines_.clear();

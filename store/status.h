@@ -21,6 +21,12 @@
 #include <utility>
 #include <vector>
 
+// Where a log line is made: the module and the source line.
+struct SVNWhere {
+  const char* module;
+  int line;
+};
+
 class SVNStatus {
  public:
   // What the page can act on.  Every code but kOk and kFailed has an error
@@ -50,6 +56,11 @@ class SVNStatus {
   // Adds the log line of a caller that gives up because of this failure.
   // Nothing for a success.
   SVNStatus& With(const char* module, int line, std::string text);
+
+  // Adds the lines of `later`, a failure that came of this one (its
+  // clean-up failed too), after this one's and before its callers'.  A
+  // success that is followed by a failure becomes that failure.
+  SVNStatus& Then(SVNStatus later);
 
   // Makes a failure one of another kind, found out after it was made (the
   // repository a failed step was about turns out to be gone).
@@ -98,20 +109,33 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
   SVNStatus::Error(SVNStatus::code, LOG_MODULE, __LINE__, Format(__VA_ARGS__))
 // A caller's line added to `status`.
 #define STATUS_WITH(status, ...) (status).With(LOG_MODULE, __LINE__, Format(__VA_ARGS__))
-// Returns the failure of `expr` (an SVNStatus) from the enclosing
-// function, which returns an SVNStatus: the early return of every step
-// that may fail.
-#define STATUS_TRY(expr)                   \
-  do {                                     \
-    SVNStatus status_try_ = (expr);        \
-    if (!status_try_.ok()) return status_try_; \
+
+// This line, to hand to a helper that logs on behalf of each of its
+// callers, at their own lines: each caller's line tells an operator
+// which caller gave up.
+#define HERE (SVNWhere{LOG_MODULE, __LINE__})
+#define STATUS_ERROR_AT(where, code, ...) \
+  SVNStatus::Error(SVNStatus::code, (where).module, (where).line, Format(__VA_ARGS__))
+#define STATUS_WITH_AT(status, where, ...) \
+  (status).With((where).module, (where).line, Format(__VA_ARGS__))
+
+// The early return of every step that may fail: returns the failure of
+// `expr` (an SVNStatus) from the enclosing function, which returns an
+// SVNStatus; STATUS_TRY_WITH adds the caller's line first.
+#define STATUS_TRY(expr)                            \
+  do {                                              \
+    SVNStatus status_try_ = (expr);                 \
+    if (!status_try_.ok()) return status_try_;      \
   } while (0)
-// The same, with the caller's line added.
-#define STATUS_TRY_WITH(expr, ...)                                         \
-  do {                                                                     \
-    SVNStatus status_try_ = (expr);                                        \
-    if (!status_try_.ok()) return std::move(STATUS_WITH(status_try_, __VA_ARGS__)); \
+#define STATUS_TRY_WITH(expr, ...)                                     \
+  do {                                                                 \
+    SVNStatus status_try_ = (expr);                                    \
+    if (!status_try_.ok()) {                                           \
+      STATUS_WITH(status_try_, __VA_ARGS__);                           \
+      return status_try_;                                              \
+    }                                                                  \
   } while (0)
+
 // A line logged at once, where the outcome is decided here.
 #define LOG_LINE(fmt, ...) \
   syslog(LOG_ERR, "%s:%d " fmt, LOG_MODULE, __LINE__, ##__VA_ARGS__)

@@ -90,10 +90,9 @@ SVNStatus SVNWorkItem::create(const char* kind) {
   return SVNStatus();
 }
 
-void SVNWorkItem::discard() {
-  if (path_.empty()) return;
-  SVNStatus deleted = DeleteTree(path_);
-  deleted.Log();
+SVNStatus SVNWorkItem::discard() {
+  if (path_.empty()) return SVNStatus();
+  return DeleteTree(path_);
 }
 
 SVNStatus MoveNoReplace(const std::string& from, const std::string& to) {

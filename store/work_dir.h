@@ -33,9 +33,9 @@ class SVNWorkItem {
   // the item over: a job).
   int fd() const { return fd_; }
 
-  // Deletes the item and everything in it (on failure, logged: later
-  // requests try again).
-  void discard();
+  // Deletes the item and everything in it (on failure, later requests try
+  // again).
+  SVNStatus discard();
 
  private:
   std::string path_;

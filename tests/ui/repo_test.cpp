@@ -15,6 +15,7 @@
 #include "program.h"
 #include "sandbox.h"
 #include "store/access.h"
+#include "store/create.h"
 #include "store/json_text.h"
 #include "store/root.h"
 #include "store/rules.h"
@@ -39,11 +40,14 @@ Lines LogTexts() {
   return texts;
 }
 
-// Opens `name` as the store does, or null; a failure is logged.
+// Opens `name` as the store's callers do, the name checked first, or
+// null; a failure is logged.
 std::unique_ptr<SVNRepo> Open(const std::string& name,
                               SVNRepo::Scope scope = SVNRepo::kAccounts) {
   std::unique_ptr<SVNRepo> repo;
-  SVNStatus status = SVNRepo::open(name, scope, &repo);
+  SVNName checked;
+  SVNStatus status = SVNName::Check(name, &checked);
+  if (status.ok()) status = SVNRepo::open(checked, scope, &repo);
   status.Log();
   return repo;
 }
@@ -51,12 +55,14 @@ std::unique_ptr<SVNRepo> Open(const std::string& name,
 // Creates `name`; the failure, if any, is logged.
 bool Create(const std::string& name, const std::string& realm, const std::string& anon,
             const Json::Value& list) {
-  SVNNewRepo what;
-  what.name = name;
-  what.realm = realm;
-  what.anon = anon;
-  SVNStatus status = DecodeAccounts(list, &what.accounts);
-  if (status.ok()) status = SVNRepo::create(what);
+  SVNNewRepo::Form form;
+  form.name = name;
+  form.realm = realm;
+  form.anon = anon;
+  std::optional<SVNNewRepo> what;
+  SVNStatus status = DecodeAccounts(list, &form.accounts);
+  if (status.ok()) status = SVNNewRepo::Check(form, &what);
+  if (status.ok()) status = CreateRepo(*what);
   status.Log();
   return status.ok();
 }
@@ -157,9 +163,7 @@ TEST_F(SVNRepoTest, OpeningRefusesBadNamesWithTheirLogLines) {
                            ".", "a\nb", "tab\there", "\x7f", "..work"}) {
     sandbox::ClearLog();
     EXPECT_EQ(nullptr, Open(name)) << "opened " << name;
-    EXPECT_EQ((Lines{"Path have illegal symbol.", "dirname is not legal.",
-                     "Init path failed."}),
-              LogTexts())
+    EXPECT_EQ((Lines{"Path have illegal symbol.", "dirname is not legal."}), LogTexts())
         << name;
   }
   // Single dots and blanks pass the name test; such names then fail only
@@ -501,7 +505,7 @@ TEST_F(SVNRepoTest, AccessTablesHaveABound) {
   auto repo = Open("r", SVNRepo::kAccounts);
   ASSERT_NE(nullptr, repo);
   std::unique_ptr<SVNRules> rules;
-  ASSERT_EQ(0, Done(repo->openRules(&rules)));
+  ASSERT_EQ(0, Done(SVNRules::Open(*repo, &rules)));
   SVNAccessTable access;
   ASSERT_EQ(0, Done(EffectiveAccess(*repo, *rules, {"/", "/a"}, &access)));
   EXPECT_EQ((std::map<std::string, std::vector<char>>{{"$anonymous", {1, 1}}, {"alice", {2, 2}}}),

@@ -33,6 +33,7 @@
 
 #include "jobs/jobs.h"
 #include "store/backups.h"
+#include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
 #include "ui/admin/tasks.h"
@@ -148,7 +149,7 @@ double Now() {
 // One repository's task as a job: its record kept up to date (progress
 // at most four times a second), its line printed.  False when it did not
 // succeed.
-bool RunJob(const Options& o, const std::string& name, SVNJobLock* lock, SVNJob* job) {
+bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job) {
   const bool bar = o.job.empty() && isatty(STDERR_FILENO);
   double saved = 0;
   SVNProgress progress = [&](long long done, long long total) {
@@ -179,9 +180,9 @@ bool RunJob(const Options& o, const std::string& name, SVNJobLock* lock, SVNJob*
     status = VerifyRepository(name, progress, &rev);
     line = "verified to revision " + std::to_string(rev) + ", no problems found";
   } else {
-    SVNRestoreSettings settings;
-    if (!o.settings.empty()) status = ReadRestoreSettings(o.settings, &settings);
-    if (status.ok()) status = RestoreRepository(o.args[0], name, settings, progress, &rev);
+    std::optional<SVNNewRepo> settings;
+    status = ReadRestoreSettings(o.settings, name, &settings);
+    if (status.ok()) status = RestoreRepository(o.args[0], *settings, progress, &rev);
     line = "restored revision " + std::to_string(rev) + " from " + o.args[0];
   }
   // What the program handed over goes before the end is recorded.
@@ -218,15 +219,37 @@ bool RunStartedJob(const Options& o) {
   }
   close(kJobGoFd);
   SVNJob job;
-  const std::string name = o.command == "restore" ? o.args[1] : o.args[0];
+  const std::optional<SVNName> name = SVNName::Of(o.command == "restore" ? o.args[1] : o.args[0]);
   SVNStatus status = ReadJob(o.job, &job);
-  if (!status.ok() || job.state != "running" || job.name != name || job.kind != o.command) {
+  if (!status.ok() || !name || job.state != "running" || job.name != name->str() ||
+      job.kind != o.command) {
     STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
     if (!o.spool.empty()) DeleteTree(o.spool).Log();
     return false;
   }
   job.pid = getpid();
-  return RunJob(o, name, &lock, &job);
+  return RunJob(o, *name, &lock, &job);
+}
+
+// Runs the command on the repository `text` names, as a job of its own.
+bool RunCommand(const Options& o, const std::string& text) {
+  const std::optional<SVNName> name = SVNName::Of(text);
+  SVNJobLock lock;
+  SVNJob job;
+  SVNStatus status;
+  if (!name)
+    status = STATUS_ERROR(kFailed, "%s is no name.", text.c_str())
+                 .Reason(o.command == "restore" ? "That is not a name a repository can have."
+                                                : "There is no such repository.");
+  if (status.ok()) status = lock.acquire(*name, true);
+  if (status.ok() && o.command != "restore") status = WaitForMoves(*name);
+  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &job);
+  if (status.ok()) return RunJob(o, *name, &lock, &job);
+  std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
+  status.Log();
+  printf("%s: failed: %s\n", text.c_str(), why.c_str());
+  fflush(stdout);
+  return false;
 }
 
 }  // namespace
@@ -250,22 +273,9 @@ int main(int argc, char** argv) {
     names.push_back(o.command == "restore" ? o.args[1] : o.args[0]);
   }
   bool ok = true;
-  for (const std::string& name : names) {
+  for (const std::string& text : names) {
     if (gCancelled) break;
-    SVNJobLock lock;
-    SVNJob job;
-    SVNStatus status = lock.acquire(name, true);
-    if (status.ok() && o.command != "restore") status = WaitForMoves(name);
-    if (status.ok()) status = CreateJob(o.command, name, getpid(), &lock, &job);
-    if (!status.ok()) {
-      std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
-      status.Log();
-      printf("%s: failed: %s\n", name.c_str(), why.c_str());
-      fflush(stdout);
-      ok = false;
-      continue;
-    }
-    ok = RunJob(o, name, &lock, &job) && ok;
+    ok = RunCommand(o, text) && ok;
   }
   return ok && !gCancelled ? 0 : 1;
 }

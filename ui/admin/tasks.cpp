@@ -16,6 +16,7 @@
 
 #include "nlibc.h"
 #include "store/backups.h"
+#include "store/create.h"
 #include "store/facts.h"
 #include "store/json_text.h"
 #include "store/package.h"
@@ -106,7 +107,7 @@ SVNStatus LoadDump(SVNBackupReader* reader, const std::string& dir, long long to
 // checks them as "edit" would: the settings name no file outside conf/,
 // the archive holds no conf file they do not name, the accounts and rules
 // read as this program and svnserve read them.
-SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const std::string& dir) {
+SVNStatus PutConf(const SVNBackupReader& reader, const SVNName& name, const std::string& dir) {
   const std::string& from = reader.manifest().name;
   const auto& files = reader.conf();
   std::vector<std::string> inside, outside;
@@ -158,7 +159,7 @@ SVNStatus PutConf(const SVNBackupReader& reader, const std::string& name, const 
   SVNAccountList list;
   if ((status = SVNRepo::open(name, SVNRepo::kAccounts, &repo, dir)).ok()) {
     for (const auto& a : repo->getAccounts()) list.emplace_back(a.first, a.second);
-    if ((status = CheckAccounts(list, &checked)).ok()) status = repo->openRules(&rules);
+    if ((status = CheckAccounts(list, &checked)).ok()) status = SVNRules::Open(*repo, &rules);
     // Rules svnserve refuses would refuse every connection.
     if (status.ok() && rules->refused())
       status = STATUS_ERROR(kFailed, "The rules of the backup of %s are not valid: %s",
@@ -186,7 +187,7 @@ std::string BackupUuid(const std::string& path) {
 
 // ---- Backup ----
 
-SVNStatus BackupRepository(const std::string& name, int keep, const SVNProgress& progress,
+SVNStatus BackupRepository(const SVNName& name, int keep, const SVNProgress& progress,
                            std::string* file, long* rev) {
   if (!RepoExists(name))
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
@@ -247,7 +248,7 @@ SVNStatus BackupRepository(const std::string& name, int keep, const SVNProgress&
   status = writer.addFile("manifest.json", manifest.json(), now);
   for (const auto& c : conf)
     if (status.ok()) status = writer.addFile("conf/" + c.first, c.second, now);
-  if (status.ok()) status = writer.beginDump(name + ".svndump", now);
+  if (status.ok()) status = writer.beginDump(name.str() + ".svndump", now);
   if (status.ok()) {
     SVNToolStreams streams;
     streams.output = [&](const char* data, size_t size) {
@@ -294,7 +295,7 @@ SVNStatus BackupRepository(const std::string& name, int keep, const SVNProgress&
 
 // ---- Verify ----
 
-SVNStatus VerifyRepository(const std::string& name, const SVNProgress& progress, long* rev) {
+SVNStatus VerifyRepository(const SVNName& name, const SVNProgress& progress, long* rev) {
   if (!RepoExists(name))
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
         .Reason("There is no such repository.");
@@ -320,41 +321,71 @@ SVNStatus VerifyRepository(const std::string& name, const SVNProgress& progress,
 
 // ---- Restore ----
 
-SVNStatus ReadRestoreSettings(const std::string& path, SVNRestoreSettings* settings) {
+SVNStatus ReadRestoreSettings(const std::string& path, const SVNName& name,
+                              std::optional<SVNNewRepo>* settings) {
+  SVNNewRepo::Form form;
+  form.name = name;
+  form.anon = "none";
   std::string text;
   Json::Value json;
   unsigned line = 0, column = 0;
   SVNStatus status;
-  if (!ReadSmallFile(path, 1 << 20, false, &text))
+  if (!path.empty() && !ReadSmallFile(path, 1 << 20, false, &text))
     return STATUS_ERROR(kFailed, "Read %s failed.", path.c_str())
         .Reason("The settings file cannot be read.");
-  if (!ParseJson(text, &json, &line, &column) || !json.isObject())
+  if (!path.empty() && (!ParseJson(text, &json, &line, &column) || !json.isObject()))
     return STATUS_ERROR(kFailed, "%s is not a JSON object (line %u, column %u).", path.c_str(),
                         line, column)
         .Reason("The settings file is not a JSON object.");
   if (json.isMember("realm") && !json["realm"].isString())
     return STATUS_ERROR(kFailed, "realm is not a text.").Reason("The realm is not a text.");
-  settings->realm = json["realm"].asString();
+  form.realm = json["realm"].asString();
   if (json.isMember("anon")) {
     if (!json["anon"].isString() || !SettingTakes(kAnonAccess, json["anon"].asString()))
       return STATUS_ERROR(kFailed, "Unknown permission.")
           .Reason("Anonymous access is read, write or none.");
-    settings->anon = json["anon"].asString();
+    form.anon = json["anon"].asString();
   }
-  SVNAccounts checked;
-  if (json.isMember("accounts") &&
-      (!(status = DecodeAccounts(json["accounts"], &settings->accounts)).ok() ||
-       !(status = CheckAccounts(settings->accounts, &checked)).ok()))
+  if (json.isMember("accounts") && !(status = DecodeAccounts(json["accounts"], &form.accounts)).ok())
     return status.Reason("The accounts are not ones a repository can have.");
+  if (!(status = SVNNewRepo::Check(form, settings)).ok())
+    return status.Reason("The realm or the accounts are not ones a repository can have.");
   return SVNStatus();
 }
 
-SVNStatus RestoreRepository(const std::string& source, const std::string& name,
-                            const SVNRestoreSettings& settings, const SVNProgress& progress,
-                            long* rev) {
-  if (!IsValidName(name))
-    return STATUS_ERROR(kFailed, "Path have illegal symbol.")
-        .Reason("That is not a name a repository can have.");
+namespace {
+
+// Builds, at `dir`, the repository `name` from the backup `reader` read.
+SVNStatus BuildFromBackup(SVNBackupReader* reader, const SVNName& name, const std::string& dir,
+                          const SVNProgress& progress) {
+  const SVNManifest& m = reader->manifest();
+  if (NLIBCExec(Package().adminTool.c_str(), "create", dir.c_str(), nullptr, nullptr) < 0)
+    return STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
+                        Package().adminTool.c_str(), dir.c_str(), NLIBCErrGet());
+  STATUS_TRY(PutConf(*reader, name, dir));
+  STATUS_TRY(LoadDump(reader, dir, m.rev, progress));
+  SVNHistory loaded;
+  STATUS_TRY(ReadHistory(dir, &loaded));
+  if (loaded.uuid != m.uuid || loaded.rev != m.rev)
+    return STATUS_ERROR(kFailed, "Restored %s has UUID %s, revision %ld; the manifest says %s, "
+                        "%ld.", name.c_str(), loaded.uuid.c_str(), loaded.rev, m.uuid.c_str(),
+                        m.rev)
+        .Reason("The history in the file is not the one its manifest describes: it is "
+                "damaged.");
+  return SVNStatus();
+}
+
+// A builder that is asked to stop before its repository appears fails.
+SVNStatus UnlessCancelled(SVNStatus status) {
+  if (status.ok() && gCancelled) return STATUS_ERROR(kFailed, "Cancelled.");
+  return status;
+}
+
+}  // namespace
+
+SVNStatus RestoreRepository(const std::string& source, const SVNNewRepo& settings,
+                            const SVNProgress& progress, long* rev) {
+  const SVNName& name = settings.name;
   if (RepoExists(name))
     return STATUS_ERROR(kExists, "Repository %s is exist", name.c_str())
         .Reason("A repository of that name exists.");
@@ -366,47 +397,13 @@ SVNStatus RestoreRepository(const std::string& source, const std::string& name,
   SVNStatus status = reader.open(fd);
   if (status.ok() && reader.plain()) {
     // As "add" makes one, with the dump's history loaded first.
-    SVNNewRepo what;
-    what.name = name;
-    what.realm = settings.realm;
-    what.anon = settings.anon;
-    what.accounts = settings.accounts;
-    what.fill = [&](const std::string& dir) { return LoadDump(&reader, dir, -1, progress); };
-    status = SVNRepo::create(what);
+    status = CreateRepo(settings, [&](const std::string& dir) {
+      return UnlessCancelled(LoadDump(&reader, dir, -1, progress));
+    });
   } else if (status.ok()) {
-    const SVNManifest& m = reader.manifest();
-    // Made as "add" makes one, whatever umask the job was given:
-    // directories 0750, files 0640 (svnserve may run in the service
-    // user's group).
-    const mode_t umaskWas = umask(S_IWGRP | S_IRWXO);
-    SVNWorkItem item;
-    if ((status = item.create("restore")).ok()) {
-      const std::string built = item.path() + "/" + name;
-      SVNHistory loaded;
-      if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0) {
-        status = STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
-                              Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
-      } else if ((status = PutConf(reader, name, built)).ok() &&
-                 (status = LoadDump(&reader, built, m.rev, progress)).ok() &&
-                 (status = ReadHistory(built, &loaded)).ok() &&
-                 (loaded.uuid != m.uuid || loaded.rev != m.rev)) {
-        status = STATUS_ERROR(kFailed, "Restored %s has UUID %s, revision %ld; the manifest "
-                              "says %s, %ld.", name.c_str(), loaded.uuid.c_str(), loaded.rev,
-                              m.uuid.c_str(), m.rev)
-                     .Reason("The history in the file is not the one its manifest "
-                             "describes: it is damaged.");
-      }
-      if (status.ok() && gCancelled) status = STATUS_ERROR(kFailed, "Cancelled.");
-      if (status.ok() && !(status = MoveNoReplace(built, RepoPath(name))).ok())
-        STATUS_WITH(status, "Move the restored repository to %s failed.", name.c_str());
-      if (status.ok()) {
-        SyncDir(Package().repoRoot).Log();
-        rmdir(item.path().c_str());
-      } else {
-        item.discard();
-      }
-    }
-    umask(umaskWas);
+    status = MakeRepository(name, "restore", [&](const std::string& dir) {
+      return UnlessCancelled(BuildFromBackup(&reader, name, dir, progress));
+    });
   }
   close(fd);
   if (status.code() == SVNStatus::kExists) status.Reason("A repository of that name exists.");

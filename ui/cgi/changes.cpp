@@ -124,7 +124,7 @@ void SVNChanges::compare(const State& old, const State& now) {
   if (!rules.empty()) json_["rules"] = std::move(rules);
 }
 
-void SVNChanges::created(const SVNNewRepo& what) {
+void SVNChanges::created(const SVNNewRepo::Form& what) {
   if (!what.realm.empty()) json_["realm"] = OldNew(Json::Value(), what.realm);
   if (!what.anon.empty()) json_["anon-access"] = OldNew(Json::Value(), what.anon);
   if (!what.authAccess.empty()) json_["auth-access"] = OldNew(Json::Value(), what.authAccess);

@@ -25,10 +25,11 @@
 #include <vector>
 
 #include "store/accounts.h"
+#include "store/repo.h"
 #include "store/rules.h"
 
 class SVNRepo;
-struct SVNNewRepo;
+
 
 class SVNChanges {
  private:
@@ -62,7 +63,7 @@ class SVNChanges {
 
   // A new repository: its realm (none when empty), access levels,
   // accounts (names only) and layout.
-  void created(const SVNNewRepo& what);
+  void created(const SVNNewRepo::Form& what);
 
   // Sets the member `key` (for what other actions change: a file, a new
   // name, ...).

@@ -4,7 +4,7 @@
 
 #include "store/hooks.h"
 #include "store/root.h"
-#include "ui/cgi/handler.h"
+#include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
 
@@ -15,12 +15,11 @@ const char* const kPresetKeys[kHookPresetCount] = {"log_edits", "read_only"};
 
 }  // namespace
 
-SVNReply SVNHandler::HandleHooksShowAction() {
-  const std::string name = webMan.In("name", "");
-  if (name.empty()) return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
-  if (!RepoExists(name))
-    return SVNReply::Fail(
-        STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
+SVNReply HooksShowAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  if (name.empty()) return REPLY_ERROR(kFailed, "Arguments Error");
+  SVNName checked;
+  REPLY_TRY(FindRepo(name, HERE, &checked));
   SVNHookState states[kHookPresetCount];
   ReadHooks(RepoPath(name), states);
   Json::Value data(Json::objectValue), reasons(Json::objectValue);
@@ -34,24 +33,21 @@ SVNReply SVNHandler::HandleHooksShowAction() {
   return SVNReply::Data(std::move(data));
 }
 
-SVNReply SVNHandler::HandleHooksEditAction() {
-  const std::string name = webMan.In("name", "");
+SVNReply HooksEditAction(SVNRequest& req) {
+  const std::string name = req.In("name");
   std::optional<bool> wanted[kHookPresetCount];
   bool any = false;
   for (int i = 0; i < kHookPresetCount; ++i) {
-    const std::string word = webMan.In(kPresetKeys[i], "");
+    const std::string word = req.In(kPresetKeys[i]);
     if (word.empty()) continue;
     if (word != "yes" && word != "no")
-      return SVNReply::Fail(STATUS_ERROR(kFailed, "%s is neither yes nor no.", kPresetKeys[i]),
-                            __LINE__);
+      return REPLY_ERROR(kFailed, "%s is neither yes nor no.", kPresetKeys[i]);
     wanted[i] = word == "yes";
     any = true;
   }
-  if (name.empty() || !any)
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
-  if (!RepoExists(name))
-    return SVNReply::Fail(
-        STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
+  if (name.empty() || !any) return REPLY_ERROR(kFailed, "Arguments Error");
+  SVNName checked;
+  REPLY_TRY(FindRepo(name, HERE, &checked));
   SVNHookState before[kHookPresetCount];
   ReadHooks(RepoPath(name), before);
   SVNStatus status = SetHooks(RepoPath(name), wanted);
@@ -60,10 +56,8 @@ SVNReply SVNHandler::HandleHooksEditAction() {
     Json::Value change;
     change["old"] = before[i].kind == SVNHookState::kOn ? "on" : "off";
     change["new"] = *wanted[i] ? "on" : "off";
-    changes_.set(kPresetKeys[i], change);
+    req.changes().set(kPresetKeys[i], change);
   }
-  if (!status.ok())
-    return SVNReply::Fail(STATUS_WITH(status, "Set the hooks of %s failed.", Printable(name).c_str()),
-                          __LINE__);
+  REPLY_TRY_WITH(status, "Set the hooks of %s failed.", Printable(name).c_str());
   return SVNReply::Data(Json::Value());
 }

@@ -11,13 +11,13 @@
 #include "nlibc.h"
 #include "store/access.h"
 #include "store/backups.h"
+#include "store/create.h"
 #include "store/facts.h"
-#include "store/json_text.h"
 #include "store/root.h"
 #include "store/rules.h"
 #include "store/setting_table.h"
 #include "store/sharing.h"
-#include "ui/cgi/handler.h"
+#include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
 
@@ -28,11 +28,11 @@ bool IsNumber(const std::string& s) {
   return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// "name", "realm" and "rev" of one repository of the listing; nothing
-// (logged) when it cannot be opened.
+// "name", "realm" and "rev" of one repository of the listing (a name the
+// walk of the root found); nothing (logged) when it cannot be opened.
 void Summarize(const std::string& name, Json::Value* data) {
   std::unique_ptr<SVNRepo> repo;
-  SVNStatus status = SVNRepo::open(name, SVNRepo::kSettings, &repo);
+  SVNStatus status = SVNRepo::open(*SVNName::Of(name), SVNRepo::kSettings, &repo);
   if (!status.ok()) {
     STATUS_WITH(status, "SVN Repo [%s] construct failed, assume it is not generate by nimbra.",
                 name.c_str());
@@ -40,7 +40,7 @@ void Summarize(const std::string& name, Json::Value* data) {
     return;
   }
   Json::Value summary;
-  summary["name"] = repo->getName();
+  summary["name"] = repo->getName().str();
   summary["realm"] = repo->getRealm();
   long rev = ReadRevision(repo->getPath());
   summary["rev"] = rev < 0 ? Json::Value() : Json::Value(Json::Int64(rev));
@@ -98,13 +98,13 @@ Json::Value Names(const std::vector<std::string>& names) {
 
 // ---- Listing and search ----
 
-SVNReply SVNHandler::HandleFindAction() {
-  const std::string query = webMan.In("query", "");
-  const std::string startText = webMan.In("start", "0");
-  const std::string limitText = webMan.In("limit", "50");
-  const std::string sort = webMan.In("sort", "");
+SVNReply ListAction(SVNRequest& req) {
+  const std::string query = req.In("query");
+  const std::string startText = req.In("start", "0");
+  const std::string limitText = req.In("limit", "50");
+  const std::string sort = req.In("sort");
   if (!IsNumber(startText) || !IsNumber(limitText) || (!sort.empty() && sort != "name"))
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Invalid argument"), __LINE__);
+    return REPLY_ERROR(kFailed, "Invalid argument");
   // Digits only, so the one way out of range is up: clamp to INT_MAX.
   const long start = std::min(strtol(startText.c_str(), nullptr, 10), long(INT_MAX));
   const long limit = std::min(strtol(limitText.c_str(), nullptr, 10), long(INT_MAX));
@@ -139,16 +139,16 @@ SVNReply SVNHandler::HandleFindAction() {
   Json::Value resp;
   resp["data"] = std::move(data);
   resp["total"] = static_cast<int>(std::min(count, long(INT_MAX)));
-  return SVNReply::Bare(std::move(resp));
+  return SVNReply::Data(std::move(resp));
 }
 
 // ---- Single-repository queries ----
 
-SVNReply SVNHandler::HandleShowAction() {
-  const std::string name = webMan.In("name", "");
-  if (name.empty()) return SVNReply::Fail(STATUS_ERROR(kFailed, "Invalid argument"), __LINE__);
+SVNReply ShowAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  if (name.empty()) return REPLY_ERROR(kFailed, "Invalid argument");
   std::unique_ptr<SVNRepo> repo;
-  SVNStatus status = openExisting(name, SVNRepo::kSettings, &repo);
+  SVNStatus status = OpenExisting(name, SVNRepo::kSettings, HERE, &repo);
   if (!status.ok()) {
     // Answered as a success without data, with the key when it is missing.
     SVNReply reply = SVNReply::Data(Json::Value());
@@ -157,7 +157,7 @@ SVNReply SVNHandler::HandleShowAction() {
     return reply;
   }
   Json::Value resp;
-  resp["name"] = repo->getName();
+  resp["name"] = repo->getName().str();
   resp["realm"] = repo->getRealm();
   resp["anon"] = repo->getAnonymousPermission();
   ShowFacts(*repo, &resp);
@@ -173,12 +173,11 @@ SVNReply SVNHandler::HandleShowAction() {
   return SVNReply::Data(std::move(resp));
 }
 
-SVNReply SVNHandler::HandleShowAccountAction() {
-  const std::string name = webMan.In("name", "");
-  if (name.empty()) return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
+SVNReply ShowAccountsAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  if (name.empty()) return REPLY_ERROR(kFailed, "Arguments Error");
   std::unique_ptr<SVNRepo> repo;
-  SVNStatus status = openExisting(name, SVNRepo::kAccounts, &repo);
-  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  REPLY_TRY(OpenExisting(name, SVNRepo::kAccounts, HERE, &repo));
   Json::Value list(Json::arrayValue);
   for (const auto& account : repo->getAccounts()) {
     Json::Value item;
@@ -192,122 +191,88 @@ SVNReply SVNHandler::HandleShowAccountAction() {
   resp["sasl"] = repo->usesSasl();
   resp["editable"] = repo->accountsReason().empty();
   if (!repo->accountsReason().empty()) resp["reason"] = repo->accountsReason();
-  return SVNReply::Bare(std::move(resp));
+  return SVNReply::Data(std::move(resp));
 }
 
 // ---- Creation and editing ----
 
-SVNStatus SVNHandler::parseAccounts(const std::string& text, SVNAccountList* accounts) {
-  SVNStatus status;
-  Json::Value json;
-  unsigned line = 0, column = 0;
-  if (text.empty()) {
-    status = STATUS_ERROR(kFailed, "Account is empty");
-  } else if (!ParseJson(text, &json, &line, &column)) {
-    status = STATUS_ERROR(kFailed,
-                          "Failed to parse account info from accounts string [%zu bytes, "
-                          "line %u, column %u]",
-                          text.size(), line, column);
-  } else {
-    status = DecodeAccounts(json, accounts);
-  }
-  if (!status.ok()) STATUS_WITH(status, "Parse accounts failed");
-  return status;
-}
-
-SVNReply SVNHandler::HandleAddAction() {
-  SVNNewRepo what;
-  what.name = webMan.In("name", "");
-  what.realm = webMan.In("realm", "");
-  what.anon = webMan.In("anon", "");
-  what.authAccess = webMan.In("auth_access", "");
-  const std::string accountText = webMan.In("accounts", "");
-  const std::string layout = webMan.In("layout", "");
-  const std::string& name = what.name;
-  SVNStatus status;
-  if (!layout.empty() && layout != "standard")
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown layout."), __LINE__);
-  if (RepoExists(name))
-    return SVNReply::Fail(STATUS_ERROR(kExists, "Repository %s is exist", name.c_str()), __LINE__);
-  if (!(status = parseAccounts(accountText, &what.accounts)).ok())
-    return SVNReply::Fail(std::move(status), __LINE__);
-  if ((!what.anon.empty() && !SettingTakes(kAnonAccess, what.anon)) ||
-      (!what.authAccess.empty() && !SettingTakes(kAuthAccess, what.authAccess)))
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown permission."), __LINE__);
-  what.standardLayout = layout == "standard";
-  what.author = webMan.Env("REMOTE_USER");
+SVNReply AddAction(SVNRequest& req) {
+  SVNNewRepo::Form form;
+  form.name = req.In("name");
+  form.realm = req.In("realm");
+  form.anon = req.In("anon");
+  form.authAccess = req.In("auth_access");
+  const std::string accountText = req.In("accounts");
+  const std::string layout = req.In("layout");
+  const std::string& name = form.name;
+  if (!layout.empty() && layout != "standard") return REPLY_ERROR(kFailed, "Unknown layout.");
+  if (RepoExists(name)) return REPLY_ERROR(kExists, "Repository %s is exist", name.c_str());
+  REPLY_TRY(ParseAccounts(accountText, HERE, &form.accounts));
+  if ((!form.anon.empty() && !SettingTakes(kAnonAccess, form.anon)) ||
+      (!form.authAccess.empty() && !SettingTakes(kAuthAccess, form.authAccess)))
+    return REPLY_ERROR(kFailed, "Unknown permission.");
+  form.standardLayout = layout == "standard";
+  form.author = req.Env("REMOTE_USER");
   // The store checks the rest before it makes anything.
-  changes_.created(what);
-  status = SVNRepo::create(what);
+  req.changes().created(form);
+  std::optional<SVNNewRepo> what;
+  SVNStatus status = SVNNewRepo::Check(form, &what);
+  if (status.ok()) status = CreateRepo(*what);
   if (status.code() == SVNStatus::kExists)  // taken meanwhile
     return SVNReply::Fail(STATUS_WITH(status, "Repository %s is exist", name.c_str()), __LINE__);
-  if (!status.ok())
-    return SVNReply::Fail(STATUS_WITH(status, "SVN Repo construct failed."), __LINE__);
+  REPLY_TRY_WITH(status, "SVN Repo construct failed.");
   return SVNReply::Data(Json::Value());
 }
 
-SVNReply SVNHandler::HandleEditAction() {
-  const std::string name = webMan.In("name", "");
-  const std::string realm = webMan.In("realm", "");
-  const std::string anon = webMan.In("anon", "");
-  const std::string accountText = webMan.In("accounts", "");
-  const std::string authAccess = webMan.In("auth_access", "");
+SVNReply EditAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  const std::string realm = req.In("realm");
+  const std::string anon = req.In("anon");
+  const std::string accountText = req.In("accounts");
+  const std::string authAccess = req.In("auth_access");
   SVNAccountList accounts;
-  SVNStatus status;
-  if (name.empty() || anon.empty())
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
+  if (name.empty() || anon.empty()) return REPLY_ERROR(kFailed, "Arguments Error");
   if (!SettingTakes(kAnonAccess, anon) ||
       (!authAccess.empty() && !SettingTakes(kAuthAccess, authAccess)))
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Unknown permission."), __LINE__);
-  if (!(status = parseAccounts(accountText, &accounts)).ok())
-    return SVNReply::Fail(std::move(status), __LINE__);
+    return REPLY_ERROR(kFailed, "Unknown permission.");
+  REPLY_TRY(ParseAccounts(accountText, HERE, &accounts));
   // Opened for update: no other writer comes between reading and writing
   // its files.  The setters change the object only; save() writes.
   std::unique_ptr<SVNRepo> repo;
-  if (!(status = openExisting(name, SVNRepo::kUpdate, &repo)).ok())
-    return SVNReply::Fail(std::move(status), __LINE__);
+  REPLY_TRY(OpenExisting(name, SVNRepo::kUpdate, HERE, &repo));
   // The accounts are logins of the rules' table, which must stay one that
   // can be shown; rules that cannot be read have none to keep.
   std::unique_ptr<SVNRules> rules;
-  const double before =
-      repo->openRules(&rules, SVNRules::kMeasure).ok() ? AccessLoad(*repo, *rules) : 0;
-  SVNChanges::Watch watch(&changes_, *repo);
-  if (!(status = repo->setRealm(realm)).ok()) {
-    STATUS_WITH(status, "Set realm failed.");
-  } else if (!(status = repo->setAnonymousPermission(anon)).ok()) {
-    STATUS_WITH(status, "Set anonymous permission failed.");
-  } else if (!authAccess.empty() && !(status = repo->setAuthAccess(authAccess)).ok()) {
-    STATUS_WITH(status, "Set account access failed.");
-  } else if (!(status = repo->setAccounts(accounts)).ok()) {
-    STATUS_WITH(status, "Set accounts failed");
-  } else if (rules && !(status = CheckAccessChange(*repo, *rules, before)).ok()) {
-    STATUS_WITH(status, "Set accounts failed");
-  } else if (!(status = consent(name, Reached(*repo))).ok()) {
-    // refused: the change reaches other repositories
-  } else if (!(status = repo->save()).ok()) {
-    STATUS_WITH(status, "Save repository %s failed.", name.c_str());
-  } else {
-    return SVNReply::Data(Json::Value());
-  }
-  return SVNReply::Fail(std::move(status), __LINE__);
+  const double before = SVNRules::Open(*repo, &rules, SVNRules::kMeasure).ok()
+                            ? AccessLoad(*repo, *rules)
+                            : 0;
+  SVNChanges::Watch watch(&req.changes(), *repo);
+  REPLY_TRY_WITH(repo->setRealm(realm), "Set realm failed.");
+  REPLY_TRY_WITH(repo->setAnonymousPermission(anon), "Set anonymous permission failed.");
+  if (!authAccess.empty())
+    REPLY_TRY_WITH(repo->setAuthAccess(authAccess), "Set account access failed.");
+  REPLY_TRY_WITH(repo->setAccounts(accounts), "Set accounts failed");
+  if (rules) REPLY_TRY_WITH(CheckAccessChange(*repo, *rules, before), "Set accounts failed");
+  REPLY_TRY(req.consent(name, Reached(*repo)));  // it reaches other repositories
+  REPLY_TRY_WITH(repo->save(), "Save repository %s failed.", name.c_str());
+  return SVNReply::Data(Json::Value());
 }
 
 // ---- Removal ----
 
-SVNReply SVNHandler::HandleRemoveAction() {
-  const std::string name = webMan.In("name", "");
-  if (!RepoExists(name))
-    return SVNReply::Fail(
-        STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str()), __LINE__);
+SVNReply RemoveAction(SVNRequest& req) {
+  const std::string text = req.In("name");
+  SVNName name;
+  REPLY_TRY(FindRepo(text, HERE, &name));
   // Files in it that other repositories use (their logins or rules) go
   // with it: only with consent.
   std::unique_ptr<SVNRepo> repo;
   SVNStatus status = SVNRepo::open(name, SVNRepo::kSettings, &repo);
   status.Log();
-  status = consent(name, repo != nullptr ? FindSharing(*repo, true).inside
-                                         : FindSharing(name, "", "", true).inside);
+  status = req.consent(name, repo != nullptr ? FindSharing(*repo, true).inside
+                                             : FindSharing(name, "", "", true).inside);
   repo.reset();
-  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  REPLY_TRY(status);
   // Off the root at once, then deleted; only a failure to move it off
   // fails the removal.
   status = RemoveRepo(name);

@@ -9,7 +9,7 @@
 #include "store/json_text.h"
 #include "store/rules.h"
 #include "store/sharing.h"
-#include "ui/cgi/handler.h"
+#include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
 
@@ -78,66 +78,65 @@ SVNStatus ShowRules(const SVNRepo& repo, const SVNRules& rules, Json::Value* res
 
 }  // namespace
 
-SVNReply SVNHandler::HandleRulesShowAction() {
-  const std::string name = webMan.In("name", "");
-  if (name.empty()) return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
+SVNReply RulesShowAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  if (name.empty()) return REPLY_ERROR(kFailed, "Arguments Error");
   std::unique_ptr<SVNRepo> repo;
   std::unique_ptr<SVNRules> rules;
   Json::Value resp;
-  SVNStatus status = openExisting(name, SVNRepo::kAccounts, &repo);
-  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
-  if (!(status = repo->openRules(&rules)).ok()) {
-    STATUS_WITH(status, "Get rules failed.");
-  } else if (!(status = ShowRules(*repo, *rules, &resp)).ok()) {
-    STATUS_WITH(status, "Fill rules into json failed.");
-  } else {
-    return SVNReply::Data(std::move(resp));
-  }
-  return SVNReply::Fail(std::move(status), __LINE__);
+  REPLY_TRY(OpenExisting(name, SVNRepo::kAccounts, HERE, &repo));
+  REPLY_TRY_WITH(SVNRules::Open(*repo, &rules), "Get rules failed.");
+  REPLY_TRY_WITH(ShowRules(*repo, *rules, &resp), "Fill rules into json failed.");
+  return SVNReply::Data(std::move(resp));
 }
 
-SVNReply SVNHandler::HandleRulesEditAction() {
-  const std::string name = webMan.In("name", "");
-  const std::string groupsText = webMan.In("groups", "");
-  const std::string rulesText = webMan.In("rules", "");
+namespace {
+
+// The "groups" and "rules" texts of a rules_edit.
+SVNStatus ParseRules(const std::string& groupsText, const std::string& rulesText,
+                     SVNRules::Groups* groups, std::vector<SVNRules::Rule>* rules) {
   Json::Value groupsJson, rulesJson;
-  SVNRules::Groups groups;
-  std::vector<SVNRules::Rule> list;
   unsigned line = 0, column = 0;
-  if (name.empty() || groupsText.empty() || rulesText.empty())
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Arguments Error"), __LINE__);
   if (!ParseJson(groupsText, &groupsJson, &line, &column) ||
       !ParseJson(rulesText, &rulesJson, &line, &column))
-    return SVNReply::Fail(
-        STATUS_ERROR(kFailed, "Failed to parse groups or rules [line %u, column %u]", line, column),
-        __LINE__);
-  if (!DecodeGroups(groupsJson, &groups) || !DecodeRules(rulesJson, &list))
-    return SVNReply::Fail(STATUS_ERROR(kFailed, "Groups or rules are not of their form."),
-                          __LINE__);
+    return STATUS_ERROR(kFailed, "Failed to parse groups or rules [line %u, column %u]", line,
+                        column);
+  if (!DecodeGroups(groupsJson, groups) || !DecodeRules(rulesJson, rules))
+    return STATUS_ERROR(kFailed, "Groups or rules are not of their form.");
+  return SVNStatus();
+}
+
+}  // namespace
+
+SVNReply RulesEditAction(SVNRequest& req) {
+  const std::string name = req.In("name");
+  const std::string groupsText = req.In("groups");
+  const std::string rulesText = req.In("rules");
+  SVNRules::Groups groups;
+  std::vector<SVNRules::Rule> list;
+  if (name.empty() || groupsText.empty() || rulesText.empty())
+    return REPLY_ERROR(kFailed, "Arguments Error");
+  REPLY_TRY(ParseRules(groupsText, rulesText, &groups, &list));
   std::unique_ptr<SVNRepo> repo;
   std::unique_ptr<SVNRules> rules;
-  SVNStatus status = openExisting(name, SVNRepo::kUpdate, &repo);
-  if (!status.ok()) return SVNReply::Fail(std::move(status), __LINE__);
+  REPLY_TRY(OpenExisting(name, SVNRepo::kUpdate, HERE, &repo));
   const SVNSharing sharing = FindSharing(*repo);
-  if (!(status = repo->openRules(&rules)).ok())
-    return SVNReply::Fail(STATUS_WITH(status, "Get rules failed."), __LINE__);
-  SVNChanges::Watch watch(&changes_, *repo, rules.get());
+  REPLY_TRY_WITH(SVNRules::Open(*repo, &rules), "Get rules failed.");
+  SVNChanges::Watch watch(&req.changes(), *repo, rules.get());
   const std::string groupsFile = GroupsFileReason(sharing);
-  if (!list.empty() && !groupsFile.empty()) {
-    status = STATUS_ERROR(kHandmade, "Rules of %s would go in the groups file of others.",
-                          name.c_str())
-                 .Reason(groupsFile);
-  } else if (!(status = rules->replace(groups, list, !sharing.rules.empty(), repo.get())).ok()) {
-    STATUS_WITH(status, "Set rules failed.");
-  } else {
-    // Groups and rules for every repository using the file, and the
-    // settings, reach those that share them.
-    const std::vector<std::string> none;
-    status = consent(name, Union(rules->changedForAll() ? sharing.rules : none,
-                                 repo->settingsChanged() ? sharing.settings : none));
-    if (status.ok() && !(status = repo->save(rules.get())).ok())
-      STATUS_WITH(status, "Save repository %s failed.", name.c_str());
-    if (status.ok()) return SVNReply::Data(Json::Value());
-  }
-  return SVNReply::Fail(std::move(status), __LINE__);
+  if (!list.empty() && !groupsFile.empty())
+    return SVNReply::Fail(STATUS_ERROR(kHandmade, "Rules of %s would go in the groups file of "
+                                       "others.", name.c_str())
+                              .Reason(groupsFile),
+                          __LINE__);
+  REPLY_TRY_WITH(rules->replace(groups, list, !sharing.rules.empty(), repo.get()),
+                 "Set rules failed.");
+  // Groups and rules for every repository using the file, and the
+  // settings, reach those that share them.
+  const std::vector<std::string> none;
+  REPLY_TRY(req.consent(name, Union(rules->changedForAll() ? sharing.rules : none,
+                                    repo->settingsChanged() ? sharing.settings : none)));
+  REPLY_TRY_WITH(SaveRepoAndRules(repo.get(), rules.get()), "Save repository %s failed.",
+                 name.c_str());
+  return SVNReply::Data(Json::Value());
 }

@@ -1,0 +1,77 @@
+// create.cpp: making repositories in the working directory and moving
+// them in.
+
+#include "store/create.h"
+
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "nlibc.h"
+#include "store/package.h"
+#include "store/root.h"
+#include "store/rules.h"
+#include "store/standard_layout.h"
+#include "store/work_dir.h"
+
+#define LOG_MODULE "svn_repo"
+
+namespace {
+
+// The process's umask set to `mask` for the object's lifetime.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : was_(umask(mask)) {}
+  ~ScopedUmask() { umask(was_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t was_;
+};
+
+// Sets the new repository at `dir` up as `what` says and writes its files.
+SVNStatus Configure(const SVNNewRepo& what, const std::string& dir) {
+  std::unique_ptr<SVNRepo> repo;
+  STATUS_TRY(SVNRepo::openNew(what, dir, &repo));
+  // The accounts are logins of the table of the rules the tool made (none
+  // in force, unless the package's tool makes some), which must be one
+  // that can be shown.
+  std::unique_ptr<SVNRules> rules;
+  if (repo->setting(kAuthzDb) && SVNRules::Open(*repo, &rules).ok())
+    STATUS_TRY_WITH(CheckAccessChange(*repo, *rules, 0), "Set accounts failed");
+  return repo->saveNew();
+}
+
+}  // namespace
+
+SVNStatus MakeRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
+  STATUS_TRY(NameFree(name));
+  ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
+  SVNWorkItem item;
+  STATUS_TRY(item.create(kind));
+  const std::string built = item.path() + "/" + name.str();
+  SVNStatus status = build(built);
+  if (status.ok() && !(status = MoveIntoRoot(built, name)).ok())
+    STATUS_WITH(status, "Move the new repository to %s failed.", RepoPath(name).c_str());
+  if (!status.ok()) return status.Then(item.discard());
+  SyncDir(Package().repoRoot).Log();
+  rmdir(item.path().c_str());
+  return SVNStatus();
+}
+
+SVNStatus CreateRepo(const SVNNewRepo& what, const SVNBuilder& fill) {
+  const SVNName& name = what.name;
+  return MakeRepository(name, "add", [&](const std::string& built) {
+    if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0)
+      return STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
+                          Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
+    if (fill) STATUS_TRY_WITH(fill(built), "Fill the new repository %s failed.", name.c_str());
+    if (what.standardLayout)
+      STATUS_TRY_WITH(MakeStandardLayout(built, what.author),
+                      "Make the standard layout of %s failed.", name.c_str());
+    return Configure(what, built);
+  });
+}

@@ -1,0 +1,38 @@
+// actions.cpp: the table of svn.cgi's actions.
+
+#include "ui/cgi/actions.h"
+
+namespace {
+
+const SVNAction kActions[] = {
+    {"load", ListAction, kBareBody},
+    {"enum", ListAction, kBareBody},
+    {"find", ListAction, kBareBody},
+    {"show", ShowAction, 0},
+    {"add", AddAction, kChangesState},
+    {"remove", RemoveAction, kChangesState},
+    {"edit", EditAction, kChangesState},
+    {"acc_show", ShowAccountsAction, kBareBody},
+    {"rules_show", RulesShowAction, 0},
+    {"rules_edit", RulesEditAction, kChangesState},
+    {"audit", AuditAction, 0},
+    {"rename", RenameAction, kChangesState},
+    {"hooks_show", HooksShowAction, 0},
+    {"hooks_edit", HooksEditAction, kChangesState},
+    {"backup", BackupAction, kChangesState | kRunsJob},
+    {"backups", BackupsAction, 0},
+    {"backup_get", BackupGetAction, 0},
+    {"backup_remove", BackupRemoveAction, kChangesState},
+    {"restore", RestoreAction, kChangesState | kTakesUpload | kRunsJob},
+    {"verify", VerifyAction, kChangesState | kRunsJob},
+    {"jobs", JobsAction, 0},
+    {"job_cancel", JobCancelAction, kChangesState},
+};
+
+}  // namespace
+
+const SVNAction* FindAction(const std::string& name) {
+  for (const SVNAction& a : kActions)
+    if (name == a.name) return &a;
+  return nullptr;
+}

@@ -103,8 +103,8 @@ bool IsJobId(const std::string& id) {
 
 SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
                     SVNJobLock* lock, SVNJob* job) {
-  SVNStatus status = PrivateDir(Package().jobsDir, true, false);
-  if (!status.ok()) return status;
+  STATUS_TRY(PrivateDir(Package().jobsDir, true, false));
+  SVNStatus status;
   Prune();
   for (int attempt = 0; attempt < 8; ++attempt) {
     struct timespec now;
@@ -206,70 +206,68 @@ Json::Value JobJson(const SVNJob& job) {
 
 // ---- Starting and stopping ----
 
-SVNStatus StartJob(const std::string& program, const std::string& kind,
-                   const SVNName& name, const std::vector<std::string>& args, int kept,
-                   SVNJob* job) {
-  SVNJobLock lock;
-  SVNStatus status = lock.acquire(name, true);
-  // A job that has just recorded its end lets go of the lock a moment
-  // later: a start right after it waits for that.
+namespace {
+
+// Takes the job lock of `name` for a new job `kind`: a job that has just
+// recorded its end lets go of the lock a moment later, and a start right
+// after it waits for that; a job on an existing repository waits for a
+// removal or rename under way.
+SVNStatus TakeJobLock(const SVNName& name, const std::string& kind, SVNJobLock* lock) {
+  SVNStatus status = lock->acquire(name, true);
   for (int i = 0; i < 10 && status.code() == SVNStatus::kBusy; ++i) {
     usleep(25 * 1000);
-    status = lock.acquire(name, true);
+    status = lock->acquire(name, true);
   }
   if (status.ok() && kind != "restore") status = WaitForMoves(name);
-  if (!status.ok()) return status;
-  if (!(status = CreateJob(kind, name, 0, &lock, job)).ok()) return status;
-  auto fail = [&](SVNStatus why) {
-    job->state = "failed";
-    job->finished = IsoTime(time(nullptr));
-    job->error = "The job could not be started.";
-    SaveJob(*job).Log();
-    return why;
-  };
-  std::vector<std::string> argv{program, "--job", job->id}, env = JobEnvironment();
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
-  int go[2], report[2];
-  if (pipe2(go, O_CLOEXEC) != 0) return fail(STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno)));
-  if (pipe2(report, O_CLOEXEC) != 0) {
-    int err = errno;
-    close(go[0]);
-    close(go[1]);
-    return fail(STATUS_ERROR(kFailed, "pipe failed: %s", strerror(err)));
-  }
-  pid_t child = fork();
-  if (child == 0) {
-    // Moved out of the way first, so that no move below overwrites
-    // another's source.
-    int from[] = {lock.fd(), go[0], kept, report[1]};
-    int high[4];
-    for (int i = 0; i < 4; ++i) high[i] = from[i] >= 0 ? fcntl(from[i], F_DUPFD_CLOEXEC, 10) : -1;
-    int null = open("/dev/null", O_RDWR);
-    bool ok = setsid() >= 0 && null >= 0 && high[0] >= 0 && high[1] >= 0 && high[3] >= 0;
-    for (int fd = 0; ok && fd < 3; ++fd) ok = dup2(null, fd) == fd;
-    ok = ok && dup2(high[0], kJobLockFd) == kJobLockFd && dup2(high[1], kJobGoFd) == kJobGoFd &&
-         (high[2] < 0 || dup2(high[2], kJobKeptFd) == kJobKeptFd) &&
-         dup3(high[3], kJobKeptFd + 1, O_CLOEXEC) == kJobKeptFd + 1;
-    if (ok) {
-      if (syscall(SYS_close_range, kJobKeptFd + 2, ~0U, 0) != 0)
-        for (int fd = kJobKeptFd + 2; fd < 1024; ++fd) close(fd);
-      // Backups give way to the server's own work.
-      setpriority(PRIO_PROCESS, 0, 10);
-      syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
-      execve(argp[0], argp.data(), envp.data());
-    }
-    int err = errno;
-    if (write(kJobKeptFd + 1, &err, sizeof err) < 0) _exit(126);
-    _exit(127);
+  return status;
+}
+
+// In the child: the descriptors a job finds (`from`: its lock, its go
+// pipe, what it is handed or -1, and the pipe that reports a failed exec)
+// in their places, standard streams on /dev/null, everything else closed,
+// in a session of its own at lower priority; then the program.
+[[noreturn]] void ExecJob(std::vector<char*>& argp, std::vector<char*>& envp, const int from[4]) {
+  // Moved out of the way first, so that no move below overwrites
+  // another's source.
+  int high[4];
+  for (int i = 0; i < 4; ++i) high[i] = from[i] >= 0 ? fcntl(from[i], F_DUPFD_CLOEXEC, 10) : -1;
+  int null = open("/dev/null", O_RDWR);
+  bool ok = setsid() >= 0 && null >= 0 && high[0] >= 0 && high[1] >= 0 && high[3] >= 0;
+  for (int fd = 0; ok && fd < 3; ++fd) ok = dup2(null, fd) == fd;
+  ok = ok && dup2(high[0], kJobLockFd) == kJobLockFd && dup2(high[1], kJobGoFd) == kJobGoFd &&
+       (high[2] < 0 || dup2(high[2], kJobKeptFd) == kJobKeptFd) &&
+       dup3(high[3], kJobKeptFd + 1, O_CLOEXEC) == kJobKeptFd + 1;
+  if (ok) {
+    if (syscall(SYS_close_range, kJobKeptFd + 2, ~0U, 0) != 0)
+      for (int fd = kJobKeptFd + 2; fd < 1024; ++fd) close(fd);
+    // Backups give way to the server's own work.
+    setpriority(PRIO_PROCESS, 0, 10);
+    syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
+    execve(argp[0], argp.data(), envp.data());
   }
   int err = errno;
-  close(go[0]);
+  if (write(kJobKeptFd + 1, &err, sizeof err) < 0) _exit(126);
+  _exit(127);
+}
+
+// Starts `argv` as a job's process holding `lock`, `go` and `kept` (see
+// ExecJob); *child once it runs.
+SVNStatus Spawn(std::vector<std::string> argv, int lock, int go, int kept, pid_t* child) {
+  std::vector<std::string> env = JobEnvironment();
+  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0)
+    return STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
+  *child = fork();
+  if (*child == 0) {
+    const int from[] = {lock, go, kept, report[1]};
+    ExecJob(argp, envp, from);
+  }
+  int err = errno;
   close(report[1]);
-  if (child < 0) {
-    close(go[1]);
+  if (*child < 0) {
     close(report[0]);
-    return fail(STATUS_ERROR(kFailed, "fork failed: %s", strerror(err)));
+    return STATUS_ERROR(kFailed, "fork failed: %s", strerror(err));
   }
   // Nothing comes back when the program runs: the pipe closes on exec.
   int execErr = 0;
@@ -277,11 +275,38 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
   while ((got = read(report[0], &execErr, sizeof execErr)) < 0 && errno == EINTR) {
   }
   close(report[0]);
-  if (got != 0) {
-    close(go[1]);
-    waitpid(child, nullptr, 0);
-    return fail(STATUS_ERROR(kFailed, "Start %s failed: %s", program.c_str(),
-                             got > 0 ? strerror(execErr) : "no answer"));
+  if (got == 0) return SVNStatus();
+  waitpid(*child, nullptr, 0);
+  return STATUS_ERROR(kFailed, "Start %s failed: %s", argv[0].c_str(),
+                      got > 0 ? strerror(execErr) : "no answer");
+}
+
+}  // namespace
+
+SVNStatus StartJob(const std::string& program, const std::string& kind,
+                   const SVNName& name, const std::vector<std::string>& args, int kept,
+                   SVNJob* job) {
+  SVNJobLock lock;
+  STATUS_TRY(TakeJobLock(name, kind, &lock));
+  STATUS_TRY(CreateJob(kind, name, 0, &lock, job));
+  std::vector<std::string> argv{program, "--job", job->id};
+  argv.insert(argv.end(), args.begin(), args.end());
+  int go[2] = {-1, -1};
+  pid_t child = -1;
+  SVNStatus status;
+  if (pipe2(go, O_CLOEXEC) != 0) {
+    status = STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
+  } else {
+    status = Spawn(argv, lock.fd(), go[0], kept, &child);
+    close(go[0]);
+  }
+  if (!status.ok()) {
+    if (go[1] >= 0) close(go[1]);
+    job->state = "failed";
+    job->finished = IsoTime(time(nullptr));
+    job->error = "The job could not be started.";
+    SaveJob(*job).Log();
+    return status;
   }
   job->pid = child;
   status = SaveJob(*job);

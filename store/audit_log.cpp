@@ -351,8 +351,8 @@ std::string AuditText(const Json::Value& value) {
 
 SVNStatus AuditAppend(Json::Value record) {
   int dirFd;
-  SVNStatus status = OpenStateDir(true, &dirFd);
-  if (!status.ok()) return status;
+  STATUS_TRY(OpenStateDir(true, &dirFd));
+  SVNStatus status;
   Fd dir(dirFd);  // the lock goes with it
   if (!Lock(dir.fd, LOCK_EX))
     return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
@@ -363,9 +363,9 @@ SVNStatus AuditAppend(Json::Value record) {
     return STATUS_ERROR(kFailed, "Open %s/%s failed (a link is not followed): %s",
                         Package().stateDir.c_str(), name.c_str(), strerror(errno));
   struct stat st;
-  if (!(status = CheckOwnFile(file.fd, name, &st)).ok()) return status;
+  STATUS_TRY(CheckOwnFile(file.fd, name, &st));
   off_t size = st.st_size;
-  if (!(status = DropUnendedTail(file.fd, &size)).ok()) return status;
+  STATUS_TRY(DropUnendedTail(file.fd, &size));
   // The number after the last record's, in this file or the newest
   // rotated one that has one.
   bool failed = false;

@@ -22,8 +22,7 @@ SVNAuthzEngine::~SVNAuthzEngine() {}
 SVNStatus SVNAuthzEngine::Parse(const std::string& text, const std::string& groups,
                                 std::unique_ptr<SVNAuthzEngine>* engine) {
   const SVNLibrary* e = nullptr;
-  SVNStatus status = LoadSubversion(&e);
-  if (!status.ok()) return status;
+  STATUS_TRY(LoadSubversion(&e));
   std::unique_ptr<State> s(new State{e, e->poolCreate(nullptr, nullptr), nullptr, nullptr});
   s->scratch = e->poolCreate(s->pool, nullptr);
   svn_string_t* str = e->stringCreate(text.data(), text.size(), s->pool);

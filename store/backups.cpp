@@ -183,11 +183,10 @@ SVNStatus BackupDir(bool create, std::string* dir) {
 
 SVNStatus BackupDirOf(const std::string& name, bool create, std::string* dir) {
   std::string top;
-  SVNStatus status = BackupDir(create, &top);
-  if (!status.ok()) return status;
+  STATUS_TRY(BackupDir(create, &top));
   const std::string d = FileNameOf(name);
   *dir = top + "/" + d;
-  if (!(status = PrivateDir(*dir, create, true)).ok()) return status;
+  STATUS_TRY(PrivateDir(*dir, create, true));
   std::string held;
   if (ReadPrivateFile(*dir + kNameFile, 4096, &held)) {
     if (held == name) return SVNStatus();
@@ -268,8 +267,7 @@ SVNStatus FindBackup(const std::string& name, const std::string& file, SVNBackup
   SVNBackup b;
   if (!ParseFileName(file, &dir, &b.time, &b.rev) || (!name.empty() && dir != FileNameOf(name)))
     return STATUS_ERROR(kNotFound, "No backup %s of %s.", file.c_str(), name.c_str());
-  SVNStatus status = BackupDir(false, &top);
-  if (!status.ok()) return status;
+  STATUS_TRY(BackupDir(false, &top));
   if (!NameOf(top, dir, &owner) || (!name.empty() && owner != name))
     return STATUS_ERROR(kNotFound, "No backups of %s in %s.", dir.c_str(), top.c_str());
   b.name = owner;

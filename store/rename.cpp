@@ -292,56 +292,104 @@ SVNStatus CheckNotBusy(const std::string& name, SVNJobLock* jobs) {
 
 // ---- The rename ----
 
-SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
-                     const std::function<SVNStatus(const SVNRenameReach&)>& consent) {
-  const SVNName& name = repo->getName();
-  SVNStatus status = NameUnused(to);
-  if (!status.ok()) return status;
+namespace {
 
-  // The rules: the sections that name the repository move; rules for the
-  // new name would bind it, unseen.
-  std::unique_ptr<SVNRules> rules;
-  if (!(status = SVNRules::Open(*repo, &rules)).ok())
+// The sections of the rules of `repo` that name it, which move along
+// (*mine, in *rules as read): refused (kHandmade) when they cannot move,
+// or when the file holds rules for `to` already (they would bind the
+// renamed repository, unseen).
+SVNStatus SectionsToMove(const SVNRepo& repo, const SVNName& to, std::unique_ptr<SVNRules>* rules,
+                         std::vector<std::string>* mine) {
+  const SVNName& name = repo.getName();
+  SVNStatus status = SVNRules::Open(repo, rules);
+  if (!status.ok())
     return STATUS_WITH(status, "Get rules failed.")
         .Recode(SVNStatus::kHandmade)
         .Reason("The rules file cannot be read, so rules that name this repository cannot be "
                 "moved with it: mend it by hand first.");
-  std::vector<std::string> mine;
+  const SVNRules& r = **rules;
   SVNStringList sections(NLIBCSzListAlloc(16));
-  if (rules->readFile() == nullptr)
-    return Handmade(name, rules->reason().empty() ? "The rules cannot be read." : rules->reason());
-  if (sections.p == nullptr || NLIBCConfGetSections(rules->readFile(), &sections.p) < 0)
+  if (r.readFile() == nullptr)
+    return Handmade(name, r.reason().empty() ? "The rules cannot be read." : r.reason());
+  if (sections.p == nullptr || NLIBCConfGetSections(r.readFile(), &sections.p) < 0)
     return STATUS_ERROR(kFailed, "Read rules of %s failed.[0x%04X]", name.c_str(), NLIBCErrGet());
   for (const std::string& section : List(sections.p)) {
     if (NamesRepo(section, to))
       return Handmade(name, "The rules file holds rules for the new name already ([" + section +
                                 "]); they would bind this repository once renamed: remove them "
                                 "by hand first.");
-    if (NamesRepo(section, name)) mine.push_back(section);
+    if (NamesRepo(section, name)) mine->push_back(section);
   }
-  if (!mine.empty() && rules->file() == nullptr)
-    return Handmade(name, rules->reason().empty() ? "The rules cannot be written." : rules->reason());
-  if (!mine.empty() && to.str().find_first_of(":]") != std::string::npos)
+  if (!mine->empty() && r.file() == nullptr)
+    return Handmade(name, r.reason().empty() ? "The rules cannot be written." : r.reason());
+  if (!mine->empty() && to.str().find_first_of(":]") != std::string::npos)
     return Handmade(name, "The rules name this repository, and a rule cannot name a repository "
                           "whose name holds “:” or “]”: choose another name.");
+  return SVNStatus();
+}
 
-  // Its own settings that reach it through the root by its name reach
-  // the same files without the root, before and after.
+// Rewrites the settings of `repo` that reach it through the root by its
+// name to reach the same files without the root, before and after.
+SVNStatus SettingsWithoutRoot(SVNRepo* repo) {
+  const SVNName& name = repo->getName();
   const std::string confDir = repo->getPath() + "/conf";
+  auto place = [&confDir](const std::string& v) {
+    return RealLocation(v[0] == '/' ? v : confDir + "/" + v);
+  };
   for (SVNSettingId id : {kPasswordDb, kAuthzDb, kGroupsDb}) {
     const std::optional<std::string> value = repo->setting(id);
     const std::optional<std::string> local = value ? ThroughRoot(*value, confDir, name) : std::nullopt;
     if (!local) continue;
-    auto place = [&confDir](const std::string& v) {
-      return RealLocation(v[0] == '/' ? v : confDir + "/" + v);
-    };
     const bool url = local->compare(0, 2, "^/") == 0 || local->find("://") != std::string::npos;
     if (!url && (place(*value).empty() || place(*value) != place(*local)))
       return Handmade(name, std::string("The setting ") + Setting(id).name + " reaches this "
                             "repository through the root and links: edit it by hand first.");
-    if (!(status = repo->setSetting(id, local->c_str())).ok()) return status;
+    STATUS_TRY(repo->setSetting(id, local->c_str()));
   }
+  return SVNStatus();
+}
 
+// The rules file read again under its lock, with `to`'s copies of the
+// sections `mine` beside them (written first, *both); `rules` gets them
+// renamed in place (written last).
+SVNStatus PrepareRules(const SVNRepo& repo, SVNRules* rules, const std::vector<std::string>& mine,
+                       const SVNName& to, SVNConfFile* both) {
+  both->reset(NLIBCConfOpen(repo.rulesFile().c_str(), NLIBC_CONF_LOCK | NLIBC_CONF_EXACT));
+  unsigned long size = 0, readSize = 0;
+  const char* text = both->p != nullptr ? NLIBCConfText(both->p, &size) : nullptr;
+  const char* read = NLIBCConfText(rules->file(), &readSize);
+  if (text == nullptr || size != readSize || memcmp(text, read, size) != 0)
+    return STATUS_ERROR(kFailed, "The rules of %s changed while they were read.",
+                        repo.getName().c_str());
+  STATUS_TRY(AddCopies(both->p, mine, to));
+  for (const std::string& section : mine)
+    if (NLIBCConfRenameSection(rules->file(), section.c_str(), Renamed(section, to).c_str()) < 0)
+      return STATUS_ERROR(kFailed, "Rename rules [%s] failed.[0x%04X]", section.c_str(),
+                          NLIBCErrGet());
+  return SVNStatus();
+}
+
+// Writes the rules with both sections and the settings, then renames the
+// directory; puts both back when that fails.
+SVNStatus WriteAndMove(SVNRepo* repo, const SVNName& to, SVNConfFile* both) {
+  STATUS_TRY(SaveAll({{both->p, 0, "rules"}}));
+  SVNStatus status = repo->save();
+  if (status.ok() && !(status = RenameInRoot(repo->getName(), to)).ok()) repo->restore().Log();
+  if (!status.ok() && both->p != nullptr && NLIBCConfRestore(both->p) < 0)
+    STATUS_WITH(status, "Put back rules file failed.[0x%04X]", NLIBCErrGet());
+  return status;
+}
+
+}  // namespace
+
+SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
+                     const std::function<SVNStatus(const SVNRenameReach&)>& consent) {
+  const SVNName name = repo->getName();
+  STATUS_TRY(NameUnused(to));
+  std::unique_ptr<SVNRules> rules;
+  std::vector<std::string> mine;
+  STATUS_TRY(SectionsToMove(*repo, to, &rules, &mine));
+  STATUS_TRY(SettingsWithoutRoot(repo));
   // Who else it reaches: those using a file it changes, and those that
   // find files in its directory by the name it is about to lose.
   const SVNSharing sharing = FindSharing(*repo, true);
@@ -349,37 +397,10 @@ SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
   if (!mine.empty()) reach.changed = sharing.rules;
   if (repo->settingsChanged()) reach.changed = Union(reach.changed, sharing.settings);
   reach.cutOff = Union(sharing.inside, ReachingByName(name));
-  if (!(status = consent(reach)).ok()) return status;
-
-  // Both texts of the rules file, made before anything is written: now
-  // with `to`'s copies beside the sections, at the end with them renamed.
+  STATUS_TRY(consent(reach));
   SVNConfFile both;
-  if (!mine.empty()) {
-    both.reset(NLIBCConfOpen(repo->rulesFile().c_str(), NLIBC_CONF_LOCK | NLIBC_CONF_EXACT));
-    unsigned long size = 0, readSize = 0;
-    const char* text = both.p != nullptr ? NLIBCConfText(both.p, &size) : nullptr;
-    const char* read = NLIBCConfText(rules->file(), &readSize);
-    if (text == nullptr || size != readSize || memcmp(text, read, size) != 0)
-      return STATUS_ERROR(kFailed, "The rules of %s changed while they were read.", name.c_str());
-    if (!(status = AddCopies(both.p, mine, to)).ok()) return status;
-    for (const std::string& section : mine)
-      if (NLIBCConfRenameSection(rules->file(), section.c_str(), Renamed(section, to).c_str()) < 0)
-        return STATUS_ERROR(kFailed, "Rename rules [%s] failed.[0x%04X]", section.c_str(),
-                            NLIBCErrGet());
-  }
-  if (!(status = SaveAll({{both.p, 0, "rules"}})).ok()) return status;
-  if (!(status = repo->save()).ok()) {
-    if (both.p != nullptr && NLIBCConfRestore(both.p) < 0)
-      STATUS_WITH(status, "Put back rules file failed.[0x%04X]", NLIBCErrGet());
-    return status;
-  }
-  if (!(status = RenameInRoot(name, to)).ok()) {
-    SVNStatus back = repo->restore();
-    if (!back.ok()) back.Log();
-    if (both.p != nullptr && NLIBCConfRestore(both.p) < 0)
-      STATUS_WITH(status, "Put back rules file failed.[0x%04X]", NLIBCErrGet());
-    return status;
-  }
+  if (!mine.empty()) STATUS_TRY(PrepareRules(*repo, rules.get(), mine, to, &both));
+  STATUS_TRY(WriteAndMove(repo, to, &both));
   // Renamed: its backups follow, and the old sections go (written through
   // the directory the rules file was read from, wherever it is now).
   SVNStatus backups = MoveBackups(name, to);

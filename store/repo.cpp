@@ -195,8 +195,7 @@ SVNStatus SVNRepo::setSetting(SVNSettingId id, const char* value) {
                           NLIBCErrGet());
     return SVNStatus();
   }
-  SVNStatus status = CheckSetting(s.name, value);
-  if (!status.ok()) return status;
+  STATUS_TRY(CheckSetting(s.name, value));
   if (NLIBCConfSet(settings.p, s.section, s.name, value) < 0)
     return STATUS_ERROR(kFailed, "Set key %s failed[0x%04X]", s.name, NLIBCErrGet());
   return SVNStatus();

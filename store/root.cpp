@@ -164,9 +164,9 @@ SVNStatus RemoveRepo(const SVNName& name) {
   // No job runs on it (busy), or starts, while it goes: a new one waits
   // for the lock above (see WaitForMoves).
   SVNJobLock jobs;
-  if (!(status = jobs.acquire(name, false)).ok()) return status;
+  STATUS_TRY(jobs.acquire(name, false));
   SVNWorkItem trash;
-  if (!(status = trash.create("del")).ok()) return status;
+  STATUS_TRY(trash.create("del"));
   const std::string moved = trash.path() + "/" + name.str();
   status = MoveNoReplace(RepoPath(name), moved);
   locks.release();

@@ -26,8 +26,7 @@ namespace {
 // svnserve finds them.
 SVNStatus FromFileUrl(const std::string& url, std::string* repo, std::string* file) {
   const SVNLibrary* lib = nullptr;
-  SVNStatus status = LoadSubversion(&lib);
-  if (!status.ok()) return status;
+  STATUS_TRY(LoadSubversion(&lib));
   SVNPool pool(lib);
   const char *canonical = nullptr, *dirent = nullptr;
   svn_error_t* err = lib->uriCanonicalize(&canonical, nullptr, url.c_str(), pool.get(), pool.get());

@@ -11,8 +11,7 @@
 
 SVNStatus MakeStandardLayout(const std::string& path, const std::string& author) {
   const SVNLibrary* lib = nullptr;
-  SVNStatus status = LoadSubversion(&lib);
-  if (!status.ok()) return status;
+  STATUS_TRY(LoadSubversion(&lib));
   SVNPool pool(lib);
   apr_pool_t* p = pool.get();
   svn_repos_t* repos = nullptr;
@@ -39,7 +38,7 @@ SVNStatus MakeStandardLayout(const std::string& path, const std::string& author)
     LOG_LINE("After the layout of %s: %s", path.c_str(), why.c_str());
     return SVNStatus();
   }
-  status = STATUS_ERROR(kFailed, "Make the layout of %s failed: %s", path.c_str(), why.c_str());
+  SVNStatus status = STATUS_ERROR(kFailed, "Make the layout of %s failed: %s", path.c_str(), why.c_str());
   if (txn != nullptr) {
     err = lib->abortTxn(txn, p);
     if (err != nullptr)

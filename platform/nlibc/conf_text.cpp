@@ -274,94 +274,129 @@ std::string PlaceholderName(const std::string& v, size_t start, size_t end) {
 // cyclic: empty.  *budget counts down the bytes expanded values may still
 // take; NLIBC_E_READ when a value passes NLIBC_CONF_MAX_SIZE or the
 // budget runs out.
-int Expand(Section* own, Section* def, Option* root, size_t* budget) {
+class Expander {
+ public:
+  Expander(Section* own, Section* def, size_t* budget) : own_(own), def_(def), budget_(budget) {}
+  int run(Option* root);
+
+ private:
   struct Frame {
     Option* opt;
     size_t parse = 0, copy = 0;  // scanned up to; copied up to
     size_t start = 0, end = 0;   // the placeholder waiting for `waiting`
     Option* waiting = nullptr;
   };
-  auto resolve = [&](const std::string& name) -> Option* {
-    auto o = own->options.find(name);
-    if (o != own->options.end()) return &o->second;
-    if (def == nullptr) return nullptr;
-    o = def->options.find(name);
-    return o == def->options.end() ? nullptr : &o->second;
-  };
+  // The option a placeholder names, as svnserve finds it; null for none.
+  Option* resolve(const std::string& name) const;
   // Starts expanding o: true when it needs a frame of its own.
-  auto begin = [](Option* o) {
-    if (o->state != State::kNeeds) return false;
-    if (o->value.find('%') == std::string::npos) {
-      o->state = State::kDone;
-      return false;
+  static bool begin(Option* o);
+  // Appends to f's value the placeholder [start, end) replaced by x's.
+  int append(Frame& f, size_t start, size_t end, const Option* x);
+  // Scans f's value on from where it stopped, up to the next option that
+  // must be expanded first (*child) or the end; *failed when it is cyclic.
+  int scan(Frame& f, Option** child, bool* failed);
+  // Ends f's option, cyclic when `failed`.
+  int finish(Frame& f, bool failed);
+
+  Section* own_;
+  Section* def_;
+  size_t* budget_;
+};
+
+Option* Expander::resolve(const std::string& name) const {
+  auto o = own_->options.find(name);
+  if (o != own_->options.end()) return &o->second;
+  if (def_ == nullptr) return nullptr;
+  o = def_->options.find(name);
+  return o == def_->options.end() ? nullptr : &o->second;
+}
+
+bool Expander::begin(Option* o) {
+  if (o->state != State::kNeeds) return false;
+  if (o->value.find('%') == std::string::npos) {
+    o->state = State::kDone;
+    return false;
+  }
+  o->state = State::kExpanding;
+  return true;
+}
+
+int Expander::append(Frame& f, size_t start, size_t end, const Option* x) {
+  Option* o = f.opt;
+  const std::string& sub = Final(*x);
+  size_t grow = start - f.copy + sub.size();
+  if (o->expanded.size() + grow > NLIBC_CONF_MAX_SIZE || grow > *budget_) return NLIBC_E_READ;
+  *budget_ -= grow;
+  o->expanded.append(o->value, f.copy, start - f.copy);
+  o->expanded += sub;
+  o->replaced = true;
+  f.copy = end;
+  return 0;
+}
+
+int Expander::scan(Frame& f, Option** child, bool* failed) {
+  if (f.waiting != nullptr) {
+    Option* x = f.waiting;
+    f.waiting = nullptr;
+    if (x->state == State::kCyclic) *failed = true;
+    else if (int rc = append(f, f.start, f.end, x)) return rc;
+  }
+  size_t start, end;
+  const std::string& v = f.opt->value;
+  while (!*failed && *child == nullptr && NextPlaceholder(v, &f.parse, &start, &end)) {
+    Option* x = resolve(PlaceholderName(v, start, end));
+    if (x == nullptr) continue;  // plain text
+    if (begin(x)) {
+      *child = x;
+      f.waiting = x;
+      f.start = start;
+      f.end = end;
+    } else if (x->state == State::kExpanding || x->state == State::kCyclic) {
+      x->state = State::kCyclic;
+      *failed = true;
+    } else if (int rc = append(f, start, end, x)) {
+      return rc;
     }
-    o->state = State::kExpanding;
-    return true;
-  };
+  }
+  return 0;
+}
+
+int Expander::finish(Frame& f, bool failed) {
+  Option* o = f.opt;
+  if (failed) {
+    o->state = State::kCyclic;
+    o->expanded.clear();
+    o->replaced = true;
+    return 0;
+  }
+  o->state = State::kDone;
+  if (!o->replaced) return 0;
+  size_t rest = o->value.size() - f.copy;
+  if (o->expanded.size() + rest > NLIBC_CONF_MAX_SIZE || rest > *budget_) return NLIBC_E_READ;
+  *budget_ -= rest;
+  o->expanded.append(o->value, f.copy, rest);
+  return 0;
+}
+
+int Expander::run(Option* root) {
   std::vector<Frame> stack;
   if (begin(root)) stack.push_back(Frame{root});
   while (!stack.empty()) {
-    Frame& f = stack.back();
-    Option* o = f.opt;
-    const std::string& v = o->value;
-    bool failed = false;
-    // Appends the placeholder [start, end) replaced by x's value.
-    auto append = [&](size_t start, size_t end, const Option* x) -> int {
-      const std::string& sub = Final(*x);
-      size_t grow = start - f.copy + sub.size();
-      if (o->expanded.size() + grow > NLIBC_CONF_MAX_SIZE || grow > *budget)
-        return NLIBC_E_READ;
-      *budget -= grow;
-      o->expanded.append(v, f.copy, start - f.copy);
-      o->expanded += sub;
-      o->replaced = true;
-      f.copy = end;
-      return 0;
-    };
-    if (f.waiting != nullptr) {
-      Option* x = f.waiting;
-      f.waiting = nullptr;
-      if (x->state == State::kCyclic) failed = true;
-      else if (int rc = append(f.start, f.end, x)) return rc;
-    }
     Option* child = nullptr;
-    size_t start, end;
-    while (!failed && child == nullptr && NextPlaceholder(v, &f.parse, &start, &end)) {
-      Option* x = resolve(PlaceholderName(v, start, end));
-      if (x == nullptr) continue;  // plain text
-      if (begin(x)) {
-        child = x;
-        f.waiting = x;
-        f.start = start;
-        f.end = end;
-      } else if (x->state == State::kExpanding || x->state == State::kCyclic) {
-        x->state = State::kCyclic;
-        failed = true;
-      } else if (int rc = append(start, end, x)) {
-        return rc;
-      }
-    }
+    bool failed = false;
+    if (int rc = scan(stack.back(), &child, &failed)) return rc;
     if (child != nullptr) {
-      stack.push_back(Frame{child});  // f is no longer valid
+      stack.push_back(Frame{child});
       continue;
     }
-    if (failed) {
-      o->state = State::kCyclic;
-      o->expanded.clear();
-      o->replaced = true;
-    } else {
-      o->state = State::kDone;
-      if (o->replaced) {
-        size_t rest = v.size() - f.copy;
-        if (o->expanded.size() + rest > NLIBC_CONF_MAX_SIZE || rest > *budget)
-          return NLIBC_E_READ;
-        *budget -= rest;
-        o->expanded.append(v, f.copy, rest);
-      }
-    }
+    if (int rc = finish(stack.back(), failed)) return rc;
     stack.pop_back();
   }
   return 0;
+}
+
+int Expand(Section* own, Section* def, Option* root, size_t* budget) {
+  return Expander(own, def, budget).run(root);
 }
 
 // Whether svnserve's values depend on the order it expands sections in.
@@ -954,8 +989,12 @@ int ConfDoc::RenameSection(const std::string& section, const std::string& to) {
   });
 }
 
-int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections) {
-  const Parsed& p = *parsed_;
+namespace {
+
+using SectionPairs = std::vector<std::pair<std::string, const Pairs*>>;
+
+// Whether every section and pair of `sections` can be written.
+int CheckSections(const Parsed& p, const SectionPairs& sections) {
   for (const auto& s : sections) {
     if (s.second == nullptr) continue;
     if (int rc = CheckSection(s.first)) return rc;
@@ -968,6 +1007,67 @@ int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>
       if (!seen.insert(Fold(p, kv.first)).second) return NLIBC_E_DUPKEY;
     }
   }
+  return 0;
+}
+
+// Rewrites the section `name` of `text` (`block`: its lines) to hold
+// `pairs`.
+void RewriteSection(const std::string& text, const Parsed& p, const std::string& name,
+                    const std::vector<size_t>& block, const Pairs& pairs, Rewriter* w) {
+  std::map<std::string, size_t> wanted;  // folded key -> index in pairs
+  for (size_t k = 0; k < pairs.size(); ++k) wanted[Fold(p, pairs[k].first)] = k;
+  // The section's own option lines: each key keeps the line that wins
+  // (its last), rewritten only when its spelling or value changes (a key
+  // spelt otherwise is renamed); every other line of the section's
+  // options goes, continuation lines and all.  Lines Subversion files
+  // under [DEFAULT] are [DEFAULT]'s and stay.
+  const std::string home = Fold(p, name);
+  std::map<std::string, size_t> last;
+  for (size_t i : block)
+    if (p.lines[i].kind == Kind::kOption && Home(p, p.lines[i]) == home)
+      last[Fold(p, OptionKey(text, p.lines[i]))] = i;
+  std::vector<bool> kept(pairs.size(), false);
+  size_t after = p.lines.size(), firstGone = p.lines.size();
+  for (size_t i : block) {
+    const Line& l = p.lines[i];
+    if (l.kind != Kind::kOption || Home(p, l) != home) continue;
+    const std::string k = Fold(p, OptionKey(text, l));
+    auto want = wanted.find(k);
+    if (want == wanted.end() || last[k] != i) {
+      w->Drop(i);
+      w->DropContinuations(i);
+      firstGone = std::min(firstGone, i);
+      continue;
+    }
+    kept[want->second] = true;
+    after = ValueEnd(p, i);
+    const std::string& key = pairs[want->second].first;
+    const std::string& value = pairs[want->second].second;
+    if (OptionKey(text, l) != key || OptionValue(text, p, i) != value) {
+      w->Replace(i, ValuePrefix(text, l, &key) + value);
+      w->DropContinuations(i);
+    }
+  }
+  // New keys, in their order: after the last option line kept, else where
+  // the first one removed stood, else at the end of the first block (a
+  // missing section is appended).
+  std::vector<std::string> added;
+  for (size_t k = 0; k < pairs.size(); ++k)
+    if (!kept[k]) added.push_back(pairs[k].first + " = " + pairs[k].second);
+  if (after < p.lines.size()) {
+    for (const std::string& line : added) w->InsertAfter(after, line);
+  } else if (firstGone < p.lines.size()) {
+    for (const std::string& line : added) w->InsertBefore(firstGone, line);
+  } else {
+    AppendToSection(text, p, name, added, w);
+  }
+}
+
+}  // namespace
+
+int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>& sections) {
+  const Parsed& p = *parsed_;
+  if (int rc = CheckSections(p, sections)) return rc;
   Rewriter w(text_, p);
   bool changes = false;
   Edited edited;
@@ -981,54 +1081,7 @@ int ConfDoc::SetSections(const std::vector<std::pair<std::string, const Pairs*>>
       continue;
     }
     changes = true;
-    const Pairs& pairs = *s.second;
-    std::map<std::string, size_t> wanted;  // folded key -> index in pairs
-    for (size_t k = 0; k < pairs.size(); ++k) wanted[Fold(p, pairs[k].first)] = k;
-    // The section's own option lines: each key keeps the line that wins
-    // (its last), rewritten only when its spelling or value changes (a
-    // key spelt otherwise is renamed); every other line
-    // of the section's options goes, continuation lines and all.  Lines
-    // Subversion files under [DEFAULT] are [DEFAULT]'s and stay.
-    const std::string home = Fold(p, s.first);
-    std::map<std::string, size_t> last;
-    for (size_t i : block)
-      if (p.lines[i].kind == Kind::kOption && Home(p, p.lines[i]) == home)
-        last[Fold(p, OptionKey(text_, p.lines[i]))] = i;
-    std::vector<bool> kept(pairs.size(), false);
-    size_t after = p.lines.size(), firstGone = p.lines.size();
-    for (size_t i : block) {
-      const Line& l = p.lines[i];
-      if (l.kind != Kind::kOption || Home(p, l) != home) continue;
-      const std::string k = Fold(p, OptionKey(text_, l));
-      auto want = wanted.find(k);
-      if (want == wanted.end() || last[k] != i) {
-        w.Drop(i);
-        w.DropContinuations(i);
-        firstGone = std::min(firstGone, i);
-        continue;
-      }
-      kept[want->second] = true;
-      after = ValueEnd(p, i);
-      const std::string& key = pairs[want->second].first;
-      const std::string& value = pairs[want->second].second;
-      if (OptionKey(text_, l) != key || OptionValue(text_, p, i) != value) {
-        w.Replace(i, ValuePrefix(text_, l, &key) + value);
-        w.DropContinuations(i);
-      }
-    }
-    // New keys, in their order: after the last option line kept, else
-    // where the first one removed stood, else at the end of the first
-    // block (a missing section is appended).
-    std::vector<std::string> added;
-    for (size_t k = 0; k < pairs.size(); ++k)
-      if (!kept[k]) added.push_back(pairs[k].first + " = " + pairs[k].second);
-    if (after < p.lines.size()) {
-      for (const std::string& line : added) w.InsertAfter(after, line);
-    } else if (firstGone < p.lines.size()) {
-      for (const std::string& line : added) w.InsertBefore(firstGone, line);
-    } else {
-      AppendToSection(text_, p, s.first, added, &w);
-    }
+    RewriteSection(text_, p, s.first, block, *s.second, &w);
   }
   if (!changes) return 0;
   // What svnserve finds in each section set must be its pairs: no more

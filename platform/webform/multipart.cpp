@@ -117,106 +117,155 @@ std::string MultipartBoundary(const std::string& contentType) {
   return boundary;
 }
 
+namespace {
+
+// One multipart body, read as it arrives.
+class Reader {
+ public:
+  Reader(const std::string& boundary, Input* in, unsigned long limit)
+      : delim_("\r\n--" + boundary), in_(*in), limit_(limit) {
+    // Every delimiter but a first one at the very start follows a line
+    // end: with one put in front, all are alike.
+    in_.buf = "\r\n";
+  }
+
+  // Finds the next delimiter line, handing what comes before it to `use`
+  // (which says false when the limit is passed).  Returns 1 after a
+  // part's delimiter line, 2 after the closing one ("--"), 0 when the
+  // body ends first, -1 when `use` refused.
+  int nextDelimiter(const std::function<bool(const char*, size_t)>& use);
+  // Passes over what comes before the next delimiter, counting it.
+  int skip() {
+    return nextDelimiter([this](const char*, size_t n) { return spend(n); });
+  }
+  // Reads a part's header lines, up to an empty one: its disposition.
+  // Empty, or kBad or kTooLarge.
+  std::string headers(std::string* disposition);
+  // Reads the part whose header lines were read: the next delimiter, as
+  // nextDelimiter.
+  int part(const std::string& disposition, MultipartParts* parts);
+  // Reads the rest of the body: empty, or kBad or kTooLarge.
+  std::string epilogue();
+
+ private:
+  bool spend(size_t n) { return (spent_ += n) <= limit_; }
+  // At a delimiter: 1 or 2 (as nextDelimiter) past it, 0 when the body
+  // ends, -2 when it is content after all.
+  int atDelimiter();
+
+  const std::string delim_;
+  Input& in_;
+  const unsigned long limit_;
+  unsigned long long spent_ = 0;  // bytes held or thrown away
+};
+
+int Reader::atDelimiter() {
+  // A delimiter is followed by "--", or by blanks and a line end;
+  // anything else makes it content.
+  const size_t d = delim_.size();
+  for (size_t k = 0;; ++k) {
+    while (in_.avail() < d + k + 2)
+      if (!in_.more()) return 0;
+    const char* after = in_.data() + d;
+    if (k == 0 && after[0] == '-' && after[1] == '-') {
+      in_.at += d + 2;
+      return 2;
+    }
+    if (after[k] == '\r' && after[k + 1] == '\n') {
+      in_.at += d + k + 2;
+      return 1;
+    }
+    if ((after[k] != ' ' && after[k] != '\t') || k >= kMaxPadding) return -2;
+  }
+}
+
+int Reader::nextDelimiter(const std::function<bool(const char*, size_t)>& use) {
+  for (;;) {
+    size_t p = in_.buf.find(delim_, in_.at);
+    if (p == std::string::npos) {
+      // Hand over all but what may begin a delimiter.
+      size_t keep = std::min(in_.avail(), delim_.size() - 1);
+      size_t out = in_.avail() - keep;
+      if (out > 0 && !use(in_.data(), out)) return -1;
+      in_.at += out;
+      if (!in_.more()) return 0;
+      continue;
+    }
+    p -= in_.at;
+    if (p > 0 && !use(in_.data(), p)) return -1;
+    in_.at += p;
+    int found = atDelimiter();
+    if (found != -2) return found;
+    if (!use(in_.data(), 1)) return -1;
+    in_.at += 1;
+  }
+}
+
+std::string Reader::headers(std::string* disposition) {
+  for (;;) {
+    size_t end;
+    while ((end = in_.buf.find("\r\n", in_.at)) == std::string::npos) {
+      if (in_.avail() > kMaxHeaderLine || !in_.more()) return kBad;
+    }
+    end -= in_.at;
+    if (end > kMaxHeaderLine) return kBad;
+    std::string line(in_.data(), end);
+    in_.at += end + 2;
+    if (!spend(end + 2)) return kTooLarge;
+    if (line.empty()) return std::string();
+    static const char kName[] = "content-disposition:";
+    if (strncasecmp(line.c_str(), kName, sizeof kName - 1) == 0)
+      *disposition = line.substr(sizeof kName - 1);
+  }
+}
+
+int Reader::part(const std::string& disposition, MultipartParts* parts) {
+  bool named = false, file = false;
+  std::string name = Param(disposition, "name", &named);
+  // An empty file name makes a field, as the form reader takes it.
+  file = !Param(disposition, "filename", &file).empty() && file;
+  if (named && file && parts->FileBegin(name)) {
+    int found = nextDelimiter([&](const char* data, size_t n) {
+      parts->FileData(data, n);
+      return true;
+    });
+    parts->FileEnd(found > 0);
+    return found;
+  }
+  if (!named || file) return skip();
+  std::string value;
+  int found = nextDelimiter([&](const char* data, size_t n) {
+    value.append(data, n);
+    return spend(n);
+  });
+  if (found > 0) parts->Field(name, value);
+  return found;
+}
+
+std::string Reader::epilogue() {
+  // Read so that the whole body is.
+  while (in_.more()) {
+    if (!spend(in_.avail())) return kTooLarge;
+    in_.at = in_.buf.size();
+  }
+  return in_.cut() ? kBad : std::string();
+}
+
+}  // namespace
+
 std::string ReadMultipart(const std::string& boundary, unsigned long long length,
                           const std::function<size_t(char*, size_t)>& read,
                           unsigned long limit, MultipartParts* parts) {
   Input in(read, length);
-  // Every delimiter but a first one at the very start follows a line end:
-  // with one put in front, all are alike.
-  const std::string delim = "\r\n--" + boundary;
-  const size_t d = delim.size();
-  in.buf = "\r\n";
-  unsigned long long spent = 0;  // bytes held or thrown away
-  auto spend = [&](size_t n) { return (spent += n) <= limit; };
-
-  // Finds the next delimiter line, handing what comes before it to `use`
-  // (which says false when the limit is passed).  Returns 1 after a part's
-  // delimiter line, 2 after the closing one ("--"), 0 when the body ends
-  // first, -1 when `use` refused.
-  auto nextDelimiter = [&](const std::function<bool(const char*, size_t)>& use) -> int {
-    for (;;) {
-      size_t p = in.buf.find(delim, in.at);
-      if (p == std::string::npos) {
-        // Hand over all but what may begin a delimiter.
-        size_t keep = std::min(in.avail(), d - 1);
-        size_t out = in.avail() - keep;
-        if (out > 0 && !use(in.data(), out)) return -1;
-        in.at += out;
-        if (!in.more()) return 0;
-        continue;
-      }
-      p -= in.at;
-      if (p > 0 && !use(in.data(), p)) return -1;
-      in.at += p;
-      // A delimiter is followed by "--", or by blanks and a line end;
-      // anything else makes it content.
-      for (size_t k = 0;; ++k) {
-        while (in.avail() < d + k + 2)
-          if (!in.more()) return 0;
-        const char* after = in.data() + d;
-        if (k == 0 && after[0] == '-' && after[1] == '-') {
-          in.at += d + 2;
-          return 2;
-        }
-        if (after[k] == '\r' && after[k + 1] == '\n') {
-          in.at += d + k + 2;
-          return 1;
-        }
-        if ((after[k] != ' ' && after[k] != '\t') || k >= kMaxPadding) break;
-      }
-      if (!use(in.data(), 1)) return -1;
-      in.at += 1;
-    }
-  };
-  auto discard = [&](const char*, size_t n) { return spend(n); };
-
-  int found = nextDelimiter(discard);  // past the preamble
+  Reader reader(boundary, &in, limit);
+  int found = reader.skip();  // past the preamble
   while (found == 1) {
-    // The part's header lines, up to an empty one.
     std::string disposition;
-    for (;;) {
-      size_t end;
-      while ((end = in.buf.find("\r\n", in.at)) == std::string::npos) {
-        if (in.avail() > kMaxHeaderLine || !in.more()) return kBad;
-      }
-      end -= in.at;
-      if (end > kMaxHeaderLine) return kBad;
-      std::string line(in.data(), end);
-      in.at += end + 2;
-      if (!spend(end + 2)) return kTooLarge;
-      if (line.empty()) break;
-      static const char kName[] = "content-disposition:";
-      if (strncasecmp(line.c_str(), kName, sizeof kName - 1) == 0)
-        disposition = line.substr(sizeof kName - 1);
-    }
-    bool named = false, file = false;
-    std::string name = Param(disposition, "name", &named);
-    // An empty file name makes a field, as the form reader takes it.
-    file = !Param(disposition, "filename", &file).empty() && file;
-    std::string value;
-    const bool taking = named && file && parts->FileBegin(name);
-    if (taking) {
-      found = nextDelimiter([&](const char* data, size_t n) {
-        parts->FileData(data, n);
-        return true;
-      });
-      parts->FileEnd(found > 0);
-    } else if (named && !file) {
-      found = nextDelimiter([&](const char* data, size_t n) {
-        value.append(data, n);
-        return spend(n);
-      });
-      if (found > 0) parts->Field(name, value);
-    } else {
-      found = nextDelimiter(discard);
-    }
+    const std::string bad = reader.headers(&disposition);
+    if (!bad.empty()) return bad;
+    found = reader.part(disposition, parts);
   }
   if (found == 0) return kBad;
   if (found < 0) return kTooLarge;
-  // The epilogue, read so that the whole body is.
-  while (in.more()) {
-    if (!spend(in.avail())) return kTooLarge;
-    in.at = in.buf.size();
-  }
-  return in.cut() ? kBad : std::string();
+  return reader.epilogue();
 }

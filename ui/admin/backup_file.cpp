@@ -264,9 +264,49 @@ SVNStatus SVNBackupReader::refuse(const char* why, const std::string& detail) {
   return error_;
 }
 
+namespace {
+
+const char kNotOurs[] = "The file is neither a backup of this program nor a Subversion dump.";
+const char kCut[] = "The file ends early: it is truncated or damaged.";
+
+// What libarchive said of `a`'s last failure, "" for nothing.
+const char* ArchiveError(struct archive* a) {
+  const char* said = archive_error_string(a);
+  return said != nullptr ? said : "";
+}
+
+// A manifest's text, when it is one this program writes.
+bool ParseManifest(const std::string& data, SVNManifest* manifest) {
+  Json::Value m;
+  bool ok = ReadJson(data, &m) && m.isObject();
+  const Json::Value rev = ok ? m["rev"] : Json::Value();
+  ok = ok && m["format"].isInt() && m["format"].asInt() == SVNManifest::kFormat &&
+       m["name"].isString() && m["uuid"].isString() && rev.isInt64() && rev.asInt64() >= 0 &&
+       rev.asInt64() <= 2147483647LL && m["time"].isString() && m["version"].isString();
+  if (!ok) return false;
+  manifest->name = m["name"].asString();
+  manifest->uuid = m["uuid"].asString();
+  manifest->rev = static_cast<long>(rev.asInt64());
+  manifest->time = m["time"].asString();
+  manifest->version = m["version"].asString();
+  return true;
+}
+
+// What a backup's entry may be, by its path.
+enum EntryKind { kManifestEntry, kConfEntry, kDumpEntry, kNoEntry };
+EntryKind KindOf(const std::string& path) {
+  const size_t suffix = sizeof kDumpSuffix - 1;
+  if (path == kManifest) return kManifestEntry;
+  if (path.compare(0, sizeof kConfPrefix - 1, kConfPrefix) == 0) return kConfEntry;
+  if (path.size() > suffix && path.compare(path.size() - suffix, suffix, kDumpSuffix) == 0 &&
+      path.find('/') == std::string::npos)
+    return kDumpEntry;
+  return kNoEntry;
+}
+
+}  // namespace
+
 SVNStatus SVNBackupReader::open(int fd) {
-  const char* kNotOurs = "The file is neither a backup of this program nor a Subversion dump.";
-  const char* kCut = "The file ends early: it is truncated or damaged.";
   in_ = archive_read_new();
   // gzip or nothing (no filter that would start a program), tar or the
   // bytes as they are.
@@ -274,94 +314,86 @@ SVNStatus SVNBackupReader::open(int fd) {
       archive_read_support_format_tar(in_) != ARCHIVE_OK ||
       archive_read_support_format_raw(in_) != ARCHIVE_OK ||
       archive_read_open_fd(in_, fd, 64 * 1024) != ARCHIVE_OK)
-    return refuse(kNotOurs, in_ != nullptr && archive_error_string(in_) != nullptr
-                                ? archive_error_string(in_)
-                                : "");
+    return refuse(kNotOurs, in_ != nullptr ? ArchiveError(in_) : "");
   struct archive_entry* e = nullptr;
   int rc = archive_read_next_header(in_, &e);
-  if (rc != ARCHIVE_OK) return refuse(rc == ARCHIVE_EOF ? kNotOurs : kCut, archive_error_string(in_) ? archive_error_string(in_) : "");
-  if (archive_format(in_) == ARCHIVE_FORMAT_RAW) {
-    plain_ = true;
-    head_.resize(sizeof kDumpStart - 1);
-    size_t got = 0;
-    while (got < head_.size()) {
-      la_ssize_t n = archive_read_data(in_, &head_[got], head_.size() - got);
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    if (got < head_.size() || head_ != kDumpStart) return refuse(kNotOurs, "(raw)");
-    return SVNStatus();
-  }
+  if (rc != ARCHIVE_OK) return refuse(rc == ARCHIVE_EOF ? kNotOurs : kCut, ArchiveError(in_));
+  if (archive_format(in_) == ARCHIVE_FORMAT_RAW) return openPlain();
   // A backup: the manifest, conf files, the dump; each a plain file.
   for (int index = 0;; ++index) {
     if (index > 0 && (rc = archive_read_next_header(in_, &e)) != ARCHIVE_OK)
-      return refuse(rc == ARCHIVE_EOF ? "The backup holds no dump." : kCut,
-                    archive_error_string(in_) ? archive_error_string(in_) : "");
-    const char* raw = archive_entry_pathname_utf8(e);
-    if (raw == nullptr) raw = archive_entry_pathname(e);
-    const std::string path = raw != nullptr ? raw : "";
-    const std::string shown = "“" + Shown(path) + "”";
-    if (archive_entry_filetype(e) != AE_IFREG || archive_entry_hardlink(e) != nullptr ||
-        archive_entry_symlink(e) != nullptr || archive_entry_sparse_count(e) > 0 ||
-        !archive_entry_size_is_set(e) || archive_entry_size(e) < 0)
-      return refuse(("The file holds " + shown + ", which is not a plain file: a backup "
-                     "holds none.").c_str(), path);
-    const bool manifest = path == kManifest;
-    const bool confFile = path.compare(0, sizeof kConfPrefix - 1, kConfPrefix) == 0;
-    const std::string confName = confFile ? path.substr(sizeof kConfPrefix - 1) : "";
-    const bool dump = path.size() > sizeof kDumpSuffix - 1 &&
-                      path.compare(path.size() - (sizeof kDumpSuffix - 1), sizeof kDumpSuffix - 1,
-                                   kDumpSuffix) == 0 &&
-                      path.find('/') == std::string::npos;
-    bool cleanName = true;
-    for (unsigned char c : path) cleanName = cleanName && c >= 0x20 && c != 0x7F;
-    if (index == 0 && !manifest) return refuse(kNotOurs, path);
-    if (!cleanName || (!manifest && !confFile && !dump) || (manifest && index != 0))
-      return refuse(("The file holds " + shown + ", which is not part of a backup: nothing "
-                     "is taken from it.").c_str(), path);
+      return refuse(rc == ARCHIVE_EOF ? "The backup holds no dump." : kCut, ArchiveError(in_));
+    bool dump = false;
+    STATUS_TRY(readEntry(e, index, &dump));
     if (dump) break;
-    const size_t limit = manifest ? kMaxManifest : kMaxConfFile;
-    if (static_cast<unsigned long long>(archive_entry_size(e)) > limit)
-      return refuse(("The file holds " + shown + ", which is too large for what it "
-                     "claims to be.").c_str(), path);
-    std::string data(static_cast<size_t>(archive_entry_size(e)), '\0');
-    size_t got = 0;
-    while (got < data.size()) {
-      la_ssize_t n = archive_read_data(in_, &data[got], data.size() - got);
-      if (n <= 0) return refuse(kCut, archive_error_string(in_) ? archive_error_string(in_) : "");
-      got += static_cast<size_t>(n);
-    }
-    if (manifest) {
-      Json::Value m;
-      bool ok = ReadJson(data, &m) && m.isObject();
-      const Json::Value rev = ok ? m["rev"] : Json::Value();
-      ok = ok && m["format"].isInt() &&
-                m["format"].asInt() == SVNManifest::kFormat && m["name"].isString() &&
-                m["uuid"].isString() && rev.isInt64() && rev.asInt64() >= 0 &&
-                rev.asInt64() <= 2147483647LL && m["time"].isString() && m["version"].isString();
-      if (!ok) return refuse("The backup's manifest cannot be read.", "");
-      manifest_.name = m["name"].asString();
-      manifest_.uuid = m["uuid"].asString();
-      manifest_.rev = static_cast<long>(rev.asInt64());
-      manifest_.time = m["time"].asString();
-      manifest_.version = m["version"].asString();
-      continue;
-    }
-    // conf/NAME: one file directly in conf/, each once, the settings first.
-    if (confName.empty() || confName == "." || confName == ".." ||
-        confName.find('/') != std::string::npos)
-      return refuse(("The file holds " + shown + ", which is not part of a backup: nothing "
-                     "is taken from it.").c_str(), path);
-    if (conf_.empty() != (confName == "svnserve.conf"))
-      return refuse("The backup's files are not in the order this program writes them.", path);
-    for (const auto& c : conf_)
-      if (c.first == confName)
-        return refuse(("The file holds " + shown + " twice.").c_str(), path);
-    if (conf_.size() >= kMaxConfFiles)
-      return refuse("The file holds more conf files than a backup does.", path);
-    conf_.emplace_back(confName, std::move(data));
   }
   if (conf_.empty()) return refuse("The backup holds no settings file.", "");
+  return SVNStatus();
+}
+
+SVNStatus SVNBackupReader::openPlain() {
+  plain_ = true;
+  head_.resize(sizeof kDumpStart - 1);
+  size_t got = 0;
+  while (got < head_.size()) {
+    la_ssize_t n = archive_read_data(in_, &head_[got], head_.size() - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < head_.size() || head_ != kDumpStart) return refuse(kNotOurs, "(raw)");
+  return SVNStatus();
+}
+
+SVNStatus SVNBackupReader::readEntry(struct archive_entry* e, int index, bool* dump) {
+  const char* raw = archive_entry_pathname_utf8(e);
+  if (raw == nullptr) raw = archive_entry_pathname(e);
+  const std::string path = raw != nullptr ? raw : "";
+  const std::string shown = "“" + Shown(path) + "”";
+  if (archive_entry_filetype(e) != AE_IFREG || archive_entry_hardlink(e) != nullptr ||
+      archive_entry_symlink(e) != nullptr || archive_entry_sparse_count(e) > 0 ||
+      !archive_entry_size_is_set(e) || archive_entry_size(e) < 0)
+    return refuse(("The file holds " + shown + ", which is not a plain file: a backup "
+                   "holds none.").c_str(), path);
+  const EntryKind kind = KindOf(path);
+  bool cleanName = true;
+  for (unsigned char c : path) cleanName = cleanName && c >= 0x20 && c != 0x7F;
+  if (index == 0 && kind != kManifestEntry) return refuse(kNotOurs, path);
+  if (!cleanName || kind == kNoEntry || (kind == kManifestEntry && index != 0))
+    return refuse(("The file holds " + shown + ", which is not part of a backup: nothing "
+                   "is taken from it.").c_str(), path);
+  *dump = kind == kDumpEntry;
+  if (*dump) return SVNStatus();
+  const size_t limit = kind == kManifestEntry ? kMaxManifest : kMaxConfFile;
+  if (static_cast<unsigned long long>(archive_entry_size(e)) > limit)
+    return refuse(("The file holds " + shown + ", which is too large for what it claims to "
+                   "be.").c_str(), path);
+  std::string data(static_cast<size_t>(archive_entry_size(e)), '\0');
+  size_t got = 0;
+  while (got < data.size()) {
+    la_ssize_t n = archive_read_data(in_, &data[got], data.size() - got);
+    if (n <= 0) return refuse(kCut, ArchiveError(in_));
+    got += static_cast<size_t>(n);
+  }
+  if (kind == kManifestEntry && !ParseManifest(data, &manifest_))
+    return refuse("The backup's manifest cannot be read.", "");
+  if (kind == kManifestEntry) return SVNStatus();
+  return addConf(path.substr(sizeof kConfPrefix - 1), std::move(data), shown);
+}
+
+SVNStatus SVNBackupReader::addConf(const std::string& name, std::string data,
+                                   const std::string& shown) {
+  // conf/NAME: one file directly in conf/, each once, the settings first.
+  const std::string path = kConfPrefix + name;
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+    return refuse(("The file holds " + shown + ", which is not part of a backup: nothing "
+                   "is taken from it.").c_str(), path);
+  if (conf_.empty() != (name == "svnserve.conf"))
+    return refuse("The backup's files are not in the order this program writes them.", path);
+  for (const auto& c : conf_)
+    if (c.first == name) return refuse(("The file holds " + shown + " twice.").c_str(), path);
+  if (conf_.size() >= kMaxConfFiles)
+    return refuse("The file holds more conf files than a backup does.", path);
+  conf_.emplace_back(name, std::move(data));
   return SVNStatus();
 }
 
@@ -375,8 +407,7 @@ long SVNBackupReader::readDump(char* buf, size_t size) {
   }
   la_ssize_t n = archive_read_data(in_, buf, size);
   if (n < 0) {
-    refuse("The file ends early: it is truncated or damaged.",
-           archive_error_string(in_) ? archive_error_string(in_) : "");
+    refuse(kCut, ArchiveError(in_));
     return -1;
   }
   return static_cast<long>(n);
@@ -393,6 +424,5 @@ SVNStatus SVNBackupReader::finish() {
     return refuse("The file holds more after the dump, which is not part of a backup.",
                   path != nullptr ? path : "");
   }
-  return refuse("The file ends early: it is truncated or damaged.",
-                archive_error_string(in_) ? archive_error_string(in_) : "");
+  return refuse(kCut, ArchiveError(in_));
 }

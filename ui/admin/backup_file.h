@@ -27,6 +27,7 @@
 #include "store/status.h"
 
 struct archive;
+struct archive_entry;
 
 // What manifest.json says.
 struct SVNManifest {
@@ -102,6 +103,11 @@ class SVNBackupReader {
 
  private:
   SVNStatus refuse(const char* why, const std::string& detail);
+  // open's steps: a plain dump's start; one entry of a backup (*dump when
+  // it is the dump, whose data is left to readDump); a conf file's.
+  SVNStatus openPlain();
+  SVNStatus readEntry(struct archive_entry* e, int index, bool* dump);
+  SVNStatus addConf(const std::string& name, std::string data, const std::string& shown);
   struct archive* in_ = nullptr;
   bool plain_ = false;
   std::string head_;  // a plain dump's first bytes, read to recognise it

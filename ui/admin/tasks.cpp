@@ -94,7 +94,7 @@ SVNStatus LoadDump(SVNBackupReader* reader, const std::string& dir, long long to
   SVNStatus status = RunTool({"load", "--force-uuid", "--no-flush-to-disk", dir}, streams);
   if (!reader->error().ok()) return reader->error();
   if (!status.ok()) return Cancelled(status);
-  if (!(status = reader->finish()).ok()) return status;
+  STATUS_TRY(reader->finish());
   int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool synced = fd >= 0 && syncfs(fd) == 0;
   int err = errno;
@@ -113,8 +113,8 @@ SVNStatus PutConf(const SVNBackupReader& reader, const SVNName& name, const std:
   std::vector<std::string> inside, outside;
   // The settings first, to know what else may come.
   const std::string settingsPath = dir + "/conf/svnserve.conf";
-  SVNStatus status = WritePrivateFile(settingsPath, files[0].second, false);
-  if (!status.ok()) return status;
+  STATUS_TRY(WritePrivateFile(settingsPath, files[0].second, false));
+  SVNStatus status;
   SVNConfFile conf(NLIBCConfOpen(settingsPath.c_str(), 0));
   if (conf.p == nullptr)
     return STATUS_ERROR(kFailed, "The settings of the backup cannot be read.[0x%04X]",
@@ -138,8 +138,7 @@ SVNStatus PutConf(const SVNBackupReader& reader, const SVNName& name, const std:
                           file.c_str())
           .Reason("The backup holds a file its settings do not use (conf/" + file +
                   "): nothing was restored.");
-    if (!(status = WritePrivateFile(dir + "/conf/" + file, files[i].second, false)).ok())
-      return status;
+    STATUS_TRY(WritePrivateFile(dir + "/conf/" + file, files[i].second, false));
   }
   // Rules that name the repository backed up name it under its new name.
   const std::string rulesFile = CanonicalPath(SettingIn(conf.p, kAuthzDb).value_or(""));
@@ -187,6 +186,94 @@ std::string BackupUuid(const std::string& path) {
 
 // ---- Backup ----
 
+namespace {
+
+using ConfFiles = std::vector<std::pair<std::string, std::string>>;
+
+// The conf files of the repository at `path` that serving it needs and
+// that live in its conf/: the settings first.
+SVNStatus ConfFilesOf(const std::string& path, ConfFiles* conf) {
+  std::string text;
+  if (!ReadConfFile(path + "/conf/svnserve.conf", &text))
+    return STATUS_ERROR(kFailed, "Read the settings of %s failed.", path.c_str())
+        .Reason("The repository's settings cannot be read.");
+  conf->emplace_back("svnserve.conf", text);
+  SVNConfFile settings(NLIBCConfOpen((path + "/conf/svnserve.conf").c_str(), 0));
+  std::vector<std::string> inside, outside;
+  if (settings.p != nullptr) NamedFiles(settings.p, &inside, &outside);
+  const std::string confDir = RealLocation(path + "/conf");
+  for (const std::string& f : inside) {
+    bool twice = false;
+    for (const auto& c : *conf) twice = twice || c.first == f;
+    const std::string real = RealLocation(path + "/conf/" + f);
+    if (twice || confDir.empty() || real.compare(0, confDir.size() + 1, confDir + "/") != 0 ||
+        !ReadConfFile(path + "/conf/" + f, &text))
+      continue;  // missing, or elsewhere: not the repository's own
+    conf->emplace_back(f, text);
+  }
+  return SVNStatus();
+}
+
+// A temporary file in `dir` for a backup (*temp, *fd: locked while it is
+// written, so that it is no leftover), and the name no backup of `name`
+// has that it is to take (*final): two backups of one revision within a
+// second wait for the next.
+SVNStatus NewBackupFile(const std::string& dir, const SVNName& name, long rev, time_t* now,
+                        std::string* final, std::string* temp, int* fd) {
+  for (int i = 0; i < 3; ++i, sleep(1), *now = time(nullptr)) {
+    *final = BackupFileName(name, *now, rev);
+    if (access((dir + "/" + *final).c_str(), F_OK) != 0) break;
+  }
+  *temp = dir + "/.part-XXXXXX";
+  *fd = mkostemp(&(*temp)[0], O_CLOEXEC);
+  if (*fd < 0)
+    return STATUS_ERROR(kFailed, "Make a file in %s failed: %s", dir.c_str(), strerror(errno))
+        .Reason("No file can be made in the backup directory.");
+  flock(*fd, LOCK_EX);
+  return SVNStatus();
+}
+
+// Writes the backup of the repository at `path` to `fd`: the manifest,
+// the conf files, and the history as `svnadmin dump --deltas` gives it.
+SVNStatus WriteBackup(int fd, const SVNManifest& manifest, const ConfFiles& conf,
+                      const std::string& path, time_t now, const SVNProgress& progress) {
+  SVNBackupWriter writer(fd);
+  STATUS_TRY(writer.addFile("manifest.json", manifest.json(), now));
+  for (const auto& c : conf) STATUS_TRY(writer.addFile("conf/" + c.first, c.second, now));
+  STATUS_TRY(writer.beginDump(manifest.name + ".svndump", now));
+  SVNStatus status;
+  SVNToolStreams streams;
+  streams.output = [&](const char* data, size_t size) {
+    status = writer.dumpData(data, size);
+    return status.ok();
+  };
+  streams.errorLine = [&](const std::string& line) {
+    long done = Revision(line, "* Dumped revision ");
+    if (done >= 0 && progress) progress(done, manifest.rev);
+  };
+  SVNStatus ran =
+      RunTool({"dump", "--deltas", "-r", "0:" + std::to_string(manifest.rev), path}, streams);
+  STATUS_TRY(status);
+  STATUS_TRY(Cancelled(ran));
+  STATUS_TRY(writer.finish());
+  if (fsync(fd) != 0) return STATUS_ERROR(kFailed, "Sync a backup failed: %s", strerror(errno));
+  if (gCancelled) return STATUS_ERROR(kFailed, "Cancelled.").Reason(kCancelled);
+  return SVNStatus();
+}
+
+// Removes the backups of `name` past its newest `keep`.  Only this
+// repository's own backups count (`uuid`): those of a repository removed
+// before it took the name are not its to remove.
+void KeepNewest(const SVNName& name, const std::string& uuid, int keep) {
+  std::vector<SVNBackup> all;
+  ListBackups(name, &all).Log();
+  size_t own = 0;
+  for (const SVNBackup& b : all)
+    if (BackupUuid(b.path) == uuid && ++own > static_cast<size_t>(keep)) RemoveBackup(b).Log();
+}
+
+}  // namespace
+
 SVNStatus BackupRepository(const SVNName& name, int keep, const SVNProgress& progress,
                            std::string* file, long* rev) {
   if (!RepoExists(name))
@@ -199,97 +286,34 @@ SVNStatus BackupRepository(const SVNName& name, int keep, const SVNProgress& pro
   SVNHistory history;
   if (!(status = ReadHistory(path, &history)).ok())
     return status.Reason("The repository's history cannot be read.");
-  // The conf files that serving it needs and that live in its conf/.
-  std::vector<std::pair<std::string, std::string>> conf;
-  std::string text;
-  if (!ReadConfFile(path + "/conf/svnserve.conf", &text))
-    return STATUS_ERROR(kFailed, "Read the settings of %s failed.", name.c_str())
-        .Reason("The repository's settings cannot be read.");
-  conf.emplace_back("svnserve.conf", text);
-  {
-    SVNConfFile settings(NLIBCConfOpen((path + "/conf/svnserve.conf").c_str(), 0));
-    std::vector<std::string> inside, outside;
-    if (settings.p != nullptr) NamedFiles(settings.p, &inside, &outside);
-    const std::string confDir = RealLocation(path + "/conf");
-    for (const std::string& f : inside) {
-      bool twice = false;
-      for (const auto& c : conf) twice = twice || c.first == f;
-      const std::string real = RealLocation(path + "/conf/" + f);
-      if (twice || confDir.empty() || real.compare(0, confDir.size() + 1, confDir + "/") != 0 ||
-          !ReadConfFile(path + "/conf/" + f, &text))
-        continue;  // missing, or elsewhere: not the repository's own
-      conf.emplace_back(f, text);
-    }
-  }
-  std::string dir;
-  if (!(status = BackupDirOf(name, true, &dir)).ok()) return status;
+  ConfFiles conf;
+  STATUS_TRY(ConfFilesOf(path, &conf));
+  std::string dir, final, temp;
+  STATUS_TRY(BackupDirOf(name, true, &dir));
   RemoveStaleTemporaries(dir);
-  // A name no backup has: two backups of one revision within a second
-  // wait for the next.
   time_t now = time(nullptr);
-  std::string final;
-  for (int i = 0; i < 3; ++i, sleep(1), now = time(nullptr)) {
-    final = BackupFileName(name, now, history.rev);
-    if (access((dir + "/" + final).c_str(), F_OK) != 0) break;
-  }
-  std::string temp = dir + "/.part-XXXXXX";
-  int fd = mkostemp(&temp[0], O_CLOEXEC);
-  if (fd < 0)
-    return STATUS_ERROR(kFailed, "Make a file in %s failed: %s", dir.c_str(), strerror(errno))
-        .Reason("No file can be made in the backup directory.");
-  flock(fd, LOCK_EX);  // held while it is written: not a leftover
+  int fd = -1;
+  STATUS_TRY(NewBackupFile(dir, name, history.rev, &now, &final, &temp, &fd));
   SVNManifest manifest;
   manifest.name = name;
   manifest.uuid = history.uuid;
   manifest.rev = history.rev;
   manifest.time = IsoTime(now);
   manifest.version = "svn-admin " SVN_ADMIN_VERSION;
-  SVNBackupWriter writer(fd);
-  status = writer.addFile("manifest.json", manifest.json(), now);
-  for (const auto& c : conf)
-    if (status.ok()) status = writer.addFile("conf/" + c.first, c.second, now);
-  if (status.ok()) status = writer.beginDump(name.str() + ".svndump", now);
-  if (status.ok()) {
-    SVNToolStreams streams;
-    streams.output = [&](const char* data, size_t size) {
-      status = writer.dumpData(data, size);
-      return status.ok();
-    };
-    streams.errorLine = [&](const std::string& line) {
-      long done = Revision(line, "* Dumped revision ");
-      if (done >= 0 && progress) progress(done, history.rev);
-    };
-    SVNStatus ran = RunTool(
-        {"dump", "--deltas", "-r", "0:" + std::to_string(history.rev), path}, streams);
-    if (status.ok()) status = Cancelled(ran);
-  }
-  if (status.ok()) status = writer.finish();
-  if (status.ok() && fsync(fd) != 0)
-    status = STATUS_ERROR(kFailed, "Sync %s failed: %s", temp.c_str(), strerror(errno));
-  if (status.ok() && gCancelled) status = STATUS_ERROR(kFailed, "Cancelled.").Reason(kCancelled);
+  status = WriteBackup(fd, manifest, conf, path, now, progress);
   if (status.ok() && !(status = MoveNoReplace(temp, dir + "/" + final)).ok())
     STATUS_WITH(status, "Name the backup of %s failed.", name.c_str());
+  if (!status.ok()) unlink(temp.c_str());
+  close(fd);
   if (!status.ok()) {
-    unlink(temp.c_str());
-    close(fd);
     if (status.reason().empty()) status.Reason("The backup could not be written.");
     return status;
   }
-  close(fd);
   SyncDir(dir).Log();
   *file = final;
   *rev = history.rev;
   if (progress) progress(history.rev, history.rev);
-  if (keep > 0) {
-    // Only this repository's own backups count: those of a repository
-    // removed before it took the name are not its to remove.
-    std::vector<SVNBackup> all;
-    ListBackups(name, &all).Log();
-    size_t own = 0;
-    for (const SVNBackup& b : all)
-      if (BackupUuid(b.path) == history.uuid && ++own > static_cast<size_t>(keep))
-        RemoveBackup(b).Log();
-  }
+  if (keep > 0) KeepNewest(name, history.uuid, keep);
   return SVNStatus();
 }
 

@@ -49,18 +49,57 @@ void CatchCancel() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams) {
-  std::vector<std::string> argv{Package().adminTool}, env = JobEnvironment();
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
+namespace {
 
+void CloseFd(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+// One run of the tool: its process, the ends of its streams, and what
+// has been read and written.
+class ToolRun {
+ public:
+  explicit ToolRun(const SVNToolStreams& streams) : streams_(streams) {}
+  ~ToolRun() {
+    for (int* fd : {&in_, &out_, &err_}) CloseFd(fd);
+  }
+
+  // Starts `argv` in a process group of its own that dies with this
+  // process, its input a pipe when there is input, else /dev/null.
+  SVNStatus start(std::vector<std::string> argv);
+  // Feeds and reads it until its output ends.
+  void pump();
+  // Waits for it: a failure when it ended badly or was stopped.
+  SVNStatus finish(const std::string& what);
+
+ private:
+  void feed();
+  void write();
+  void read(int* fd, bool error);
+
+  const SVNToolStreams& streams_;
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
+  std::string pending_;  // input read and not yet written
+  size_t pendingAt_ = 0;
+  std::string outLine_, errLine_, lastError_;
+  bool stopped_ = false;  // a stream function failed
+};
+
+SVNStatus ToolRun::start(std::vector<std::string> argv) {
+  std::vector<std::string> env = JobEnvironment();
+  std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
   int in[2] = {-1, -1}, out[2], err[2];
-  if ((streams.input && pipe2(in, O_CLOEXEC) != 0) || pipe2(out, O_CLOEXEC) != 0 ||
+  if ((streams_.input && pipe2(in, O_CLOEXEC) != 0) || pipe2(out, O_CLOEXEC) != 0 ||
       pipe2(err, O_CLOEXEC) != 0)
     return STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
+  in_ = in[1];
+  out_ = out[0];
+  err_ = err[0];
   const pid_t parent = getpid();
-  pid_t pid = fork();
-  if (pid == 0) {
+  pid_ = fork();
+  if (pid_ == 0) {
     int null = open("/dev/null", O_RDONLY);
     if (setpgid(0, 0) != 0 || prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent ||
         dup2(in[0] >= 0 ? in[0] : null, 0) != 0 || dup2(out[1], 1) != 1 || dup2(err[1], 2) != 2)
@@ -72,95 +111,102 @@ SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& st
   int forkErr = errno;
   for (int fd : {in[0], out[1], err[1]})
     if (fd >= 0) close(fd);
-  if (pid < 0) {
-    for (int fd : {in[1], out[0], err[0]})
-      if (fd >= 0) close(fd);
-    return STATUS_ERROR(kFailed, "fork failed: %s", strerror(forkErr));
-  }
-  setpgid(pid, pid);  // as the child does: whichever runs first
-  gTool = pid;
-  if (gCancelled) kill(-pid, SIGTERM);  // asked before the tool was there
-  if (in[1] >= 0) fcntl(in[1], F_SETFL, O_NONBLOCK);
+  if (pid_ < 0) return STATUS_ERROR(kFailed, "fork failed: %s", strerror(forkErr));
+  setpgid(pid_, pid_);  // as the child does: whichever runs first
+  gTool = pid_;
+  if (gCancelled) kill(-pid_, SIGTERM);  // asked before the tool was there
+  if (in_ >= 0) fcntl(in_, F_SETFL, O_NONBLOCK);
+  return SVNStatus();
+}
 
-  std::string pending;  // input read and not yet written
-  size_t pendingAt = 0;
-  std::string outLine, errLine, lastError;
-  bool stopped = false;  // a stream function failed
+void ToolRun::feed() {
+  // More input when what was read has been written.
+  if (in_ >= 0 && pendingAt_ == pending_.size() && !stopped_) {
+    pending_.resize(64 * 1024);
+    long n = streams_.input(&pending_[0], pending_.size());
+    pending_.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    pendingAt_ = 0;
+    if (n < 0) stopped_ = true;
+    if (n <= 0) CloseFd(&in_);
+  }
+  if (stopped_) {
+    kill(-pid_, SIGKILL);
+    CloseFd(&in_);
+  }
+}
+
+void ToolRun::write() {
+  ssize_t n = ::write(in_, pending_.data() + pendingAt_, pending_.size() - pendingAt_);
+  if (n > 0) {
+    pendingAt_ += static_cast<size_t>(n);
+  } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+    CloseFd(&in_);  // the tool stopped reading: its status says why
+    pendingAt_ = pending_.size();
+  }
+}
+
+void ToolRun::read(int* fd, bool error) {
   char buf[64 * 1024];
-  int inFd = in[1], outFd = out[0], errFd = err[0];
-  auto closeFd = [](int* fd) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  };
-  auto onError = [&](const std::string& line) {
-    if (line.compare(0, 2, "* ") != 0 && !line.empty()) lastError = line;
-    if (streams.errorLine) streams.errorLine(line);
-  };
-  while (outFd >= 0 || errFd >= 0) {
-    // More input when what was read has been written.
-    if (inFd >= 0 && pendingAt == pending.size() && !stopped) {
-      pending.resize(sizeof buf);
-      long n = streams.input(&pending[0], pending.size());
-      pending.resize(n > 0 ? static_cast<size_t>(n) : 0);
-      pendingAt = 0;
-      if (n < 0) stopped = true;
-      if (n <= 0) closeFd(&inFd);
-    }
-    if (stopped) {
-      kill(-pid, SIGKILL);
-      closeFd(&inFd);
-    }
-    struct pollfd fds[3] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
+  ssize_t n = ::read(*fd, buf, sizeof buf);
+  if (n < 0 && errno == EINTR) return;
+  if (n <= 0) {
+    CloseFd(fd);
+    return;
+  }
+  if (error) {
+    Lines(&errLine_, buf, static_cast<size_t>(n), [this](const std::string& line) {
+      if (line.compare(0, 2, "* ") != 0 && !line.empty()) lastError_ = line;
+      if (streams_.errorLine) streams_.errorLine(line);
+    });
+  } else if (streams_.output) {
+    if (!stopped_ && !streams_.output(buf, static_cast<size_t>(n))) stopped_ = true;
+  } else {
+    Lines(&outLine_, buf, static_cast<size_t>(n), streams_.outputLine);
+  }
+}
+
+void ToolRun::pump() {
+  while (out_ >= 0 || err_ >= 0) {
+    feed();
+    struct pollfd fds[3] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}, {in_, POLLOUT, 0}};
     if (poll(fds, 3, -1) < 0) {
       if (errno != EINTR) {
         LOG_LINE("poll failed: %s", strerror(errno));
-        stopped = true;
+        stopped_ = true;
       }
       continue;
     }
-    if (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) {
-      ssize_t n = write(inFd, pending.data() + pendingAt, pending.size() - pendingAt);
-      if (n > 0) {
-        pendingAt += static_cast<size_t>(n);
-      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-        closeFd(&inFd);  // the tool stopped reading: its status says why
-        pendingAt = pending.size();
-      }
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
-      int* fd = i == 0 ? &outFd : &errFd;
-      ssize_t n = read(*fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        closeFd(fd);
-        continue;
-      }
-      if (i == 1) {
-        Lines(&errLine, buf, static_cast<size_t>(n), onError);
-      } else if (streams.output) {
-        if (!stopped && !streams.output(buf, static_cast<size_t>(n))) stopped = true;
-      } else {
-        Lines(&outLine, buf, static_cast<size_t>(n), streams.outputLine);
-      }
-    }
+    if (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) write();
+    if (fds[0].revents & (POLLIN | POLLERR | POLLHUP)) read(&out_, false);
+    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) read(&err_, true);
   }
-  closeFd(&inFd);
+  CloseFd(&in_);
+}
+
+SVNStatus ToolRun::finish(const std::string& what) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
   gTool = 0;
-  const std::string what = args.empty() ? std::string() : args[0];
-  if (stopped || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    SVNStatus failed = STATUS_ERROR(kFailed, "svnadmin %s failed (%s): %s", what.c_str(),
-                                    stopped               ? "stopped"
-                                    : WIFEXITED(status)   ? "exit status"
-                                                          : "killed",
-                                    lastError.c_str());
-    for (char& c : lastError)
-      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    if (!lastError.empty()) failed.Reason("svnadmin " + what + " said: " + lastError);
-    return failed;
-  }
-  return SVNStatus();
+  if (!stopped_ && WIFEXITED(status) && WEXITSTATUS(status) == 0) return SVNStatus();
+  SVNStatus failed = STATUS_ERROR(kFailed, "svnadmin %s failed (%s): %s", what.c_str(),
+                                  stopped_             ? "stopped"
+                                  : WIFEXITED(status)  ? "exit status"
+                                                       : "killed",
+                                  lastError_.c_str());
+  for (char& c : lastError_)
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  if (!lastError_.empty()) failed.Reason("svnadmin " + what + " said: " + lastError_);
+  return failed;
+}
+
+}  // namespace
+
+SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams) {
+  std::vector<std::string> argv{Package().adminTool};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ToolRun run(streams);
+  STATUS_TRY(run.start(argv));
+  run.pump();
+  return run.finish(args.empty() ? std::string() : args[0]);
 }

@@ -17,11 +17,6 @@ namespace {
 // The most records one page of "audit" holds.
 const unsigned long kMaxAuditPage = 1000;
 
-// At least one character, all decimal digits.
-bool IsDigits(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 }  // namespace
 
 SVNReply AuditAction(SVNRequest& req) {

@@ -23,11 +23,6 @@
 
 namespace {
 
-// At least one character, all decimal digits.
-bool IsNumber(const std::string& s) {
-  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 // "name", "realm" and "rev" of one repository of the listing (a name the
 // walk of the root found); nothing (logged) when it cannot be opened.
 void Summarize(const std::string& name, Json::Value* data) {
@@ -103,7 +98,7 @@ SVNReply ListAction(SVNRequest& req) {
   const std::string startText = req.In("start", "0");
   const std::string limitText = req.In("limit", "50");
   const std::string sort = req.In("sort");
-  if (!IsNumber(startText) || !IsNumber(limitText) || (!sort.empty() && sort != "name"))
+  if (!IsDigits(startText) || !IsDigits(limitText) || (!sort.empty() && sort != "name"))
     return REPLY_ERROR(kFailed, "Invalid argument");
   // Digits only, so the one way out of range is up: clamp to INT_MAX.
   const long start = std::min(strtol(startText.c_str(), nullptr, 10), long(INT_MAX));

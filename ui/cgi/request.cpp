@@ -35,6 +35,10 @@ SVNReply SVNReply::Started(SVNStatus status, const std::string& id, int line) {
   return reply;
 }
 
+bool IsDigits(const std::string& s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
 std::string Printable(std::string name) {
   for (char& c : name)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';

@@ -91,6 +91,10 @@ class SVNRequest {
   SVNUpload* upload_;
 };
 
+// Whether `s` is at least one character, all decimal digits (paging
+// parameters).
+bool IsDigits(const std::string& s);
+
 // A name as it may stand in a log line: control characters, which the
 // request may hold, become '?'.
 std::string Printable(std::string name);

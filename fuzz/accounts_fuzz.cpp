@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string before = Slurp(kPasswd);
   std::unique_ptr<SVNRepo> repo;
   SVNAccountList accounts;
-  SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
+  SVNStatus status = SVNRepo::open(*SVNName::Of("fuzz"), SVNRepo::kUpdate, &repo);
   if (status.ok()) status = DecodeAccounts(list, &accounts);
   if (status.ok()) status = repo->setAccounts(accounts);
   if (status.ok()) status = repo->save();
@@ -64,12 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int rc = status.ok() ? 0 : -1;
   const std::string after = Slurp(kPasswd);
   if (rc < 0) {
-    Check(after == before);
+    FUZZ_CHECK(after == before);
   } else {
     SvnView seen;
-    Check(SvnParseText(after, &seen));
+    FUZZ_CHECK(SvnParseText(after, &seen));
     std::map<std::string, std::string> users = seen["users"];
-    Check(users == repo->getAccounts());
+    FUZZ_CHECK(users == repo->getAccounts());
   }
   // Passwords never reach the log.  Account names may be logged, so they
   // are blanked out first: a password could be built of a name and the
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (pw.size() < 6 || pw.find_first_of("!~{}|^`@$\x80\xA0\xC3\xE2\xFF") ==
                                std::string::npos)
         continue;
-      for (const std::string& line : lines) Check(line.find(pw) == std::string::npos);
+      for (const std::string& line : lines) FUZZ_CHECK(line.find(pw) == std::string::npos);
     }
   }
   return 0;

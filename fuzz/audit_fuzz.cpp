@@ -77,13 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       !Decode(nul == std::string::npos ? input : input.substr(nul + 1), &now))
     return 0;
   std::unique_ptr<SVNRepo> repo;
-  SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
+  SVNStatus status = SVNRepo::open(*SVNName::Of("fuzz"), SVNRepo::kUpdate, &repo);
   if (status.ok()) status = repo->setAccounts(old);
   if (status.ok()) status = repo->save();
   if (!status.ok()) return 0;
   repo.reset();
   SVNChanges changes;
-  Check(SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo).ok());
+  FUZZ_CHECK(SVNRepo::open(*SVNName::Of("fuzz"), SVNRepo::kUpdate, &repo).ok());
   {
     SVNChanges::Watch watch(&changes, *repo);
     status = repo->setAccounts(now);
@@ -94,25 +94,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   record["user"] = "admin";
   record["outcome"] = status.ok() ? "done" : "failed";
   record["changes"] = changes.json();
-  Check(AuditAppend(record).ok());
+  FUZZ_CHECK(AuditAppend(record).ok());
   std::string text = TakeLogFiles();
 
   // One whole record, whose account lists hold names of the two lists.
-  Check(!text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1);
+  FUZZ_CHECK(!text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1);
   Json::Value written;
   {
     unsigned line, column;
-    Check(ParseJson(text, &written, &line, &column) && written.isObject());
+    FUZZ_CHECK(ParseJson(text, &written, &line, &column) && written.isObject());
   }
   std::set<std::string> names;
   for (const SVNAccountList* list : {&old, &now})
     for (const auto& a : *list) names.insert(a.first);
   const Json::Value& accounts = written["changes"]["accounts"];
-  Check(accounts.isNull() || accounts.isObject());
+  FUZZ_CHECK(accounts.isNull() || accounts.isObject());
   for (const std::string& kind : accounts.getMemberNames()) {
-    Check(kind == "added" || kind == "removed" || kind == "password");
+    FUZZ_CHECK(kind == "added" || kind == "removed" || kind == "password");
     for (const Json::Value& n : accounts[kind])
-      Check(n.isString() && (written.isMember("abridged") || names.count(n.asString())));
+      FUZZ_CHECK(n.isString() && (written.isMember("abridged") || names.count(n.asString())));
   }
   // No password.  Account names are in the record, so they are blanked
   // out first (a password could be built of a name and the text around
@@ -127,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const std::string& pw = a.second;
       if (pw.size() < 6 || pw.find_first_of("!~|^`@$\x80\xA0\xC3\xE2\xFF") == std::string::npos)
         continue;
-      Check(text.find(pw) == std::string::npos);
-      Check(text.find(Quoted(pw)) == std::string::npos);
+      FUZZ_CHECK(text.find(pw) == std::string::npos);
+      FUZZ_CHECK(text.find(Quoted(pw)) == std::string::npos);
     }
   }
   return 0;

@@ -111,43 +111,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     std::unique_ptr<SVNRepo> repo;
     std::unique_ptr<SVNRules> now;
-    SVNStatus status = SVNRepo::open("fuzz", SVNRepo::kUpdate, &repo);
-    if (status.ok()) status = repo->openRules(&now);
+    SVNStatus status = SVNRepo::open(*SVNName::Of("fuzz"), SVNRepo::kUpdate, &repo);
+    if (status.ok()) status = SVNRules::Open(*repo, &now);
     if (status.ok()) status = now->replace(groups, rules, shared, repo.get());
-    if (status.ok()) status = repo->save(now.get());
+    if (status.ok()) status = SaveRepoAndRules(repo.get(), now.get());
     status.Log();
     rc = status.ok() ? 0 : -1;
   }
   const std::string text = Slurp(kConf + "authz");
   if (rc < 0) {
-    Check(text == base && Slurp(kConf + "svnserve.conf") == conf);
+    FUZZ_CHECK(text == base && Slurp(kConf + "svnserve.conf") == conf);
     return 0;
   }
   // Read back: the same groups and rules (sections keep their places).
   std::unique_ptr<SVNRepo> again;
   std::unique_ptr<SVNRules> read;
-  Check(SVNRepo::open("fuzz", SVNRepo::kAccounts, &again).ok() && again->openRules(&read).ok());
+  FUZZ_CHECK(SVNRepo::open(*SVNName::Of("fuzz"), SVNRepo::kAccounts, &again).ok() && SVNRules::Open(*again, &read).ok());
   const SVNRules::Groups& readGroups = read->groups();
   const std::vector<SVNRules::Rule>& readRules = read->rules();
   if (!rules.empty()) {
-    Check(readGroups == written);
-    Check(AsSet(readRules) == AsSet(writtenRules));
+    FUZZ_CHECK(readGroups == written);
+    FUZZ_CHECK(AsSet(readRules) == AsSet(writtenRules));
   }
   // Subversion decides on the file written as on the plain rules, unless
   // the old file held sections of other kinds (which may bind this
   // repository too).
   nlibc::ConfDoc doc;
-  Check(doc.Load(text, nlibc::ConfDoc::kExact) == 0);
+  FUZZ_CHECK(doc.Load(text, nlibc::ConfDoc::kExact) == 0);
   std::vector<std::string> sections;
   doc.Sections(&sections);
   for (const std::string& s : sections)
     if (s != "groups" && s != "aliases" && s[0] != '/') return 0;
   std::unique_ptr<SVNAuthzEngine> mine, plain;
-  Check(SVNAuthzEngine::Parse(text, "", &mine).ok() &&
+  FUZZ_CHECK(SVNAuthzEngine::Parse(text, "", &mine).ok() &&
         SVNAuthzEngine::Parse(Plain(written, writtenRules), "", &plain).ok());
   for (const char* user : {"", "alice", "bob", "carol", "dave"})
     for (const char* path : {"/", "/trunk", "/trunk/a", "/trunk/a/b", "/tags", "/other"})
       for (bool write : {false, true})
-        Check(mine->allows("fuzz", path, user, write) == plain->allows("fuzz", path, user, write));
+        FUZZ_CHECK(mine->allows("fuzz", path, user, write) == plain->allows("fuzz", path, user, write));
   return 0;
 }

@@ -20,28 +20,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool init = setlocale(LC_ALL, "C.UTF-8") != nullptr;
   (void)init;
   int fd = memfd_create("upload", MFD_CLOEXEC);
-  Check(fd >= 0);
-  Check(write(fd, data, size) == static_cast<ssize_t>(size));
-  Check(lseek(fd, 0, SEEK_SET) == 0);
+  FUZZ_CHECK(fd >= 0);
+  FUZZ_CHECK(write(fd, data, size) == static_cast<ssize_t>(size));
+  FUZZ_CHECK(lseek(fd, 0, SEEK_SET) == 0);
   {
     SVNBackupReader reader;
     SVNStatus opened = reader.open(fd);
     if (opened.ok()) {
       if (!reader.plain()) {
-        Check(!reader.conf().empty() && reader.conf()[0].first == "svnserve.conf");
-        Check(reader.conf().size() <= kMaxConfFiles);
+        FUZZ_CHECK(!reader.conf().empty() && reader.conf()[0].first == "svnserve.conf");
+        FUZZ_CHECK(reader.conf().size() <= kMaxConfFiles);
         for (const auto& c : reader.conf()) {
-          Check(c.first.find('/') == std::string::npos && c.first != ".." && c.first != ".");
-          Check(c.second.size() <= kMaxConfFile);
+          FUZZ_CHECK(c.first.find('/') == std::string::npos && c.first != ".." && c.first != ".");
+          FUZZ_CHECK(c.second.size() <= kMaxConfFile);
         }
       }
       char buf[4096];
       long total = 0, n;
       while ((n = reader.readDump(buf, sizeof buf)) > 0) total += n;
-      Check(n == 0 || !reader.error().ok());
+      FUZZ_CHECK(n == 0 || !reader.error().ok());
       reader.finish();
     } else {
-      Check(!opened.reason().empty());  // a refusal says why
+      FUZZ_CHECK(!opened.reason().empty());  // a refusal says why
     }
   }
   close(fd);

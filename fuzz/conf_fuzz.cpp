@@ -96,13 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool svnOk = oracle ? SvnParseText(text, &before) : loaded != NLIBC_E_SYNTAX;
   // We refuse what Subversion refuses, and besides only texts whose
   // expansion we refuse (too large, or depending on svnserve's order).
-  Check(svnOk == (loaded != NLIBC_E_SYNTAX));
-  Check(loaded != NLIBC_E_READ || text.find("%(") != std::string::npos);
+  FUZZ_CHECK(svnOk == (loaded != NLIBC_E_SYNTAX));
+  FUZZ_CHECK(loaded != NLIBC_E_READ || text.find("%(") != std::string::npos);
   if (oursOk && oracle) {
     for (const auto& s : before) {
       nlibc::Pairs ours;
       doc.GetSection(s.first, &ours);
-      Check(std::map<std::string, std::string>(ours.begin(), ours.end()) == s.second);
+      FUZZ_CHECK(std::map<std::string, std::string>(ours.begin(), ours.end()) == s.second);
     }
   }
 
@@ -130,11 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ours = found ? v : "";
       NLIBCConfFree(conf);
     }
-    if (rc >= 0) Check(svnOk);
+    if (rc >= 0) FUZZ_CHECK(svnOk);
     std::string theirs;
     if (rc >= 0 && oracle) {
       bool svnFound = SvnGetText(text, section, key, &theirs);
-      Check(found == svnFound && (!found || theirs == ours));
+      FUZZ_CHECK(found == svnFound && (!found || theirs == ours));
     }
     return 0;
   }
@@ -142,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (op) {
     case 1:
       rc = NLIBCFileGetLine(file.c_str(), token.c_str(), buf, sizeof buf, 0);
-      if (rc >= 0) Check(text.find(buf) != std::string::npos);
+      if (rc >= 0) FUZZ_CHECK(text.find(buf) != std::string::npos);
       return 0;
     case 2:
       rc = NLIBCFileSetKeyValue(file.c_str(), k, value.c_str(), 0);
@@ -187,23 +187,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string after = Slurp(file);
   if (rc < 0) {
-    Check(after == text);  // refused: byte-identical
+    FUZZ_CHECK(after == text);  // refused: byte-identical
     return 0;
   }
   // Written (or left alone): Subversion reads it, and only the edited
   // option or section changed.  Keys and tokens are matched after
   // trimming, as the parser trims them.
-  Check(svnOk);
+  FUZZ_CHECK(svnOk);
   nlibc::ConfDoc afterDoc;
-  Check(afterDoc.Load(after) == 0);
+  FUZZ_CHECK(afterDoc.Load(after) == 0);
   std::string readBack;
   bool found = false;
   afterDoc.Get(section, key, &readBack, &found);
-  if (op == 2 || op == 8) Check(found && readBack == value);
-  if (op == 9) Check(!found);
+  if (op == 2 || op == 8) FUZZ_CHECK(found && readBack == value);
+  if (op == 9) FUZZ_CHECK(!found);
   if (!oracle) return 0;
   SvnView seen;
-  Check(SvnParseText(after, &seen));
+  FUZZ_CHECK(SvnParseText(after, &seen));
   // A token selects its key as the parser reads it: up to ':' or '=',
   // trimmed.
   std::string tokenKey = key.substr(0, key.find_first_of(":="));
@@ -212,26 +212,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (!tokenKey.empty() && isspace(static_cast<unsigned char>(tokenKey[0])))
     tokenKey.erase(0, 1);
   if (op != 6 && op != 10) editedKey = tokenKey;
-  Check(Others(Flatten(before), editedSection, editedKey) ==
+  FUZZ_CHECK(Others(Flatten(before), editedSection, editedKey) ==
         Others(Flatten(seen), editedSection, editedKey));
   // Every lookup svnserve could make, [DEFAULT]'s included, is as before
   // but the edited ones.
   SvnLookupView lookupsBefore, lookupsAfter;
-  Check(SvnLookupsText(text, &lookupsBefore) && SvnLookupsText(after, &lookupsAfter));
+  FUZZ_CHECK(SvnLookupsText(text, &lookupsBefore) && SvnLookupsText(after, &lookupsAfter));
   auto fold = [](const SvnLookupView& v) {
     Flat flat;
     for (const auto& e : v) flat[{Lower(e.first.first), Lower(e.first.second)}] = e.second;
     return flat;
   };
-  Check(Others(fold(lookupsBefore), editedSection, editedKey) ==
+  FUZZ_CHECK(Others(fold(lookupsBefore), editedSection, editedKey) ==
         Others(fold(lookupsAfter), editedSection, editedKey));
   Flat flat = Flatten(seen);
   auto at = flat.find({Lower(section), Lower(tokenKey)});
   std::string used;
   if (op == 2 || op == 8)
-    Check(SvnGetText(after, section, key, &used) && used == value);
-  if (op == 4) Check(at == flat.end());
-  if (op == 9) Check(!SvnGetText(after, section, key, &used));
+    FUZZ_CHECK(SvnGetText(after, section, key, &used) && used == value);
+  if (op == 4) FUZZ_CHECK(at == flat.end());
+  if (op == 9) FUZZ_CHECK(!SvnGetText(after, section, key, &used));
   if (op == 6 || op == 10) {
     // What svnserve finds looking the pairs up is exactly them: each
     // reads back, and its enumerated options add no other name.
@@ -239,12 +239,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& kv : pairs) want[kv.first] = kv.second;  // as the hash keeps them
     std::set<std::string> names;
     for (const auto& kv : want) {
-      Check(SvnGetText(after, editedSection, kv.first, &used) && used == kv.second);
+      FUZZ_CHECK(SvnGetText(after, editedSection, kv.first, &used) && used == kv.second);
       names.insert(Lower(kv.first));
     }
     for (const auto& s : seen)
       if (Lower(s.first) == Lower(editedSection))
-        for (const auto& kv : s.second) Check(names.count(Lower(kv.first)) == 1);
+        for (const auto& kv : s.second) FUZZ_CHECK(names.count(Lower(kv.first)) == 1);
   }
   return 0;
 }

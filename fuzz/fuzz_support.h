@@ -21,7 +21,7 @@
 #include "../tests/support/svn_expand.h"
 
 // Stops the run, naming the invariant that failed.
-#define Check(...)                                                         \
+#define FUZZ_CHECK(...)                                                         \
   do {                                                                     \
     if (!(__VA_ARGS__)) {                                                  \
       fprintf(stderr, "%s:%d invariant failed: %s\n", __FILE__, __LINE__, \

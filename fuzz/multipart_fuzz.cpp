@@ -48,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return n;
       },
       limit, &parts);
-  Check(status.empty() || status == "400 Bad Request" || status == "413 Payload Too Large");
-  Check(!(lie && status.empty()));
-  Check(parts.held <= limit);
-  Check(parts.taken <= body.size());
-  Check(parts.ended == parts.open);
+  FUZZ_CHECK(status.empty() || status == "400 Bad Request" || status == "413 Payload Too Large");
+  FUZZ_CHECK(!(lie && status.empty()));
+  FUZZ_CHECK(parts.held <= limit);
+  FUZZ_CHECK(parts.taken <= body.size());
+  FUZZ_CHECK(parts.ended == parts.open);
   return 0;
 }

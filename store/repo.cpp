@@ -25,7 +25,6 @@ namespace {
 const char kUsers[] = "users";
 
 // A repository's files, below its directory.
-const char kConfDir[] = "/conf";
 const char kSettingsFile[] = "/conf/svnserve.conf";
 
 // The library takes C strings: a NUL byte would silently cut the text.

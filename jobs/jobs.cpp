@@ -57,6 +57,10 @@ bool Parse(const std::string& text, SVNJob* job) {
   if (!ok) return false;
   job->done = progress["done"].asInt64();
   job->total = progress["total"].isNull() ? -1 : progress["total"].asInt64();
+  job->unit = progress["unit"].isString() ? progress["unit"].asString() : "revisions";
+  Text(r["notes"], &job->notes);
+  Text(r["user"], &job->user);
+  Text(r["addr"], &job->addr);
   job->pid = r["pid"].asInt();
   return true;
 }
@@ -124,7 +128,10 @@ SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return STATUS_ERROR(kFailed, "Make the record of a job failed: %s", strerror(errno));
     close(fd);
+    SVNJob asked = *job;
     *job = SVNJob();
+    job->user = asked.user;
+    job->addr = asked.addr;
     job->id = id;
     job->kind = kind;
     job->name = name;
@@ -150,8 +157,12 @@ SVNStatus SaveJob(const SVNJob& job) {
   r["finished"] = job.finished.empty() ? Json::Value() : Json::Value(job.finished);
   r["progress"]["done"] = Json::Int64(job.done);
   r["progress"]["total"] = job.total < 0 ? Json::Value() : Json::Value(Json::Int64(job.total));
+  r["progress"]["unit"] = job.unit;
   r["file"] = job.file.empty() ? Json::Value() : Json::Value(job.file);
   r["error"] = job.error.empty() ? Json::Value() : Json::Value(job.error);
+  r["notes"] = job.notes.empty() ? Json::Value() : Json::Value(job.notes);
+  r["user"] = job.user;
+  r["addr"] = job.addr;
   r["pid"] = static_cast<int>(job.pid);
   return WritePrivateFile(RecordPath(job.id), r.toStyledString(), job.state != "running");
 }
@@ -199,8 +210,10 @@ Json::Value JobJson(const SVNJob& job) {
   r["finished"] = text(job.finished);
   r["progress"]["done"] = Json::Int64(job.done);
   r["progress"]["total"] = job.total < 0 ? Json::Value() : Json::Value(Json::Int64(job.total));
+  r["progress"]["unit"] = job.unit;
   r["file"] = text(job.file);
   r["error"] = text(job.error);
+  r["notes"] = text(job.notes);
   return r;
 }
 

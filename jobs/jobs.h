@@ -39,10 +39,13 @@ struct SVNJob {
   std::string name;   // the repository's
   std::string state;  // "running", "done", "failed", "cancelled"
   std::string started, finished;  // "YYYY-MM-DDTHH:MM:SSZ"; finished empty while running
-  long long done = 0;    // revisions done
-  long long total = -1;  // revisions in all; -1 while unknown
+  long long done = 0;    // work done, in `unit`s
+  long long total = -1;  // work in all; -1 while unknown
+  std::string unit = "bytes";  // "revisions" in records written before bytes were counted
   std::string file;      // the backup made (its file name), if any
   std::string error;     // why it failed, a sentence
+  std::string notes;     // what a person should know of how it ended, a sentence or more
+  std::string user, addr;  // who asked for it, from where ("local": svn-admin's command line)
   pid_t pid = 0;         // the process running it
 };
 
@@ -51,8 +54,8 @@ bool IsJobId(const std::string& id);
 
 // Makes the record of a new job `kind` on `name` (state running, started
 // now, by the process `pid`: 0 while the process is yet to be started),
-// with a new id, and drops the oldest records past
-// kMaxJobs.  The caller holds the repository's job lock (`lock`), which
+// with a new id, asked for by `job->user` at `job->addr`, and drops the
+// oldest records past kMaxJobs.  The caller holds the repository's job lock (`lock`), which
 // is marked with the id.
 SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
                     SVNJobLock* lock, SVNJob* job);
@@ -68,11 +71,13 @@ SVNStatus ReadJob(const std::string& id, SVNJob* job);
 std::vector<SVNJob> ListJobs(const std::string& name, const std::string& id);
 
 // A record as the actions answer it: id, kind, name, state, started,
-// finished, progress {done, total}, file, error (null when not known).
+// finished, progress {done, total, unit}, file, error, notes (null when
+// not known).
 Json::Value JobJson(const SVNJob& job);
 
 // Starts `program` with "--job ID" and `args` as the job `kind` on `name`
-// (ID: its record's), detached: in
+// (ID: its record's), asked for by `job->user` at `job->addr`, detached:
+// in
 // a session of its own, its standard streams on /dev/null, at lower CPU
 // and I/O priority, holding the repository's job lock (kBusy when another
 // holds it), and `kept` (-1 for none) open as kJobKeptFd.  Returns once it

@@ -7,6 +7,7 @@
 
 #include "store/hooks.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -15,6 +16,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "store/locks.h"
@@ -32,6 +34,7 @@ struct Preset {
 };
 
 const char kMarker[] = "# svn.cgi preset: ";
+
 
 const Preset kPresets[kHookPresetCount] = {
     {"pre-revprop-change",
@@ -205,6 +208,8 @@ SVNStatus Uninstall(const HooksDir& dir, SVNHookPreset p) {
 
 }  // namespace
 
+const char* const kHookPresetKeys[kHookPresetCount] = {"log_edits", "read_only"};
+
 void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]) {
   HooksDir dir;
   OpenHooks(repoDir, &dir);
@@ -260,4 +265,28 @@ SVNStatus SetHooks(const std::string& repoDir,
   if (!changes.empty() && fsync(dir.fd) != 0)
     LOG_LINE("Sync %s/hooks failed: %s", repoDir.c_str(), strerror(errno));
   return SVNStatus();
+}
+
+std::vector<std::string> HandMadeHooks(const std::string& repoDir) {
+  std::vector<std::string> names;
+  HooksDir dir;
+  OpenHooks(repoDir, &dir);
+  if (dir.fd < 0) return names;
+  SVNHookState states[kHookPresetCount];
+  ReadHooks(repoDir, states);
+  const int fd = dup(dir.fd);
+  DIR* d = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (d == nullptr) return names;
+  while (struct dirent* e = readdir(d)) {
+    const std::string n = e->d_name;
+    if (n == "." || n == ".." || (n.size() > 5 && n.compare(n.size() - 5, 5, ".tmpl") == 0))
+      continue;
+    bool ours = false;
+    for (int p = 0; p < kHookPresetCount; ++p)
+      ours = ours || (n == kPresets[p].file && states[p].kind == SVNHookState::kOn);
+    if (!ours) names.push_back(n);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
 }

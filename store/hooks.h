@@ -14,6 +14,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/status.h"
 
@@ -35,6 +36,10 @@ struct SVNHookState {
   std::string reason;  // kCustom: why this page leaves it alone, one sentence
 };
 
+// Each preset's key, as requests and backups name it ("log_edits",
+// "read_only").
+extern const char* const kHookPresetKeys[kHookPresetCount];
+
 // What stands at each preset's hook of the repository whose directory is
 // `repoDir`.
 void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]);
@@ -50,5 +55,10 @@ void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]
 // Hook edits of one repository wait for each other.
 SVNStatus SetHooks(const std::string& repoDir,
                    const std::optional<bool> wanted[kHookPresetCount]);
+
+// The hooks of the repository whose directory is `repoDir` that this
+// program did not write: every entry of hooks/ but svnadmin's templates
+// ("*.tmpl") and our presets, in byte order.
+std::vector<std::string> HandMadeHooks(const std::string& repoDir);
 
 #endif  // SVN_STORE_HOOKS_H_

@@ -125,6 +125,9 @@ class SVNRepo {
   bool settingsChanged() const;
   bool accountsChanged() const;
 
+  // The settings file as read (and changed by the setters).
+  PNLIBCONF settingsConf() const { return settings.p; }
+
   // The value svnserve gets for a setting, if any (see settings.h).
   std::optional<std::string> setting(SVNSettingId id) const { return SettingIn(settings.p, id); }
   // The value svnserve uses: the file's, or its fallback.

@@ -18,6 +18,7 @@ const SVNSetting kTable[kSettingCount] = {
     /* kGroupsDb */ {"general", "groups-db", nullptr, nullptr},
     /* kForceUsernameCase */ {"general", "force-username-case", "none", "lower|upper|none"},
     /* kUseSasl */ {"sasl", "use-sasl", "false", nullptr},
+    /* kHooksEnv */ {"general", "hooks-env", nullptr, nullptr},
 };
 
 }  // namespace

@@ -18,6 +18,7 @@ enum SVNSettingId {
   kGroupsDb,           // a separate groups file for the rules
   kForceUsernameCase,  // how logins are folded before the rules see them
   kUseSasl,            // whether SASL, not password-db, decides logins
+  kHooksEnv,           // the file of the hooks' environment, relative to conf/
   kSettingCount
 };
 

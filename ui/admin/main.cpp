@@ -3,9 +3,10 @@
 // detached as "svn-admin --job ID COMMAND...", see jobs.h), and is the
 // command for schedules:
 //
-//   svn-admin backup NAME|--all [--keep N] [--user USER]
+//   svn-admin backup NAME|--all [--kind hotcopy|dump] [--keep N] [--user USER]
 //   svn-admin verify NAME|--all [--user USER]
-//   svn-admin restore FILE NAME [--settings FILE] [--user USER]
+//   svn-admin verify --file BACKUP NAME [--user USER]
+//   svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid] [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
 // becomes that user before anything else.  Each repository's task is a
@@ -36,6 +37,7 @@
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
+#include "ui/admin/job_tasks.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
 
@@ -44,16 +46,19 @@
 namespace {
 
 const char kUsage[] =
-    "usage: svn-admin backup NAME|--all [--keep N] [--user USER]\n"
+    "usage: svn-admin backup NAME|--all [--kind hotcopy|dump] [--keep N] [--user USER]\n"
     "       svn-admin verify NAME|--all [--user USER]\n"
-    "       svn-admin restore FILE NAME [--settings FILE] [--user USER]\n";
+    "       svn-admin verify --file BACKUP NAME [--user USER]   (a test restore)\n"
+    "       svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid]\n"
+    "                 [--user USER]\n";
 
 struct Options {
   std::string command;
   std::vector<std::string> args;  // the positional ones after the command
   bool all = false;
   int keep = 0;
-  std::string user, job, settings, spool;
+  std::string user, job, settings, spool, kind = "hotcopy", file, source;
+  bool replace = false, newUuid = false;
 };
 
 bool Usage(const char* why) {
@@ -85,11 +90,18 @@ bool Parse(int argc, char** argv, Options* o) {
       if (keep.empty() || keep.size() > 6 || keep.find_first_not_of("0123456789") != std::string::npos ||
           (o->keep = atoi(keep.c_str())) < 1)
         return Usage("--keep takes a number of backups, at least 1");
-    } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool") {
-      if (!value(a == "--user" ? &o->user : a == "--job" ? &o->job : a == "--settings"
-                                                         ? &o->settings
-                                                         : &o->spool))
-        return false;
+    } else if (a == "--replace" || a == "--new-uuid") {
+      (a == "--replace" ? o->replace : o->newUuid) = true;
+    } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool" ||
+               a == "--kind" || a == "--file" || a == "--source") {
+      std::string* to = a == "--user"     ? &o->user
+                        : a == "--job"    ? &o->job
+                        : a == "--settings" ? &o->settings
+                        : a == "--spool"  ? &o->spool
+                        : a == "--kind"   ? &o->kind
+                        : a == "--file"   ? &o->file
+                                          : &o->source;
+      if (!value(to)) return false;
     } else if (a == "-h" || a == "--help") {
       fputs(kUsage, stdout);
       exit(0);
@@ -101,6 +113,9 @@ bool Parse(int argc, char** argv, Options* o) {
   if (o->command == "backup" || o->command == "verify") {
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
+    if (o->kind != "hotcopy" && o->kind != "dump") return Usage("--kind is hotcopy or dump");
+    if (!o->file.empty() && (o->command != "verify" || o->all))
+      return Usage("--file names a backup of one repository to test-restore");
   } else if (o->command == "restore") {
     if (o->all || o->args.size() != 2) return Usage("restore takes a file and a new name");
   } else {
@@ -167,24 +182,18 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
       }
     }
   };
-  SVNStatus status;
+  SVNJobCommand c;
+  c.command = o.command;
+  c.kind = o.kind;
+  c.keep = o.keep;
+  c.file = o.command == "restore" ? o.args[0] : o.file;
+  c.settings = o.settings;
+  c.source = o.source;
+  c.replace = o.replace;
+  c.newUuid = o.newUuid;
   std::string line;
-  long rev = 0;
-  if (o.command == "backup") {
-    std::string file, dir;
-    status = BackupRepository(name, o.keep, progress, &file, &rev);
-    job->file = file;
-    if (status.ok() && BackupDirOf(name, false, &dir).ok()) file = dir + "/" + file;
-    line = "backed up revision " + std::to_string(rev) + " to " + file;
-  } else if (o.command == "verify") {
-    status = VerifyRepository(name, progress, &rev);
-    line = "verified to revision " + std::to_string(rev) + ", no problems found";
-  } else {
-    std::optional<SVNNewRepo> settings;
-    status = ReadRestoreSettings(o.settings, name, &settings);
-    if (status.ok()) status = RestoreRepository(o.args[0], *settings, progress, &rev);
-    line = "restored revision " + std::to_string(rev) + " from " + o.args[0];
-  }
+  Json::Value changes(Json::objectValue);
+  SVNStatus status = RunTask(c, name, progress, job, &line, &changes);
   // What the program handed over goes before the end is recorded.
   if (!o.spool.empty()) DeleteTree(o.spool).Log();
   job->finished = IsoTime(time(nullptr));
@@ -201,6 +210,7 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   }
   status.Log();
   SaveJob(*job).Log();
+  RecordJobEnd(*job, changes);
   lock->release();
   if (bar) fputs("\r\033[K", stderr);
   printf("%s: %s\n", name.c_str(), line.c_str());
@@ -243,7 +253,11 @@ bool RunCommand(const Options& o, const std::string& text) {
                                                 : "There is no such repository.");
   if (status.ok()) status = lock.acquire(*name, true);
   if (status.ok() && o.command != "restore") status = WaitForMoves(*name);
+  const struct passwd* pw = getpwuid(geteuid());
+  job.user = pw != nullptr ? pw->pw_name : std::to_string(geteuid());
+  job.addr = "local";
   if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &job);
+  if (status.ok()) RecordJobStart(job);
   if (status.ok()) return RunJob(o, *name, &lock, &job);
   std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
   status.Log();

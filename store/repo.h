@@ -130,6 +130,12 @@ class SVNRepo {
 
   // The value svnserve gets for a setting, if any (see settings.h).
   std::optional<std::string> setting(SVNSettingId id) const { return SettingIn(settings.p, id); }
+  // Where the path setting `id` = `value` leads, as svnserve finds it once
+  // the repository is in its place under the root (see SettingLocation;
+  // relative to its conf/): for a repository opened elsewhere (`at`), a
+  // file inside it is found there, one outside where it will be.
+  std::string locate(SVNSettingId id, const std::string& value) const;
+
   // The value svnserve uses: the file's, or its fallback.
   std::string settingUsed(SVNSettingId id) const { return SettingUsed(settings.p, id); }
 

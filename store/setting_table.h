@@ -80,6 +80,10 @@ std::string SettingLocation(SVNSettingId id, const std::string& value,
 std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
                         const char* fallback);
 
+// `path` (absolute) with "." and ".." worked out, without looking at the
+// disk.
+std::string LexicalPath(const std::string& path);
+
 // The real location of `file` (links resolved), which may not exist yet;
 // "" when its directory cannot be resolved.
 std::string RealLocation(const std::string& file);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "audit_log.h"
+#include "backup_fixture.h"
 #include "jobs_support.h"
 #include "program.h"
 #include "sandbox.h"
@@ -17,66 +18,6 @@
 namespace {
 
 using namespace program;
-
-const char kAdmin[] = SVN_ADMIN;
-const char kName[] = "src two \xC3\xA4";  // a blank and UTF-8
-
-class Backups : public ::testing::Test {
- protected:
-  void SetUp() override {
-    sandbox::Reset();
-    setenv("LD_PRELOAD", SYSLOG_CAPTURE_LIB, 1);
-  }
-
-  // Starts a job with the POST `params`: its id.
-  static std::string Start(const Params& params) {
-    CgiResult r = Post(params);
-    EXPECT_TRUE(r.json["success"].asBool()) << r.body;
-    return r.json["data"]["job"].asString();
-  }
-  // Starts a job and waits for its end: its record.
-  static Json::Value Run(const Params& params) {
-    std::string id = Start(params);
-    return id.empty() ? Json::Value() : jobs::WaitJob(SVN_CGI, sandbox::Dir(), id);
-  }
-  // Restores an upload of `file` as `name` (with `more` fields).
-  static Json::Value RunUpload(const std::string& name, const std::string& file,
-                               const Params& more = {}) {
-    std::string type;
-    Params fields{{"action", "restore"}, {"name", name}};
-    fields.insert(fields.end(), more.begin(), more.end());
-    std::string body = jobs::Multipart(fields, "upload", file, &type);
-    CgiResult r = RunCgi(SVN_CGI, PostEnv(body, type), body);
-    EXPECT_TRUE(r.json["success"].asBool()) << r.body;
-    return jobs::WaitJob(SVN_CGI, sandbox::Dir(), r.json["data"]["job"].asString());
-  }
-  static std::vector<std::string> Backups_(const std::string& name) {
-    std::vector<std::string> files;
-    CgiResult r = Get("action=backups&name=" + FormEncode({{"", name}}).substr(1));
-    for (const Json::Value& b : r.json["data"]) files.push_back(b["file"].asString());
-    return files;
-  }
-  // A repository with some history made by the real svn client.
-  static void MakeHistory(const std::string& name) {
-    ASSERT_TRUE(Post({{"action", "add"}, {"name", name}, {"realm", "Team"}, {"anon", "none"},
-                      {"accounts", Accounts({{"alice", "a pw"}, {"bob", "b pw"}})}})
-                    .json["success"]
-                    .asBool());
-    ASSERT_TRUE(Post({{"action", "rules_edit"}, {"name", name},
-                      {"groups", R"({"devs":["alice"]})"},
-                      {"rules", R"([{"path":"/","who":"*","access":"r"},)"
-                                R"({"path":"/trunk","who":"@devs","access":"rw"}])"}})
-                    .json["success"]
-                    .asBool());
-    const std::string dir = sandbox::RepoDir(name);
-    ASSERT_TRUE(jobs::Commit(dir, "carol", "Add the sources\n\nwith a second line",
-                             "mkdir -p trunk/src && printf 'int main() {}\\n' > trunk/src/main.c"));
-    ASSERT_TRUE(jobs::Commit(dir, "dave", "Ignore builds",
-                             "svn propset -q svn:ignore build trunk && "
-                             "head -c 1100000 /dev/urandom > trunk/blob.bin"));
-    ASSERT_TRUE(jobs::Commit(dir, "carol", "Edit", "printf 'int x;\\n' >> trunk/src/main.c"));
-  }
-};
 
 TEST_F(Backups, RestoredUnderANewNameIsTheSameRepository) {
   MakeHistory(kName);
@@ -236,6 +177,17 @@ TEST_F(Backups, HostileUploadsMakeNothingAndSayWhy) {
        "not ones this program accepts"},
       {"rules svnserve refuses", replaced(3, {"conf/authz", "[/]\n@nogroup = r\n"}),
        "not ones this program accepts"},
+      {"rules that do not parse", replaced(3, {"conf/authz", "[/\nx = r\n"}),
+       "not ones svnserve reads"},
+      {"an account file svnserve refuses", replaced(2, {"conf/passwd", "[users]\n%(x)s\n"}),
+       "svnserve would refuse"},
+      {"a hooks' environment", [&] {
+         std::vector<jobs::TarEntry> e = entries;
+         e[1].data.replace(e[1].data.find("[general]\n"), 10, "[general]\nhooks-env = hooks-env\n");
+         e.insert(e.end() - 1, {"conf/hooks-env", "[default]\nLD_PRELOAD = /tmp/evil.so\n"});
+         return jobs::MakeTar(jobs::WithSums(e));
+       }(),
+       "hooks' environment"},
       {"a manifest that lies", replaced(0, {"manifest.json", manifest}), "damaged"},
       {"a manifest that is no object", replaced(0, {"manifest.json", "[1]"}),
        "manifest cannot be read"},

@@ -401,6 +401,15 @@ ssize_t SVNBackupReader::Read(struct archive*, void* self, const void** buffer) 
 }
 
 SVNStatus SVNBackupReader::open(int fd) {
+  SVNStatus status = openArchive(fd);
+  // Damage may make what came out look like no archive at all: what the
+  // gzip layer finds further on says so.
+  if (!status.ok() && in_ && in_->gzip() && in_->error().ok() && !drainGzip().ok())
+    return error_;
+  return status;
+}
+
+SVNStatus SVNBackupReader::openArchive(int fd) {
   in_.reset(new SVNGzipIn(fd));
   in_->sumInto(&fileSum_);
   head_.resize(512);

@@ -173,6 +173,7 @@ class SVNBackupReader {
 
  private:
   SVNStatus refuse(const char* why, const std::string& detail);
+  SVNStatus openArchive(int fd);
   SVNStatus openPlain();
   SVNStatus checkEntry(struct archive_entry* e, SVNBackupEntry* entry);
   SVNStatus checkSums();

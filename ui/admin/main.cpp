@@ -168,6 +168,7 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   const bool bar = o.job.empty() && isatty(STDERR_FILENO);
   double saved = 0;
   SVNProgress progress = [&](long long done, long long total) {
+    if (done == job->done && total == job->total) return;
     job->done = done;
     job->total = total;
     if (Now() - saved >= 0.25 || done == total) {

@@ -252,6 +252,8 @@ SVNStatus PutSetup(const SVNManifest& m, const std::map<std::string, std::string
   }
   if (repo->settingsChanged()) STATUS_TRY(repo->save());
   if (name.str() == m.name) return SVNStatus();
+  // As the settings now are.
+  STATUS_TRY(SVNRepo::open(name, SVNRepo::kSettings, &repo, dir));
   return RenameOwnRules(*repo, m.name, name);
 }
 

@@ -59,6 +59,7 @@ bool Parse(const std::string& text, SVNJob* job) {
   job->total = progress["total"].isNull() ? -1 : progress["total"].asInt64();
   job->unit = progress["unit"].isString() ? progress["unit"].asString() : "revisions";
   Text(r["notes"], &job->notes);
+  job->rev = r["rev"].isInt64() ? static_cast<long>(r["rev"].asInt64()) : -1;
   Text(r["user"], &job->user);
   Text(r["addr"], &job->addr);
   job->pid = r["pid"].asInt();
@@ -161,6 +162,7 @@ SVNStatus SaveJob(const SVNJob& job) {
   r["file"] = job.file.empty() ? Json::Value() : Json::Value(job.file);
   r["error"] = job.error.empty() ? Json::Value() : Json::Value(job.error);
   r["notes"] = job.notes.empty() ? Json::Value() : Json::Value(job.notes);
+  if (job.rev >= 0) r["rev"] = Json::Int64(job.rev);
   r["user"] = job.user;
   r["addr"] = job.addr;
   r["pid"] = static_cast<int>(job.pid);
@@ -212,6 +214,7 @@ Json::Value JobJson(const SVNJob& job) {
   r["progress"]["total"] = job.total < 0 ? Json::Value() : Json::Value(Json::Int64(job.total));
   r["progress"]["unit"] = job.unit;
   r["file"] = text(job.file);
+  r["rev"] = job.rev < 0 ? Json::Value() : Json::Value(Json::Int64(job.rev));
   r["error"] = text(job.error);
   r["notes"] = text(job.notes);
   return r;

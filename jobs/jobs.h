@@ -43,6 +43,7 @@ struct SVNJob {
   long long total = -1;  // work in all; -1 while unknown
   std::string unit = "bytes";  // "revisions" in records written before bytes were counted
   std::string file;      // the backup made (its file name), if any
+  long rev = -1;         // the revision backed up, restored or verified; -1 while unknown
   std::string error;     // why it failed, a sentence
   std::string notes;     // what a person should know of how it ended, a sentence or more
   std::string user, addr;  // who asked for it, from where ("local": svn-admin's command line)
@@ -71,8 +72,8 @@ SVNStatus ReadJob(const std::string& id, SVNJob* job);
 std::vector<SVNJob> ListJobs(const std::string& name, const std::string& id);
 
 // A record as the actions answer it: id, kind, name, state, started,
-// finished, progress {done, total, unit}, file, error, notes (null when
-// not known).
+// finished, progress {done, total, unit}, file, rev, error, notes (null
+// when not known).
 Json::Value JobJson(const SVNJob& job);
 
 // Starts `program` with "--job ID" and `args` as the job `kind` on `name`

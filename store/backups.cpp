@@ -178,7 +178,8 @@ std::string IsoTime(time_t when) {
 namespace {
 
 // Whether the directory holding `dir` is one that nobody else may change
-// (make or replace `dir` in it): not writable by its group or others.
+// (make or replace `dir` in it): root's or ours, not writable by its group
+// or others.
 SVNStatus SafeParent(const std::string& dir) {
   const size_t slash = dir.find_last_of('/');
   const std::string parent = slash == 0 ? "/" : dir.substr(0, slash);
@@ -186,7 +187,7 @@ SVNStatus SafeParent(const std::string& dir) {
   if (stat(parent.c_str(), &st) != 0)
     return STATUS_ERROR(kFailed, "Stat %s failed: %s", parent.c_str(), strerror(errno))
         .Reason("The backup directory " + dir + " cannot be used.");
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != 0 && st.st_uid != geteuid()))
     return STATUS_ERROR(kFailed, "%s may be written by others: the backup directory in it is "
                         "not used.", parent.c_str())
         .Reason("The backup directory " + dir + " is in a folder others may write to (" +

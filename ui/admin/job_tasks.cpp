@@ -29,6 +29,7 @@ SVNStatus Backup(const SVNJobCommand& c, const SVNName& name, const SVNProgress&
   SVNStatus status = BackupRepository(name, {c.kind, c.keep}, progress, &made);
   if (!status.ok()) return status;
   job->file = made.file;
+  job->rev = made.rev;
   *line = "backed up revision " + std::to_string(made.rev) + " to " + made.path;
   (*changes)["file"] = made.file;
   (*changes)["backup_kind"] = c.kind;
@@ -59,6 +60,7 @@ SVNStatus TestRestore(const SVNJobCommand& c, const SVNName& name, const SVNProg
   job->file = Base(c.file);
   (*changes)["file"] = job->file;
   (*changes)["rev"] = Json::Int64(result.rev);
+  if (result.rev >= 0) job->rev = result.rev;
   if (status.ok())
     *line = "test-restored " + c.file + " to revision " + std::to_string(result.rev) +
             ", no problems found";
@@ -82,6 +84,7 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   if (!status.ok()) return status;
   (*changes)["uuid"] = result.uuid;
   (*changes)["rev"] = Json::Int64(result.rev);
+  job->rev = result.rev;
   if (!result.created.empty()) (*changes)["created"] = Strings(result.created);
   if (!result.leftOut.empty()) (*changes)["left_out"] = Strings(result.leftOut);
   std::string notes;
@@ -110,6 +113,7 @@ SVNStatus RunTask(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   long rev = 0;
   SVNStatus status = VerifyRepository(name, progress, &rev);
   (*changes)["rev"] = Json::Int64(rev);
+  if (status.ok()) job->rev = rev;
   *line = "verified to revision " + std::to_string(rev) + ", no problems found";
   return status;
 }

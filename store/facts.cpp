@@ -289,6 +289,24 @@ long ReadRevision(const std::string& path) {
   return i > 0 && i <= 10 && rev <= 2147483647 ? rev : -1;
 }
 
+std::string ReadUuid(const std::string& path) {
+  int fd = open((path + "/db/uuid").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  char text[37];
+  struct stat st;
+  ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
+  close(fd);
+  // 8-4-4-4-12 hex digits, then the end of the line or of the file.
+  if (got < 36 || (got == 37 && text[36] != '\n')) return "";
+  for (int i = 0; i < 36; ++i) {
+    const char c = text[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+      return "";
+  }
+  return std::string(text, 36);
+}
+
 namespace {
 
 // Deeper than this, a repository is not one svnadmin made (its deepest

@@ -21,6 +21,11 @@ struct SVNHistory {
 // starting a process or loading a library; -1 when it cannot be read.
 long ReadRevision(const std::string& path);
 
+// The UUID of the repository at `path` as its own files say (the first
+// line of db/uuid), read without starting a process or loading a library;
+// empty when it cannot be read or is no UUID.
+std::string ReadUuid(const std::string& path);
+
 // The bytes of every entry of the repository's directory, itself
 // included: the sizes lstat gives (links are not followed; a file with
 // several links counts once), as "du -sb" counts.  Fails when a part

@@ -22,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
@@ -33,6 +34,7 @@
 
 #include "jobs/jobs.h"
 #include "store/backups.h"
+#include "store/package.h"
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
@@ -149,7 +151,8 @@ double Now() {
 // One repository's task as a job: its record kept up to date (progress
 // at most four times a second), its line printed.  False when it did not
 // succeed.
-bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job) {
+bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock* own,
+            SVNJob* job) {
   const bool bar = o.job.empty() && isatty(STDERR_FILENO);
   double saved = 0;
   SVNProgress progress = [&](long long done, long long total) {
@@ -202,18 +205,35 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   status.Log();
   SaveJob(*job).Log();
   lock->release();
+  own->release();
   if (bar) fputs("\r\033[K", stderr);
   printf("%s: %s\n", name.c_str(), line.c_str());
   fflush(stdout);
   return status.ok();
 }
 
-// A job svn.cgi started: the lock it holds is ours, and the record is
-// complete once the pipe closes.
+// Whether `spool` is the item of the working directory svn.cgi handed
+// this job: a directory directly in the working directory (not a link),
+// the very one open as kJobKeptFd, whose lock that descriptor holds.
+bool HandedOver(const std::string& spool) {
+  struct stat kept, at;
+  const size_t slash = spool.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : spool.substr(0, slash);
+  const std::string item = slash == std::string::npos ? "" : spool.substr(slash + 1);
+  return (dir == Package().workDir || dir == Package().hiddenWorkDir) && !item.empty() &&
+         item != "." && item != ".." && fstat(kJobKeptFd, &kept) == 0 && S_ISDIR(kept.st_mode) &&
+         lstat(spool.c_str(), &at) == 0 && S_ISDIR(at.st_mode) && at.st_dev == kept.st_dev &&
+         at.st_ino == kept.st_ino && flock(kJobKeptFd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// A job svn.cgi started: the locks it holds are ours, and the record is
+// complete once the pipe closes.  What it was handed (--spool) is deleted
+// at the end only when it is the item handed over with it.
 bool RunStartedJob(const Options& o) {
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   lock.adopt(kJobLockFd);
-  for (int fd : {kJobLockFd, kJobKeptFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  own.adopt(kJobOwnFd);
+  for (int fd : {kJobLockFd, kJobKeptFd, kJobOwnFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   char c;
   while (read(kJobGoFd, &c, 1) > 0 || errno == EINTR) {
   }
@@ -222,19 +242,24 @@ bool RunStartedJob(const Options& o) {
   const std::optional<SVNName> name = SVNName::Of(o.command == "restore" ? o.args[1] : o.args[0]);
   SVNStatus status = ReadJob(o.job, &job);
   if (!status.ok() || !name || job.state != "running" || job.name != name->str() ||
-      job.kind != o.command) {
+      job.kind != o.command || !HoldsOwnLock(o.job, kJobOwnFd)) {
     STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
-    if (!o.spool.empty()) DeleteTree(o.spool).Log();
     return false;
   }
-  job.pid = getpid();
-  return RunJob(o, *name, &lock, &job);
+  if (!o.spool.empty() && !HandedOver(o.spool)) {
+    STATUS_ERROR(kFailed, "Job %s: %s is not the item handed to it: left alone.", o.job.c_str(),
+                 o.spool.c_str())
+        .Log();
+    return false;
+  }
+  SetJobProcess(getpid(), &job).Log();
+  return RunJob(o, *name, &lock, &own, &job);
 }
 
 // Runs the command on the repository `text` names, as a job of its own.
 bool RunCommand(const Options& o, const std::string& text) {
   const std::optional<SVNName> name = SVNName::Of(text);
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   SVNJob job;
   SVNStatus status;
   if (!name)
@@ -243,8 +268,8 @@ bool RunCommand(const Options& o, const std::string& text) {
                                                 : "There is no such repository.");
   if (status.ok()) status = lock.acquire(*name, true);
   if (status.ok() && o.command != "restore") status = WaitForMoves(*name);
-  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &job);
-  if (status.ok()) return RunJob(o, *name, &lock, &job);
+  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &own, &job);
+  if (status.ok()) return RunJob(o, *name, &lock, &own, &job);
   std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
   status.Log();
   printf("%s: failed: %s\n", text.c_str(), why.c_str());
@@ -263,8 +288,9 @@ int main(int argc, char** argv) {
   Options o;
   if (!Parse(argc, argv, &o)) return 2;
   CatchCancel();
-  if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
+  // Root becomes the service user in every mode, a job's too.
   if (!BecomeUser(o.user)) return 2;
+  if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
   std::vector<std::string> names;
   if (o.all) {
     WalkRoot("", [&](std::string name, const struct stat&) { names.push_back(std::move(name)); });

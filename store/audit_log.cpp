@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
 #include "store/package.h"
 
@@ -341,6 +342,92 @@ bool Is(const Json::Value& record, const char* key, const std::string& value) {
   return value.empty() || (record[key].isString() && record[key].asString() == value);
 }
 
+// The text of the member `key` of `value`, "" when it is none.
+std::string TextOf(const Json::Value& value, const char* key) {
+  return value.isObject() && value[key].isString() ? value[key].asString() : "";
+}
+
+// The names of the repository a filter by name asks for, followed back
+// through the log, newest first: past the rename that gave it its name,
+// its records are those of the name it had before; past the add that
+// made it, there are none (another repository had the name).  A rename
+// away of a name it has is another repository's (it took the name
+// later), once a record of it under that name was met.
+class NameTrail {
+ public:
+  explicit NameTrail(const std::string& name) : active_(!name.empty()) {
+    if (active_) names_.insert(name);
+    texts();
+  }
+  // Whether nothing older can be the repository's.
+  bool ended() const { return active_ && names_.empty(); }
+  // Whether `line` may be a record of it: a cheap look for its names.
+  bool mayMatch(const char* line, size_t length) const {
+    for (const std::string& text : texts_)
+      if (Contains(line, length, text)) return true;
+    return false;
+  }
+  // Whether `record` is one of its, following renames back.
+  bool take(const Json::Value& record) {
+    const std::string name = TextOf(record, "name");
+    const bool done = TextOf(record, "outcome") == "done";
+    if (TextOf(record, "action") == "rename" && done) {
+      const Json::Value& changes = record["changes"];
+      const Json::Value renamed = changes.isObject() ? changes["name"] : Json::Value();
+      const std::string from = TextOf(renamed, "old"), to = TextOf(renamed, "new");
+      if (!to.empty() && names_.erase(to) > 0) {
+        if (!from.empty()) names_.insert(from);
+        texts();
+        return true;
+      }
+      if (!names_.count(name) || !seen_.count(name)) return names_.count(name) > 0;
+      names_.erase(name);
+      texts();
+      return false;
+    }
+    if (!names_.count(name)) return false;
+    seen_.insert(name);
+    if (TextOf(record, "action") == "add" && done) {
+      names_.erase(name);
+      texts();
+    }
+    return true;
+  }
+
+ private:
+  void texts() {
+    texts_.clear();
+    for (const std::string& name : names_)
+      for (const char* key : {"\"name\":", "\"new\":"}) texts_.push_back(key + AuditText(name));
+  }
+
+  const bool active_;
+  std::set<std::string> names_, seen_;
+  std::vector<std::string> texts_;
+};
+
+// One of the log's files as a reader found it.
+struct LogFile {
+  Fd fd;
+  off_t size;
+  int number;
+};
+
+// Opens the log's files, newest first, under the lock (no rotation
+// renames them meanwhile): each is read up to the size it had then.
+SVNStatus OpenLogFiles(int dir, std::vector<LogFile>* files) {
+  if (!Lock(dir, LOCK_SH))
+    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  for (int i = 0; i <= kBuildSettings.auditKeep; ++i) {
+    off_t size = 0;
+    Fd fd(OpenRotated(dir, i, &size));
+    if (fd.fd >= 0) files->push_back({std::move(fd), size, i});
+  }
+  if (flock(dir, LOCK_UN) != 0)
+    return STATUS_ERROR(kFailed, "Unlock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  return SVNStatus();
+}
+
 }  // namespace
 
 std::string AuditText(const Json::Value& value) {
@@ -401,23 +488,8 @@ SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
   SVNStatus status = OpenStateDir(false, &dirFd);
   if (!status.ok() || dirFd < 0) return status;
   Fd dir(dirFd);
-  // The files are opened under the lock (no rotation renames them
-  // meanwhile), and read up to the size each had then.
-  if (!Lock(dir.fd, LOCK_SH))
-    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
-  struct File {
-    Fd fd;
-    off_t size;
-    int number;
-  };
-  std::vector<File> files;  // newest first
-  for (int i = 0; i <= kBuildSettings.auditKeep; ++i) {
-    off_t size = 0;
-    Fd fd(OpenRotated(dir.fd, i, &size));
-    if (fd.fd >= 0) files.push_back({std::move(fd), size, i});
-  }
-  if (flock(dir.fd, LOCK_UN) != 0)
-    return STATUS_ERROR(kFailed, "Unlock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  std::vector<LogFile> files;  // newest first
+  STATUS_TRY(OpenLogFiles(dir.fd, &files));
 
   // Without a filter, the count is each file's last number less its
   // first, plus one: records are numbered without a gap.
@@ -433,27 +505,30 @@ SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
   }
   // A filter's text as the record holds it, looked for before a line is
   // parsed.
-  const std::string nameText =
-      query.name.empty() ? "" : "\"name\":" + AuditText(Json::Value(query.name));
+  NameTrail trail(query.name);
   const std::string userText =
       query.user.empty() ? "" : "\"user\":" + AuditText(Json::Value(query.user));
   const size_t end = query.start + query.limit;  // past the page
   size_t matches = 0;
   bool more = false;
-  for (size_t i = 0; i < files.size() && !more; ++i) {
+  for (size_t i = 0; i < files.size() && !more && !trail.ended(); ++i) {
     LinesBackward lines(files[i].fd.fd, files[i].size);
     const char* line;
     size_t length;
-    while (!more && (counted ? matches < end : matches <= end) &&
+    while (!more && !trail.ended() && (counted ? matches < end : matches <= end) &&
            lines.prev(&line, &length)) {
-      if (length == 0 || line[0] != '{' || !Contains(line, length, nameText) ||
-          !Contains(line, length, userText))
+      // With a name, a rename by any administrator moves it: the user is
+      // looked at once a line is parsed.
+      if (length == 0 || line[0] != '{' ||
+          (query.name.empty() ? !Contains(line, length, userText)
+                              : !trail.mayMatch(line, length)))
         continue;
       const bool onPage = matches >= query.start && matches < end;
       if (onPage || filtered) {
         Json::Value record;
-        const bool match = ParseRecord(line, length, &record) &&
-                           Is(record, "name", query.name) && Is(record, "user", query.user);
+        const bool parsed = ParseRecord(line, length, &record);
+        const bool named = parsed && (query.name.empty() || trail.take(record));
+        const bool match = named && Is(record, "user", query.user);
         // Without a filter, lines off the page are counted unparsed: one on
         // it that is no record counts the same (shown as nothing), so that
         // pages neither repeat nor skip a record.

@@ -17,6 +17,9 @@
 #include <memory>
 #include <set>
 
+#include "nlibc.h"
+#include "store/hook_records.h"
+#include "store/name.h"
 #include "store/package.h"
 
 #define LOG_MODULE "svn_audit"
@@ -201,21 +204,32 @@ bool ParseRecord(const char* text, size_t length, Json::Value* record) {
 // there by hand, and counting on from it would overflow.
 const long long kMaxSeq = 1LL << 53;
 
-// The number ("seq") of the record `text`, 0 when it is none.
-long long SeqOf(const char* text, size_t length) {
-  Json::Value record;
-  if (length == 0 || text[0] != '{' || !ParseRecord(text, length, &record)) return 0;
-  const Json::Value& seq = record["seq"];
+// The number ("seq") of the record `text`, 0 when it is none; *record is
+// the record.
+long long SeqOf(const char* text, size_t length, Json::Value* record) {
+  if (length == 0 || text[0] != '{' || !ParseRecord(text, length, record)) return 0;
+  const Json::Value& seq = (*record)["seq"];
   return seq.isInt64() && seq.asInt64() > 0 && seq.asInt64() <= kMaxSeq ? seq.asInt64() : 0;
 }
 
-// The number of the last numbered record of a file, 0 when it has none.
-long long LastSeq(int fd, off_t size, bool* failed) {
+long long SeqOf(const char* text, size_t length) {
+  Json::Value record;
+  return SeqOf(text, length, &record);
+}
+
+// The number of the last numbered record of a file, 0 when it has none;
+// *last is that record.
+long long LastSeq(int fd, off_t size, bool* failed, Json::Value* last = nullptr) {
   LinesBackward lines(fd, size);
   const char* line;
   size_t length;
-  while (lines.prev(&line, &length))
-    if (long long seq = SeqOf(line, length)) return seq;
+  Json::Value record;
+  while (lines.prev(&line, &length)) {
+    if (long long seq = SeqOf(line, length, &record)) {
+      if (last != nullptr) *last = std::move(record);
+      return seq;
+    }
+  }
   *failed = lines.failed();
   return 0;
 }
@@ -428,23 +442,15 @@ SVNStatus OpenLogFiles(int dir, std::vector<LogFile>* files) {
   return SVNStatus();
 }
 
-}  // namespace
-
-std::string AuditText(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  return Json::writeString(builder, value);
-}
-
-SVNStatus AuditAppend(Json::Value record) {
-  int dirFd;
-  STATUS_TRY(OpenStateDir(true, &dirFd));
+// Appends `record` to the log of the state directory `dir`, whose lock
+// the caller holds: numbered after the last record, written whole or
+// taken back, synced; the file rotated past its size.  A record a hook
+// left that is the last one already (its merge was killed before the
+// hook's file went) is not written again.
+SVNStatus AppendLocked(int dir, Json::Value record) {
   SVNStatus status;
-  Fd dir(dirFd);  // the lock goes with it
-  if (!Lock(dir.fd, LOCK_EX))
-    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
   const std::string name = FileName(0);
-  Fd file(openat(dir.fd, name.c_str(),
+  Fd file(openat(dir, name.c_str(),
                  O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   if (file.fd < 0)
     return STATUS_ERROR(kFailed, "Open %s/%s failed (a link is not followed): %s",
@@ -456,14 +462,17 @@ SVNStatus AuditAppend(Json::Value record) {
   // The number after the last record's, in this file or the newest
   // rotated one that has one.
   bool failed = false;
-  long long last = LastSeq(file.fd, size, &failed);
+  Json::Value lastRecord;
+  long long last = LastSeq(file.fd, size, &failed, &lastRecord);
   for (int i = 1; i <= kBuildSettings.auditKeep && last == 0 && !failed; ++i) {
     off_t rotatedSize = 0;
-    Fd rotated(OpenRotated(dir.fd, i, &rotatedSize));
-    if (rotated.fd >= 0) last = LastSeq(rotated.fd, rotatedSize, &failed);
+    Fd rotated(OpenRotated(dir, i, &rotatedSize));
+    if (rotated.fd >= 0) last = LastSeq(rotated.fd, rotatedSize, &failed, &lastRecord);
   }
   if (failed)
     return STATUS_ERROR(kFailed, "Read the audit log failed: %s", strerror(errno));
+  if (record.isMember("hook") && TextOf(lastRecord, "hook") == TextOf(record, "hook"))
+    return SVNStatus();
   record["seq"] = Json::Int64(last + 1);
   const std::string line = RecordLine(std::move(record));
   ssize_t n = write(file.fd, line.data(), line.size());
@@ -474,16 +483,104 @@ SVNStatus AuditAppend(Json::Value record) {
       STATUS_WITH(status, "Take back the part written failed: %s", strerror(errno));
     return status;
   }
-  if (fdatasync(file.fd) != 0 || (size == 0 && fsync(dir.fd) != 0))
+  if (fdatasync(file.fd) != 0 || (size == 0 && fsync(dir) != 0))
     return STATUS_ERROR(kFailed, "Sync %s/%s failed: %s", Package().stateDir.c_str(), name.c_str(),
                         strerror(errno));
   // The record is kept; a failed rotation is tried again by the next.
-  if (size + n >= kBuildSettings.auditRotateBytes && !(status = Rotate(dir.fd)).ok()) status.Log();
+  if (size + n >= kBuildSettings.auditRotateBytes && !(status = Rotate(dir)).ok()) status.Log();
   return SVNStatus();
+}
+
+// Whether `text` is a time as records give it: "YYYY-MM-DDTHH:MM:SSZ".
+bool IsRecordTime(const std::string& text) {
+  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kForm - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (kForm[i] == 'd' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != kForm[i]) return false;
+  return true;
+}
+
+// The audit record of what a hook left (`id`: its file): a log message
+// changed ("log_edit": who, which revision, the old and the new message);
+// null when `left` is not one.
+Json::Value HookRecord(const std::string& id, const Json::Value& left) {
+  const std::string name = TextOf(left, "name"), user = TextOf(left, "user");
+  bool texts = true;
+  for (const char* key : {"user", "old", "new", "time"})
+    texts = texts && left[key].isString() &&
+            NLIBCStrValidUtf8(left[key].asCString(), left[key].asString().size());
+  if (TextOf(left, "kind") != "log_edit" || !IsValidName(name) || !texts || user.empty() ||
+      !left["rev"].isUInt() || !IsRecordTime(TextOf(left, "time")))
+    return Json::Value();
+  Json::Value record;
+  record["time"] = left["time"];
+  record["user"] = user;
+  record["addr"] = "";
+  record["action"] = "log_edit";
+  record["name"] = name;
+  record["outcome"] = "done";
+  record["changes"]["rev"] = left["rev"];
+  record["changes"]["log"]["old"] = left["old"];
+  record["changes"]["log"]["new"] = left["new"];
+  record["hook"] = id;
+  return record;
+}
+
+// The most records of hooks one request moves into the log.
+constexpr size_t kHookRecordsAtOnce = 200;
+
+// Moves what hooks left into the log of the state directory `dir`, whose
+// lock the caller holds.
+void MergeHookRecords(int dir) {
+  TakeHookRecords(kHookRecordsAtOnce, [dir](const std::string& id, const Json::Value& left) {
+    Json::Value record = HookRecord(id, left);
+    if (record.isNull()) {
+      LOG_LINE("The record %s a hook left is not one of a log message changed: dropped.",
+               id.c_str());
+      return true;
+    }
+    SVNStatus status = AppendLocked(dir, std::move(record));
+    if (!status.ok()) STATUS_WITH(status, "The record %s a hook left waits.", id.c_str()).Log();
+    return status.ok();
+  });
+}
+
+// Moves what hooks left into the log, when they left anything: the
+// directory is locked for it only then.
+void MergeWaitingHookRecords() {
+  bool any = false;
+  TakeHookRecords(1, [&any](const std::string&, const Json::Value&) { return !(any = true); });
+  if (!any) return;
+  int dirFd;
+  SVNStatus status = OpenStateDir(true, &dirFd);
+  Fd dir(dirFd);
+  if (status.ok() && !Lock(dir.fd, LOCK_EX))
+    status = STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  if (status.ok()) MergeHookRecords(dir.fd);
+  status.Log();
+}
+
+}  // namespace
+
+std::string AuditText(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  return Json::writeString(builder, value);
+}
+
+SVNStatus AuditAppend(Json::Value record) {
+  int dirFd;
+  STATUS_TRY(OpenStateDir(true, &dirFd));
+  Fd dir(dirFd);  // the lock goes with it
+  if (!Lock(dir.fd, LOCK_EX))
+    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  MergeHookRecords(dir.fd);
+  return AppendLocked(dir.fd, std::move(record));
 }
 
 SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
   *page = SVNAuditPage();
+  MergeWaitingHookRecords();
   int dirFd;
   SVNStatus status = OpenStateDir(false, &dirFd);
   if (!status.ok() || dirFd < 0) return status;

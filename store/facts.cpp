@@ -31,6 +31,7 @@
 constexpr rlim_t kFactsMemory = 1024L * 1024 * 1024;  // address space
 constexpr long kFactsMillis = 5000;
 constexpr size_t kFactsText = 16384;  // a longer author is not given
+constexpr size_t kFactsLog = 1 << 20;  // the longest log message read
 // AddressSanitizer reserves terabytes of address space up front.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kBoundMemory = false;
@@ -236,7 +237,49 @@ std::string FileText(const std::string& repo, const std::string& file) {
   return text;
 }
 
+// ReadRevisionLog's work, in the process that does it: 'y', the UUID, a
+// NUL and the message, or "" on failure.
+std::string LogText(const std::string& path, long rev) {
+  const SVNLibrary* lib = Library();
+  if (lib == nullptr) return "";
+  SVNPool pool(lib);
+  svn_fs_t* fs = nullptr;
+  svn_revnum_t youngest = SVN_INVALID_REVNUM;
+  const char* uuid = nullptr;
+  apr_hash_t* props = nullptr;
+  svn_error_t* err = OpenYoungest(lib, path, pool.get(), &fs, &youngest);
+  if (err == nullptr && rev > youngest) {
+    LOG_LINE("%s has no revision %ld.", path.c_str(), rev);
+    return "";
+  }
+  if (err == nullptr) err = lib->uuid(fs, &uuid, pool.get());
+  if (err == nullptr)
+    err = lib->revisionProplist(&props, fs, rev, TRUE, pool.get(), pool.get());
+  if (err != nullptr) {
+    LOG_LINE("Read the log of revision %ld of %s failed: %s", rev, path.c_str(),
+             lib->takeMessage(err).c_str());
+    return "";
+  }
+  return "y" + std::string(uuid) + '\0' + Prop(lib, props, "svn:log");
+}
+
 }  // namespace
+
+SVNStatus ReadRevisionLog(const std::string& path, long rev, std::string* log,
+                          std::string* uuid) {
+  SVNStatus openable = Openable(path);
+  if (!openable.ok()) return openable;
+  std::string got;
+  const char* why = nullptr;
+  bool ok = Bounded([&] { return LogText(path, rev); }, kFactsLog, &got, &why);
+  const size_t nul = got.find('\0');
+  if (!ok || got.empty() || got[0] != 'y' || nul == std::string::npos || got.size() > kFactsLog)
+    return STATUS_ERROR(kFailed, "Read the log of revision %ld of %s failed: %s.", rev,
+                        path.c_str(), why != nullptr ? why : "no answer");
+  uuid->assign(got, 1, nul - 1);
+  log->assign(got, nul + 1, std::string::npos);
+  return SVNStatus();
+}
 
 SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
   SVNStatus openable = Openable(path);  // checked first: loading costs milliseconds

@@ -40,6 +40,12 @@ SVNStatus ReadSize(const std::string& path, long long* bytes);
 // the revision has none.
 SVNStatus ReadHistory(const std::string& path, SVNHistory* history);
 
+// Reads the log message (svn:log) of revision `rev` of the repository at
+// `path`, and its UUID, under the bounds of ReadHistory; an empty *log
+// when the revision has none.
+SVNStatus ReadRevisionLog(const std::string& path, long rev, std::string* log,
+                          std::string* uuid);
+
 // Reads `file` ("/conf/authz") of the youngest revision of the repository
 // at `repo`, under the bounds of ReadHistory, at most NLIBC_CONF_MAX_SIZE
 // bytes: the rules svnserve reads from a repository (authz-db = ^/...).

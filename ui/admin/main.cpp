@@ -8,7 +8,9 @@
 //   svn-admin restore FILE NAME [--settings FILE] [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
-// becomes that user before anything else.  Each repository's task is a
+// becomes that user before anything else, in every mode.  The log-edits
+// hook runs it as "svn-admin --user USER log-edited -- REPOS REV USER"
+// (see log_edit.h), as svnserve's user.  Each repository's task is a
 // job with a record the page shows, and one line on standard output; on a
 // terminal, a progress bar on standard error.  Exit status: 0 when every
 // task succeeded, 1 when one failed or was cancelled, 2 for a wrong
@@ -38,6 +40,7 @@
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
+#include "ui/admin/log_edit.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
 
@@ -100,7 +103,12 @@ bool Parse(int argc, char** argv, Options* o) {
     }
   }
   const size_t names = o->all ? 0 : 1;
-  if (o->command == "backup" || o->command == "verify") {
+  if (o->command == "log-edited") {
+    // Run by a hook of ours (see log_edit.h), never as a job.
+    if (o->all || o->keep > 0 || !o->job.empty() || !o->settings.empty() || !o->spool.empty() ||
+        o->args.size() != 3)
+      return Usage("log-edited takes a repository's path, a revision and a user");
+  } else if (o->command == "backup" || o->command == "verify") {
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
   } else if (o->command == "restore") {
@@ -116,9 +124,11 @@ bool Parse(int argc, char** argv, Options* o) {
 }
 
 // Becomes `user` when run as root; refuses to go on as root otherwise.
-bool BecomeUser(const std::string& user) {
+// `asItself`: a user that is not root goes on as itself (a hook run by an
+// svnserve that runs as a user in the service user's group).
+bool BecomeUser(const std::string& user, bool asItself) {
   if (geteuid() != 0) {
-    if (user.empty()) return true;
+    if (user.empty() || asItself) return true;
     struct passwd* pw = getpwnam(user.c_str());
     if (pw != nullptr && pw->pw_uid == geteuid()) return true;
     fprintf(stderr, "svn-admin: only root can become %s\n", user.c_str());
@@ -288,8 +298,10 @@ int main(int argc, char** argv) {
   Options o;
   if (!Parse(argc, argv, &o)) return 2;
   CatchCancel();
-  // Root becomes the service user in every mode, a job's too.
-  if (!BecomeUser(o.user)) return 2;
+  // Root becomes the service user in every mode, a job's and a hook's too.
+  const bool hook = o.command == "log-edited";
+  if (!BecomeUser(o.user, hook)) return 2;
+  if (hook) return RecordLogEdit(o.args[0], o.args[1], o.args[2]) ? 0 : 1;
   if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
   std::vector<std::string> names;
   if (o.all) {

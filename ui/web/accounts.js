@@ -57,7 +57,7 @@ export function relabelAccounts() {
 function readAccounts() {
   const accounts = [];
   const seen = new Set();
-  const shown = new Map((edit.shown.accounts || []).map((a) => [a.account, a.password]));
+  const shown = new Map(((edit.shown && edit.shown.accounts) || []).map((a) => [a.account, a.password]));
   for (const row of $('#accounts').children) {
     const nameField = $('.account-name', row);
     const secretField = $('.account-password', row);

@@ -110,18 +110,28 @@ svn_error_t* OpenYoungest(const SVNLibrary* lib, const std::string& path, apr_po
   return err != nullptr ? err : lib->youngest(rev, *fs, pool);
 }
 
+// Opens the repository at `path` read-only and reads its UUID and the
+// properties of revision *rev (the youngest for SVN_INVALID_REVNUM, then
+// set); *props stays null when there is no such revision.
+svn_error_t* RevisionProps(const SVNLibrary* lib, const std::string& path, apr_pool_t* pool,
+                           svn_revnum_t* rev, const char** uuid, apr_hash_t** props) {
+  svn_fs_t* fs = nullptr;
+  svn_revnum_t youngest = SVN_INVALID_REVNUM;
+  svn_error_t* err = OpenYoungest(lib, path, pool, &fs, &youngest);
+  if (err == nullptr && *rev == SVN_INVALID_REVNUM) *rev = youngest;
+  if (err == nullptr && *rev > youngest) return nullptr;
+  if (err == nullptr) err = lib->uuid(fs, uuid, pool);
+  return err != nullptr ? err : lib->revisionProplist(props, fs, *rev, TRUE, pool, pool);
+}
+
 std::string Facts(const std::string& path) {
   const SVNLibrary* lib = Library();
   if (lib == nullptr) return "";
   SVNPool pool(lib);
-  svn_fs_t* fs = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
   const char* uuid = nullptr;
   apr_hash_t* props = nullptr;
-  svn_error_t* err = OpenYoungest(lib, path, pool.get(), &fs, &rev);
-  if (err == nullptr) err = lib->uuid(fs, &uuid, pool.get());
-  if (err == nullptr)
-    err = lib->revisionProplist(&props, fs, rev, FALSE, pool.get(), pool.get());
+  svn_error_t* err = RevisionProps(lib, path, pool.get(), &rev, &uuid, &props);
   if (err != nullptr) {
     LOG_LINE("Read the history of %s failed: %s", path.c_str(), lib->takeMessage(err).c_str());
     return "";
@@ -243,18 +253,14 @@ std::string LogText(const std::string& path, long rev) {
   const SVNLibrary* lib = Library();
   if (lib == nullptr) return "";
   SVNPool pool(lib);
-  svn_fs_t* fs = nullptr;
-  svn_revnum_t youngest = SVN_INVALID_REVNUM;
+  svn_revnum_t wanted = rev;
   const char* uuid = nullptr;
   apr_hash_t* props = nullptr;
-  svn_error_t* err = OpenYoungest(lib, path, pool.get(), &fs, &youngest);
-  if (err == nullptr && rev > youngest) {
+  svn_error_t* err = RevisionProps(lib, path, pool.get(), &wanted, &uuid, &props);
+  if (err == nullptr && props == nullptr) {
     LOG_LINE("%s has no revision %ld.", path.c_str(), rev);
     return "";
   }
-  if (err == nullptr) err = lib->uuid(fs, &uuid, pool.get());
-  if (err == nullptr)
-    err = lib->revisionProplist(&props, fs, rev, TRUE, pool.get(), pool.get());
   if (err != nullptr) {
     LOG_LINE("Read the log of revision %ld of %s failed: %s", rev, path.c_str(),
              lib->takeMessage(err).c_str());

@@ -68,7 +68,7 @@ SVNStatus TestRestore(const SVNJobCommand& c, const SVNName& name, const SVNProg
 }
 
 SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress& progress,
-                  SVNJob* job, std::string* line, Json::Value* changes) {
+                  SVNJob* job, std::string* line, Json::Value* changes, std::string* leftover) {
   std::optional<SVNNewRepo> settings;
   STATUS_TRY(ReadRestoreSettings(c.settings, name, &settings));
   SVNRestoreOptions o;
@@ -81,7 +81,9 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   (*changes)["size"] = Json::Int64(result.size);
   (*changes)["sha256"] = result.sha256;
   if (c.replace) (*changes)["replaced"] = true;
+  *leftover = result.replaced;
   if (!status.ok()) return status;
+  if (result.replacedRev >= 0) (*changes)["replaced_rev"] = Json::Int64(result.replacedRev);
   (*changes)["uuid"] = result.uuid;
   (*changes)["rev"] = Json::Int64(result.rev);
   job->rev = result.rev;
@@ -96,6 +98,9 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   }
   for (const std::string& made : result.created)
     notes += (notes.empty() ? "" : " ") + std::string("Made ") + made + ".";
+  if (result.replacedRev >= 0)
+    notes += (notes.empty() ? "" : " ") + std::string("Replaced the repository at revision ") +
+             std::to_string(result.replacedRev) + ".";
   job->notes = notes;
   *line = "restored revision " + std::to_string(result.rev) + " from " + c.file;
   return status;
@@ -104,11 +109,12 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
 }  // namespace
 
 SVNStatus RunTask(const SVNJobCommand& c, const SVNName& name, const SVNProgress& progress,
-                  SVNJob* job, std::string* line, Json::Value* changes) {
+                  SVNJob* job, std::string* line, Json::Value* changes,
+                  std::string* leftover) {
   (*changes)["job"] = job->id;
   (*changes)["kind"] = job->kind;
   if (c.command == "backup") return Backup(c, name, progress, job, line, changes);
-  if (c.command == "restore") return Restore(c, name, progress, job, line, changes);
+  if (c.command == "restore") return Restore(c, name, progress, job, line, changes, leftover);
   if (!c.file.empty()) return TestRestore(c, name, progress, job, line, changes);
   long rev = 0;
   SVNStatus status = VerifyRepository(name, progress, &rev);

@@ -696,8 +696,11 @@ function makeDump(revisions, bytes) {
   return parts.join('');
 }
 
-// The package's tool with its progress lines slowed down (10 ms each), so
-// that the page can be watched following a dump; or the tool itself again.
+// The package's tool with the copy of a backup slowed down: before the
+// copy, the repository is read and written to /dev/null a little at a
+// time by the tool's own process, whose bytes written are the job's
+// progress (a child's count in only once it has ended); or the tool itself
+// again.
 const toolPath = path.join(SANDBOX_DIR, 'bin/svnadmin');
 const realTool = spawnSync('sh', ['-c', 'command -v svnadmin']).stdout.toString().trim();
 function slowTool(slow) {
@@ -706,14 +709,29 @@ function slowTool(slow) {
     fs.symlinkSync(realTool, toolPath);
     return;
   }
-  fs.writeFileSync(toolPath, `#!/bin/sh
-if [ "$1" = dump ]; then
-  exec 3>&1
-  ${realTool} "$@" 2>&1 >&3 3>&- | while IFS= read -r line; do printf '%s\\n' "$line" >&2; sleep 0.01; done
-  exit 0
-fi
-exec ${realTool} "$@"
-`, { mode: 0o755 });
+  const script = path.join(SANDBOX_DIR, 'slow-svnadmin.cjs');
+  fs.writeFileSync(script, `const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const args = process.argv.slice(2);
+const sink = fs.openSync('/dev/null', 'w');
+const pause = new Int32Array(new SharedArrayBuffer(4));
+const slowly = (dir) => {
+  for (const e of fs.readdirSync(dir, { withFileTypes: true })) {
+    const file = dir + '/' + e.name;
+    if (e.isDirectory()) slowly(file);
+    if (!e.isFile()) continue;
+    const data = fs.readFileSync(file);
+    for (let at = 0; at < data.length; at += 4096) {
+      fs.writeSync(sink, data, at, Math.min(4096, data.length - at));
+      Atomics.wait(pause, 0, 0, 40);
+    }
+  }
+};
+if (args[0] === 'hotcopy') slowly(args[1]);
+const run = spawnSync(${JSON.stringify(realTool)}, args, { stdio: 'inherit' });
+process.exit(run.status === null ? 1 : run.status);
+`);
+  fs.writeFileSync(toolPath, `#!/bin/sh\nexec ${process.execPath} ${script} "$@"\n`, { mode: 0o755 });
 }
 
 async function get(params) {
@@ -732,11 +750,13 @@ async function untilEnded(id) {
   throw new Error(`job ${id} did not end`);
 }
 
+const backupFile = (name, file) => path.join(SANDBOX_DIR, 'backup', name, file);
+
 async function openBackupsOf(name) {
   await page.goto('/');
   await page.getByLabel('Find by name').fill(name);
   await page.getByRole('button', { name: 'Find', exact: true }).click();
-  await page.getByRole('button', { name: `Backups ${name}` }).click();
+  await page.getByRole('button', { name: `Backups ${name}`, exact: true }).click();
   return page.getByRole('dialog', { name: `Backups of “${name}”` });
 }
 
@@ -756,12 +776,17 @@ test('back up with a progress bar, download, verify, remove a backup', async () 
   const seen = new Set();
   while (await bar.count() > 0) {
     try {
-      seen.add(await bar.evaluate((e) => `${e.value}/${e.max}`, null, { timeout: 1000 }));
+      seen.add(await bar.evaluate((e) => `${e.value}/${e.max} ${e.nextElementSibling.textContent}`, null, { timeout: 1000 }));
     } catch { /* redrawn or gone meanwhile */ }
     await page.waitForTimeout(100);
   }
-  const moving = [...seen].filter((v) => v.endsWith('/400') && !['0/400', '400/400'].includes(v));
+  // Filling by bytes, said in bytes.
+  const moving = [...seen].filter((v) => {
+    const [value, max] = v.split(' ')[0].split('/').map(Number);
+    return value > 0 && value < max;
+  });
   assert.ok(moving.length >= 2, `progress seen: ${[...seen]}`);
+  for (const v of moving) assert.match(v, / \d+(\.\d)? (bytes|KiB|MiB) of \d+(\.\d)? (KiB|MiB)$/);
   await dialog.getByText('Backup of “big” done, revision 400.').waitFor();
   slowTool(false);
   const row = dialog.getByRole('row', { name: /400/ });
@@ -813,7 +838,7 @@ test('restore as a new repository: from a listed backup, from a file, and a host
     await dialog.getByRole('button', { name: 'Restore', exact: true }).click();
   };
   await restoreAs('big-copy');  // the newest backup is chosen
-  await page.locator('#jobs').getByText('Restore of “big-copy” done.').waitFor({ timeout: 60000 });
+  await page.locator('#jobs').getByText('Restore of “big-copy” done, revision 400.').waitFor({ timeout: 60000 });
   await page.getByRole('row', { name: /big-copy/ }).waitFor();
   assert.ok(svn(['ls', url('big-copy')], ['alice', 'pw-a']));
   assert.ok(!svn(['ls', url('big-copy')]));
@@ -826,7 +851,7 @@ test('restore as a new repository: from a listed backup, from a file, and a host
     await dialog.getByLabel('File to restore').setInputFiles(plain);
     await dialog.getByLabel('Anonymous read').check();
   });
-  await page.locator('#jobs').getByText('Restore of “from-dump” done.').waitFor({ timeout: 60000 });
+  await page.locator('#jobs').getByText('Restore of “from-dump” done, revision 5.').waitFor({ timeout: 60000 });
   assert.equal(svnRun(['ls', url('from-dump')]).stdout.toString(), 'f1.txt\nf2.txt\nf3.txt\nf4.txt\nf5.txt\n');
 
   const hostile = path.join(SANDBOX_DIR, 'hostile');
@@ -839,7 +864,32 @@ test('restore as a new repository: from a listed backup, from a file, and a host
   await restoreAs('hostile', (dialog) => dialog.getByLabel('File to restore').setInputFiles(`${hostile}.tar.gz`));
   await page.locator('#jobs').getByText('Restore of “hostile” failed: The file holds “hooks/pre-commit”, which is not part of a backup: nothing is taken from it.').waitFor({ timeout: 60000 });
   assert.ok(!fs.existsSync(path.join(SANDBOX_DIR, 'repo/hostile')));
+
+  // A backup of another server, uploaded: its hook made by hand is left
+  // out, and the job's line says so.
+  const hooked = await post({ action: 'backup', name: 'hooked' });
+  const { file } = await untilEnded(hooked.data.job);
+  await restoreAs('hooked-copy', (dialog) => dialog.getByLabel('File to restore').setInputFiles(backupFile('hooked', file)));
+  await page.locator('#jobs').getByText(/^Restore of “hooked-copy” done, revision \d+\. Hooks made by hand were left out .*start-commit/)
+    .waitFor({ timeout: 60000 });
   await page.screenshot({ path: path.join(SHOTS_DIR, 'jobs.png') });
+});
+
+test('the job bar counts bytes, and old records revisions', async () => {
+  const MiB = 1 << 20;
+  const cases = [
+    [{ done: 120 * MiB, total: 250 * MiB, unit: 'bytes' }, '120 MiB of 250 MiB', { max: 250 * MiB, value: 120 * MiB }],
+    [{ done: 120 * MiB, total: null, unit: 'bytes' }, '120 MiB so far', null],
+    [{ done: 0, total: null, unit: 'bytes' }, 'Starting…', null],
+    [{ done: 23, total: 2000, unit: 'revisions' }, 'revision 23 of 2000', { max: 2000, value: 23 }],
+    [{ done: 7, total: null, unit: 'revisions' }, '7 revisions so far', null],
+    [{ done: 0, total: null, unit: 'revisions' }, 'Starting…', null],
+  ];
+  const said = await page.evaluate(async (all) => {
+    const { progressWords } = await import(new URL('jobs.js', location.href).href);
+    return all.map((p) => progressWords(p));
+  }, cases.map(([progress]) => progress));
+  assert.deepEqual(said, cases.map(([, words, fill]) => [words, fill]));
 });
 
 test('the page ran under its policy without an error', () => {

@@ -6,6 +6,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import net from 'node:net';
 import path from 'node:path';
@@ -715,6 +716,19 @@ test('accounts made by hand are saved back as they stand', async () => {
   await again.getByRole('button', { name: 'Cancel' }).click();
 });
 
+// Where a dialog stands, and what in it sticks out of it (what is wider
+// than the screen scrolls within its own .wide box; what is clipped away,
+// such as a table's heads on a narrow screen, is not seen).
+const withinScreen = (dialog) => dialog.evaluate((d) => {
+  const box = d.getBoundingClientRect();
+  const clipped = (e) => e && e !== d && (getComputedStyle(e).clip !== 'auto' || clipped(e.parentElement));
+  const out = [...d.querySelectorAll('*')].filter((e) => {
+    const r = e.getBoundingClientRect();
+    return r.width > 0 && !e.closest('.wide') && !clipped(e) && (r.left < box.left - 0.5 || r.right > box.right + 0.5);
+  }).map((e) => e.id || e.className || e.tagName);
+  return { left: box.left, right: box.right, out, scrolls: d.scrollWidth > d.clientWidth };
+});
+
 // At 375 px, every button of every row shows whole, and no dialog is
 // wider than the screen (what is wider scrolls inside it).
 test('a 375 px screen shows every button whole and every dialog within it', async () => {
@@ -728,14 +742,6 @@ test('a 375 px screen shows every button whole and every dialog within it', asyn
       return r.width === 0 || r.left < Math.max(table.left, 0) - 0.5 || r.right > Math.min(table.right, 375) + 0.5;
     }).map((b) => b.getAttribute('aria-label')));
   assert.deepEqual(cut, []);
-  const within = (dialog) => dialog.evaluate((d) => {
-    const box = d.getBoundingClientRect();
-    const out = [...d.querySelectorAll('*')].filter((e) => {
-      const r = e.getBoundingClientRect();
-      return r.width > 0 && !e.closest('.wide') && (r.left < box.left - 0.5 || r.right > box.right + 0.5);
-    }).map((e) => e.id || e.className || e.tagName);
-    return { left: box.left, right: box.right, out };
-  });
   const dialogs = [
     ['New repository', async () => page.getByRole('button', { name: 'New repository' }).click(), 'Cancel'],
     ['Edit “ruled”', async () => { await edit('ruled'); }, 'Cancel'],
@@ -749,7 +755,7 @@ test('a 375 px screen shows every button whole and every dialog within it', asyn
     const dialog = page.getByRole('dialog', { name });
     await dialog.waitFor();
     await page.waitForTimeout(300);  // what the dialog reads is in
-    const seen = await within(dialog);
+    const seen = await withinScreen(dialog);
     assert.ok(seen.left >= 0 && seen.right <= 375, `${name}: ${JSON.stringify(seen)}`);
     assert.deepEqual(seen.out, [], String(name));
     await dialog.getByRole('button', { name: close, exact: true }).click();
@@ -766,13 +772,14 @@ test('the history says every action in words, and each job its result, revision 
   const backup = await post({ action: 'backup', name: 'hooked' });
   const ended = await untilEnded(backup.data.job);
   assert.equal(ended.state, 'done');
-  // The records svn-admin leaves when a job ends, as the log holds them.
+  // The backup's end is svn-admin's own record; a failed verify's, as the
+  // log holds them.
   const log = path.join(SANDBOX_DIR, 'var/audit.log');
   const last = JSON.parse(fs.readFileSync(log, 'utf8').trim().split('\n').pop()).seq;
   const end = (seq, outcome, changes) => JSON.stringify({ action: 'job_end', addr: '', changes, name: 'hooked',
     outcome, seq, time: new Date().toISOString().replace(/\.\d+Z$/, 'Z'), user: 'admin' });
-  fs.appendFileSync(log, `${end(last + 1, 'done', { job: ended.id, kind: 'backup', file: ended.file, rev: 1 })}\n${
-    end(last + 2, 'failed', { job: '20200101T000000.000000Z-0000abcd', kind: 'verify', rev: 1, error: 'Verifying found problems.' })}\n`);
+  fs.appendFileSync(log, `${
+    end(last + 1, 'failed', { job: '20200101T000000.000000Z-0000abcd', kind: 'verify', rev: 1, error: 'Verifying found problems.' })}\n`);
   assert.equal((await post({ action: 'add', name: 'fleeting', anon: 'none', accounts: '[]' })).success, true);
   assert.equal((await post({ action: 'rename', name: 'fleeting', to: 'fleeting-2' })).success, true);
   assert.equal((await post({ action: 'remove', name: 'fleeting-2' })).success, true);
@@ -796,7 +803,7 @@ test('the history says every action in words, and each job its result, revision 
   assert.match(action('Log message changed')[3], /^Log message of revision 1: “better” → “Clearer words”$/);
   assert.match(action('Log message changed')[0], /^alice/);
   assert.ok(rows.some((r) => r[1] === 'Switches changed' && r[3] === 'Editing log messages: off → on'));
-  assert.match(action('Backup started')[3], new RegExp(`Result: finished\nRevision 1\nBackup file ${ended.file.replace(/\./g, '\\.')}`));
+  assert.match(action('Backup started')[3], new RegExp(`Result: finished\nRevision ${ended.rev}\nBackup file ${ended.file.replace(/\./g, '\\.')}`));
   assert.equal(rows.filter((r) => r[1] === 'Backup finished').length, 0);  // joined
   assert.match(action('Verify failed')[3], /Revision 1\nWhy: Verifying found problems\./);
   const gone = await shown('fleeting-2');
@@ -1007,12 +1014,120 @@ test('restore as a new repository: from a listed backup, from a file, and a host
 
   // A backup of another server, uploaded: its hook made by hand is left
   // out, and the job's line says so.
+  const hook = path.join(SANDBOX_DIR, 'repo/hooked/hooks/start-commit');
+  fs.writeFileSync(hook, '#!/bin/sh\nexit 0\n', { mode: 0o755 });
   const hooked = await post({ action: 'backup', name: 'hooked' });
   const { file } = await untilEnded(hooked.data.job);
+  fs.rmSync(hook);
   await restoreAs('hooked-copy', (dialog) => dialog.getByLabel('File to restore').setInputFiles(backupFile('hooked', file)));
   await page.locator('#jobs').getByText(/^Restore of “hooked-copy” done, revision \d+\. Hooks made by hand were left out .*start-commit/)
     .waitFor({ timeout: 60000 });
   await page.screenshot({ path: path.join(SHOTS_DIR, 'jobs.png') });
+});
+
+// One backup followed through the dialog: its kind and checksum, a test
+// restore, a restore over the repository after a later commit, and the
+// reasons of a failed test restore and a failed verify.
+test('a backup’s kind, checksum and test restore, a restore over the repository, and failures in words', async () => {
+  const alice = ['alice', 'pw-a'];
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }]);
+  assert.equal((await post({ action: 'add', name: 'over', anon: 'none', accounts })).success, true);
+  for (const dir of ['one', 'two']) assert.ok(svn(['mkdir', '-m', dir, `${url('over')}/${dir}`], alice));
+  let dialog = await openBackupsOf('over');
+  await dialog.getByLabel('Kind of backup').selectOption('dump');
+  await dialog.getByRole('button', { name: 'Back up now' }).click();
+  await dialog.getByText('Backup of “over” done, revision 2.').waitFor();
+  const row = dialog.getByRole('row', { name: /Dump/ });
+  await row.waitFor();
+  const [file] = fs.readdirSync(path.join(SANDBOX_DIR, 'backup/over')).filter((f) => !f.startsWith('.'));
+  const sum = createHash('sha256').update(fs.readFileSync(backupFile('over', file))).digest('hex');
+  const code = row.locator('td.sum code');
+  assert.equal(await code.textContent(), sum.slice(0, 12));
+  assert.equal(await code.getAttribute('title'), sum);
+  await row.getByRole('button', { name: /^Whole SHA-256/ }).click();
+  assert.equal(await code.textContent(), sum);
+  await row.getByText('Never tested.').waitFor();
+
+  await row.getByRole('button', { name: /^Test restore of the backup/ }).click();
+  await dialog.getByText('Test restore of “over” passed, revision 2.').waitFor();
+  await row.getByText(/^Passed .*, revision 2\.$/).waitFor();
+
+  // A commit after the backup goes with the restore over the repository.
+  assert.ok(svn(['mkdir', '-m', 'three', `${url('over')}/three`], alice));
+  const youngest = () => asServer('svnlook', ['youngest', path.join(SANDBOX_DIR, 'repo/over')]).stdout.toString().trim();
+  assert.equal(youngest(), '3');
+  await row.getByRole('button', { name: /over “over”$/ }).click();
+  const confirm = page.getByRole('dialog', { name: 'Restore over “over”?' });
+  const said = await confirm.locator('p').textContent();
+  for (const part of ['“over” will be replaced by its backup of', 'revision 2', 'current history', 'settings, accounts',
+    'hooks', 'unavailable only for the moment']) assert.ok(said.includes(part), said);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'restore-over.png') });
+  await confirm.getByRole('button', { name: 'Restore over it' }).click();
+  await dialog.getByText('Restore of “over” done, revision 2.').waitFor({ timeout: 60000 });
+  assert.equal(youngest(), '2');
+  assert.ok(svn(['ls', `${url('over')}/two`], alice));
+  assert.ok(!svn(['ls', `${url('over')}/three`], alice));
+
+  // Damage on disk, said with its reason: a byte of the backup, then a
+  // revision of the repository.
+  const rewrite = (where, data) => asServer('sh', ['-c', 'chmod u+w "$0" && cat > "$0"', where], { input: data });
+  const whole = fs.readFileSync(backupFile('over', file));
+  const damaged = Buffer.from(whole);
+  damaged[damaged.length - 8] ^= 0xff;  // the last gzip member's CRC
+  rewrite(backupFile('over', file), damaged);
+  await row.getByRole('button', { name: /^Test restore of the backup/ }).click();
+  await dialog.getByText(/^Test restore of “over” failed: .+/s).waitFor();
+  assert.match(await row.locator('td.tested').textContent(), /^Failed .+: .*damaged/is);
+  rewrite(backupFile('over', file), whole);
+  const rev = path.join(SANDBOX_DIR, 'repo/over/db/revs/0/2');
+  const broken = fs.readFileSync(rev);
+  broken.fill(0x21, 10, 40);
+  rewrite(rev, broken);
+  await dialog.getByRole('button', { name: 'Verify', exact: true }).click();
+  await dialog.getByText(/^Verify of “over” failed: .+/s).waitFor();
+  await dialog.getByText(/^Last verified .*: problems found: .+\.$/s).waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'backups-failed.png') });
+  await dialog.getByRole('button', { name: 'Close' }).click();
+  await page.getByRole('row', { name: /over/ }).getByText('last verify failed').waitFor();
+});
+
+// Opened from the Backups dialog, the restore dialog takes its place and
+// asks only what applies to a listed backup; both fit a 375 px screen.
+test('the restore dialog from a backup: in place of the Backups dialog, without the dump fields', async () => {
+  for (const width of [1100, 375]) {
+    await page.setViewportSize({ width, height: 760 });
+    const dialog = await openBackupsOf('over');
+    await dialog.getByRole('row', { name: /Dump/ }).waitFor();
+    let seen = await withinScreen(dialog);
+    assert.ok(seen.left >= 0 && seen.right <= width && !seen.scrolls, JSON.stringify(seen));
+    assert.deepEqual(seen.out, []);
+    await page.screenshot({ path: path.join(SHOTS_DIR, `backups-${width}.png`) });
+    await dialog.getByRole('button', { name: /as a new repository$/ }).first().click();
+    const restore = page.getByRole('dialog', { name: 'Restore as a new repository' });
+    await restore.waitFor();
+    assert.equal(await page.locator('dialog[open]').count(), 1);
+    assert.ok(!(await restore.getByLabel('Realm').isVisible()));
+    assert.ok(!(await restore.getByLabel('Anonymous read').isVisible()));
+    seen = await withinScreen(restore);
+    assert.ok(seen.left >= 0 && seen.right <= width && !seen.scrolls, JSON.stringify(seen));
+    assert.deepEqual(seen.out, []);
+    await page.screenshot({ path: path.join(SHOTS_DIR, `restore-${width}.png`) });
+    await restore.getByText('A file from this computer').click();
+    assert.ok(await restore.getByLabel('Realm').isVisible());
+    await restore.getByText('A backup listed here').click();
+    assert.ok(!(await restore.getByLabel('Realm').isVisible()));
+    if (width === 375) {
+      await restore.getByRole('button', { name: 'Cancel' }).click();
+      continue;
+    }
+    await restore.getByLabel('Name of the new repository').fill('over-twin');
+    await restore.getByLabel('With a new UUID').check();
+    await restore.getByRole('button', { name: 'Restore', exact: true }).click();
+    await page.locator('#jobs').getByText('Restore of “over-twin” done, revision 2.').waitFor({ timeout: 60000 });
+    const uuid = async (name) => (await post({ action: 'show', name })).data.uuid;
+    assert.notEqual(await uuid('over-twin'), await uuid('over'));
+  }
+  await page.setViewportSize({ width: 1100, height: 760 });
 });
 
 test('the job bar counts bytes, and old records revisions', async () => {

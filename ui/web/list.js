@@ -18,6 +18,13 @@ function renderRow(tbody, repo) {
   name.className = 'name';
   name.dataset.label = 'Name';
   name.append(nameElement(repo.name));
+  if (repo.verify_failed) {
+    // Said in words, not by colour alone.
+    const flag = document.createElement('span');
+    flag.className = 'flag';
+    flag.textContent = 'last verify failed';
+    name.append(' ', flag);
+  }
   // No realm: svnserve announces the repository's UUID.
   const realm = cell(row, repo.realm || 'UUID (server default)', repo.realm ? '' : 'muted');
   realm.dataset.label = 'Realm';

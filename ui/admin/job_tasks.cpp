@@ -50,7 +50,14 @@ SVNStatus TestRestore(const SVNJobCommand& c, const SVNName& name, const SVNProg
   SVNRestoreResult result;
   SVNStatus status = RestoreRepository(c.file, *settings, o, progress, &result);
   SVNBackup backup;
-  if (o.trusted && FindBackup("", Base(c.file), &backup).ok()) {
+  const bool listed = o.trusted && FindBackup("", Base(c.file), &backup).ok();
+  // Damage where no sum reaches (a member's header) still changes the file.
+  if (status.ok() && listed && !backup.sha256.empty() && backup.sha256 != result.sha256)
+    status = STATUS_ERROR(kFailed, "%s has SHA-256 %s, recorded %s.", c.file.c_str(),
+                          result.sha256.c_str(), backup.sha256.c_str())
+                 .Reason("The file is damaged: it is no longer the one made (its SHA-256 "
+                         "differs from the one recorded then).");
+  if (listed) {
     backup.tested.time = IsoTime(time(nullptr));
     backup.tested.ok = status.ok();
     backup.tested.rev = result.rev;

@@ -6,6 +6,8 @@
 //   svn-admin backup NAME|--all [--keep N] [--user USER]
 //   svn-admin verify NAME|--all [--user USER]
 //   svn-admin restore FILE NAME [--settings FILE] [--user USER]
+//   svn-admin pack NAME|--all [--user USER]
+//   svn-admin upgrade NAME [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
 // becomes that user before anything else.  Each repository's task is a
@@ -36,6 +38,7 @@
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
+#include "ui/admin/maintenance.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
 
@@ -46,7 +49,9 @@ namespace {
 const char kUsage[] =
     "usage: svn-admin backup NAME|--all [--keep N] [--user USER]\n"
     "       svn-admin verify NAME|--all [--user USER]\n"
-    "       svn-admin restore FILE NAME [--settings FILE] [--user USER]\n";
+    "       svn-admin restore FILE NAME [--settings FILE] [--user USER]\n"
+    "       svn-admin pack NAME|--all [--user USER]\n"
+    "       svn-admin upgrade NAME [--user USER]\n";
 
 struct Options {
   std::string command;
@@ -98,7 +103,8 @@ bool Parse(int argc, char** argv, Options* o) {
     }
   }
   const size_t names = o->all ? 0 : 1;
-  if (o->command == "backup" || o->command == "verify") {
+  if (o->command == "backup" || o->command == "verify" || IsMaintenance(o->command)) {
+    if (o->all && o->command == "upgrade") return Usage("upgrade one repository at a time");
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
   } else if (o->command == "restore") {
@@ -179,6 +185,8 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   } else if (o.command == "verify") {
     status = VerifyRepository(name, progress, &rev);
     line = "verified to revision " + std::to_string(rev) + ", no problems found";
+  } else if (IsMaintenance(o.command)) {
+    status = RunMaintenance(o.command, name, progress, &line);
   } else {
     std::optional<SVNNewRepo> settings;
     status = ReadRestoreSettings(o.settings, name, &settings);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <regex>
 
 #include "audit_log.h"
@@ -123,6 +124,273 @@ TEST_F(Care, TheLogOfABranchyRepositoryFollowsPathsAcrossMovesAPageAtATime) {
                           "&path=/a//b", "&path=/a%01b"})
     EXPECT_EQ("", Key(Get(std::string("action=log&name=e2e") + bad))) << bad;
   EXPECT_EQ("nonexist", Key(Get("action=log&name=none")));
+}
+
+TEST_F(Care, ALockTakenWithSvnLockIsListedAndRemovedAndItsOwnerCommitsAsSubversionSays) {
+  WorkingCopy alice = Alice(), bob = Bob();
+  ASSERT_TRUE(alice.Run("printf 'f\\n' > trunk/f.txt && printf 'g\\n' > trunk/g.txt && "
+                        "svn add -q trunk/*.txt && svn commit -q -m files && "
+                        "svn lock -q -m 'On holiday' trunk/f.txt && svn lock -q trunk/g.txt"));
+  ASSERT_TRUE(bob.Run("printf 'bob\\n' >> trunk/f.txt"));
+  EXPECT_NE(std::string::npos, bob.Says("svn commit -m bob").find("locked by 'alice'"));
+
+  struct {
+    std::string query;
+    std::vector<std::string> paths;
+    int total;
+  } pages[] = {
+      {"", {"/trunk/f.txt", "/trunk/g.txt"}, 2},
+      {"&limit=1", {"/trunk/f.txt"}, 2},
+      {"&start=1", {"/trunk/g.txt"}, 2},
+      {"&path=/trunk/g.txt", {"/trunk/g.txt"}, 1},
+      {"&path=/branches", {}, 0},
+  };
+  for (const auto& p : pages) {
+    CgiResult r = Get("action=locks&name=e2e" + p.query);
+    ASSERT_TRUE(r.json["success"].asBool()) << p.query << r.body;
+    std::vector<std::string> paths;
+    for (const Json::Value& l : r.json["data"]["locks"]) paths.push_back(l["path"].asString());
+    EXPECT_EQ(p.paths, paths) << p.query;
+    EXPECT_EQ(p.total, r.json["data"]["total"].asInt()) << p.query;
+  }
+  const Json::Value f = Get("action=locks&name=e2e").json["data"]["locks"][0];
+  EXPECT_EQ("alice", f["owner"].asString());
+  EXPECT_EQ("On holiday", f["comment"].asString());
+  EXPECT_TRUE(std::regex_match(f["created"].asString(), std::regex("\\d{4}-.*Z")));
+  EXPECT_TRUE(f["expires"].isNull());
+  EXPECT_TRUE(Get("action=locks&name=e2e").json["data"]["locks"][1]["comment"].isNull());
+
+  // Refused whole, before anything is removed.
+  for (const char* bad : {"", "[]", "/trunk/f.txt", R"(["trunk/f.txt"])", R"(["/trunk/f.txt",7])"}) {
+    EXPECT_EQ("", Key(Post({{"action", "lock_remove"}, {"name", "e2e"}, {"paths", bad}}))) << bad;
+  }
+  EXPECT_EQ(2, Get("action=locks&name=e2e").json["data"]["total"].asInt());
+
+  CgiResult r = Post({{"action", "lock_remove"}, {"name", "e2e"},
+                      {"paths", R"(["/trunk/f.txt","/trunk/none","/trunk/f.txt"])"}});
+  ASSERT_TRUE(r.json["success"].asBool()) << r.body;
+  EXPECT_EQ(R"([{"owner":"alice","path":"/trunk/f.txt"}])" "\n",
+            Json::FastWriter().write(r.json["data"]["removed"]));
+  EXPECT_EQ("/trunk/none", r.json["data"]["unlocked"][0].asString());
+  EXPECT_EQ(r.json["data"]["removed"], audit_log::Last()["changes"]["locks"]["removed"]);
+  EXPECT_EQ("lock_remove", audit_log::Last()["action"].asString());
+  EXPECT_TRUE(bob.Run("svn commit -q -m bob"));
+
+  // Its owner's working copy holds a lock that is gone: "svn status -u"
+  // says it was broken, and the next commit goes through and drops it.
+  ASSERT_TRUE(Post({{"action", "lock_remove"}, {"name", "e2e"}, {"paths", R"(["/trunk/g.txt"])"}})
+                  .json["success"]
+                  .asBool());
+  EXPECT_TRUE(std::regex_search(alice.Says("svn status -u trunk/g.txt"),
+                                std::regex("^ {5}B +[0-9]+ +trunk/g.txt", std::regex::multiline)));
+  EXPECT_TRUE(alice.Run("printf 'g2\\n' >> trunk/g.txt && svn commit -q -m g"));
+  EXPECT_EQ("", alice.Says("svn status trunk/g.txt"));
+  EXPECT_EQ(0, Get("action=locks&name=e2e").json["data"]["total"].asInt());
+}
+
+TEST_F(Care, ATransactionAKilledCommitLeftIsListedAndRemovedWhileALiveOneHoldsMovesBack) {
+  WorkingCopy alice = Alice();
+  const std::string repo = sandbox::RepoDir("e2e");
+  auto txns = [] { return Get("action=txns&name=e2e").json["data"]; };
+  // The hook kills the server's process that runs the commit.
+  PreCommit("kill -9 $PPID");
+  EXPECT_FALSE(alice.Run("svn mkdir -q -m killed ^/trunk/k"));
+  ASSERT_EQ(1u, txns().size());
+  const std::string id = txns()[0]["id"].asString();
+  EXPECT_EQ(1, txns()[0]["base"].asInt());
+  EXPECT_EQ("alice", txns()[0]["author"].asString());
+  EXPECT_TRUE(txns()[0]["live"].asBool());
+  EXPECT_LT(txns()[0]["age"].asInt(), 600);
+
+  // Young, it may be a commit in progress.
+  for (const Params& move : {Params{{"action", "rename"}, {"to", "moved"}}, Params{{"action", "remove"}},
+                             Params{{"action", "pack"}}, Params{{"action", "txn_remove"}, {"txns", "[\"" + id + "\"]"}}}) {
+    Params params = move;
+    params.emplace_back("name", "e2e");
+    CgiResult r = Post(params);
+    EXPECT_EQ("busy", Key(r)) << params[0].second;
+    EXPECT_NE(std::string::npos, r.json["errinfo"]["reason"].asString().find("A commit may be in progress"))
+        << params[0].second;
+  }
+  CgiResult r = Post({{"action", "txn_remove"}, {"name", "e2e"}});
+  EXPECT_EQ(std::vector<std::string>{id}, std::vector<std::string>{r.json["data"]["kept"][0].asString()});
+  EXPECT_EQ(0u, r.json["data"]["removed"].size());
+
+  // Twenty minutes later it is one an interrupted commit left.
+  sandbox::Shell("cd '" + repo + "/db' && touch -h -d '20 minutes ago' transactions/" + id +
+                 ".txn transactions/" + id + ".txn/* txn-protorevs/" + id + ".*");
+  EXPECT_FALSE(txns()[0]["live"].asBool());
+  EXPECT_GE(txns()[0]["age"].asInt(), 1200);
+  r = Post({{"action", "txn_remove"}, {"name", "e2e"}});
+  EXPECT_EQ(id, r.json["data"]["removed"][0].asString()) << r.body;
+  EXPECT_EQ(id, audit_log::Last()["changes"]["txns"]["removed"][0].asString());
+  EXPECT_EQ("", sandbox::Output("svnadmin lstxns '" + repo + "'"));
+
+  // A young one goes with force.
+  EXPECT_FALSE(alice.Run("svn mkdir -q -m killed ^/trunk/k"));
+  const std::string young = txns()[0]["id"].asString();
+  r = Post({{"action", "txn_remove"}, {"name", "e2e"}, {"txns", "[\"" + young + "\"]"}, {"force", "yes"}});
+  EXPECT_EQ(young, r.json["data"]["removed"][0].asString()) << r.body;
+  EXPECT_TRUE(audit_log::Last()["changes"]["force"].asBool());
+  EXPECT_EQ(0u, txns().size());
+
+  // A commit in progress (its hook takes a while) holds a rename back,
+  // and goes through whole.
+  PreCommit("sleep 3");
+  ASSERT_TRUE(alice.Run("(svn mkdir -m live ^/trunk/live > ../live.out 2>&1 &)"));
+  for (int i = 0; i < 200 && txns().size() == 0; ++i) usleep(20000);
+  EXPECT_EQ("busy", Key(Post({{"action", "rename"}, {"name", "e2e"}, {"to", "moved"}})));
+  for (int i = 0; i < 300 && sandbox::ReadFile(sandbox::Dir() + "/live.out").find("Committed") ==
+                                 std::string::npos; ++i)
+    usleep(20000);
+  EXPECT_NE(std::string::npos, sandbox::ReadFile(sandbox::Dir() + "/live.out").find("Committed revision 2."));
+  EXPECT_EQ("", sandbox::Output("svnadmin lstxns '" + repo + "'"));
+  EXPECT_EQ("ok", Key(Post({{"action", "rename"}, {"name", "e2e"}, {"to", "moved"}})));
+  EXPECT_TRUE(Svn("ls", "alice", "a pw", "/trunk/live", "moved"));
+}
+
+TEST_F(Care, PackAndUpgradeOfAFormat4RepositoryRunAsJobsAndLeaveItValid) {
+  const std::string dir = sandbox::RepoDir("old");
+  // Format 4 (Subversion 1.6), with shards of 4 revisions: 0-3 and 4-7
+  // complete, 8-10 not.
+  ASSERT_EQ(0, sandbox::Shell("svnadmin create --compatible-version 1.6 '" + dir + "' && sed -i "
+                              "'s/^layout sharded 1000$/layout sharded 4/' '" + dir + "/db/format'"));
+  ASSERT_EQ("4\nlayout sharded 4\n", sandbox::ReadFile(dir + "/db/format"));
+  ASSERT_EQ(0, sandbox::Shell("for i in 1 2 3 4 5 6 7 8 9 10; do svn mkdir -q -m \"d$i\" "
+                              "\"file://" + dir + "/d$i\" || exit 1; done"));
+  auto format = [] { return Get("action=show&name=old").json["data"]["format"]; };
+  auto run = [](const Params& params) {
+    CgiResult r = Post(params);
+    EXPECT_TRUE(r.json["success"].asBool()) << r.body;
+    return jobs::WaitJob(SVN_CGI, sandbox::Dir(), r.json["data"]["job"].asString());
+  };
+  struct Step {
+    Params request;      // empty: none
+    int progress;        // the job's progress at its end, done of total
+    const char* format;  // "show"'s format after it
+  } steps[] = {
+      {{}, 0, R"({"newest":8,"number":4,"packable":2,"packed":0,"shards":4,"type":"fsfs","upgrade":true})"},
+      {{{"action", "pack"}, {"name", "old"}}, 8,  // revisions in the shards packed
+       R"({"newest":8,"number":4,"packable":0,"packed":2,"shards":4,"type":"fsfs","upgrade":true})"},
+      {{{"action", "upgrade"}, {"name", "old"}, {"confirm", "yes"}}, 1,
+       R"({"newest":8,"number":8,"packable":0,"packed":2,"shards":4,"type":"fsfs","upgrade":false})"},
+      {{{"action", "pack"}, {"name", "old"}}, 0,
+       R"({"newest":8,"number":8,"packable":0,"packed":2,"shards":4,"type":"fsfs","upgrade":false})"},
+  };
+  for (const Step& step : steps) {
+    const std::string what = step.request.empty() ? "before" : step.request[0].second;
+    if (!step.request.empty()) {
+      Json::Value job = run(step.request);
+      EXPECT_EQ("done", job["state"].asString()) << what << job;
+      EXPECT_EQ(what, job["kind"].asString());
+      EXPECT_EQ(step.progress, job["progress"]["done"].asInt()) << what;
+      EXPECT_EQ(step.progress, job["progress"]["total"].asInt()) << what;
+      EXPECT_EQ(job["id"], audit_log::Last()["changes"]["job"]) << what;
+    }
+    EXPECT_EQ(std::string(step.format) + "\n", Json::FastWriter().write(format())) << what;
+    EXPECT_EQ(0, sandbox::Shell("svnadmin verify -q '" + dir + "'")) << what;
+    EXPECT_TRUE(Svn("ls", "", "", "/d10", "old")) << what;
+  }
+
+  // An upgrade older Subversion versions cannot read needs its confirmation.
+  sandbox::Shell("rm -rf '" + dir + "' && svnadmin create --compatible-version 1.6 '" + dir + "'");
+  EXPECT_EQ("", Key(Post({{"action", "upgrade"}, {"name", "old"}})));
+  EXPECT_EQ(4, format()["number"].asInt());
+  // A schedule runs them with svn-admin; one upgrade at a time.
+  int status = -1;
+  EXPECT_EQ("old: upgraded from format 4 to 8\n", jobs::Admin(SVN_ADMIN, "upgrade old", &status));
+  EXPECT_EQ(0, status);
+  EXPECT_NE(std::string::npos, jobs::Admin(SVN_ADMIN, "pack --all", &status).find("old: packed 0 shards, 0 in all"));
+  EXPECT_EQ(0, status);
+  jobs::Admin(SVN_ADMIN, "upgrade --all", &status);
+  EXPECT_EQ(2, status);
+}
+
+TEST_F(Care, DiskUseIsMeasuredAgainAsRepositoriesChangeAndNoCacheContentMisleadsIt) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "b"}, {"anon", "read"}, {"accounts", "[]"}})
+                  .json["success"]
+                  .asBool());
+  auto measured = [] {  // as "du -sb" counts
+    std::map<std::string, long long> sizes;
+    for (const std::string& name : sandbox::Entries(sandbox::Root()))
+      sizes[name] = atoll(sandbox::Output("du -sb '" + sandbox::RepoDir(name) + "'").c_str());
+    return sizes;
+  };
+  auto usage = [] { return Get("action=usage").json["data"]; };
+  auto answered = [](const Json::Value& data) {
+    std::map<std::string, long long> sizes;
+    for (const Json::Value& r : data["repositories"]) sizes[r["name"].asString()] = r["size"].asInt64();
+    return sizes;
+  };
+  Json::Value data = usage();
+  EXPECT_EQ(measured(), answered(data));
+  EXPECT_EQ(measured()["b"] + measured()["e2e"], data["total"].asInt64());
+  EXPECT_EQ(0, data["unknown"].asInt());
+  EXPECT_GT(data["disks"]["repositories"]["free"].asInt64(), 0);
+  EXPECT_TRUE(data["backups"].isNull());  // no backup yet
+  const std::string cache = sandbox::Dir() + "/var/usage.cache";
+  struct stat st;
+  ASSERT_EQ(0, stat(cache.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+
+  // A commit, a lock, a repository replaced under its name: measured again.
+  WorkingCopy alice = Alice();
+  ASSERT_TRUE(alice.Run("head -c 50000 /dev/urandom > trunk/blob && svn add -q trunk/blob && "
+                        "svn commit -q -m blob"));
+  EXPECT_EQ(measured(), answered(usage()));
+  ASSERT_TRUE(alice.Run("svn lock -q trunk/blob"));
+  EXPECT_EQ(measured(), answered(usage()));
+  ASSERT_TRUE(Post({{"action", "remove"}, {"name", "b"}}).json["success"].asBool());
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "b"}, {"anon", "read"}, {"accounts", "[]"},
+                    {"layout", "standard"}}).json["success"].asBool());
+  EXPECT_EQ(measured(), answered(usage()));
+
+  // Whatever the cache holds, the sizes are the repositories' own.
+  const std::string real = sandbox::ReadFile(cache), head = real.substr(0, real.find('\n') + 1);
+  const std::string now = std::to_string(time(nullptr));
+  std::string bLine = real.substr(real.find("\nb\t") + 1);
+  bLine = bLine.substr(0, bLine.find('\n'));
+  const std::string bMarks = bLine.substr(2, bLine.find('\t', 2) - 2);
+  const std::string eLine = real.substr(real.find("\ne2e\t") + 1);
+  const std::string eMarks = eLine.substr(4, eLine.find('\t', 4) - 4);
+  struct {
+    const char* what;
+    std::string text;
+  } caches[] = {
+      {"not a cache", "not a cache at all\n\x01\xff\n"},
+      {"other marks", head + "e2e\t1.2.3\t5\t" + now + "\n"},
+      {"another repository's marks", head + "e2e\t" + bMarks + "\t5\t" + now + "\n"},
+      {"a day old", head + "e2e\t" + eMarks + "\t5\t0\n"},
+      {"measured in the future", head + "e2e\t" + eMarks + "\t5\t99999999999\n"},
+      {"a size too large", head + "e2e\t" + eMarks + "\t99999999999999999999999\t" + now + "\n"},
+      {"a negative size", head + "e2e\t" + eMarks + "\t-5\t" + now + "\n"},
+      {"a field too many", head + "e2e\t" + eMarks + "\t5\t" + now + "\tmore\n"},
+      {"no line end", head + "e2e\t" + eMarks + "\t5\t" + now},
+  };
+  for (const auto& c : caches) {
+    sandbox::WriteFile(cache, c.text);
+    EXPECT_EQ(measured(), answered(usage())) << c.what;
+  }
+  for (const char* odd : {"ln -s ../elsewhere", "mkfifo", "ln ../elsewhere"}) {
+    sandbox::WriteFile(sandbox::Dir() + "/elsewhere", head + "e2e\t" + eMarks + "\t5\t" + now + "\n");
+    sandbox::Shell("rm -f '" + cache + "' && " + odd + " '" + cache + "'");
+    EXPECT_EQ(measured(), answered(usage())) << odd;
+  }
+
+  // What the cache holds for a repository as it stands is taken: it is
+  // not walked again.
+  sandbox::WriteFile(cache, head + "e2e\t" + eMarks + "\t5\t" + now + "\n");
+  EXPECT_EQ(5, answered(usage())["e2e"]);
+
+  // The backups too, and the file systems' free space.
+  int status = -1;
+  jobs::Admin(SVN_ADMIN, "backup e2e", &status);
+  ASSERT_EQ(0, status);
+  data = usage();
+  EXPECT_EQ(atoll(sandbox::Output("du -sb '" + sandbox::Dir() + "/backup'").c_str()),
+            data["backups"].asInt64());
+  EXPECT_TRUE(data["same_disk"].asBool());
+  EXPECT_GT(data["disks"]["backups"]["size"].asInt64(), 0);
 }
 
 }  // namespace

@@ -151,9 +151,11 @@ void UseRoot(const std::string& pkg, const std::string& root) {
 }
 
 // Alternates `ours` and `floor` `runs` times (after one warm-up of each)
-// and prints their medians and ratio.
+// and prints their medians and ratio, which meets the goal between
+// `lower` and `limit`.
 void Compare(const char* what, int runs, const std::function<Run()>& ours,
-             const std::function<Run()>& floor, const char* goal, double limit) {
+             const std::function<Run()>& floor, const char* goal, double limit,
+             double lower = 0) {
   ours();
   floor();
   std::vector<double> a, b;
@@ -163,7 +165,7 @@ void Compare(const char* what, int runs, const std::function<Run()>& ours,
   }
   double ratio = Median(a) / Median(b);
   printf("%-34s %9.2f ms %9.2f ms %7.2fx  %-8s %s\n", what, Median(a), Median(b),
-         ratio, goal, ratio <= limit ? "met" : "MISSED");
+         ratio, goal, ratio <= limit && ratio >= lower ? "met" : "MISSED");
 }
 
 // ---- The audit log ----
@@ -341,6 +343,101 @@ void UploadFigure(const std::string& cgi) {
          upload.maxRssKiB / 1024.0, "", "none", "", upload.ms / 1000);
 }
 
+
+// ---- Daily care ----
+
+// Makes the repository `dir` from the dump `dump` once (`done` marks it
+// complete): loaded where that is quick (a tmpfs: a revision costs a
+// millisecond there, ten on a disk), then `then` (a shell command for the
+// repository's path) run, and copied in.  Not packed: as commits leave a
+// repository, and as the one of 100 revisions (less than a shard) is.
+void LoadOnce(const std::string& dir, const std::string& dump, const std::string& done,
+              const std::function<std::string(const std::string&)>& then = nullptr) {
+  if (access(done.c_str(), F_OK) == 0) return;
+  fprintf(stderr, "making %s (once; a few minutes for 100,000 revisions) ...\n", dir.c_str());
+  const std::string work = access("/dev/shm", W_OK) == 0 ? "/dev/shm/svn-bench-load" : dir + ".load";
+  Sh("rm -rf '" + work + "' '" + dir + "' && svnadmin create '" + work + "'");
+  std::ofstream(work + ".dump") << dump;
+  if (Sh("svnadmin load -q --no-flush-to-disk '" + work + "' < '" + work + ".dump' && " +
+         (then ? then(work) : "true") + " && cp -a '" + work + "' '" + dir + "'") != 0)
+    exit(1);
+  Sh("rm -rf '" + work + "' '" + work + ".dump' '" + work + ".targets'");
+  std::ofstream(done) << "";
+}
+
+// A dump of one revision adding `n` files, a hundred to a directory.
+std::string ManyFiles(int n) {
+  std::string out = "SVN-fs-dump-format-version: 2\n\nUUID: 3f2c1a4e-5b6d-4e7f-8a9b-0c1d2e3f4a5c\n\n";
+  for (int rev : {0, 1}) {
+    const std::string props =
+        dump::Props(rev ? "alice" : "", "2024-01-0" + std::to_string(rev + 1) + "T00:00:00.000000Z",
+                    rev ? "files" : "");
+    out += "Revision-number: " + std::to_string(rev) + "\nProp-content-length: " +
+           std::to_string(props.size()) + "\nContent-length: " + std::to_string(props.size()) +
+           "\n\n" + props + "\n";
+  }
+  for (int d = 0; d < n / 100; ++d)
+    out += "Node-path: d" + std::to_string(d) + "\nNode-kind: dir\nNode-action: add\n"
+           "Prop-content-length: 10\nContent-length: 10\n\nPROPS-END\n\n";
+  for (int i = 0; i < n; ++i) {
+    const std::string text = "file " + std::to_string(i) + "\n";
+    out += "Node-path: d" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".txt\n"
+           "Node-kind: file\nNode-action: add\nProp-content-length: 10\nText-content-length: " +
+           std::to_string(text.size()) + "\nContent-length: " + std::to_string(10 + text.size()) +
+           "\n\nPROPS-END\n" + text + "\n";
+  }
+  return out;
+}
+
+// "log", first page of 50 among 100 and 100,000 revisions, against "svn
+// log -v" of the same page through file://; "locks", first page of 50
+// among 10,000 locks, against "svnadmin lslocks"; "usage" of 1,000
+// repositories, its sizes cached, against the least a listing of all of
+// them reads.
+void CareFigures(const std::string& pkg, const std::string& cgi, const std::string& floorListing,
+                 int runs) {
+  const std::string root = pkg + "/roots/care";
+  Sh("mkdir -p '" + root + "'");
+  for (int n : {100, 100000}) {
+    const std::string name = "h" + std::to_string(n);
+    LoadOnce(root + "/" + name, dump::Make(n, 20), root + "/." + name);
+  }
+  const std::string locks = root + "/locks";
+  LoadOnce(locks, ManyFiles(10000), root + "/.locks", [&](const std::string& work) {
+    return "for i in $(seq 0 9999); do echo \"file://" + work + "/d$((i / 100))/f$i.txt\"; done > '" +
+           work + ".targets' && svn lock -q --non-interactive --config-dir '" + pkg +
+           "/svnconfig' --username alice -m 'On holiday' --targets '" + work + ".targets'";
+  });
+  UseRoot(pkg, root);
+  const std::string repo = pkg + "/repo";
+  auto log = [&](const std::string& name) {
+    return Spawn({cgi}, CgiEnv("action=log&name=" + name));
+  };
+  for (int n : {100, 100000}) {
+    const std::string name = "h" + std::to_string(n);
+    const std::string what = "log, first 50 of " + std::to_string(n) + " revisions";
+    Compare(what.c_str(), runs, [&] { return log(name); },
+            [&] {
+              return Spawn({"/usr/bin/svn", "log", "-v", "--limit", "50", "--non-interactive",
+                            "--config-dir", pkg + "/svnconfig", "file://" + repo + "/" + name},
+                           {"PATH=/usr/bin:/bin"});
+            },
+            "<= 1.25x", 1.25);
+  }
+  // The same page costs the same however long the history before it.
+  Compare("log, 100000 against 100 revisions", runs, [&] { return log("h100000"); },
+          [&] { return log("h100"); }, "1 +-0.1", 1.1, 0.9);
+  Compare("locks, first 50 of 10000", runs,
+          [&] { return Spawn({cgi}, CgiEnv("action=locks&name=locks")); },
+          [&] { return Spawn({"/usr/bin/svnadmin", "lslocks", repo + "/locks"}, {"PATH=/usr/bin:/bin"}); },
+          "<= 1.25x", 1.25);
+  UseRoot(pkg, Root(pkg, 1000));
+  Compare("usage of 1000, cached", runs, [&] { return Spawn({cgi}, CgiEnv("action=usage")); },
+          [&] { return Spawn({floorListing, pkg + "/repo", "0", "1000000000"}, {}); },
+          "<= 1.5x", 1.5);
+  UseRoot(pkg, "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -358,6 +455,12 @@ int main(int argc, char** argv) {
 
   printf("%-34s %12s %12s %8s  %-8s %s\n", "figure (median of runs)", "svn.cgi",
          "floor", "ratio", "goal", "");
+  // SVN_BENCH_ONLY=care: the figures of a repository's daily care alone.
+  const char* only = getenv("SVN_BENCH_ONLY");
+  if (only != nullptr && std::string(only) == "care") {
+    CareFigures(pkg, cgi, floorListing, runs);
+    return 0;
+  }
 
   // The start every request pays: an action the program does not know,
   // answered after the request is read, against a program that does
@@ -439,6 +542,7 @@ int main(int argc, char** argv) {
   UseRoot(pkg, "");
   Sh("rm -rf '" + fresh + "' '" + work + "'");
   AuditFigures(pkg, cgi, floorCgi, runs);
+  CareFigures(pkg, cgi, floorListing, runs);
   if (const char* admin = getenv("SVN_ADMIN")) BackupFigures(pkg, admin, runs);
   return 0;
 }

@@ -6,10 +6,10 @@
 #include <json/reader.h>
 #include <json/writer.h>
 #include <syslog.h>
-#include <time.h>
 
 #include <memory>
 
+#include "store/backups.h"
 #include "store/facts.h"
 
 #define LOG_MODULE "svn_fs"
@@ -76,13 +76,7 @@ SVNStatus RunOnRepository(const std::string& path, size_t most,
 }
 
 std::string IsoSeconds(apr_time_t when) {
-  const time_t seconds = static_cast<time_t>(when / APR_USEC_PER_SEC);
-  struct tm utc;
-  char text[32];
-  if (gmtime_r(&seconds, &utc) == nullptr ||
-      strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
-    return "";
-  return text;
+  return IsoTime(static_cast<time_t>(when / APR_USEC_PER_SEC));
 }
 
 Json::Value SvnDate(const SVNLibrary* lib, const svn_string_t* value, apr_pool_t* pool) {

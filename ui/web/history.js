@@ -13,12 +13,14 @@ const trail = { name: '', user: '', start: 0, shown: false, recent: 0 };
 const ACTION_WORDS = {
   add: 'Created', edit: 'Edited', remove: 'Removed', rules_edit: 'Access rules edited',
   rename: 'Renamed', backup: 'Backed up', restore: 'Restored', verify: 'Verified',
-  job_cancel: 'Job cancelled', backup_remove: 'Backup removed',
+  job_cancel: 'Job cancelled', backup_remove: 'Backup removed', lock_remove: 'Locks removed',
+  txn_remove: 'Unfinished commits removed', pack: 'Packed', upgrade: 'Upgraded',
 };
 const ATTEMPT_WORDS = {
   add: 'Create', edit: 'Edit', remove: 'Remove', rules_edit: 'Access rules edit',
   rename: 'Rename', backup: 'Backup', restore: 'Restore', verify: 'Verify',
-  job_cancel: 'Job cancel', backup_remove: 'Backup removal',
+  job_cancel: 'Job cancel', backup_remove: 'Backup removal', lock_remove: 'Lock removal',
+  txn_remove: 'Removal of unfinished commits', pack: 'Pack', upgrade: 'Upgrade',
 };
 const OUTCOME_WORDS = {
   refused: 'refused', failed: 'failed', exist: 'failed: the name is taken',
@@ -106,6 +108,12 @@ function changeWords(record) {
       for (const [where, access] of before) words.push(`Rule removed: ${where} (${RULE_WORDS[access]})`);
     } else if (key === 'layout') {
       words.push(value === 'standard' ? 'Standard layout: trunk, branches, tags' : `Layout: ${value}`);
+    } else if (key === 'locks') {
+      words.push(`Locks removed: ${value.removed.map((l) => `${l.path} (${l.owner})`).join(', ')}`);
+    } else if (key === 'txns') {
+      words.push(`Transactions removed: ${names(value.removed)}`);
+    } else if (key === 'force') {
+      words.push('Including ones that may have been commits in progress');
     } else if (key === 'job' || key === 'file') {
       words.push(`${key === 'job' ? 'Job' : 'Backup file'} ${value}`);
     } else {

@@ -9,6 +9,8 @@ const JOB_WORDS = {
   backup: ['Backing up', 'Backup of'],
   restore: ['Restoring', 'Restore of'],
   verify: ['Verifying', 'Verify of'],
+  pack: ['Packing', 'Pack of'],
+  upgrade: ['Upgrading', 'Upgrade of'],
 };
 
 const jobs = {
@@ -40,7 +42,9 @@ function jobLine(job) {
     const count = document.createElement('span');
     count.className = 'count';
     const { done, total } = job.progress;
-    if (Number.isInteger(total)) {
+    if (job.kind === 'upgrade') {
+      bar.removeAttribute('value');  // it does not say how far it got
+    } else if (Number.isInteger(total)) {
       bar.max = Math.max(total, 1);
       bar.value = Math.min(done, bar.max);
       count.textContent = `revision ${done} of ${total}`;

@@ -14,6 +14,8 @@
 #include "jobs_support.h"
 #include "program.h"
 #include "sandbox.h"
+#include "store/name.h"
+#include "store/txns.h"
 #include "svnserve_fixture.h"
 #include "working_copy.h"
 
@@ -391,6 +393,26 @@ TEST_F(Care, DiskUseIsMeasuredAgainAsRepositoriesChangeAndNoCacheContentMisleads
             data["backups"].asInt64());
   EXPECT_TRUE(data["same_disk"].asBool());
   EXPECT_GT(data["disks"]["backups"]["size"].asInt64(), 0);
+}
+
+// As "rename" and "remove" move a repository: new commits held back
+// first.  One that begins meanwhile waits, then finds the repository
+// gone and fails before it makes a transaction.
+TEST_F(Care, ACommitThatBeginsWhileAMoveHoldsCommitsBackLeavesNoTransaction) {
+  WorkingCopy alice = Alice();
+  ASSERT_TRUE(alice.Run("svn info >/dev/null"));  // checked out
+  SVNCommitHold hold;
+  ASSERT_TRUE(CheckNoLiveCommit(*SVNName::Of("e2e"), &hold).ok());
+  const std::string rc = sandbox::Dir() + "/late.rc";
+  ASSERT_TRUE(alice.Run("( (svn mkdir -m late ^/trunk/late >/dev/null 2>&1; echo $? > '" + rc + "') &)"));
+  usleep(1000 * 1000);
+  EXPECT_EQ("", sandbox::ReadFile(rc));  // waiting
+  ASSERT_EQ(0, rename(sandbox::RepoDir("e2e").c_str(), sandbox::RepoDir("moved").c_str()));
+  hold.release();
+  for (int i = 0; i < 500 && sandbox::ReadFile(rc).empty(); ++i) usleep(20000);
+  EXPECT_NE("0\n", sandbox::ReadFile(rc));
+  EXPECT_EQ("", sandbox::Output("svnadmin lstxns '" + sandbox::RepoDir("moved") + "'"));
+  EXPECT_EQ("1\n", sandbox::Output("svnlook youngest '" + sandbox::RepoDir("moved") + "'"));
 }
 
 }  // namespace

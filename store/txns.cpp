@@ -74,7 +74,7 @@ long long YoungestLive(const std::string& repo) {
   long long youngest = -1;
   for (const char* sub : kTxnDirs) {
     const std::string dir = repo + sub;
-    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);  // where svnserve writes
     DIR* d = fd >= 0 ? fdopendir(fd) : nullptr;
     if (d == nullptr) {
       if (fd >= 0) close(fd);

@@ -280,9 +280,9 @@ SVNReply RemoveAction(SVNRequest& req) {
                                              : FindSharing(name, "", "", true).inside);
   repo.reset();
   REPLY_TRY(status);
-  // Not from under a commit in progress; none starts while it moves.
-  SVNCommitHold commits;
-  REPLY_TRY(CheckNoLiveCommit(name, &commits));
+  // Not from under a commit in progress.  One that begins as it goes
+  // fails, and what it made goes with the repository.
+  REPLY_TRY(CheckNoLiveCommit(name));
   // Off the root at once, then deleted; only a failure to move it off
   // fails the removal.
   status = RemoveRepo(name);

@@ -415,4 +415,37 @@ TEST_F(Care, ACommitThatBeginsWhileAMoveHoldsCommitsBackLeavesNoTransaction) {
   EXPECT_EQ("1\n", sandbox::Output("svnlook youngest '" + sandbox::RepoDir("moved") + "'"));
 }
 
+// "show"'s format as the repository's own files say it, whatever they
+// hold: what cannot be read is not made up, and nothing waits on them.
+TEST_F(Care, TheFormatIsReadFromFilesMadeByHandWithoutGuessing) {
+  const std::string db = sandbox::RepoDir("e2e") + "/db";
+  struct {
+    const char* what;
+    std::string setup;   // a shell command in db/
+    const char* format;  // "show"'s, "null" when unknown
+  } cases[] = {
+      {"as made", "true",
+       R"({"newest":8,"number":8,"packable":0,"packed":0,"shards":1000,"type":"fsfs","upgrade":false})"},
+      {"not sharded", "printf '8\\nlayout linear\\n' > format",
+       R"({"newest":8,"number":8,"packable":0,"packed":0,"shards":null,"type":"fsfs","upgrade":false})"},
+      {"a shard size out of range", "printf '8\\nlayout sharded 99999999999\\n' > format",
+       R"({"newest":8,"number":8,"packable":0,"packed":0,"shards":null,"type":"fsfs","upgrade":false})"},
+      {"packed past the youngest", "printf '4\\nlayout sharded 1\\n' > format && echo 7 > min-unpacked-rev",
+       R"({"newest":8,"number":4,"packable":0,"packed":7,"shards":1,"type":"fsfs","upgrade":true})"},
+      {"no number", "printf 'x\\n' > format", "null"},
+      {"a FIFO", "rm format && mkfifo format", "null"},
+      {"a Berkeley DB", "echo bdb > fs-type",
+       R"({"newest":null,"number":null,"packable":0,"packed":0,"shards":null,"type":"bdb","upgrade":false})"},
+  };
+  const std::string saved = sandbox::Dir() + "/saved-db";
+  sandbox::Shell("cp -a '" + db + "' '" + saved + "'");
+  for (const auto& c : cases) {
+    sandbox::Shell("rm -rf '" + db + "' && cp -a '" + saved + "' '" + db + "' && cd '" + db +
+                   "' && " + c.setup);
+    CgiResult r = Get("action=show&name=e2e");
+    EXPECT_EQ(std::string(c.format) + "\n", Json::FastWriter().write(r.json["data"]["format"]))
+        << c.what;
+  }
+}
+
 }  // namespace

@@ -15,9 +15,10 @@
 
 namespace {
 
-// The answer's bound: a page of 1,000 revisions with long messages and
-// long paths.
-constexpr size_t kMaxAnswer = 256u << 20;
+// The answer's bound, which the request reads whole: far more than a page
+// of 50 revisions with the longest messages and paths.  A larger page of
+// such revisions fails (logged).
+constexpr size_t kMaxAnswer = 32u << 20;
 
 // What the receiver of the revisions keeps.
 struct LogBaton {

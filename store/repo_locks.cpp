@@ -15,8 +15,9 @@
 
 namespace {
 
-// The answer's bound: a page of 1,000 locks with long comments.
-constexpr size_t kMaxAnswer = 256u << 20;
+// The answer's bound, which the request reads whole: a page of 500 locks
+// with the longest comments.
+constexpr size_t kMaxAnswer = 32u << 20;
 
 struct Lock {
   std::string path, owner, comment;

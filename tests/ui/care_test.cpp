@@ -448,4 +448,42 @@ TEST_F(Care, TheFormatIsReadFromFilesMadeByHandWithoutGuessing) {
   }
 }
 
+// What the actions take and refuse, before anything changes.
+TEST_F(Care, RequestsAreCheckedBeforeAnythingChanges) {
+  // Changes only by POST: a link or an image from another site changes
+  // nothing, and leaves its refusal on record.
+  for (const char* action : {"lock_remove", "txn_remove", "pack", "upgrade"}) {
+    CgiResult r = Get(std::string("action=") + action + "&name=e2e&paths=%5B%22%2Fa%22%5D&confirm=yes");
+    EXPECT_EQ("405 Method Not Allowed", r.status) << action;
+    EXPECT_EQ("refused", audit_log::Last()["outcome"].asString()) << action;
+  }
+  const std::string before = Snapshot();
+  struct {
+    const char* what;
+    Params params;
+    const char* key;  // "" for the generic error
+  } refused[] = {
+      {"a lock of none", {{"action", "lock_remove"}, {"name", "none"}, {"paths", R"(["/a"])"}}, "nonexist"},
+      {"no paths", {{"action", "lock_remove"}, {"name", "e2e"}}, ""},
+      {"paths not a list", {{"action", "lock_remove"}, {"name", "e2e"}, {"paths", R"({"/a":1})"}}, ""},
+      {"a path with a control character",
+       {{"action", "lock_remove"}, {"name", "e2e"}, {"paths", R"(["/a"])"}}, ""},
+      {"transactions of none", {{"action", "txn_remove"}, {"name", "none"}}, "nonexist"},
+      {"a transaction id as a path", {{"action", "txn_remove"}, {"name", "e2e"}, {"txns", R"(["../1-1"])"}}, ""},
+      {"an empty list", {{"action", "txn_remove"}, {"name", "e2e"}, {"txns", "[]"}}, ""},
+      {"force a word", {{"action", "txn_remove"}, {"name", "e2e"}, {"force", "always"}}, ""},
+      {"pack of none", {{"action", "pack"}, {"name", "none"}}, "nonexist"},
+      {"upgrade unconfirmed", {{"action", "upgrade"}, {"name", "e2e"}, {"confirm", "y"}}, ""},
+      {"upgrade of none", {{"action", "upgrade"}, {"name", "none"}, {"confirm", "yes"}}, "nonexist"},
+  };
+  for (const auto& c : refused) {
+    CgiResult r = Post(c.params);
+    EXPECT_FALSE(r.json["success"].asBool()) << c.what;
+    EXPECT_EQ(c.key, r.json["errinfo"]["key"].asString()) << c.what;
+  }
+  for (const char* read : {"action=txns&name=none", "action=locks&name=none", "action=log&name=none"})
+    EXPECT_EQ("nonexist", Key(Get(read))) << read;
+  EXPECT_EQ(before, Snapshot());
+}
+
 }  // namespace

@@ -344,6 +344,36 @@ void UploadFigure(const std::string& cgi) {
 }
 
 
+// One "show" of a repository without history (its settings only):
+// finding which repositories share its files reads every repository's
+// settings, so the least it must do is what the listing floor does when
+// the page holds every repository.  Then one of a real repository with a
+// few revisions, whose facts are read through Subversion's libraries and
+// whose size is a walk of its files, against a program that only starts
+// and prints.
+void ShowFigures(const std::string& pkg, const std::string& cgi, const std::string& floorListing,
+                 const std::string& floorCgi, int runs) {
+  for (int n : {1000, 10000}) {
+    UseRoot(pkg, Root(pkg, n));
+    std::string what = "show, one of " + std::to_string(n);
+    Compare(what.c_str(), runs,
+            [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
+            [&] { return Spawn({floorListing, pkg + "/repo", "0", "1000000000"}, {}); },
+            "<= 1.5x", 1.5);
+  }
+  std::string real = pkg + "/roots/real";
+  if (access((real + "/.complete").c_str(), F_OK) != 0) {
+    Sh("rm -rf '" + real + "' && mkdir -p '" + real + "' && svnadmin create '" + real +
+       "/facts' && for d in trunk branches tags trunk/a trunk/b; do svn mkdir -q -m \"$d\" "
+       "\"file://" + real + "/facts/$d\" || exit 1; done && touch '" + real + "/.complete'");
+  }
+  UseRoot(pkg, real);
+  Compare("show, with facts (5 revisions)", runs,
+          [&] { return Spawn({cgi}, CgiEnv("action=show&name=facts")); },
+          [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=facts")); },
+          "none", 1e9);
+}
+
 // ---- Daily care ----
 
 // Makes the repository `dir` from the dump `dump` once (`done` marks it
@@ -438,6 +468,12 @@ void CareFigures(const std::string& pkg, const std::string& cgi, const std::stri
   UseRoot(pkg, "");
 }
 
+// SVN_BENCH_ONLY=care: the figures of a repository's daily care alone.
+bool CareOnly() {
+  const char* only = getenv("SVN_BENCH_ONLY");
+  return only != nullptr && std::string(only) == "care";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -455,9 +491,7 @@ int main(int argc, char** argv) {
 
   printf("%-34s %12s %12s %8s  %-8s %s\n", "figure (median of runs)", "svn.cgi",
          "floor", "ratio", "goal", "");
-  // SVN_BENCH_ONLY=care: the figures of a repository's daily care alone.
-  const char* only = getenv("SVN_BENCH_ONLY");
-  if (only != nullptr && std::string(only) == "care") {
+  if (CareOnly()) {
     CareFigures(pkg, cgi, floorListing, runs);
     return 0;
   }
@@ -488,32 +522,7 @@ int main(int argc, char** argv) {
   printf("%-34s %9.2f MiB %22s  %-8s %s\n", "peak memory, load of 100000",
          peak / 1024.0, "", "<= 8 MiB", peak <= 8 * 1024 ? "met" : "MISSED");
 
-  // One "show" of a repository without history (its settings only):
-  // finding which repositories share its files reads every repository's
-  // settings, so the least it must do is what the listing floor does when
-  // the page holds every repository.  Then one of a real repository with a
-  // few revisions, whose facts are read through Subversion's libraries
-  // and whose size is a walk of its files, against a program that only
-  // starts and prints.
-  for (int n : {1000, 10000}) {
-    UseRoot(pkg, Root(pkg, n));
-    std::string what = "show, one of " + std::to_string(n);
-    Compare(what.c_str(), runs,
-            [&] { return Spawn({cgi}, CgiEnv("action=show&name=repo7")); },
-            [&] { return Spawn({floorListing, pkg + "/repo", "0", "1000000000"}, {}); },
-            "<= 1.5x", 1.5);
-  }
-  std::string real = pkg + "/roots/real";
-  if (access((real + "/.complete").c_str(), F_OK) != 0) {
-    Sh("rm -rf '" + real + "' && mkdir -p '" + real + "' && svnadmin create '" + real +
-       "/facts' && for d in trunk branches tags trunk/a trunk/b; do svn mkdir -q -m \"$d\" "
-       "\"file://" + real + "/facts/$d\" || exit 1; done && touch '" + real + "/.complete'");
-  }
-  UseRoot(pkg, real);
-  Compare("show, with facts (5 revisions)", runs,
-          [&] { return Spawn({cgi}, CgiEnv("action=show&name=facts")); },
-          [&] { return Spawn({floorCgi}, CgiEnv("action=show&name=facts")); },
-          "none", 1e9);
+  ShowFigures(pkg, cgi, floorListing, floorCgi, runs);
 
   // "add" with three accounts against the same durable work done plainly
   // (floor_add.c), both made in a working directory beside the root.

@@ -52,6 +52,21 @@ class Care : public SvnserveFixture {
     chmod(hook.c_str(), 0755);
   }
 
+  // "usage"'s data, the sizes it gives, and those "du -sb" counts.
+  static Json::Value Usage() { return Get("action=usage").json["data"]; }
+  static std::map<std::string, long long> Sizes(const Json::Value& data) {
+    std::map<std::string, long long> sizes;
+    for (const Json::Value& r : data["repositories"]) sizes[r["name"].asString()] = r["size"].asInt64();
+    return sizes;
+  }
+  static std::map<std::string, long long> Measured() {
+    std::map<std::string, long long> sizes;
+    for (const std::string& name : sandbox::Entries(sandbox::Root()))
+      sizes[name] = atoll(sandbox::Output("du -sb '" + sandbox::RepoDir(name) + "'").c_str());
+    return sizes;
+  }
+  static std::string Cache() { return sandbox::Dir() + "/var/usage.cache"; }
+
   // The answer's error key: "" for the generic error, "ok" for a success.
   static std::string Key(const CgiResult& r) {
     return r.json["success"].asBool() ? "ok" : r.json["errinfo"]["key"].asString();
@@ -308,91 +323,82 @@ TEST_F(Care, PackAndUpgradeOfAFormat4RepositoryRunAsJobsAndLeaveItValid) {
   EXPECT_EQ(2, status);
 }
 
-TEST_F(Care, DiskUseIsMeasuredAgainAsRepositoriesChangeAndNoCacheContentMisleadsIt) {
+TEST_F(Care, DiskUseIsMeasuredAgainAsRepositoriesChange) {
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "b"}, {"anon", "read"}, {"accounts", "[]"}})
                   .json["success"]
                   .asBool());
-  auto measured = [] {  // as "du -sb" counts
-    std::map<std::string, long long> sizes;
-    for (const std::string& name : sandbox::Entries(sandbox::Root()))
-      sizes[name] = atoll(sandbox::Output("du -sb '" + sandbox::RepoDir(name) + "'").c_str());
-    return sizes;
-  };
-  auto usage = [] { return Get("action=usage").json["data"]; };
-  auto answered = [](const Json::Value& data) {
-    std::map<std::string, long long> sizes;
-    for (const Json::Value& r : data["repositories"]) sizes[r["name"].asString()] = r["size"].asInt64();
-    return sizes;
-  };
-  Json::Value data = usage();
-  EXPECT_EQ(measured(), answered(data));
-  EXPECT_EQ(measured()["b"] + measured()["e2e"], data["total"].asInt64());
+  Json::Value data = Usage();
+  EXPECT_EQ(Measured(), Sizes(data));
+  EXPECT_EQ(Measured()["b"] + Measured()["e2e"], data["total"].asInt64());
   EXPECT_EQ(0, data["unknown"].asInt());
   EXPECT_GT(data["disks"]["repositories"]["free"].asInt64(), 0);
   EXPECT_TRUE(data["backups"].isNull());  // no backup yet
-  const std::string cache = sandbox::Dir() + "/var/usage.cache";
   struct stat st;
-  ASSERT_EQ(0, stat(cache.c_str(), &st));
+  ASSERT_EQ(0, stat(Cache().c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
 
   // A commit, a lock, a repository replaced under its name: measured again.
   WorkingCopy alice = Alice();
   ASSERT_TRUE(alice.Run("head -c 50000 /dev/urandom > trunk/blob && svn add -q trunk/blob && "
                         "svn commit -q -m blob"));
-  EXPECT_EQ(measured(), answered(usage()));
+  EXPECT_EQ(Measured(), Sizes(Usage()));
   ASSERT_TRUE(alice.Run("svn lock -q trunk/blob"));
-  EXPECT_EQ(measured(), answered(usage()));
+  EXPECT_EQ(Measured(), Sizes(Usage()));
   ASSERT_TRUE(Post({{"action", "remove"}, {"name", "b"}}).json["success"].asBool());
   ASSERT_TRUE(Post({{"action", "add"}, {"name", "b"}, {"anon", "read"}, {"accounts", "[]"},
                     {"layout", "standard"}}).json["success"].asBool());
-  EXPECT_EQ(measured(), answered(usage()));
+  EXPECT_EQ(Measured(), Sizes(Usage()));
 
-  // Whatever the cache holds, the sizes are the repositories' own.
-  const std::string real = sandbox::ReadFile(cache), head = real.substr(0, real.find('\n') + 1);
-  const std::string now = std::to_string(time(nullptr));
-  std::string bLine = real.substr(real.find("\nb\t") + 1);
-  bLine = bLine.substr(0, bLine.find('\n'));
-  const std::string bMarks = bLine.substr(2, bLine.find('\t', 2) - 2);
-  const std::string eLine = real.substr(real.find("\ne2e\t") + 1);
-  const std::string eMarks = eLine.substr(4, eLine.find('\t', 4) - 4);
+  // The backups too, and the file systems' free space.
+  int status = -1;
+  jobs::Admin(SVN_ADMIN, "backup e2e", &status);
+  ASSERT_EQ(0, status);
+  data = Usage();
+  EXPECT_EQ(atoll(sandbox::Output("du -sb '" + sandbox::Dir() + "/backup'").c_str()),
+            data["backups"].asInt64());
+  EXPECT_TRUE(data["same_disk"].asBool());
+  EXPECT_GT(data["disks"]["backups"]["size"].asInt64(), 0);
+}
+
+TEST_F(Care, DiskUseIsTheRepositoriesOwnWhateverTheCacheHolds) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "b"}, {"anon", "read"}, {"accounts", "[]"}})
+                  .json["success"]
+                  .asBool());
+  EXPECT_EQ(Measured(), Sizes(Usage()));
+  // The marks the cache keeps of each repository as it stands.
+  const std::string real = sandbox::ReadFile(Cache()), head = real.substr(0, real.find('\n') + 1);
+  auto marks = [&real](const std::string& name) {
+    const std::string line = real.substr(real.find("\n" + name + "\t") + 1);
+    return line.substr(name.size() + 1, line.find('\t', name.size() + 1) - name.size() - 1);
+  };
+  const std::string now = std::to_string(time(nullptr)), e = "e2e\t" + marks("e2e") + "\t";
   struct {
     const char* what;
     std::string text;
   } caches[] = {
       {"not a cache", "not a cache at all\n\x01\xff\n"},
       {"other marks", head + "e2e\t1.2.3\t5\t" + now + "\n"},
-      {"another repository's marks", head + "e2e\t" + bMarks + "\t5\t" + now + "\n"},
-      {"a day old", head + "e2e\t" + eMarks + "\t5\t0\n"},
-      {"measured in the future", head + "e2e\t" + eMarks + "\t5\t99999999999\n"},
-      {"a size too large", head + "e2e\t" + eMarks + "\t99999999999999999999999\t" + now + "\n"},
-      {"a negative size", head + "e2e\t" + eMarks + "\t-5\t" + now + "\n"},
-      {"a field too many", head + "e2e\t" + eMarks + "\t5\t" + now + "\tmore\n"},
-      {"no line end", head + "e2e\t" + eMarks + "\t5\t" + now},
+      {"another repository's marks", head + "e2e\t" + marks("b") + "\t5\t" + now + "\n"},
+      {"a day old", head + e + "5\t0\n"},
+      {"measured in the future", head + e + "5\t99999999999\n"},
+      {"a size too large", head + e + "99999999999999999999999\t" + now + "\n"},
+      {"a negative size", head + e + "-5\t" + now + "\n"},
+      {"a field too many", head + e + "5\t" + now + "\tmore\n"},
+      {"no line end", head + e + "5\t" + now},
   };
   for (const auto& c : caches) {
-    sandbox::WriteFile(cache, c.text);
-    EXPECT_EQ(measured(), answered(usage())) << c.what;
+    sandbox::WriteFile(Cache(), c.text);
+    EXPECT_EQ(Measured(), Sizes(Usage())) << c.what;
   }
   for (const char* odd : {"ln -s ../elsewhere", "mkfifo", "ln ../elsewhere"}) {
-    sandbox::WriteFile(sandbox::Dir() + "/elsewhere", head + "e2e\t" + eMarks + "\t5\t" + now + "\n");
-    sandbox::Shell("rm -f '" + cache + "' && " + odd + " '" + cache + "'");
-    EXPECT_EQ(measured(), answered(usage())) << odd;
+    sandbox::WriteFile(sandbox::Dir() + "/elsewhere", head + e + "5\t" + now + "\n");
+    sandbox::Shell("rm -f '" + Cache() + "' && " + odd + " '" + Cache() + "'");
+    EXPECT_EQ(Measured(), Sizes(Usage())) << odd;
   }
-
-  // What the cache holds for a repository as it stands is taken: it is
-  // not walked again.
-  sandbox::WriteFile(cache, head + "e2e\t" + eMarks + "\t5\t" + now + "\n");
-  EXPECT_EQ(5, answered(usage())["e2e"]);
-
-  // The backups too, and the file systems' free space.
-  int status = -1;
-  jobs::Admin(SVN_ADMIN, "backup e2e", &status);
-  ASSERT_EQ(0, status);
-  data = usage();
-  EXPECT_EQ(atoll(sandbox::Output("du -sb '" + sandbox::Dir() + "/backup'").c_str()),
-            data["backups"].asInt64());
-  EXPECT_TRUE(data["same_disk"].asBool());
-  EXPECT_GT(data["disks"]["backups"]["size"].asInt64(), 0);
+  // What the service user's own cache holds for a repository as it
+  // stands is taken: it is not walked again.
+  sandbox::WriteFile(Cache(), head + e + "5\t" + now + "\n");
+  EXPECT_EQ(5, Sizes(Usage())["e2e"]);
 }
 
 // As "rename" and "remove" move a repository: new commits held back

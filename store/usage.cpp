@@ -2,11 +2,13 @@
 
 #include "store/usage.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <syslog.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <unordered_map>
 
@@ -37,8 +39,9 @@ using Cache = std::unordered_map<std::string, Entry>;
 
 std::string CachePath() { return Package().stateDir + "/usage.cache"; }
 
-long long Nanos(const struct timespec& t) {
-  return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+unsigned long long Nanos(const struct timespec& t) {
+  return static_cast<unsigned long long>(t.tv_sec) * 1000000000ULL +
+         static_cast<unsigned long long>(t.tv_nsec);
 }
 
 // What the repository's files say that changes with every change of its
@@ -46,20 +49,35 @@ long long Nanos(const struct timespec& t) {
 // path in a file named by the MD5 of the path, in db/locks/ABC/ (its
 // first three digits), and lists every lock in the file of "/" as well,
 // whose directory (666: MD5 of "/" is 6666cd76...) thus changes with
-// every lock taken or removed.
-std::string Marks(const std::string& path, const struct stat& settings) {
+// every lock taken or removed.  The files are looked up from `root`, a
+// descriptor of the root (-1: by their whole paths), as every one of a
+// thousand repositories is.
+std::string Marks(int root, const std::string& name, const struct stat& settings) {
+  const int at = root >= 0 ? root : AT_FDCWD;
+  const std::string dir = root >= 0 ? name : RepoPath(name);
   struct stat current = {}, db = {}, txns = {}, locks = {};
-  lstat((path + "/db/current").c_str(), &current);
-  lstat((path + "/db").c_str(), &db);
-  lstat((path + "/db/transactions").c_str(), &txns);
-  lstat((path + "/db/locks/666").c_str(), &locks);
-  char text[256];
-  snprintf(text, sizeof text, "%lx.%lx.%llx.%lx.%llx.%llx.%llx.%llx.%llx",
-           static_cast<unsigned long>(settings.st_dev), static_cast<unsigned long>(settings.st_ino),
-           Nanos(settings.st_mtim), static_cast<unsigned long>(current.st_ino),
-           Nanos(current.st_mtim), static_cast<long long>(current.st_size), Nanos(db.st_mtim),
-           Nanos(txns.st_mtim), Nanos(locks.st_mtim));
-  return text;
+  fstatat(at, (dir + "/db/current").c_str(), &current, AT_SYMLINK_NOFOLLOW);
+  fstatat(at, (dir + "/db").c_str(), &db, AT_SYMLINK_NOFOLLOW);
+  fstatat(at, (dir + "/db/transactions").c_str(), &txns, AT_SYMLINK_NOFOLLOW);
+  fstatat(at, (dir + "/db/locks/666").c_str(), &locks, AT_SYMLINK_NOFOLLOW);
+  std::string marks;
+  marks.reserve(160);
+  for (unsigned long long n :
+       {static_cast<unsigned long long>(settings.st_dev), static_cast<unsigned long long>(settings.st_ino),
+        Nanos(settings.st_mtim), static_cast<unsigned long long>(current.st_ino),
+        Nanos(current.st_mtim), static_cast<unsigned long long>(current.st_size), Nanos(db.st_mtim),
+        Nanos(txns.st_mtim), Nanos(locks.st_mtim)}) {
+    char hex[17];
+    int digit = 16;
+    hex[digit] = '\0';
+    do {
+      hex[--digit] = "0123456789abcdef"[n & 15];
+      n >>= 4;
+    } while (n != 0);
+    if (!marks.empty()) marks += '.';
+    marks += hex + digit;
+  }
+  return marks;
 }
 
 // A number of up to 18 digits, or -1.
@@ -122,11 +140,12 @@ void Repositories(SVNUsage* usage) {
   Cache now;
   bool changed = false;
   const long long start = Millis(), seconds = time(nullptr);
+  const int root = open(Package().repoRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   WalkRoot("", [&](std::string name, const struct stat& settings) {
     SVNRepoUsage repo;
     repo.name = name;
     const std::string path = RepoPath(name);
-    Entry e{Marks(path, settings)};
+    Entry e{Marks(root, name, settings)};
     auto hit = cache.find(name);
     if (hit != cache.end() && hit->second.marks == e.marks && hit->second.at <= seconds &&
         seconds - hit->second.at < kCacheSeconds) {
@@ -143,6 +162,7 @@ void Repositories(SVNUsage* usage) {
     if (e.size >= 0) now.emplace(std::move(name), std::move(e));
     usage->repositories.push_back(std::move(repo));
   });
+  if (root >= 0) close(root);
   if (changed || now.size() != cache.size()) WriteCache(now);
 }
 

@@ -20,7 +20,7 @@ struct Parts : MultipartParts {
   void Field(const std::string& name, const std::string& value) override {
     held += name.size() + value.size();
   }
-  bool FileBegin(const std::string&) override {
+  bool FileBegin(const std::string&, const std::string&) override {
     if (take) ++open;
     return take;
   }

@@ -65,7 +65,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(cmake make g++ pkg-config libjsoncpp-dev libsvn-dev libapr1-dev subversion
-                libarchive-dev zlib1g-dev)
+                libarchive-dev zlib1g-dev libssl-dev)
 TEST_PACKAGES=(googletest libgtest-dev lighttpd curl valgrind chromium)
 
 # Node.js for the page's browser tests, from Debian when the machine has

@@ -75,6 +75,36 @@ bool ParseFileName(const std::string& file, std::string* dir, std::string* time,
   return true;
 }
 
+// The file beside a backup that says what it is.
+std::string InfoPath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".json";
+}
+
+SVNTested ParseTested(const Json::Value& t) {
+  SVNTested tested;
+  if (!t.isObject() || !t["time"].isString() || !t["ok"].isBool()) return tested;
+  tested.time = t["time"].asString();
+  tested.ok = t["ok"].asBool();
+  tested.rev = t["rev"].isInt64() ? static_cast<long>(t["rev"].asInt64()) : -1;
+  tested.error = t["error"].isString() ? t["error"].asString() : "";
+  return tested;
+}
+
+// Fills in what the file beside `b` says, when it says it of this file.
+void ReadInfo(SVNBackup* b) {
+  std::string text;
+  Json::Value info;
+  if (!ReadPrivateFile(InfoPath(b->path), 64 * 1024, &text) || !ReadJson(text, &info) ||
+      !info.isObject() || !info["size"].isInt64() || info["size"].asInt64() != b->size)
+    return;
+  if (info["kind"].isString()) b->kind = info["kind"].asString();
+  if (info["sha256"].isString()) b->sha256 = info["sha256"].asString();
+  if (info["uuid"].isString()) b->uuid = info["uuid"].asString();
+  if (info["seq"].isInt64() && info["seq"].asInt64() > 0) b->seq = info["seq"].asInt64();
+  b->tested = ParseTested(info["tested"]);
+}
+
 // The repository whose backups `dir` (a directory of the backup
 // directory) holds: its .name, which must be the name `dir` is made of.
 bool NameOf(const std::string& backupDir, const std::string& dir, std::string* name) {
@@ -105,6 +135,7 @@ void ListDir(const std::string& backupDir, const std::string& dir, const std::st
     b.file = e->d_name;
     b.path = path + "/" + b.file;
     b.size = st.st_size;
+    ReadInfo(&b);
     out->push_back(std::move(b));
   }
   closedir(d);
@@ -144,6 +175,28 @@ std::string IsoTime(time_t when) {
   return text;
 }
 
+namespace {
+
+// Whether the directory holding `dir` is one that nobody else may change
+// (make or replace `dir` in it): root's or ours, not writable by its group
+// or others.
+SVNStatus SafeParent(const std::string& dir) {
+  const size_t slash = dir.find_last_of('/');
+  const std::string parent = slash == 0 ? "/" : dir.substr(0, slash);
+  struct stat st;
+  if (stat(parent.c_str(), &st) != 0)
+    return STATUS_ERROR(kFailed, "Stat %s failed: %s", parent.c_str(), strerror(errno))
+        .Reason("The backup directory " + dir + " cannot be used.");
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != 0 && st.st_uid != geteuid()))
+    return STATUS_ERROR(kFailed, "%s may be written by others: the backup directory in it is "
+                        "not used.", parent.c_str())
+        .Reason("The backup directory " + dir + " is in a folder others may write to (" +
+                parent + "): it is not used.");
+  return SVNStatus();
+}
+
+}  // namespace
+
 SVNStatus BackupDir(bool create, std::string* dir) {
   const std::string& settingFile = Package().backupSetting;
   std::string setting;
@@ -175,7 +228,10 @@ SVNStatus BackupDir(bool create, std::string* dir) {
     return STATUS_ERROR(kFailed, "Stat %s failed: %s", settingFile.c_str(), strerror(errno));
   }
   *dir = setting.empty() ? Package().backupDir : setting;
-  SVNStatus status = PrivateDir(*dir, create, false);
+  STATUS_TRY(SafeParent(*dir));
+  // A link there is refused, never followed (it may lead anywhere: the
+  // repository root), and only the directory itself is made private.
+  SVNStatus status = PrivateDir(*dir, create, true);
   if (!status.ok() && status.code() != SVNStatus::kNotFound)
     status.Reason("The backup directory " + *dir + " cannot be used.");
   return status;
@@ -223,8 +279,12 @@ SVNStatus MoveBackups(const std::string& from, const std::string& to) {
     if (!ParseFileName(file, &dir, &time, &rev) || dir != oldPrefix) continue;
     const std::string moved = newPrefix + file.substr(oldPrefix.size());
     if (renameat2(AT_FDCWD, (fromDir + "/" + file).c_str(), AT_FDCWD,
-                  (toDir + "/" + moved).c_str(), RENAME_NOREPLACE) != 0)
+                  (toDir + "/" + moved).c_str(), RENAME_NOREPLACE) != 0) {
       all = false;
+      continue;
+    }
+    renameat2(AT_FDCWD, InfoPath(fromDir + "/" + file).c_str(), AT_FDCWD,
+              InfoPath(toDir + "/" + moved).c_str(), RENAME_NOREPLACE);
   }
   SVNStatus synced = SyncDir(toDir);
   if (synced.ok()) synced = SyncDir(fromDir);
@@ -255,6 +315,7 @@ SVNStatus ListBackups(const std::string& name, std::vector<SVNBackup>* backups) 
       ListDir(top, dir, owner, backups);
   }
   std::sort(backups->begin(), backups->end(), [](const SVNBackup& a, const SVNBackup& b) {
+    if (a.name == b.name && a.seq != b.seq) return a.seq > b.seq;
     if (a.time != b.time) return a.time > b.time;
     if (a.name != b.name) return a.name < b.name;
     return a.rev > b.rev;
@@ -277,11 +338,53 @@ SVNStatus FindBackup(const std::string& name, const std::string& file, SVNBackup
   if (lstat(b.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
     return STATUS_ERROR(kNotFound, "No backup %s.", b.path.c_str());
   b.size = st.st_size;
+  ReadInfo(&b);
   *backup = b;
   return SVNStatus();
 }
 
+SVNStatus WriteBackupInfo(const SVNBackup& backup) {
+  Json::Value info;
+  info["kind"] = backup.kind;
+  info["rev"] = Json::Int64(backup.rev);
+  info["size"] = Json::Int64(backup.size);
+  info["sha256"] = backup.sha256;
+  info["uuid"] = backup.uuid;
+  info["seq"] = Json::Int64(backup.seq);
+  info["time"] = backup.time;
+  info["tested"] = TestedJson(backup.tested);
+  return WritePrivateFile(InfoPath(backup.path), info.toStyledString(), true);
+}
+
+long long NextBackupSeq(const std::string& dir) {
+  long long most = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      const std::string n = e->d_name;
+      if (n.size() < 7 || n[0] != '.' || n.compare(n.size() - 5, 5, ".json") != 0) continue;
+      std::string text;
+      Json::Value info;
+      if (ReadPrivateFile(dir + "/" + n, 64 * 1024, &text) && ReadJson(text, &info) &&
+          info.isObject() && info["seq"].isInt64())
+        most = std::max<long long>(most, info["seq"].asInt64());
+    }
+    closedir(d);
+  }
+  return most + 1;
+}
+
+Json::Value TestedJson(const SVNTested& tested) {
+  if (tested.time.empty()) return Json::Value();
+  Json::Value t;
+  t["time"] = tested.time;
+  t["ok"] = tested.ok;
+  if (tested.rev >= 0) t["rev"] = Json::Int64(tested.rev);
+  if (!tested.error.empty()) t["error"] = tested.error;
+  return t;
+}
+
 SVNStatus RemoveBackup(const SVNBackup& backup) {
+  unlink(InfoPath(backup.path).c_str());
   if (unlink(backup.path.c_str()) != 0) {
     int err = errno;
     return SVNStatus::Error(err == ENOENT ? SVNStatus::kNotFound : SVNStatus::kFailed,
@@ -309,19 +412,11 @@ void RemoveStaleTemporaries(const std::string& dir) {
 Json::Value ReadVerified(const std::string& path) {
   std::string text;
   Json::Value record;
-  if (!ReadPrivateFile(path + kVerified, 4096, &text) ||
-      !ReadJson(text, &record) || !record.isObject() ||
-      !record["time"].isString() || !record["ok"].isBool())
+  if (!ReadPrivateFile(path + kVerified, 4096, &text) || !ReadJson(text, &record))
     return Json::Value();
-  Json::Value out;
-  out["time"] = record["time"];
-  out["ok"] = record["ok"];
-  return out;
+  return TestedJson(ParseTested(record));
 }
 
-SVNStatus WriteVerified(const std::string& path, time_t when, bool ok) {
-  Json::Value record;
-  record["time"] = IsoTime(when);
-  record["ok"] = ok;
-  return WritePrivateFile(path + kVerified, record.toStyledString(), true);
+SVNStatus WriteVerified(const std::string& path, const SVNTested& verified) {
+  return WritePrivateFile(path + kVerified, TestedJson(verified).toStyledString(), true);
 }

@@ -10,8 +10,10 @@
 // revision), where D is NAME made safe as a file name (see FileNameOf);
 // D/.name holds NAME exactly.  A backup is written under a temporary name
 // starting with ".", synced, then renamed: a file under its final name is
-// complete.  The directories are 0700 and the files 0600, owned by the
-// service user: account files are inside.
+// complete.  Beside each, ".FILE.json" says what the backup is (its kind,
+// revision, size, SHA-256, the how-manieth backup of the directory it is,
+// and its last test restore).  The directories are 0700 and the files
+// 0600, owned by the service user: account files are inside.
 #ifndef SVN_STORE_BACKUPS_H_
 #define SVN_STORE_BACKUPS_H_
 
@@ -23,6 +25,14 @@
 
 #include "store/status.h"
 
+// The last test restore of a backup (or verify of a repository).
+struct SVNTested {
+  std::string time;   // when, "YYYY-MM-DDTHH:MM:SSZ"; empty: never
+  bool ok = false;
+  long rev = -1;      // the revision it went to
+  std::string error;  // why it failed, a sentence
+};
+
 struct SVNBackup {
   std::string name;  // the repository's name
   std::string file;  // the file's name, in the repository's directory
@@ -30,6 +40,13 @@ struct SVNBackup {
   long long size = 0;
   std::string time;  // when it was taken, "YYYY-MM-DDTHH:MM:SSZ"
   long rev = 0;      // the youngest revision it holds
+  // From the file beside it (empty, 0 for a backup made before there was
+  // one):
+  std::string kind;    // "hotcopy" or "dump"
+  std::string sha256;  // of the file
+  std::string uuid;    // of the repository backed up
+  long long seq = 0;   // the how-manieth backup of its directory
+  SVNTested tested;
 };
 
 // `name` as a file name, safe for every repository name: A-Z, a-z, 0-9
@@ -49,8 +66,9 @@ SVNStatus BackupDirOf(const std::string& name, bool create, std::string* dir);
 std::string BackupFileName(const std::string& name, time_t when, long rev);
 
 // The backups of `name`, or of every repository when `name` is empty
-// (those of removed repositories too), newest first.  None when the
-// backup directory does not exist.
+// (those of removed repositories too), newest first: in the order they
+// were made (seq; then by the time in their names), whatever the clock
+// said.  None when the backup directory does not exist.
 SVNStatus ListBackups(const std::string& name, std::vector<SVNBackup>* backups);
 
 // The backup `file` of `name`, or of whichever repository its name says
@@ -64,7 +82,16 @@ SVNStatus FindBackup(const std::string& name, const std::string& file, SVNBackup
 // old name (logged by the caller).
 SVNStatus MoveBackups(const std::string& from, const std::string& to);
 
-// Removes a backup that FindBackup found, durably.
+// What is known of `backup` (kind, sha256, seq, tested), written beside
+// it, durably.
+SVNStatus WriteBackupInfo(const SVNBackup& backup);
+
+// The seq the next backup in the directory `dir` takes: one more than
+// the most any there has.
+long long NextBackupSeq(const std::string& dir);
+
+// Removes a backup that FindBackup found, and what is known of it,
+// durably.
 SVNStatus RemoveBackup(const SVNBackup& backup);
 
 // Deletes the temporary files in `dir` that no writer holds (what killed
@@ -74,11 +101,15 @@ void RemoveStaleTemporaries(const std::string& dir);
 // The time in the form the listing and the records use.
 std::string IsoTime(time_t when);
 
-// The last verify of the repository at `path`: {"time": ..., "ok": bool},
-// null when it was never verified (or the record cannot be read).  Kept
-// in the repository's directory, so that it goes where the repository
-// goes.
+// The last verify of the repository at `path`: {"time": ..., "ok": bool,
+// "rev": N, "error": TEXT} ("rev" and "error" when known), null when it
+// was never verified (or the record cannot be read).  Kept in the
+// repository's directory, so that it goes where the repository goes.
 Json::Value ReadVerified(const std::string& path);
-SVNStatus WriteVerified(const std::string& path, time_t when, bool ok);
+SVNStatus WriteVerified(const std::string& path, const SVNTested& verified);
+
+// A test restore as the actions answer it: {"time", "ok", "rev", "error"},
+// null when never.
+Json::Value TestedJson(const SVNTested& tested);
 
 #endif  // SVN_STORE_BACKUPS_H_

@@ -3,6 +3,10 @@
 
 #include "store/create.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -10,6 +14,7 @@
 #include <memory>
 
 #include "nlibc.h"
+#include "store/locks.h"
 #include "store/package.h"
 #include "store/root.h"
 #include "store/rules.h"
@@ -47,31 +52,80 @@ SVNStatus Configure(const SVNNewRepo& what, const std::string& dir) {
 
 }  // namespace
 
-SVNStatus MakeRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
-  STATUS_TRY(NameFree(name));
+namespace {
+
+// Builds the repository `name` with `build` in a new item of the working
+// directory, then `place`s it (given the path it was built at); on any
+// failure the item is deleted.
+SVNStatus BuildAndPlace(const SVNName& name, const char* kind, const SVNBuilder& build,
+                        const std::function<SVNStatus(const std::string&)>& place) {
   ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
   SVNWorkItem item;
   STATUS_TRY(item.create(kind));
   const std::string built = item.path() + "/" + name.str();
   SVNStatus status = build(built);
-  if (status.ok() && !(status = MoveIntoRoot(built, name)).ok())
-    STATUS_WITH(status, "Move the new repository to %s failed.", RepoPath(name).c_str());
+  if (status.ok()) status = place(built);
   if (!status.ok()) return status.Then(item.discard());
   SyncDir(Package().repoRoot).Log();
-  rmdir(item.path().c_str());
+  // Empty, or holding the repository replaced.
+  if (rmdir(item.path().c_str()) != 0) item.discard().Log();
   return SVNStatus();
 }
 
-SVNStatus CreateRepo(const SVNNewRepo& what, const SVNBuilder& fill) {
+}  // namespace
+
+SVNStatus MakeRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
+  STATUS_TRY(NameFree(name));
+  return BuildAndPlace(name, kind, build, [&](const std::string& built) {
+    SVNStatus status = MoveIntoRoot(built, name);
+    if (!status.ok())
+      STATUS_WITH(status, "Move the new repository to %s failed.", RepoPath(name).c_str());
+    return status;
+  });
+}
+
+SVNStatus TryRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
+  ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
+  SVNWorkItem item;
+  STATUS_TRY(item.create(kind));
+  SVNStatus status = build(item.path() + "/" + name.str());
+  return status.Then(item.discard());
+}
+
+SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
+  if (!RepoExists(name))
+    return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
+        .Reason("There is no such repository.");
+  return BuildAndPlace(name, kind, build, [&](const std::string& built) {
+    // No update writes into the old one after the exchange.
+    SVNLocks locks;
+    SVNStatus status = locks.take({RepoPath(name) + "/conf/svnserve.conf"});
+    if (!status.ok())
+      return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
+    if (renameat2(AT_FDCWD, built.c_str(), AT_FDCWD, RepoPath(name).c_str(), RENAME_EXCHANGE) != 0)
+      return STATUS_ERROR(kFailed, "Exchange %s with its new copy failed: %s", name.c_str(),
+                          strerror(errno));
+    // Where the new one was built is the old one's way out: without its
+    // format file it can no longer be opened there while it is deleted.
+    unlink((built + "/format").c_str());
+    return SVNStatus();
+  });
+}
+
+SVNStatus BuildNewRepo(const SVNNewRepo& what, const std::string& built, const SVNBuilder& fill) {
   const SVNName& name = what.name;
-  return MakeRepository(name, "add", [&](const std::string& built) {
-    if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0)
-      return STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
-                          Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
-    if (fill) STATUS_TRY_WITH(fill(built), "Fill the new repository %s failed.", name.c_str());
-    if (what.standardLayout)
-      STATUS_TRY_WITH(MakeStandardLayout(built, what.author),
-                      "Make the standard layout of %s failed.", name.c_str());
-    return Configure(what, built);
+  if (NLIBCExec(Package().adminTool.c_str(), "create", built.c_str(), nullptr, nullptr) < 0)
+    return STATUS_ERROR(kFailed, "Execute command [%s create %s] failed.[0x%04X]",
+                        Package().adminTool.c_str(), built.c_str(), NLIBCErrGet());
+  if (fill) STATUS_TRY_WITH(fill(built), "Fill the new repository %s failed.", name.c_str());
+  if (what.standardLayout)
+    STATUS_TRY_WITH(MakeStandardLayout(built, what.author), "Make the standard layout of %s failed.",
+                    name.c_str());
+  return Configure(what, built);
+}
+
+SVNStatus CreateRepo(const SVNNewRepo& what, const SVNBuilder& fill) {
+  return MakeRepository(what.name, "add", [&](const std::string& built) {
+    return BuildNewRepo(what, built, fill);
   });
 }

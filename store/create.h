@@ -26,6 +26,27 @@ using SVNBuilder = std::function<SVNStatus(const std::string& dir)>;
 // it is logged after the cause.
 SVNStatus MakeRepository(const SVNName& name, const char* kind, const SVNBuilder& build);
 
+// Replaces the existing repository `name` by one `build` makes, as
+// MakeRepository makes one: the old one serves, whole, until the new one
+// takes its place in one atomic exchange under the locks of its settings
+// file (updates under way finish first; kBusy when they take too long),
+// and is deleted after.  kNotFound when there is none.  The caller holds
+// its job lock.
+SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build);
+
+// Builds the repository `name` with `build` in a new item of the working
+// directory, where nothing serves it, and deletes it again, whether or not
+// `build` succeeded: a test restore.
+SVNStatus TryRepository(const SVNName& name, const char* kind, const SVNBuilder& build);
+
+// Builds at `dir` the repository `what` with the package's svnadmin: runs
+// `fill`, when given, on it right after the tool made it (a restore loads
+// its history there), commits the standard layout if asked, sets the
+// settings and accounts up (see SVNRepo::openNew), checks that what its
+// logins may do under the rules its template brings can be shown (see
+// CheckAccessChange), and writes its files.
+SVNStatus BuildNewRepo(const SVNNewRepo& what, const std::string& dir, const SVNBuilder& fill);
+
 // Creates the repository `what` with the package's svnadmin: runs `fill`,
 // when given, on its directory right after the tool made it (a restore
 // loads its history there), commits the standard layout if asked, sets

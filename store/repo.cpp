@@ -159,10 +159,14 @@ SVNStatus SVNRepo::loadSettings(const std::string& file, int flags) {
   // logs in, and conf/passwd is the file that writing accounts makes the
   // one.
   const std::string confDir = file.substr(0, file.rfind('/'));
-  std::string db = usesSasl() ? std::string() : SettingFile(settings.p, kPasswordDb, confDir, nullptr);
+  const std::optional<std::string> passwordDb = setting(kPasswordDb);
+  std::string db = usesSasl() || !passwordDb ? std::string() : locate(kPasswordDb, *passwordDb);
   loginsActive = !db.empty();
   accountFile_ = loginsActive ? db : confDir + "/passwd";
-  rulesFile_ = SettingFile(settings.p, kAuthzDb, confDir, "authz");
+  const std::optional<std::string> authzDb = setting(kAuthzDb);
+  rulesFile_ = !authzDb ? confDir + "/authz"
+               : RepositoryLocation(*authzDb) ? std::string()
+                                               : locate(kAuthzDb, *authzDb);
   // password-db may name the settings file itself: then both are edited
   // in that one file.  Told by where the names lead, not by the files'
   // inode numbers: an edit under way replaces both files, and a new one
@@ -170,6 +174,15 @@ SVNStatus SVNRepo::loadSettings(const std::string& file, int flags) {
   const std::string accountsAt = RealLocation(accountFile_);
   accountsInSettings = !accountsAt.empty() && accountsAt == RealLocation(settingsFile);
   return SVNStatus();
+}
+
+std::string SVNRepo::locate(SVNSettingId id, const std::string& value) const {
+  const std::string final = RepoPath(name);
+  const std::string found = SettingLocation(id, value, final + "/conf");
+  if (path == final || RepositoryLocation(found) || found.empty()) return found;
+  const std::string lexical = LexicalPath(found), home = LexicalPath(final);
+  if (lexical.compare(0, home.size() + 1, home + "/") != 0) return found;
+  return path + lexical.substr(home.size());
 }
 
 bool SVNRepo::settingsChanged() const {
@@ -292,7 +305,7 @@ bool SVNRepo::usesSasl() const { return SettingOn(settingUsed(kUseSasl)); }
 
 SVNStatus SVNRepo::setAccounts(const SVNAccountList& list) {
   SVNAccounts checked;
-  STATUS_TRY(CheckAccounts(list, &checked));
+  STATUS_TRY(CheckAccounts(list, &checked, accounts));
   return replaceAccounts(checked);
 }
 

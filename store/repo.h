@@ -125,8 +125,17 @@ class SVNRepo {
   bool settingsChanged() const;
   bool accountsChanged() const;
 
+  // The settings file as read (and changed by the setters).
+  PNLIBCONF settingsConf() const { return settings.p; }
+
   // The value svnserve gets for a setting, if any (see settings.h).
   std::optional<std::string> setting(SVNSettingId id) const { return SettingIn(settings.p, id); }
+  // Where the path setting `id` = `value` leads, as svnserve finds it once
+  // the repository is in its place under the root (see SettingLocation;
+  // relative to its conf/): for a repository opened elsewhere (`at`), a
+  // file inside it is found there, one outside where it will be.
+  std::string locate(SVNSettingId id, const std::string& value) const;
+
   // The value svnserve uses: the file's, or its fallback.
   std::string settingUsed(SVNSettingId id) const { return SettingUsed(settings.p, id); }
 
@@ -146,7 +155,8 @@ class SVNRepo {
   // Sets or comments out (`value` null) a setting, as setRealm.
   SVNStatus setSetting(SVNSettingId id, const char* value);
 
-  // Replaces the accounts by `list`, checked (see CheckAccounts).
+  // Replaces the accounts by `list`, checked (see CheckAccounts): what the
+  // account file holds may be sent back as it stands.
   SVNStatus setAccounts(const SVNAccountList& list);
   // Replaces the accounts by `checked`.  Activates password-db = passwd
   // when no password-db is active.  Accounts as getAccounts holds them

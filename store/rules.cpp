@@ -121,7 +121,7 @@ bool SVNRules::readFile(const SVNRepo& repo, int openFlags) {
   std::optional<std::string> value = repo.setting(kAuthzDb);
   active_ = value.has_value();
   const std::string db = value.value_or("authz");
-  const std::string location = SettingLocation(kAuthzDb, db, repo.getPath() + "/conf");
+  const std::string location = repo.locate(kAuthzDb, db);
   SVNStatus status =
       load(repo, location, openFlags | (active_ ? 0 : NLIBC_CONF_OPTIONAL), &file_);
   if (inRepository_)
@@ -146,8 +146,7 @@ void SVNRules::readGroupsFile(const SVNRepo& repo, Groups* groups, std::string* 
   handmade("The groups are kept in a file of their own (groups-db): edit the rules by hand.");
   SVNConfFile groupsFile;
   const bool inRepo = inRepository_;
-  SVNStatus status = load(repo, SettingLocation(kGroupsDb, *groupsDb, repo.getPath() + "/conf"),
-                          0, &groupsFile);
+  SVNStatus status = load(repo, repo.locate(kGroupsDb, *groupsDb), 0, &groupsFile);
   inRepository_ = inRepo;
   unsigned long size = 0;
   const char* read = status.ok() ? NLIBCConfText(groupsFile.p, &size) : nullptr;

@@ -7,6 +7,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <vector>
+
 namespace {
 
 const SVNSetting kTable[kSettingCount] = {
@@ -18,6 +20,7 @@ const SVNSetting kTable[kSettingCount] = {
     /* kGroupsDb */ {"general", "groups-db", nullptr, nullptr},
     /* kForceUsernameCase */ {"general", "force-username-case", "none", "lower|upper|none"},
     /* kUseSasl */ {"sasl", "use-sasl", "false", nullptr},
+    /* kHooksEnv */ {"general", "hooks-env", nullptr, nullptr},
 };
 
 }  // namespace
@@ -76,6 +79,24 @@ std::string CanonicalPath(const std::string& path) {
     begin = end + 1;
   }
   return out == "/" && path.empty() ? std::string() : out;
+}
+
+std::string LexicalPath(const std::string& path) {
+  std::vector<std::string> parts;
+  for (size_t b = 0; b <= path.size();) {
+    size_t e = path.find('/', b);
+    if (e == std::string::npos) e = path.size();
+    const std::string p = path.substr(b, e - b);
+    if (p == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!p.empty() && p != ".") {
+      parts.push_back(p);
+    }
+    b = e + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
 }
 
 std::string RealLocation(const std::string& file) {

@@ -18,6 +18,7 @@ enum SVNSettingId {
   kGroupsDb,           // a separate groups file for the rules
   kForceUsernameCase,  // how logins are folded before the rules see them
   kUseSasl,            // whether SASL, not password-db, decides logins
+  kHooksEnv,           // the file of the hooks' environment, relative to conf/
   kSettingCount
 };
 
@@ -78,6 +79,10 @@ std::string SettingLocation(SVNSettingId id, const std::string& value,
 // none).  Empty when it names a location in a repository.
 std::string SettingFile(PNLIBCONF conf, SVNSettingId id, const std::string& confDir,
                         const char* fallback);
+
+// `path` (absolute) with "." and ".." worked out, without looking at the
+// disk.
+std::string LexicalPath(const std::string& path);
 
 // The real location of `file` (links resolved), which may not exist yet;
 // "" when its directory cannot be resolved.

@@ -223,8 +223,9 @@ int Reader::part(const std::string& disposition, MultipartParts* parts) {
   bool named = false, file = false;
   std::string name = Param(disposition, "name", &named);
   // An empty file name makes a field, as the form reader takes it.
-  file = !Param(disposition, "filename", &file).empty() && file;
-  if (named && file && parts->FileBegin(name)) {
+  const std::string filename = Param(disposition, "filename", &file);
+  file = file && !filename.empty();
+  if (named && file && parts->FileBegin(name, filename)) {
     int found = nextDelimiter([&](const char* data, size_t n) {
       parts->FileData(data, n);
       return true;

@@ -19,10 +19,10 @@ class MultipartParts {
   virtual ~MultipartParts() {}
   // A form field, whole.
   virtual void Field(const std::string& name, const std::string& value) = 0;
-  // A file part (its Content-Disposition has a filename) begins: true to
-  // get its content through FileData, false to leave it ignored (its bytes
-  // then count toward the limit).
-  virtual bool FileBegin(const std::string& name) = 0;
+  // A file part (its Content-Disposition has a filename, `filename`)
+  // begins: true to get its content through FileData, false to leave it
+  // ignored (its bytes then count toward the limit).
+  virtual bool FileBegin(const std::string& name, const std::string& filename) = 0;
   virtual void FileData(const char* data, size_t size) = 0;
   // The file part taken ends: `complete` false when the body ended (or was
   // refused) before it did.

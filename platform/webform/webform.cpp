@@ -213,8 +213,9 @@ std::string WebMan::loadStreamed(const std::string& boundary, unsigned long long
       clean = clean && CleanText(name) && CleanText(value);
       if (clean) web->params_.emplace_back(name, value);
     }
-    bool FileBegin(const std::string& name) override {
-      return clean && CleanText(name) && web->uploads_->Begin(name, *web);
+    bool FileBegin(const std::string& name, const std::string& filename) override {
+      return clean && CleanText(name) &&
+             web->uploads_->Begin(name, CleanText(filename) ? filename : std::string(), *web);
     }
     void FileData(const char* data, size_t size) override { web->uploads_->Data(data, size); }
     void FileEnd(bool complete) override { web->uploads_->End(complete); }

@@ -47,10 +47,11 @@ class WebMan;
 class UploadSink {
  public:
   virtual ~UploadSink() {}
-  // The file part `field` begins; `web` has the parameters read before it
-  // (In).  True to take its content through Data, false to leave it
-  // ignored like any other file part.
-  virtual bool Begin(const std::string& field, WebMan& web) = 0;
+  // The file part `field` begins, named `filename` by the browser (empty
+  // when that name is not UTF-8 free of NUL bytes); `web` has the
+  // parameters read before it (In).  True to take its content through
+  // Data, false to leave it ignored like any other file part.
+  virtual bool Begin(const std::string& field, const std::string& filename, WebMan& web) = 0;
   virtual void Data(const char* data, size_t size) = 0;
   // The part taken ends: `complete` false when the body ended, or was
   // refused, before it did.  A request whose form is refused after the

@@ -17,7 +17,7 @@
 
 class ProbeSink : public UploadSink {
  public:
-  bool Begin(const std::string& field, WebMan&) override {
+  bool Begin(const std::string& field, const std::string&, WebMan&) override {
     return began = field == "upload";
   }
   void Data(const char* data, size_t size) override {

@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <json/reader.h>
 #include <locale.h>
+#include <openssl/evp.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -99,6 +100,7 @@ std::vector<TarEntry> ReadTar(const std::string& data) {
   if (archive_read_open_memory(a, data.data(), data.size()) == ARCHIVE_OK) {
     while (archive_read_next_header(a, &e) == ARCHIVE_OK) {
       TarEntry t(archive_entry_pathname_utf8(e) ? archive_entry_pathname_utf8(e) : "", "");
+      if (archive_entry_filetype(e) == AE_IFDIR) t.kind = 'd';
       char buf[65536];
       la_ssize_t n;
       while ((n = archive_read_data(a, buf, sizeof buf)) > 0) t.data.append(buf, n);
@@ -170,6 +172,25 @@ bool WaitProgress(const std::string& packageDir, const std::string& id, long lon
     usleep(50 * 1000);
   }
   return false;
+}
+
+std::vector<TarEntry> WithSums(std::vector<TarEntry> entries) {
+  if (!entries.empty() && entries.back().path == "SHA256SUMS") entries.pop_back();
+  std::string sums;
+  for (const TarEntry& e : entries) {
+    if (e.kind != 'f') continue;
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(e.data.data(), e.data.size(), md, &len, EVP_sha256(), nullptr);
+    char hex[3];
+    for (unsigned int i = 0; i < len; ++i) {
+      snprintf(hex, sizeof hex, "%02x", md[i]);
+      sums += hex;
+    }
+    sums += "  " + e.path + "\n";
+  }
+  entries.push_back({"SHA256SUMS", sums});
+  return entries;
 }
 
 pid_t JobPid(const std::string& packageDir, const std::string& id) {

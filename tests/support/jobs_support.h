@@ -35,6 +35,10 @@ std::string MakeTar(const std::vector<TarEntry>& entries, bool gzip = true);
 // it cannot be read.
 std::vector<TarEntry> ReadTar(const std::string& archive);
 
+// `entries` with their SHA256SUMS made again (at the end) for the files
+// they hold: what a hostile author of a backup can do.
+std::vector<TarEntry> WithSums(std::vector<TarEntry> entries);
+
 // gzip of `data`.
 std::string Gzip(const std::string& data);
 

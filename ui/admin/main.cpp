@@ -3,14 +3,17 @@
 // detached as "svn-admin --job ID COMMAND...", see jobs.h), and is the
 // command for schedules:
 //
-//   svn-admin backup NAME|--all [--keep N] [--user USER]
+//   svn-admin backup NAME|--all [--kind hotcopy|dump] [--keep N] [--user USER]
 //   svn-admin verify NAME|--all [--user USER]
-//   svn-admin restore FILE NAME [--settings FILE] [--user USER]
+//   svn-admin verify --file BACKUP NAME [--user USER]
+//   svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid] [--user USER]
 //   svn-admin pack NAME|--all [--user USER]
 //   svn-admin upgrade NAME [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
-// becomes that user before anything else.  Each repository's task is a
+// becomes that user before anything else, in every mode.  The log-edits
+// hook runs it as "svn-admin --user USER log-edited -- REPOS REV USER"
+// (see log_edit.h), as svnserve's user.  Each repository's task is a
 // job with a record the page shows, and one line on standard output; on a
 // terminal, a progress bar on standard error.  Exit status: 0 when every
 // task succeeded, 1 when one failed or was cancelled, 2 for a wrong
@@ -24,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
@@ -35,9 +39,12 @@
 
 #include "jobs/jobs.h"
 #include "store/backups.h"
+#include "store/package.h"
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/work_dir.h"
+#include "ui/admin/job_tasks.h"
+#include "ui/admin/log_edit.h"
 #include "ui/admin/maintenance.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
@@ -47,9 +54,11 @@
 namespace {
 
 const char kUsage[] =
-    "usage: svn-admin backup NAME|--all [--keep N] [--user USER]\n"
+    "usage: svn-admin backup NAME|--all [--kind hotcopy|dump] [--keep N] [--user USER]\n"
     "       svn-admin verify NAME|--all [--user USER]\n"
-    "       svn-admin restore FILE NAME [--settings FILE] [--user USER]\n"
+    "       svn-admin verify --file BACKUP NAME [--user USER]   (a test restore)\n"
+    "       svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid]\n"
+    "                 [--user USER]\n"
     "       svn-admin pack NAME|--all [--user USER]\n"
     "       svn-admin upgrade NAME [--user USER]\n";
 
@@ -58,7 +67,8 @@ struct Options {
   std::vector<std::string> args;  // the positional ones after the command
   bool all = false;
   int keep = 0;
-  std::string user, job, settings, spool;
+  std::string user, job, settings, spool, kind = "hotcopy", file, source;
+  bool replace = false, newUuid = false;
 };
 
 bool Usage(const char* why) {
@@ -90,11 +100,18 @@ bool Parse(int argc, char** argv, Options* o) {
       if (keep.empty() || keep.size() > 6 || keep.find_first_not_of("0123456789") != std::string::npos ||
           (o->keep = atoi(keep.c_str())) < 1)
         return Usage("--keep takes a number of backups, at least 1");
-    } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool") {
-      if (!value(a == "--user" ? &o->user : a == "--job" ? &o->job : a == "--settings"
-                                                         ? &o->settings
-                                                         : &o->spool))
-        return false;
+    } else if (a == "--replace" || a == "--new-uuid") {
+      (a == "--replace" ? o->replace : o->newUuid) = true;
+    } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool" ||
+               a == "--kind" || a == "--file" || a == "--source") {
+      std::string* to = a == "--user"     ? &o->user
+                        : a == "--job"    ? &o->job
+                        : a == "--settings" ? &o->settings
+                        : a == "--spool"  ? &o->spool
+                        : a == "--kind"   ? &o->kind
+                        : a == "--file"   ? &o->file
+                                          : &o->source;
+      if (!value(to)) return false;
     } else if (a == "-h" || a == "--help") {
       fputs(kUsage, stdout);
       exit(0);
@@ -103,10 +120,18 @@ bool Parse(int argc, char** argv, Options* o) {
     }
   }
   const size_t names = o->all ? 0 : 1;
-  if (o->command == "backup" || o->command == "verify" || IsMaintenance(o->command)) {
+  if (o->command == "log-edited") {
+    // Run by a hook of ours (see log_edit.h), never as a job.
+    if (o->all || o->keep > 0 || !o->job.empty() || !o->settings.empty() || !o->spool.empty() ||
+        o->args.size() != 3)
+      return Usage("log-edited takes a repository's path, a revision and a user");
+  } else if (o->command == "backup" || o->command == "verify" || IsMaintenance(o->command)) {
     if (o->all && o->command == "upgrade") return Usage("upgrade one repository at a time");
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
+    if (o->kind != "hotcopy" && o->kind != "dump") return Usage("--kind is hotcopy or dump");
+    if (!o->file.empty() && (o->command != "verify" || o->all))
+      return Usage("--file names a backup of one repository to test-restore");
   } else if (o->command == "restore") {
     if (o->all || o->args.size() != 2) return Usage("restore takes a file and a new name");
   } else {
@@ -120,9 +145,11 @@ bool Parse(int argc, char** argv, Options* o) {
 }
 
 // Becomes `user` when run as root; refuses to go on as root otherwise.
-bool BecomeUser(const std::string& user) {
+// `asItself`: a user that is not root goes on as itself (a hook run by an
+// svnserve that runs as a user in the service user's group).
+bool BecomeUser(const std::string& user, bool asItself) {
   if (geteuid() != 0) {
-    if (user.empty()) return true;
+    if (user.empty() || asItself) return true;
     struct passwd* pw = getpwnam(user.c_str());
     if (pw != nullptr && pw->pw_uid == geteuid()) return true;
     fprintf(stderr, "svn-admin: only root can become %s\n", user.c_str());
@@ -155,10 +182,12 @@ double Now() {
 // One repository's task as a job: its record kept up to date (progress
 // at most four times a second), its line printed.  False when it did not
 // succeed.
-bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job) {
+bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock* own,
+            SVNJob* job) {
   const bool bar = o.job.empty() && isatty(STDERR_FILENO);
   double saved = 0;
   SVNProgress progress = [&](long long done, long long total) {
+    if (done == job->done && total == job->total) return;
     job->done = done;
     job->total = total;
     if (Now() - saved >= 0.25 || done == total) {
@@ -173,26 +202,18 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
       }
     }
   };
-  SVNStatus status;
+  SVNJobCommand c;
+  c.command = o.command;
+  c.kind = o.kind;
+  c.keep = o.keep;
+  c.file = o.command == "restore" ? o.args[0] : o.file;
+  c.settings = o.settings;
+  c.source = o.source;
+  c.replace = o.replace;
+  c.newUuid = o.newUuid;
   std::string line;
-  long rev = 0;
-  if (o.command == "backup") {
-    std::string file, dir;
-    status = BackupRepository(name, o.keep, progress, &file, &rev);
-    job->file = file;
-    if (status.ok() && BackupDirOf(name, false, &dir).ok()) file = dir + "/" + file;
-    line = "backed up revision " + std::to_string(rev) + " to " + file;
-  } else if (o.command == "verify") {
-    status = VerifyRepository(name, progress, &rev);
-    line = "verified to revision " + std::to_string(rev) + ", no problems found";
-  } else if (IsMaintenance(o.command)) {
-    status = RunMaintenance(o.command, name, progress, &line);
-  } else {
-    std::optional<SVNNewRepo> settings;
-    status = ReadRestoreSettings(o.settings, name, &settings);
-    if (status.ok()) status = RestoreRepository(o.args[0], *settings, progress, &rev);
-    line = "restored revision " + std::to_string(rev) + " from " + o.args[0];
-  }
+  Json::Value changes(Json::objectValue);
+  SVNStatus status = RunTask(c, name, progress, job, &line, &changes);
   // What the program handed over goes before the end is recorded.
   if (!o.spool.empty()) DeleteTree(o.spool).Log();
   job->finished = IsoTime(time(nullptr));
@@ -209,19 +230,37 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   }
   status.Log();
   SaveJob(*job).Log();
+  RecordJobEnd(*job, changes);
   lock->release();
+  own->release();
   if (bar) fputs("\r\033[K", stderr);
   printf("%s: %s\n", name.c_str(), line.c_str());
   fflush(stdout);
   return status.ok();
 }
 
-// A job svn.cgi started: the lock it holds is ours, and the record is
-// complete once the pipe closes.
+// Whether `spool` is the item of the working directory svn.cgi handed
+// this job: a directory directly in the working directory (not a link),
+// the very one open as kJobKeptFd, whose lock that descriptor holds.
+bool HandedOver(const std::string& spool) {
+  struct stat kept, at;
+  const size_t slash = spool.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : spool.substr(0, slash);
+  const std::string item = slash == std::string::npos ? "" : spool.substr(slash + 1);
+  return (dir == Package().workDir || dir == Package().hiddenWorkDir) && !item.empty() &&
+         item != "." && item != ".." && fstat(kJobKeptFd, &kept) == 0 && S_ISDIR(kept.st_mode) &&
+         lstat(spool.c_str(), &at) == 0 && S_ISDIR(at.st_mode) && at.st_dev == kept.st_dev &&
+         at.st_ino == kept.st_ino && flock(kJobKeptFd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// A job svn.cgi started: the locks it holds are ours, and the record is
+// complete once the pipe closes.  What it was handed (--spool) is deleted
+// at the end only when it is the item handed over with it.
 bool RunStartedJob(const Options& o) {
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   lock.adopt(kJobLockFd);
-  for (int fd : {kJobLockFd, kJobKeptFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  own.adopt(kJobOwnFd);
+  for (int fd : {kJobLockFd, kJobKeptFd, kJobOwnFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   char c;
   while (read(kJobGoFd, &c, 1) > 0 || errno == EINTR) {
   }
@@ -230,19 +269,24 @@ bool RunStartedJob(const Options& o) {
   const std::optional<SVNName> name = SVNName::Of(o.command == "restore" ? o.args[1] : o.args[0]);
   SVNStatus status = ReadJob(o.job, &job);
   if (!status.ok() || !name || job.state != "running" || job.name != name->str() ||
-      job.kind != o.command) {
+      job.kind != o.command || !HoldsOwnLock(o.job, kJobOwnFd)) {
     STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
-    if (!o.spool.empty()) DeleteTree(o.spool).Log();
     return false;
   }
-  job.pid = getpid();
-  return RunJob(o, *name, &lock, &job);
+  if (!o.spool.empty() && !HandedOver(o.spool)) {
+    STATUS_ERROR(kFailed, "Job %s: %s is not the item handed to it: left alone.", o.job.c_str(),
+                 o.spool.c_str())
+        .Log();
+    return false;
+  }
+  SetJobProcess(getpid(), &job).Log();
+  return RunJob(o, *name, &lock, &own, &job);
 }
 
 // Runs the command on the repository `text` names, as a job of its own.
 bool RunCommand(const Options& o, const std::string& text) {
   const std::optional<SVNName> name = SVNName::Of(text);
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   SVNJob job;
   SVNStatus status;
   if (!name)
@@ -251,8 +295,12 @@ bool RunCommand(const Options& o, const std::string& text) {
                                                 : "There is no such repository.");
   if (status.ok()) status = lock.acquire(*name, true);
   if (status.ok() && o.command != "restore") status = WaitForMoves(*name);
-  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &job);
-  if (status.ok()) return RunJob(o, *name, &lock, &job);
+  const struct passwd* pw = getpwuid(geteuid());
+  job.user = pw != nullptr ? pw->pw_name : std::to_string(geteuid());
+  job.addr = "local";
+  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &own, &job);
+  if (status.ok()) RecordJobStart(job);
+  if (status.ok()) return RunJob(o, *name, &lock, &own, &job);
   std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
   status.Log();
   printf("%s: failed: %s\n", text.c_str(), why.c_str());
@@ -271,8 +319,11 @@ int main(int argc, char** argv) {
   Options o;
   if (!Parse(argc, argv, &o)) return 2;
   CatchCancel();
+  // Root becomes the service user in every mode, a job's and a hook's too.
+  const bool hook = o.command == "log-edited";
+  if (!BecomeUser(o.user, hook)) return 2;
+  if (hook) return RecordLogEdit(o.args[0], o.args[1], o.args[2]) ? 0 : 1;
   if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
-  if (!BecomeUser(o.user)) return 2;
   std::vector<std::string> names;
   if (o.all) {
     WalkRoot("", [&](std::string name, const struct stat&) { names.push_back(std::move(name)); });

@@ -5,14 +5,19 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "jobs/jobs.h"
 #include "store/package.h"
+#include "store/private_file.h"
 
 #define LOG_MODULE "svn_job"
 
@@ -83,8 +88,13 @@ class ToolRun {
   int in_ = -1, out_ = -1, err_ = -1;
   std::string pending_;  // input read and not yet written
   size_t pendingAt_ = 0;
+  // Reports the tool's reads and writes, at most four times a second.
+  void reportIo(bool now);
+
   std::string outLine_, errLine_, lastError_;
+  std::vector<std::string> errors_;  // Subversion's error lines ("E123456: ...")
   bool stopped_ = false;  // a stream function failed
+  double reported_ = 0;
 };
 
 SVNStatus ToolRun::start(std::vector<std::string> argv) {
@@ -156,6 +166,7 @@ void ToolRun::read(int* fd, bool error) {
   if (error) {
     Lines(&errLine_, buf, static_cast<size_t>(n), [this](const std::string& line) {
       if (line.compare(0, 2, "* ") != 0 && !line.empty()) lastError_ = line;
+      if (line.find(": E") != std::string::npos && errors_.size() < 10) errors_.push_back(line);
       if (streams_.errorLine) streams_.errorLine(line);
     });
   } else if (streams_.output) {
@@ -169,7 +180,8 @@ void ToolRun::pump() {
   while (out_ >= 0 || err_ >= 0) {
     feed();
     struct pollfd fds[3] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}, {in_, POLLOUT, 0}};
-    if (poll(fds, 3, -1) < 0) {
+    reportIo(false);
+    if (poll(fds, 3, streams_.io ? 250 : -1) < 0) {
       if (errno != EINTR) {
         LOG_LINE("poll failed: %s", strerror(errno));
         stopped_ = true;
@@ -183,7 +195,29 @@ void ToolRun::pump() {
   CloseFd(&in_);
 }
 
+void ToolRun::reportIo(bool now) {
+  if (!streams_.io) return;
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  const double at = double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+  if (!now && at - reported_ < 0.25) return;
+  reported_ = at;
+  std::string text;
+  if (!ReadSmallFile("/proc/" + std::to_string(pid_) + "/io", 4096, false, &text)) return;
+  long long read = -1, written = -1;
+  for (size_t at = 0; at < text.size();) {
+    size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    const std::string line = text.substr(at, nl - at);
+    if (line.compare(0, 7, "rchar: ") == 0) read = atoll(line.c_str() + 7);
+    if (line.compare(0, 7, "wchar: ") == 0) written = atoll(line.c_str() + 7);
+    at = nl + 1;
+  }
+  if (read >= 0 && written >= 0) streams_.io(read, written);
+}
+
 SVNStatus ToolRun::finish(const std::string& what) {
+  reportIo(true);
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
@@ -194,9 +228,12 @@ SVNStatus ToolRun::finish(const std::string& what) {
                                   : WIFEXITED(status)  ? "exit status"
                                                        : "killed",
                                   lastError_.c_str());
-  for (char& c : lastError_)
+  std::string said;
+  for (const std::string& e : errors_) said += (said.empty() ? "" : " ") + e;
+  if (said.empty()) said = lastError_;
+  for (char& c : said)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  if (!lastError_.empty()) failed.Reason("svnadmin " + what + " said: " + lastError_);
+  if (!said.empty()) failed.Reason("svnadmin " + what + " said: " + said);
   return failed;
 }
 

@@ -32,6 +32,9 @@ struct SVNToolStreams {
   std::function<void(const std::string& line)> outputLine;
   // Each line of its error output (progress, warnings, errors).
   std::function<void(const std::string& line)> errorLine;
+  // Called about four times a second while it runs, with the bytes it has
+  // read and written so far (its /proc/PID/io): the work it has done.
+  std::function<void(long long read, long long written)> io;
 };
 
 // Runs SVN_ADMIN_TOOL with `args` (no shell) until it ends, in the
@@ -39,7 +42,8 @@ struct SVNToolStreams {
 // own (a cancel stops whatever it started too); it dies with this
 // process.
 // Fails when it cannot start, exits non-zero or is killed, or a stream
-// function stops it; the failure's reason is its last error line.
+// function stops it; the failure's reason is Subversion's error lines
+// ("svnadmin: E160004: ..."; the last line when it said none).
 SVNStatus RunTool(const std::vector<std::string>& args, const SVNToolStreams& streams);
 
 #endif  // SVN_ADMIN_TOOL_H_

@@ -21,7 +21,7 @@ const SVNAction kActions[] = {
     {"hooks_edit", HooksEditAction, kChangesState},
     {"backup", BackupAction, kChangesState | kRunsJob},
     {"backups", BackupsAction, 0},
-    {"backup_get", BackupGetAction, 0},
+    {"backup_get", BackupGetAction, kRecorded},
     {"backup_remove", BackupRemoveAction, kChangesState},
     {"restore", RestoreAction, kChangesState | kTakesUpload | kRunsJob},
     {"verify", VerifyAction, kChangesState | kRunsJob},

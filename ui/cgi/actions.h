@@ -32,6 +32,9 @@ enum SVNActionFlags {
   // It starts a job (see jobs.h): its success answers {"job": ID}, and its
   // audit record names the job.
   kRunsJob = 1 << 3,
+  // It leaves an audit record though it changes nothing (a download of
+  // what holds every password); GET serves it.
+  kRecorded = 1 << 4,
 };
 
 struct SVNAction {

@@ -42,28 +42,47 @@ SVNStatus FindGiven(const std::string& name, const std::string& file, SVNBackup*
                       : FindBackup(name, file, backup);
 }
 
+// A job of svn-admin asked for by this request.
+SVNStatus Start(SVNRequest& req, const char* kind, const SVNName& name,
+                const std::vector<std::string>& args, int kept, SVNJob* job) {
+  job->user = req.Env("REMOTE_USER");
+  job->addr = req.Env("REMOTE_ADDR");
+  return StartJob(Package().adminProgram, kind, name, args, kept, job);
+}
+
 }  // namespace
 
 SVNReply BackupAction(SVNRequest& req) {
   const std::string text = req.In("name");
+  const std::string kind = req.In("kind", "hotcopy");
   int keep = 0;
-  if (!ParseKeep(req.In("keep"), &keep)) return REPLY_ERROR(kFailed, "Invalid argument");
+  if (!ParseKeep(req.In("keep"), &keep) || (kind != "hotcopy" && kind != "dump"))
+    return REPLY_ERROR(kFailed, "Invalid argument");
   SVNName name;
   REPLY_TRY(FindRepo(text, HERE, &name));
-  std::vector<std::string> args{"backup"};
+  std::vector<std::string> args{"backup", "--kind", kind};
   if (keep > 0) args.insert(args.end(), {"--keep", std::to_string(keep)});
   args.insert(args.end(), {"--", name});
   SVNJob job;
-  SVNStatus status = StartJob(Package().adminProgram, "backup", name, args, -1, &job);
+  SVNStatus status = Start(req, "backup", name, args, -1, &job);
   return SVNReply::Started(std::move(status), job.id, __LINE__);
 }
 
 SVNReply VerifyAction(SVNRequest& req) {
+  const std::string file = req.In("file");
   SVNName name;
   REPLY_TRY(FindRepo(req.In("name"), HERE, &name));
+  std::vector<std::string> args{"verify"};
+  // A test restore of one of its backups.
+  SVNBackup backup;
+  if (!file.empty()) {
+    req.changes().set("file", file);
+    REPLY_TRY(FindBackup(name, file, &backup));
+    args.insert(args.end(), {"--file", backup.path});
+  }
+  args.insert(args.end(), {"--", name});
   SVNJob job;
-  SVNStatus status =
-      StartJob(Package().adminProgram, "verify", name, {"verify", "--", name}, -1, &job);
+  SVNStatus status = Start(req, "verify", name, args, -1, &job);
   return SVNReply::Started(std::move(status), job.id, __LINE__);
 }
 
@@ -80,6 +99,9 @@ SVNReply BackupsAction(SVNRequest& req) {
     item["size"] = Json::Int64(b.size);
     item["time"] = b.time;
     item["rev"] = Json::Int64(b.rev);
+    item["kind"] = b.kind.empty() ? Json::Value() : Json::Value(b.kind);
+    item["sha256"] = b.sha256.empty() ? Json::Value() : Json::Value(b.sha256);
+    item["tested"] = TestedJson(b.tested);
     data.append(item);
   }
   return SVNReply::Data(data);
@@ -87,6 +109,7 @@ SVNReply BackupsAction(SVNRequest& req) {
 
 SVNReply BackupGetAction(SVNRequest& req) {
   SVNBackup backup;
+  req.changes().set("file", req.In("file"));
   REPLY_TRY(FindGiven(req.In("name"), req.In("file"), &backup));
   int fd = open(backup.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   struct stat st;
@@ -152,26 +175,49 @@ SVNStatus PlainDumpSettings(SVNRequest& req, const SVNName& name,
 
 }  // namespace
 
+namespace {
+
+// What a restore of an existing name needs: consent to replace it
+// ("replace=yes"), and no job on it; what restore of a new one needs: the
+// name free.
+SVNStatus CheckTarget(SVNRequest& req, const SVNName& name) {
+  const bool replace = req.In("replace") == "yes";
+  if (!replace && RepoExists(name))
+    return STATUS_ERROR(kExists, "Repository %s is exist", Printable(name).c_str());
+  if (replace && !RepoExists(name))
+    return STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str());
+  if (replace) req.changes().set("replaced", true);
+  return SVNStatus();
+}
+
+}  // namespace
+
 SVNReply RestoreAction(SVNRequest& req) {
   SVNUpload& upload = req.upload();
   const std::string text = req.In("name");
   const std::string file = req.In("file");
+  const std::string uuid = req.In("uuid");
   const std::optional<SVNName> name = SVNName::Of(text);
-  if (!name || file.empty() == !upload.started()) return REPLY_ERROR(kFailed, "Invalid argument");
-  if (RepoExists(*name))
-    return REPLY_ERROR(kExists, "Repository %s is exist", Printable(*name).c_str());
+  if (!name || file.empty() == !upload.started() || (!uuid.empty() && uuid != "new") ||
+      (!req.In("replace").empty() && req.In("replace") != "yes"))
+    return REPLY_ERROR(kFailed, "Invalid argument");
+  REPLY_TRY(CheckTarget(req, *name));
   if (!file.empty()) req.changes().set("file", file);
+  if (upload.started()) req.changes().set("upload", upload.filename());
   SVNBackup backup;
   if (!file.empty()) REPLY_TRY(FindBackup("", file, &backup));
   if (upload.started()) REPLY_TRY(upload.received());
   std::vector<std::string> args{"restore"};
+  if (req.In("replace") == "yes") args.push_back("--replace");
+  if (uuid == "new") args.push_back("--new-uuid");
+  if (upload.started() && !upload.filename().empty())
+    args.insert(args.end(), {"--source", upload.filename()});
   REPLY_TRY(PlainDumpSettings(req, *name, &args));
   const bool spooled = !upload.item().path().empty();
   if (spooled) args.insert(args.end(), {"--spool", upload.item().path()});
   args.insert(args.end(), {"--", upload.started() ? upload.file() : backup.path, *name});
   SVNJob job;
-  SVNStatus status = StartJob(Package().adminProgram, "restore", *name, args,
-                              spooled ? upload.item().fd() : -1, &job);
+  SVNStatus status = Start(req, "restore", *name, args, spooled ? upload.item().fd() : -1, &job);
   if (status.ok() && spooled) upload.adopt();
   return SVNReply::Started(std::move(status), job.id, __LINE__);
 }

@@ -61,7 +61,7 @@ void SVNHandler::Process() {
 void SVNHandler::answer(const SVNAction& action, SVNReply reply) {
   reply.status.Log();
   if (reply.success && !reply.job.empty()) request_.changes().set("job", reply.job);
-  if (action.flags & kChangesState) {
+  if (action.flags & (kChangesState | kRecorded)) {
     const char* key = reply.status.key();
     record(action, reply.success ? "done" : key != nullptr ? key : "failed");
   }

@@ -8,13 +8,6 @@
 
 #define LOG_MODULE "ui"
 
-namespace {
-
-// The parameter and answer member of each preset.
-const char* const kPresetKeys[kHookPresetCount] = {"log_edits", "read_only"};
-
-}  // namespace
-
 SVNReply HooksShowAction(SVNRequest& req) {
   const std::string name = req.In("name");
   if (name.empty()) return REPLY_ERROR(kFailed, "Arguments Error");
@@ -25,9 +18,9 @@ SVNReply HooksShowAction(SVNRequest& req) {
   Json::Value data(Json::objectValue), reasons(Json::objectValue);
   for (int i = 0; i < kHookPresetCount; ++i) {
     const SVNHookState& s = states[i];
-    data[kPresetKeys[i]] = s.kind == SVNHookState::kCustom ? Json::Value("custom")
+    data[kHookPresetKeys[i]] = s.kind == SVNHookState::kCustom ? Json::Value("custom")
                                                            : Json::Value(s.kind == SVNHookState::kOn);
-    if (s.kind == SVNHookState::kCustom) reasons[kPresetKeys[i]] = s.reason;
+    if (s.kind == SVNHookState::kCustom) reasons[kHookPresetKeys[i]] = s.reason;
   }
   if (!reasons.empty()) data["reasons"] = std::move(reasons);
   return SVNReply::Data(std::move(data));
@@ -38,10 +31,10 @@ SVNReply HooksEditAction(SVNRequest& req) {
   std::optional<bool> wanted[kHookPresetCount];
   bool any = false;
   for (int i = 0; i < kHookPresetCount; ++i) {
-    const std::string word = req.In(kPresetKeys[i]);
+    const std::string word = req.In(kHookPresetKeys[i]);
     if (word.empty()) continue;
     if (word != "yes" && word != "no")
-      return REPLY_ERROR(kFailed, "%s is neither yes nor no.", kPresetKeys[i]);
+      return REPLY_ERROR(kFailed, "%s is neither yes nor no.", kHookPresetKeys[i]);
     wanted[i] = word == "yes";
     any = true;
   }
@@ -56,7 +49,7 @@ SVNReply HooksEditAction(SVNRequest& req) {
     Json::Value change;
     change["old"] = before[i].kind == SVNHookState::kOn ? "on" : "off";
     change["new"] = *wanted[i] ? "on" : "off";
-    req.changes().set(kPresetKeys[i], change);
+    req.changes().set(kHookPresetKeys[i], change);
   }
   REPLY_TRY_WITH(status, "Set the hooks of %s failed.", Printable(name).c_str());
   return SVNReply::Data(Json::Value());

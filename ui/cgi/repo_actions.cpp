@@ -41,6 +41,9 @@ void Summarize(const std::string& name, Json::Value* data) {
   summary["realm"] = repo->getRealm();
   long rev = ReadRevision(repo->getPath());
   summary["rev"] = rev < 0 ? Json::Value() : Json::Value(Json::Int64(rev));
+  // Marked when its last verify found problems.
+  const Json::Value verified = ReadVerified(repo->getPath());
+  if (verified.isObject() && !verified["ok"].asBool()) summary["verify_failed"] = true;
   data->append(std::move(summary));
 }
 

@@ -8,6 +8,8 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
@@ -17,11 +19,15 @@ SVNUpload::~SVNUpload() {
   if (!adopted_) item_.discard().Log();
 }
 
-bool SVNUpload::Begin(const std::string& field, WebMan& web) {
+bool SVNUpload::Begin(const std::string& field, const std::string& filename, WebMan& web) {
   const SVNAction* action = FindAction(web.In("action", ""));
   if (field != "upload" || started_ || action == nullptr || !(action->flags & kTakesUpload))
     return false;
   started_ = true;
+  // At most 255 bytes of it, cut between characters.
+  size_t keep = std::min<size_t>(filename.size(), 255);
+  while (keep < filename.size() && keep > 0 && (filename[keep] & 0xC0) == 0x80) --keep;
+  filename_ = filename.substr(0, keep);
   if ((status_ = spool(action->name)).ok()) {
     fd_ = open(file().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd_ < 0)

@@ -18,7 +18,7 @@ class SVNUpload : public UploadSink {
   SVNUpload() = default;
   ~SVNUpload() override;
 
-  bool Begin(const std::string& field, WebMan& web) override;
+  bool Begin(const std::string& field, const std::string& filename, WebMan& web) override;
   void Data(const char* data, size_t size) override;
   void End(bool complete) override;
 
@@ -28,6 +28,8 @@ class SVNUpload : public UploadSink {
   const SVNWorkItem& item() const { return item_; }
   // Whether the request holds an upload, and whether all of it is kept.
   bool started() const { return started_; }
+  // What the browser called the file (empty when it named none we take).
+  const std::string& filename() const { return filename_; }
   SVNStatus received();
   // Where the upload is kept.
   std::string file() const { return item_.path() + "/upload"; }
@@ -36,6 +38,7 @@ class SVNUpload : public UploadSink {
 
  private:
   SVNWorkItem item_;
+  std::string filename_;
   SVNStatus status_;
   int fd_ = -1;
   bool started_ = false, complete_ = false, adopted_ = false;

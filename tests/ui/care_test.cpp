@@ -266,6 +266,38 @@ TEST_F(Care, ATransactionAKilledCommitLeftIsListedAndRemovedWhileALiveOneHoldsMo
   EXPECT_TRUE(Svn("ls", "alice", "a pw", "/trunk/live", "moved"));
 }
 
+TEST_F(Care, ARestoreInPlaceWaitsForNoLiveCommit) {
+  int status = -1;
+  const std::string line = jobs::Admin(SVN_ADMIN, "backup e2e", &status);
+  ASSERT_EQ(0, status) << line;
+  const std::string file = line.substr(line.rfind(" to ") + 4, line.size() - line.rfind(" to ") - 5);
+  const std::string repo = sandbox::RepoDir("e2e");
+  // A commit's transaction, written to a moment ago.
+  PreCommit("kill -9 $PPID");
+  EXPECT_FALSE(Alice().Run("svn mkdir -q -m killed ^/trunk/k"));
+  const std::string txn = sandbox::Output("svnadmin lstxns '" + repo + "'");
+  ASSERT_NE("", txn);
+
+  // Busy at the request, and in the job (from the command line, which no
+  // request checks): the repository stays as it is.
+  CgiResult r = Post({{"action", "restore"}, {"name", "e2e"},
+                      {"file", file.substr(file.rfind('/') + 1)}, {"replace", "yes"}});
+  EXPECT_EQ("busy", Key(r)) << r.body;
+  EXPECT_NE(std::string::npos, r.json["errinfo"]["reason"].asString().find("A commit may be in progress"));
+  const std::string out = jobs::Admin(SVN_ADMIN, "restore --replace -- '" + file + "' e2e", &status);
+  EXPECT_EQ(1, status);
+  EXPECT_NE(std::string::npos, out.find("e2e: failed: A commit may be in progress")) << out;
+  EXPECT_EQ(txn, sandbox::Output("svnadmin lstxns '" + repo + "'"));
+
+  // Once it is one an interrupted commit left, the restore goes ahead.
+  sandbox::Shell("cd '" + repo + "/db' && touch -h -d '20 minutes ago' transactions/*.txn "
+                 "transactions/*.txn/* txn-protorevs/*");
+  EXPECT_EQ("e2e: restored revision 1 from " + file + "\n",
+            jobs::Admin(SVN_ADMIN, "restore --replace -- '" + file + "' e2e", &status));
+  EXPECT_EQ(0, status);
+  EXPECT_EQ("", sandbox::Output("svnadmin lstxns '" + repo + "'"));
+}
+
 TEST_F(Care, PackAndUpgradeOfAFormat4RepositoryRunAsJobsAndLeaveItValid) {
   const std::string dir = sandbox::RepoDir("old");
   // Format 4 (Subversion 1.6), with shards of 4 revisions: 0-3 and 4-7

@@ -22,6 +22,7 @@
 #include "store/private_file.h"
 #include "store/root.h"
 #include "store/setting_table.h"
+#include "store/txns.h"
 #include "ui/admin/backup_file.h"
 #include "ui/admin/task_util.h"
 #include "ui/admin/tasks.h"
@@ -257,7 +258,16 @@ SVNStatus Restore::run(int fd) {
       return Cancelled(std::move(verified));
     });
   } else if (o_.replace) {
-    status = ReplaceRepository(name, "restore", builder);
+    // Never from under a commit in progress: none may be at the start (no
+    // copy built in vain), nor at the exchange, and from the check until
+    // the new copy is in new commits are held back (they wait, then go to
+    // the restored copy).
+    STATUS_TRY(CheckNoLiveCommit(name));
+    SVNCommitHold commits;
+    status = ReplaceRepository(name, "restore", [&](const std::string& dir) {
+      STATUS_TRY(builder(dir));
+      return CheckNoLiveCommit(name, &commits);
+    });
   } else {
     status = MakeRepository(name, "restore", builder);
   }

@@ -259,15 +259,9 @@ SVNStatus Restore::run(int fd) {
     });
   } else if (o_.replace) {
     // Never from under a commit in progress: none may be at the start (no
-    // copy built in vain), nor at the exchange, and from the check until
-    // the new copy is in new commits are held back (they wait, then go to
-    // the restored copy).
+    // copy built in vain), nor at the exchange (ReplaceRepository).
     STATUS_TRY(CheckNoLiveCommit(name));
-    SVNCommitHold commits;
-    status = ReplaceRepository(name, "restore", [&](const std::string& dir) {
-      STATUS_TRY(builder(dir));
-      return CheckNoLiveCommit(name, &commits);
-    });
+    status = ReplaceRepository(name, "restore", builder);
   } else {
     status = MakeRepository(name, "restore", builder);
   }

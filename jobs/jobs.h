@@ -43,7 +43,7 @@ constexpr size_t kMaxJobs = 300;
 
 struct SVNJob {
   std::string id;
-  std::string kind;   // "backup", "restore", "verify"
+  std::string kind;   // "backup", "restore", "verify", "pack", "upgrade"
   std::string name;   // the repository's
   std::string state;  // "running", "done", "failed", "cancelled"
   std::string started, finished;  // "YYYY-MM-DDTHH:MM:SSZ"; finished empty while running

@@ -19,6 +19,7 @@
 #include "store/root.h"
 #include "store/rules.h"
 #include "store/standard_layout.h"
+#include "store/txns.h"
 #include "store/work_dir.h"
 
 #define LOG_MODULE "svn_repo"
@@ -107,6 +108,9 @@ SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuil
     SVNStatus status = locks.take({RepoPath(name) + "/conf/svnserve.conf"});
     if (!status.ok())
       return STATUS_WITH(status, "Wait for the updates of %s failed.", name.c_str());
+    // Nor from under a commit in progress; new ones wait for the exchange.
+    SVNCommitHold commits;
+    STATUS_TRY(CheckNoLiveCommit(name, &commits));
     if (renameat2(AT_FDCWD, built.c_str(), AT_FDCWD, RepoPath(name).c_str(), RENAME_EXCHANGE) != 0)
       return STATUS_ERROR(kFailed, "Exchange %s with its new copy failed: %s", name.c_str(),
                           strerror(errno));

@@ -412,3 +412,10 @@ SVNStatus ReadSize(const std::string& path, long long* bytes) {
   *bytes = total;
   return SVNStatus();
 }
+
+SVNStatus CheckLibraryReadable(const std::string& path) { return Openable(path); }
+
+bool RunBoundedReader(const std::function<std::string()>& work, size_t most, std::string* got,
+                      const char** why) {
+  return Bounded(work, most, got, why);
+}

@@ -5,6 +5,7 @@
 #ifndef SVN_STORE_FACTS_H_
 #define SVN_STORE_FACTS_H_
 
+#include <functional>
 #include <string>
 
 #include "store/status.h"
@@ -51,5 +52,19 @@ SVNStatus ReadRevisionLog(const std::string& path, long rev, std::string* log,
 // bytes: the rules svnserve reads from a repository (authz-db = ^/...).
 SVNStatus ReadRepositoryFile(const std::string& repo, const std::string& file,
                              std::string* text);
+
+// ---- For the other readers of a repository through the library ----
+
+// Whether the library may be given the repository at `path` (see
+// ReadHistory): an FSFS or FSX repository whose control files are plain
+// and small.
+SVNStatus CheckLibraryReadable(const std::string& path);
+
+// Runs `work` in a child process under ReadHistory's bounds (it dies with
+// the request, leaves no core, has bounded memory and must end within
+// seconds): its answer, of at most `most` bytes, in *got.  False, with
+// *why, when it does not end in time or dies.
+bool RunBoundedReader(const std::function<std::string()>& work, size_t most, std::string* got,
+                      const char** why);
 
 #endif  // SVN_STORE_FACTS_H_

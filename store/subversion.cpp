@@ -16,6 +16,31 @@ bool Bind(void* library, const char* name, Fn* fn) {
   return *fn != nullptr;
 }
 
+// The functions of the history, locks and transactions readers.
+bool BindHistoryAndLocks(void* apr, void* fs, void* repos, SVNLibrary* lib) {
+  return Bind(apr, "apr_array_make", &lib->arrayMake) &&
+         Bind(apr, "apr_array_push", &lib->arrayPush) &&
+         Bind(apr, "apr_hash_first", &lib->hashFirst) &&
+         Bind(apr, "apr_hash_next", &lib->hashNext) &&
+         Bind(apr, "apr_hash_this", &lib->hashThis) &&
+         Bind(repos, "svn_repos_get_logs5", &lib->getLogs) &&
+         Bind(fs, "svn_fs_paths_changed3", &lib->pathsChanged) &&
+         Bind(fs, "svn_fs_path_change_get", &lib->pathChangeGet) &&
+         Bind(fs, "svn_fs_copied_from", &lib->copiedFrom) &&
+         Bind(fs, "svn_fs_check_path", &lib->checkPath) &&
+         Bind(fs, "svn_fs_get_locks2", &lib->getLocks) &&
+         Bind(fs, "svn_fs_get_lock", &lib->getLock) &&
+         Bind(fs, "svn_fs_create_access", &lib->createAccess) &&
+         Bind(fs, "svn_fs_set_access", &lib->setAccess) &&
+         Bind(fs, "svn_fs_unlock_many", &lib->unlockMany) &&
+         Bind(fs, "svn_fs_list_transactions", &lib->listTxns) &&
+         Bind(fs, "svn_fs_open_txn", &lib->openTxn) &&
+         Bind(fs, "svn_fs_txn_base_revision", &lib->txnBase) &&
+         Bind(fs, "svn_fs_txn_proplist", &lib->txnProplist) &&
+         Bind(fs, "svn_fs_purge_txn", &lib->purgeTxn) &&
+         Bind(fs, "svn_fs_version", &lib->fsVersion);
+}
+
 }  // namespace
 
 std::string SVNLibrary::takeMessage(svn_error_t* err) const {
@@ -79,7 +104,8 @@ SVNStatus LoadSubversion(const SVNLibrary** out) {
       !Bind(subr, "svn_stream_read_full", &lib.streamReadFull) ||
       !Bind(repos, "svn_repos_find_root_path", &lib.findRootPath) ||
       !Bind(subr, "svn_uri_get_dirent_from_file_url", &lib.direntFromFileUrl) ||
-      !Bind(subr, "svn_uri_canonicalize_safe", &lib.uriCanonicalize)) {
+      !Bind(subr, "svn_uri_canonicalize_safe", &lib.uriCanonicalize) ||
+      !BindHistoryAndLocks(apr, fs, repos, &lib)) {
     const char* why = dlerror();
     return state = STATUS_ERROR(kFailed, "Load Subversion's libraries failed: %s",
                                 why != nullptr ? why : "");

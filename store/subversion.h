@@ -14,6 +14,7 @@
 #include <svn_io.h>
 #include <svn_repos.h>
 #include <svn_string.h>
+#include <svn_version.h>
 
 #include <string>
 
@@ -59,6 +60,36 @@ struct SVNLibrary {
   svn_error_t* (*direntFromFileUrl)(const char**, const char*, apr_pool_t*);
   svn_error_t* (*uriCanonicalize)(const char**, const char**, const char*, apr_pool_t*,
                                   apr_pool_t*);
+  // History, locks and transactions (commits.h, repo_locks.h, txns.h,
+  // fs_format.h).
+  apr_array_header_t* (*arrayMake)(apr_pool_t*, int, int);
+  void* (*arrayPush)(apr_array_header_t*);
+  apr_hash_index_t* (*hashFirst)(apr_pool_t*, apr_hash_t*);
+  apr_hash_index_t* (*hashNext)(apr_hash_index_t*);
+  void (*hashThis)(apr_hash_index_t*, const void**, apr_ssize_t*, void**);
+  svn_error_t* (*getLogs)(svn_repos_t*, const apr_array_header_t*, svn_revnum_t, svn_revnum_t,
+                          int, svn_boolean_t, svn_boolean_t, const apr_array_header_t*,
+                          svn_repos_authz_func_t, void*, svn_repos_path_change_receiver_t,
+                          void*, svn_repos_log_entry_receiver_t, void*, apr_pool_t*);
+  svn_error_t* (*pathsChanged)(svn_fs_path_change_iterator_t**, svn_fs_root_t*, apr_pool_t*,
+                               apr_pool_t*);
+  svn_error_t* (*pathChangeGet)(svn_fs_path_change3_t**, svn_fs_path_change_iterator_t*);
+  svn_error_t* (*copiedFrom)(svn_revnum_t*, const char**, svn_fs_root_t*, const char*,
+                             apr_pool_t*);
+  svn_error_t* (*checkPath)(svn_node_kind_t*, svn_fs_root_t*, const char*, apr_pool_t*);
+  svn_error_t* (*getLocks)(svn_fs_t*, const char*, svn_depth_t, svn_fs_get_locks_callback_t,
+                           void*, apr_pool_t*);
+  svn_error_t* (*getLock)(svn_lock_t**, svn_fs_t*, const char*, apr_pool_t*);
+  svn_error_t* (*createAccess)(svn_fs_access_t**, const char*, apr_pool_t*);
+  svn_error_t* (*setAccess)(svn_fs_t*, svn_fs_access_t*);
+  svn_error_t* (*unlockMany)(svn_fs_t*, apr_hash_t*, svn_boolean_t, svn_fs_lock_callback_t,
+                             void*, apr_pool_t*, apr_pool_t*);
+  svn_error_t* (*listTxns)(apr_array_header_t**, svn_fs_t*, apr_pool_t*);
+  svn_error_t* (*openTxn)(svn_fs_txn_t**, svn_fs_t*, const char*, apr_pool_t*);
+  svn_revnum_t (*txnBase)(svn_fs_txn_t*);
+  svn_error_t* (*txnProplist)(apr_hash_t**, svn_fs_txn_t*, apr_pool_t*);
+  svn_error_t* (*purgeTxn)(svn_fs_t*, const char*, apr_pool_t*);
+  const svn_version_t* (*fsVersion)(void);
 
   // Subversion's message for `err`, which is cleared, on one line
   // (control characters, which hooks' output may hold, become '?').

@@ -38,12 +38,12 @@ inline CgiResult Get(const std::string& query) {
 #endif
 
 // A "show", listing or account view answer with the facts of the
-// repositories' history, size and last verify, and what they share with
-// others, taken out: what tests of the settings and accounts compare.
+// repositories' history, size, format and last verify, and what they share
+// with others, taken out: what tests of the settings and accounts compare.
 inline Json::Value WithoutFacts(Json::Value answer) {
   auto strip = [](Json::Value& entry) {
     for (const char* fact : {"rev", "uuid", "updated", "author", "size", "verified", "shared",
-                             "sasl", "auth_access", "realm_set", "editable", "reason"})
+                             "sasl", "auth_access", "realm_set", "editable", "reason", "format"})
       if (entry.isObject()) entry.removeMember(fact);
   };
   if (answer.isMember("account")) {  // the account view's bare body

@@ -1147,6 +1147,94 @@ test('the job bar counts bytes, and old records revisions', async () => {
   assert.deepEqual(said, cases.map(([, words, fill]) => [words, fill]));
 });
 
+test('the Commits view tells who committed what, by a path across a move, a page at a time', async () => {
+  const alice = ['alice', 'pw-a'];
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }]);
+  assert.equal((await post({ action: 'add', name: 'hist', anon: 'none', accounts, layout: 'standard' })).success, true);
+  const file = path.join(SANDBOX_DIR, 'a.txt');
+  fs.writeFileSync(file, 'a\n');
+  assert.ok(svn(['import', '-m', 'Add a.txt', file, `${url('hist')}/trunk/a.txt`], alice));          // r2
+  assert.ok(svn(['mv', '-m', 'Rename a.txt to b.txt', `${url('hist')}/trunk/a.txt`, `${url('hist')}/trunk/b.txt`], alice));
+  for (let i = 1; i <= 20; i++) assert.ok(svn(['mkdir', '-m', `Folder ${i}`, `${url('hist')}/branches/f${i}`], alice));
+  assert.ok(svn(['mkdir', '-m', '<img src=x onerror="document.title=\'pwned\'">', `${url('hist')}/tags/x`], alice));  // r24
+
+  await page.goto('/');
+  await page.getByLabel('Find by name').fill('hist');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('button', { name: 'Commits hist' }).click();
+  const view = page.locator('#commits-view');
+  await view.getByRole('heading', { name: 'Commits of “hist”' }).waitFor();
+  await view.getByText('Commits 1–20').waitFor();
+  const rows = view.locator('#commits tbody tr');
+  assert.equal(await rows.count(), 20);
+  assert.match(await rows.first().textContent(), /^r24alice.*<img src=x onerror=/);  // as text
+  assert.equal(await view.locator('#commits img').count(), 0);
+  assert.notEqual(await page.title(), 'pwned');
+  await view.getByRole('button', { name: 'Older' }).click();
+  await view.getByText('Commits 21–24 of 24').waitFor();
+  assert.match(await rows.last().textContent(), /^r1admin.*Create standard layout3 changed paths/);
+
+  // A file's history, back across its move.
+  await view.getByLabel('Path').fill('trunk/b.txt/');
+  await view.getByRole('button', { name: 'Filter' }).click();
+  await view.getByText('Commits 1–2 of 2').waitFor();
+  assert.equal(await view.getByLabel('Path').inputValue(), '/trunk/b.txt');
+  assert.deepEqual(await view.locator('#commits tbody td.rev').allTextContents(), ['r3', 'r2']);
+  await rows.first().getByText('2 changed paths').click();
+  await rows.first().getByText('added: /trunk/b.txt from /trunk/a.txt@2').waitFor();
+  await rows.first().getByText('deleted: /trunk/a.txt').waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'commits.png') });
+  await view.getByLabel('Path').fill('/trunk/a.txt');
+  await view.getByRole('button', { name: 'Filter' }).click();
+  await view.getByText('There is no /trunk/a.txt in the newest revision (r24)').waitFor();
+  await view.getByRole('button', { name: 'Whole repository' }).click();
+  await view.getByText('Commits 1–20').waitFor();
+  await view.getByRole('button', { name: 'All repositories' }).click();
+  await page.locator('#repos-view').waitFor();
+  assert.equal(await view.isVisible(), false);
+});
+
+test('a lock taken with svn lock is listed in the edit dialog and removed after a confirmation', async () => {
+  const alice = ['alice', 'pw-a'];
+  assert.ok(svn(['lock', '-m', 'On holiday', `${url('hist')}/trunk/b.txt`], alice));
+  assert.ok(!svn(['rm', '-m', 'gone', `${url('hist')}/trunk/b.txt`], alice));  // not through her lock's token
+  const dialog = await edit('hist');
+  const locks = dialog.getByRole('table', { name: 'Locks' });
+  await locks.getByText('/trunk/b.txt').waitFor();
+  assert.match(await locks.textContent(), /\/trunk\/b\.txtalice.*On holiday/);
+  await locks.scrollIntoViewIfNeeded();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'locks.png') });
+  await dialog.getByLabel('/trunk/b.txt').check();
+  await dialog.getByRole('button', { name: 'Remove selected locks…' }).click();
+  let confirm = page.getByRole('dialog', { name: 'Remove this lock?' });
+  await confirm.getByText('Remove the locks on /trunk/b.txt (alice)?', { exact: false }).waitFor();
+  await confirm.getByRole('button', { name: 'Cancel' }).click();
+  assert.equal((await post({ action: 'locks', name: 'hist' })).data.total, 1);
+  await dialog.getByRole('button', { name: 'Remove selected locks…' }).click();
+  confirm = page.getByRole('dialog', { name: 'Remove this lock?' });
+  await confirm.getByRole('button', { name: 'Remove lock' }).click();
+  await dialog.getByText('No file is locked.').waitFor();
+  assert.equal((await post({ action: 'locks', name: 'hist' })).data.total, 0);
+  const record = (await post({ action: 'audit', name: 'hist', limit: '1' })).data.records[0];
+  assert.deepEqual([record.action, record.changes.locks.removed], ['lock_remove', [{ path: '/trunk/b.txt', owner: 'alice' }]]);
+  assert.ok(svn(['rm', '-m', 'gone', `${url('hist')}/trunk/b.txt`], alice));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+});
+
+test('disk use: the totals at the top, the repositories largest first on request', async () => {
+  await page.getByRole('button', { name: 'Disk use' }).click();
+  const view = page.locator('#usage-view');
+  await view.getByText(/^\d+(\.\d)? (KiB|MiB) in \d+ repositories$/).waitFor();
+  await view.getByRole('button', { name: 'Largest first' }).click();
+  const sizes = await view.locator('#usage tbody td.size').allTextContents();
+  const bytes = sizes.map((s) => parseFloat(s) * { bytes: 1, KiB: 1024, MiB: 1 << 20 }[s.split(' ')[1]]);
+  assert.deepEqual(bytes, [...bytes].sort((a, b) => b - a));
+  assert.equal(await view.getByRole('button', { name: 'Largest first' }).getAttribute('aria-pressed'), 'true');
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'usage.png') });
+  await page.getByRole('button', { name: 'Repositories' }).click();
+  assert.equal(await view.isVisible(), false);
+});
+
 test('the page ran under its policy without an error', () => {
   assert.deepEqual(problems, []);
 });

@@ -9,6 +9,7 @@
 
 #include "store/audit_log.h"
 #include "store/backups.h"
+#include "ui/admin/maintenance.h"
 
 #define LOG_MODULE "svn_job"
 
@@ -122,6 +123,10 @@ SVNStatus RunTask(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   (*changes)["kind"] = job->kind;
   if (c.command == "backup") return Backup(c, name, progress, job, line, changes);
   if (c.command == "restore") return Restore(c, name, progress, job, line, changes, leftover);
+  if (IsMaintenance(c.command)) {
+    job->unit = "revisions";  // of the shards packed
+    return RunMaintenance(c.command, name, progress, line);
+  }
   if (!c.file.empty()) return TestRestore(c, name, progress, job, line, changes);
   long rev = 0;
   SVNStatus status = VerifyRepository(name, progress, &rev);

@@ -16,7 +16,7 @@
 
 // What the command line asks of each repository.
 struct SVNJobCommand {
-  std::string command;   // "backup", "verify", "restore"
+  std::string command;   // "backup", "verify", "restore", "pack", "upgrade"
   std::string kind = "hotcopy";  // of a backup
   int keep = 0;          // backups of the repository's own to keep
   std::string file;      // restore: the file; verify: a backup to test-restore

@@ -7,6 +7,8 @@
 //   svn-admin verify NAME|--all [--user USER]
 //   svn-admin verify --file BACKUP NAME [--user USER]
 //   svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid] [--user USER]
+//   svn-admin pack NAME|--all [--user USER]
+//   svn-admin upgrade NAME [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
 // becomes that user before anything else, in every mode.  The log-edits
@@ -43,6 +45,7 @@
 #include "store/work_dir.h"
 #include "ui/admin/job_tasks.h"
 #include "ui/admin/log_edit.h"
+#include "ui/admin/maintenance.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
 
@@ -55,7 +58,9 @@ const char kUsage[] =
     "       svn-admin verify NAME|--all [--user USER]\n"
     "       svn-admin verify --file BACKUP NAME [--user USER]   (a test restore)\n"
     "       svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid]\n"
-    "                 [--user USER]\n";
+    "                 [--user USER]\n"
+    "       svn-admin pack NAME|--all [--user USER]\n"
+    "       svn-admin upgrade NAME [--user USER]\n";
 
 struct Options {
   std::string command;
@@ -120,7 +125,8 @@ bool Parse(int argc, char** argv, Options* o) {
     if (o->all || o->keep > 0 || !o->job.empty() || !o->settings.empty() || !o->spool.empty() ||
         o->args.size() != 3)
       return Usage("log-edited takes a repository's path, a revision and a user");
-  } else if (o->command == "backup" || o->command == "verify") {
+  } else if (o->command == "backup" || o->command == "verify" || IsMaintenance(o->command)) {
+    if (o->all && o->command == "upgrade") return Usage("upgrade one repository at a time");
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
     if (o->kind != "hotcopy" && o->kind != "dump") return Usage("--kind is hotcopy or dump");

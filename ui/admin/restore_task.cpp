@@ -22,6 +22,7 @@
 #include "store/private_file.h"
 #include "store/root.h"
 #include "store/setting_table.h"
+#include "store/txns.h"
 #include "ui/admin/backup_file.h"
 #include "ui/admin/task_util.h"
 #include "ui/admin/tasks.h"
@@ -279,6 +280,9 @@ SVNStatus Restore::run(int fd) {
       return Cancelled(std::move(verified));
     });
   } else if (o_.replace) {
+    // Never from under a commit in progress: none may be at the start (no
+    // copy built in vain), nor at the exchange (ReplaceRepository).
+    STATUS_TRY(CheckNoLiveCommit(name));
     status = ReplaceRepository(name, "restore", [&](const std::string& dir) {
       STATUS_TRY(builder(dir));
       // What the swap is about to replace, for the record; and never

@@ -27,6 +27,14 @@ const SVNAction kActions[] = {
     {"verify", VerifyAction, kChangesState | kRunsJob},
     {"jobs", JobsAction, 0},
     {"job_cancel", JobCancelAction, kChangesState},
+    {"log", LogAction, 0},
+    {"locks", LocksAction, 0},
+    {"lock_remove", LockRemoveAction, kChangesState},
+    {"txns", TxnsAction, 0},
+    {"txn_remove", TxnRemoveAction, kChangesState},
+    {"usage", UsageAction, 0},
+    {"pack", PackAction, kChangesState | kRunsJob},
+    {"upgrade", UpgradeAction, kChangesState | kRunsJob},
 };
 
 }  // namespace

@@ -71,5 +71,15 @@ SVNReply RestoreAction(SVNRequest& req);       // restore
 SVNReply VerifyAction(SVNRequest& req);        // verify
 SVNReply JobsAction(SVNRequest& req);          // jobs
 SVNReply JobCancelAction(SVNRequest& req);     // job_cancel
+// Daily care: history, locks, transactions, disk use, maintenance
+// (care_actions.cpp).
+SVNReply LogAction(SVNRequest& req);           // log
+SVNReply LocksAction(SVNRequest& req);         // locks
+SVNReply LockRemoveAction(SVNRequest& req);    // lock_remove
+SVNReply TxnsAction(SVNRequest& req);          // txns
+SVNReply TxnRemoveAction(SVNRequest& req);     // txn_remove
+SVNReply UsageAction(SVNRequest& req);         // usage
+SVNReply PackAction(SVNRequest& req);          // pack
+SVNReply UpgradeAction(SVNRequest& req);       // upgrade
 
 #endif  // SVN_UI_CGI_ACTIONS_H_

@@ -20,6 +20,7 @@
 #include "store/private_file.h"
 #include "store/root.h"
 #include "store/setting_table.h"
+#include "store/txns.h"
 #include "ui/cgi/actions.h"
 #include "ui/cgi/upload.h"
 
@@ -178,14 +179,15 @@ SVNStatus PlainDumpSettings(SVNRequest& req, const SVNName& name,
 namespace {
 
 // What a restore of an existing name needs: consent to replace it
-// ("replace=yes"), and no job on it; what restore of a new one needs: the
-// name free.
+// ("replace=yes"), no job on it and no commit in progress (the job checks
+// again); what restore of a new one needs: the name free.
 SVNStatus CheckTarget(SVNRequest& req, const SVNName& name) {
   const bool replace = req.In("replace") == "yes";
   if (!replace && RepoExists(name))
     return STATUS_ERROR(kExists, "Repository %s is exist", Printable(name).c_str());
   if (replace && !RepoExists(name))
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", Printable(name).c_str());
+  if (replace) STATUS_TRY(CheckNoLiveCommit(name));
   if (replace) req.changes().set("replaced", true);
   return SVNStatus();
 }

@@ -7,6 +7,7 @@
 #include "store/rename.h"
 #include "store/root.h"
 #include "store/sharing.h"
+#include "store/txns.h"
 #include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
@@ -27,6 +28,9 @@ SVNReply RenameAction(SVNRequest& req) {
   SVNJobLock jobs;
   REPLY_TRY(OpenExisting(name, SVNRepo::kUpdate, HERE, &repo));
   REPLY_TRY(CheckNotBusy(name, &jobs));
+  // Not from under a commit in progress; none starts while it moves.
+  SVNCommitHold commits;
+  REPLY_TRY(CheckNoLiveCommit(from, &commits));
   Json::Value renamed;
   renamed["old"] = name;
   renamed["new"] = toText;

@@ -13,10 +13,12 @@
 #include "store/backups.h"
 #include "store/create.h"
 #include "store/facts.h"
+#include "store/fs_format.h"
 #include "store/root.h"
 #include "store/rules.h"
 #include "store/setting_table.h"
 #include "store/sharing.h"
+#include "store/txns.h"
 #include "ui/cgi/actions.h"
 
 #define LOG_MODULE "ui"
@@ -66,6 +68,15 @@ void ShowFacts(const SVNRepo& repo, Json::Value* resp) {
   status = ReadSize(repo.getPath(), &size);
   status.Log();
   (*resp)["size"] = status.ok() ? Json::Value(Json::Int64(size)) : Json::Value();
+}
+
+// Sets "format" in `resp`: the layout of the repository's file system,
+// null when it cannot be read (logged).
+void ShowFormat(const SVNRepo& repo, Json::Value* resp) {
+  SVNFsFormat format;
+  SVNStatus status = ReadFsFormat(repo.getPath(), &format);
+  status.Log();
+  (*resp)["format"] = status.ok() ? FsFormatJson(format) : Json::Value();
 }
 
 // An access level as svnserve applies it: only "read" and "write" grant
@@ -158,6 +169,7 @@ SVNReply ShowAction(SVNRequest& req) {
   resp["name"] = repo->getName().str();
   resp["realm"] = repo->getRealm();
   resp["anon"] = repo->getAnonymousPermission();
+  ShowFormat(*repo, &resp);  // first: the libraries it loads serve the facts' reader too
   ShowFacts(*repo, &resp);
   resp["realm_set"] = repo->setting(kRealm).has_value();
   resp["verified"] = ReadVerified(repo->getPath());
@@ -271,6 +283,9 @@ SVNReply RemoveAction(SVNRequest& req) {
                                              : FindSharing(name, "", "", true).inside);
   repo.reset();
   REPLY_TRY(status);
+  // Not from under a commit in progress.  One that begins as it goes
+  // fails, and what it made goes with the repository.
+  REPLY_TRY(CheckNoLiveCommit(name));
   // Off the root at once, then deleted; only a failure to move it off
   // fails the removal.
   status = RemoveRepo(name);

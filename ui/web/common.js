@@ -150,7 +150,9 @@ export function failure(error, name, doing) {
     const others = (error.info.repositories || []).map(visible);
     return `The change was not made: it would reach ${others.length ? others.join(', ') : 'other repositories'} too.`;
   }
-  if (error.key === 'busy') return `Another change or job is under way on “${shown}”; try again when it has ended.`;
+  if (error.key === 'busy') {
+    return reason ? `Not now on “${shown}”: ${reason}` : `Another change or job is under way on “${shown}”; try again when it has ended.`;
+  }
   if (error.message) return error.message;
   return `The repository “${shown}” could not be ${doing}. The system log has the details.`;
 }

@@ -12,6 +12,7 @@ import { addAccountRow, relabelAccounts, setAccountsMode, loadAccounts, accounts
 import { loadRules } from './rules.js';
 import { loadHooks } from './hooks.js';
 import { showRecent } from './history.js';
+import { loadCare } from './care.js';
 import { loadPage } from './list.js';
 
 // The checkout command for `name`, safe to paste into a shell.
@@ -123,6 +124,7 @@ export async function openEditor(name, opener) {
   $('#hooks').hidden = !editing;
   $('#facts').hidden = !editing;
   $('#recent').hidden = true;
+  $('#care').hidden = true;
   $('#layout-field').hidden = editing;
   $('#copy-checkout').textContent = 'Copy';
   if (editing) {
@@ -138,6 +140,7 @@ export async function openEditor(name, opener) {
       showFacts(shown.data);
       showSettingsParts(form, shown.data);
       showRecent(name);
+      loadCare(name, shown.data.format);
       const accounts = await loadAccounts(name);
       await loadRules(name, accounts.map((a) => a.account));
       await loadHooks(name);

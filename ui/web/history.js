@@ -17,12 +17,15 @@ const ACTION_WORDS = {
   rename: 'Renamed', hooks_edit: 'Switches changed', backup: 'Backup started',
   restore: 'Restore started', verify: 'Verify started', job_cancel: 'Job cancelled',
   backup_remove: 'Backup removed', log_edit: 'Log message changed',
+  lock_remove: 'Locks removed', txn_remove: 'Unfinished commits removed',
+  pack: 'Pack started', upgrade: 'Upgrade started',
 };
 const ATTEMPT_WORDS = {
   add: 'Create', edit: 'Edit', remove: 'Remove', rules_edit: 'Access rules edit',
   rename: 'Rename', hooks_edit: 'Switch change', backup: 'Backup', restore: 'Restore',
   verify: 'Verify', job_cancel: 'Job cancel', backup_remove: 'Backup removal',
-  log_edit: 'Log message change',
+  log_edit: 'Log message change', lock_remove: 'Lock removal',
+  txn_remove: 'Removal of unfinished commits', pack: 'Pack', upgrade: 'Upgrade',
 };
 const OUTCOME_WORDS = {
   refused: 'refused', failed: 'failed', exist: 'failed: the name is taken',
@@ -31,7 +34,9 @@ const OUTCOME_WORDS = {
   handmade: 'refused: edited by hand', cancelled: 'cancelled',
 };
 // A job's kind, and how its end is told.
-const JOB_KINDS = { backup: 'Backup', restore: 'Restore', verify: 'Verify' };
+const JOB_KINDS = {
+  backup: 'Backup', restore: 'Restore', verify: 'Verify', pack: 'Pack', upgrade: 'Upgrade',
+};
 const JOB_ENDS = { done: 'finished', failed: 'failed', cancelled: 'cancelled' };
 // What a record without changes did, where "nothing" would mislead.
 const DONE_WORDS = {
@@ -129,6 +134,12 @@ function changeWords(record) {
       for (const [where, access] of before) words.push(`Rule removed: ${where} (${RULE_WORDS[access]})`);
     } else if (key === 'layout') {
       words.push(value === 'standard' ? 'Standard layout: trunk, branches, tags' : `Layout: ${value}`);
+    } else if (key === 'locks') {
+      words.push(`Locks removed: ${value.removed.map((l) => `${l.path} (${l.owner})`).join(', ')}`);
+    } else if (key === 'txns') {
+      words.push(`Transactions removed: ${names(value.removed)}`);
+    } else if (key === 'force') {
+      words.push('Including ones that may have been commits in progress');
     } else if (key === 'rev' && record.action === 'log_edit') {
       // told with the message
 

@@ -10,6 +10,8 @@ const JOB_WORDS = {
   restore: ['Restoring', 'Restore of'],
   verify: ['Verifying', 'Verify of'],
   test: ['Test-restoring a backup of', 'Test restore of'],
+  pack: ['Packing', 'Pack of'],
+  upgrade: ['Upgrading', 'Upgrade of'],
 };
 
 const jobs = {
@@ -65,7 +67,8 @@ function endWords(job, kind) {
 function runningLine(li, job, doing, name) {
   const bar = document.createElement('progress');
   bar.setAttribute('aria-label', `${doing} “${name}”`);
-  const [words, fill] = progressWords(job.progress);
+  // An upgrade does not say how far it got.
+  const [words, fill] = job.kind === 'upgrade' ? ['', null] : progressWords(job.progress);
   if (fill) Object.assign(bar, fill);  // without a value the bar is indeterminate
   const count = document.createElement('span');
   count.className = 'count';

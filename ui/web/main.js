@@ -14,16 +14,23 @@ import { openBackups, startBackups } from './backups.js';
 import { startRestore } from './restore.js';
 import { pollJobs } from './jobs.js';
 import { startHistory } from './history.js';
+import { openCommits, startCommits } from './commits.js';
+import { startUsage } from './usage.js';
+import { startCare } from './care.js';
 
 async function start() {
   await loadConfig();
-  startList([['Edit', openEditor], ['Rename', openRename], ['Backups', openBackups], ['Remove', confirmRemove]]);
+  startList([['Edit', openEditor], ['Commits', openCommits], ['Rename', openRename], ['Backups', openBackups],
+    ['Remove', confirmRemove]]);
   startEditor();
   startRules();
   startHooks();
   startRename();
   startBackups();
   startRestore();
+  startCommits();
+  startUsage();
+  startCare();
   await loadPage();
   await pollJobs();
 }

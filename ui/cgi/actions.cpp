@@ -27,6 +27,9 @@ const SVNAction kActions[] = {
     {"verify", VerifyAction, kChangesState | kRunsJob},
     {"jobs", JobsAction, 0},
     {"job_cancel", JobCancelAction, kChangesState},
+    {"schedule_show", ScheduleShowAction, 0},
+    {"schedule_edit", ScheduleEditAction, kChangesState},
+    {"backup_alerts", BackupAlertsAction, 0},
 };
 
 }  // namespace

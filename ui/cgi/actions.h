@@ -71,5 +71,12 @@ SVNReply RestoreAction(SVNRequest& req);       // restore
 SVNReply VerifyAction(SVNRequest& req);        // verify
 SVNReply JobsAction(SVNRequest& req);          // jobs
 SVNReply JobCancelAction(SVNRequest& req);     // job_cancel
+// Backup schedules and how the repositories stand (schedule_actions.cpp).
+SVNReply ScheduleShowAction(SVNRequest& req);  // schedule_show
+SVNReply ScheduleEditAction(SVNRequest& req);  // schedule_edit
+SVNReply BackupAlertsAction(SVNRequest& req);  // backup_alerts
+// What "show" tells of the backups of the repository `name` (its UUID
+// `uuid`: see StandingJson).
+Json::Value BackupStanding(const std::string& name, const std::string& uuid);
 
 #endif  // SVN_UI_CGI_ACTIONS_H_

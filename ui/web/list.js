@@ -12,12 +12,26 @@ const list = {
   actions: [],     // each row's buttons: [label, handler(name, button)]
 };
 
+// What else is shown again whenever the page of repositories is (the
+// banner of failed and overdue backups): functions called after each load.
+export const afterLoad = [];
+
+// The marks of a repository the listing gives, in words.
+const MARKS = [['overdue', 'Overdue'], ['backup_failed', 'Backup failed'], ['verify_failed', 'Verify failed']];
+
 function renderRow(tbody, repo) {
   const row = tbody.insertRow();
   const name = row.insertCell();
   name.className = 'name';
   name.dataset.label = 'Name';
   name.append(nameElement(repo.name));
+  for (const [key, words] of MARKS) {
+    if (repo[key] !== true) continue;
+    const mark = document.createElement('span');
+    mark.className = 'flag';
+    mark.textContent = words;
+    name.append(' ', mark);
+  }
   // No realm: svnserve announces the repository's UUID.
   const realm = cell(row, repo.realm || 'UUID (server default)', repo.realm ? '' : 'muted');
   realm.dataset.label = 'Realm';
@@ -85,6 +99,7 @@ export async function loadPage() {
   $('#next').disabled = last >= list.total;
   $('.pager').hidden = list.total <= PAGE_SIZE && list.start === 0;
   $('#clear').hidden = !list.query;
+  for (const then of afterLoad) then();
 }
 
 // Wires the search and the pager; `actions` are the buttons of each row.

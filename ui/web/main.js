@@ -14,6 +14,7 @@ import { openBackups, startBackups } from './backups.js';
 import { startRestore } from './restore.js';
 import { pollJobs } from './jobs.js';
 import { startHistory } from './history.js';
+import { startSchedule } from './schedule.js';
 
 async function start() {
   await loadConfig();
@@ -24,6 +25,7 @@ async function start() {
   startRename();
   startBackups();
   startRestore();
+  startSchedule();
   await loadPage();
   await pollJobs();
 }

@@ -1,16 +1,14 @@
 // Fuzz target: the reader of backup files, which takes uploads from
-// anyone who can reach the page.  Invariants: no crash; what it accepts is
-// a plain dump, or a manifest, the settings file first and at most
-// kMaxConfFiles conf files, each a plain name of at most kMaxConfFile
-// bytes; the dump it serves is never larger than what libarchive
-// decompresses.
+// anyone who can reach the page.  Invariants: no crash; a refusal says
+// why; what it hands out is entries of the manifest's kind with paths
+// that stay inside (no "..", no absolute path), small files within their
+// limit, and the end reported only once everything was checked.
 
 #include <locale.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "fuzz_support.h"
@@ -25,24 +23,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(lseek(fd, 0, SEEK_SET) == 0);
   {
     SVNBackupReader reader;
-    SVNStatus opened = reader.open(fd);
-    if (opened.ok()) {
-      if (!reader.plain()) {
-        FUZZ_CHECK(!reader.conf().empty() && reader.conf()[0].first == "svnserve.conf");
-        FUZZ_CHECK(reader.conf().size() <= kMaxConfFiles);
-        for (const auto& c : reader.conf()) {
-          FUZZ_CHECK(c.first.find('/') == std::string::npos && c.first != ".." && c.first != ".");
-          FUZZ_CHECK(c.second.size() <= kMaxConfFile);
+    SVNStatus status = reader.open(fd);
+    char buf[4096];
+    long n = 0;
+    if (status.ok() && reader.plain()) {
+      while ((n = reader.readData(buf, sizeof buf)) > 0) {
+      }
+      FUZZ_CHECK(n == 0 || !reader.error().ok());
+    }
+    for (bool more = status.ok() && !reader.plain(); more;) {
+      SVNBackupEntry e;
+      status = reader.next(&e, &more);
+      if (!status.ok() || !more) break;
+      FUZZ_CHECK(!e.path.empty() && e.path[0] != '/');
+      FUZZ_CHECK(("/" + e.path + "/").find("/../") == std::string::npos);
+      if (e.path.compare(0, 5, "conf/") == 0) {
+        std::string text;
+        if (reader.readAll(kMaxConfFile, &text).ok()) FUZZ_CHECK(text.size() <= kMaxConfFile);
+      } else if (!e.directory) {
+        while ((n = reader.readData(buf, sizeof buf)) > 0) {
         }
       }
-      char buf[4096];
-      long total = 0, n;
-      while ((n = reader.readDump(buf, sizeof buf)) > 0) total += n;
-      FUZZ_CHECK(n == 0 || !reader.error().ok());
-      reader.finish();
-    } else {
-      FUZZ_CHECK(!opened.reason().empty());  // a refusal says why
     }
+    if (!status.ok()) FUZZ_CHECK(!status.reason().empty());
   }
   close(fd);
   return 0;

@@ -5,7 +5,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -19,7 +21,9 @@
 #include <algorithm>
 
 #include "store/backups.h"
+#include "store/facts.h"
 #include "store/locks.h"
+#include "store/name.h"
 #include "store/package.h"
 #include "store/private_file.h"
 #include "store/root.h"
@@ -51,9 +55,11 @@ bool Parse(const std::string& text, SVNJob* job) {
   bool ok = Text(r["id"], &job->id) && Text(r["kind"], &job->kind) && Text(r["name"], &job->name) &&
             Text(r["state"], &job->state) && Text(r["started"], &job->started) &&
             Text(r["finished"], &job->finished) && Text(r["file"], &job->file) &&
-            Text(r["error"], &job->error) && progress.isObject() &&
+            Text(r["error"], &job->error) && Text(r["uuid"], &job->uuid) &&
+            Text(r["now"], &job->now) && progress.isObject() &&
             progress["done"].isInt64() && (progress["total"].isInt64() || progress["total"].isNull()) &&
-            r["pid"].isInt();
+            r["pid"].isInt() && (r["pid_start"].isUInt64() || r["pid_start"].isNull()) &&
+            (r["session"].isInt() || r["session"].isNull());
   if (!ok) return false;
   job->done = progress["done"].asInt64();
   job->total = progress["total"].isNull() ? -1 : progress["total"].asInt64();
@@ -63,7 +69,64 @@ bool Parse(const std::string& text, SVNJob* job) {
   Text(r["user"], &job->user);
   Text(r["addr"], &job->addr);
   job->pid = r["pid"].asInt();
+  job->pidStart = r["pid_start"].isNull() ? 0 : r["pid_start"].asUInt64();
+  job->session = r["session"].isNull() ? 0 : r["session"].asInt();
   return true;
+}
+
+// The file of the job's own lock, beside its record.
+std::string OwnLockPath(const std::string& id) { return Package().jobsDir + "/" + id + ".lock"; }
+
+// Takes the own lock of the job `id` into *own.
+SVNStatus TakeOwnLock(const std::string& id, SVNJobLock* own) {
+  const std::string path = OwnLockPath(id);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fd < 0 || fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    SVNStatus status = STATUS_ERROR(kFailed, "Lock %s failed: %s", path.c_str(), strerror(errno));
+    if (fd >= 0) close(fd);
+    return status;
+  }
+  own->adopt(fd);
+  return SVNStatus();
+}
+
+// Whether the job `id` runs: a process holds its own lock.
+bool OwnLockHeld(const std::string& id) {
+  int fd = open(OwnLockPath(id).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock probe = {};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  bool held = fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+  close(fd);
+  return held;
+}
+
+// The start time (clock ticks since boot) and session of the process
+// `pid`, from /proc/PID/stat; false when it cannot be read.
+bool ProcessIdentity(pid_t pid, unsigned long long* start, pid_t* session) {
+  std::string text;
+  if (!ReadSmallFile("/proc/" + std::to_string(pid) + "/stat", 4096, false, &text)) return false;
+  // "PID (COMMAND) STATE PPID PGRP SESSION ...": the command may hold
+  // anything, ")" too; the fields after its last ")" are plain numbers.
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return false;
+  std::vector<std::string> fields;
+  for (size_t b = close + 2, e; b < text.size(); b = e + 1) {
+    e = text.find(' ', b);
+    if (e == std::string::npos) e = text.size();
+    fields.push_back(text.substr(b, e - b));
+  }
+  // SESSION is the 6th field of the line, the start time the 22nd.
+  if (fields.size() < 20) return false;
+  char* end = nullptr;
+  *session = static_cast<pid_t>(strtol(fields[3].c_str(), &end, 10));
+  if (*end != '\0') return false;
+  *start = strtoull(fields[19].c_str(), &end, 10);
+  return *end == '\0' && *start > 0;
 }
 
 // The ids of the records there are, newest first.
@@ -82,13 +145,23 @@ std::vector<std::string> Ids() {
   return ids;
 }
 
-// Drops the oldest records of ended jobs past kMaxJobs.
+// Drops the oldest records of ended jobs past kMaxJobs, and their locks.
 void Prune() {
   std::vector<std::string> ids = Ids();
   for (size_t i = kMaxJobs; i < ids.size(); ++i) {
     SVNJob job;
-    if (!ReadJob(ids[i], &job).ok() || job.state != "running") unlink(RecordPath(ids[i]).c_str());
+    if (ReadJob(ids[i], &job).ok() && job.state == "running") continue;
+    unlink(RecordPath(ids[i]).c_str());
+    unlink(OwnLockPath(ids[i]).c_str());
   }
+}
+
+// The record `id` as it was written (a running job that died still says
+// running); false when there is none or it cannot be read.
+bool ReadRecord(const std::string& id, SVNJob* job) {
+  std::string text;
+  return IsJobId(id) && ReadPrivateFile(RecordPath(id), 1 << 20, &text) && Parse(text, job) &&
+         job->id == id;
 }
 
 }  // namespace
@@ -107,7 +180,7 @@ bool IsJobId(const std::string& id) {
 }
 
 SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
-                    SVNJobLock* lock, SVNJob* job) {
+                    SVNJobLock* lock, SVNJobLock* own, SVNJob* job) {
   STATUS_TRY(PrivateDir(Package().jobsDir, true, false));
   SVNStatus status;
   Prune();
@@ -138,14 +211,37 @@ SVNStatus CreateJob(const std::string& kind, const std::string& name, pid_t pid,
     job->name = name;
     job->state = "running";
     job->started = IsoTime(now.tv_sec);
-    job->pid = pid;
-    if (!(status = lock->mark(job->id)).ok() || !(status = SaveJob(*job)).ok()) {
+    if (IsValidName(name)) job->uuid = ReadUuid(RepoPath(name));
+    if (!(status = TakeOwnLock(id, own)).ok() ||
+        (pid > 0 && !(status = SetJobProcess(pid, job)).ok()) ||
+        !(status = lock->mark(job->id)).ok() || !(status = SaveJob(*job)).ok()) {
+      own->release();
       unlink(RecordPath(id).c_str());
+      unlink(OwnLockPath(id).c_str());
       return status;
     }
     return SVNStatus();
   }
   return STATUS_ERROR(kFailed, "No free id for a job.");
+}
+
+bool HoldsOwnLock(const std::string& id, int fd) {
+  struct stat held, file;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  // Taken again by the description that holds it, it is granted.
+  return IsJobId(id) && fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+         lstat(OwnLockPath(id).c_str(), &file) == 0 && held.st_dev == file.st_dev &&
+         held.st_ino == file.st_ino && fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+SVNStatus SetJobProcess(pid_t pid, SVNJob* job) {
+  job->pid = pid;
+  if (!ProcessIdentity(pid, &job->pidStart, &job->session))
+    return STATUS_ERROR(kFailed, "Read /proc/%d/stat failed: %s", static_cast<int>(pid),
+                        strerror(errno));
+  return SVNStatus();
 }
 
 SVNStatus SaveJob(const SVNJob& job) {
@@ -166,6 +262,10 @@ SVNStatus SaveJob(const SVNJob& job) {
   r["user"] = job.user;
   r["addr"] = job.addr;
   r["pid"] = static_cast<int>(job.pid);
+  if (job.pidStart > 0) r["pid_start"] = Json::UInt64(job.pidStart);
+  if (job.session > 0) r["session"] = static_cast<int>(job.session);
+  if (!job.uuid.empty()) r["uuid"] = job.uuid;
+  if (!job.now.empty()) r["now"] = job.now;
   return WritePrivateFile(RecordPath(job.id), r.toStyledString(), job.state != "running");
 }
 
@@ -178,7 +278,7 @@ SVNStatus ReadJob(const std::string& id, SVNJob* job) {
   SVNJob read;
   if (!Parse(text, &read) || read.id != id)
     return STATUS_ERROR(kFailed, "The record %s cannot be read.", path.c_str());
-  if (read.state == "running" && !JobLockHeldBy(read.name, read.id)) {
+  if (read.state == "running" && !OwnLockHeld(read.id)) {
     // Checked again: it may have ended between the two reads.
     if (ReadPrivateFile(path, 1 << 20, &text) && Parse(text, &read) && read.state == "running") {
       struct stat st;
@@ -192,13 +292,34 @@ SVNStatus ReadJob(const std::string& id, SVNJob* job) {
 }
 
 std::vector<SVNJob> ListJobs(const std::string& name, const std::string& id) {
+  // Another repository that had the name before has another UUID.
+  const std::string uuid = IsValidName(name) ? ReadUuid(RepoPath(name)) : "";
   std::vector<SVNJob> jobs;
   for (const std::string& each : Ids()) {
     SVNJob job;
     if ((!id.empty() && each != id) || !ReadJob(each, &job).ok()) continue;
-    if (name.empty() || job.name == name) jobs.push_back(job);
+    const std::string& current = job.now.empty() ? job.name : job.now;
+    if (name.empty() ||
+        (current == name && (job.uuid.empty() || uuid.empty() || job.uuid == uuid)))
+      jobs.push_back(job);
   }
   return jobs;
+}
+
+void FollowRename(const std::string& from, const std::string& to, const std::string& uuid) {
+  for (const std::string& id : Ids()) {
+    SVNJob job;
+    if (!ReadRecord(id, &job) || (job.now.empty() ? job.name : job.now) != from ||
+        (!job.uuid.empty() && !uuid.empty() && job.uuid != uuid))
+      continue;
+    job.now = to;
+    SVNStatus saved = SaveJob(job);
+    if (!saved.ok()) {
+      STATUS_WITH(saved, "The job %s of %s does not follow it to %s.", id.c_str(), from.c_str(),
+                  to.c_str());
+      saved.Log();
+    }
+  }
 }
 
 Json::Value JobJson(const SVNJob& job) {
@@ -238,35 +359,39 @@ SVNStatus TakeJobLock(const SVNName& name, const std::string& kind, SVNJobLock* 
   return status;
 }
 
-// In the child: the descriptors a job finds (`from`: its lock, its go
-// pipe, what it is handed or -1, and the pipe that reports a failed exec)
-// in their places, standard streams on /dev/null, everything else closed,
-// in a session of its own at lower priority; then the program.
-[[noreturn]] void ExecJob(std::vector<char*>& argp, std::vector<char*>& envp, const int from[4]) {
+// In the child: the descriptors a job finds (`from`: its repository's
+// lock, its go pipe, what it is handed or -1, its own lock, and the pipe
+// that reports a failed exec) in their places, standard streams on
+// /dev/null, everything else closed, in a session of its own at lower
+// priority; then the program.
+[[noreturn]] void ExecJob(std::vector<char*>& argp, std::vector<char*>& envp, const int from[5]) {
   // Moved out of the way first, so that no move below overwrites
   // another's source.
-  int high[4];
-  for (int i = 0; i < 4; ++i) high[i] = from[i] >= 0 ? fcntl(from[i], F_DUPFD_CLOEXEC, 10) : -1;
+  int high[5];
+  for (int i = 0; i < 5; ++i) high[i] = from[i] >= 0 ? fcntl(from[i], F_DUPFD_CLOEXEC, 10) : -1;
+  const int report = kJobOwnFd + 1;
   int null = open("/dev/null", O_RDWR);
-  bool ok = setsid() >= 0 && null >= 0 && high[0] >= 0 && high[1] >= 0 && high[3] >= 0;
+  bool ok = setsid() >= 0 && null >= 0 && high[0] >= 0 && high[1] >= 0 && high[3] >= 0 &&
+            high[4] >= 0;
   for (int fd = 0; ok && fd < 3; ++fd) ok = dup2(null, fd) == fd;
   ok = ok && dup2(high[0], kJobLockFd) == kJobLockFd && dup2(high[1], kJobGoFd) == kJobGoFd &&
        (high[2] < 0 || dup2(high[2], kJobKeptFd) == kJobKeptFd) &&
-       dup3(high[3], kJobKeptFd + 1, O_CLOEXEC) == kJobKeptFd + 1;
+       dup2(high[3], kJobOwnFd) == kJobOwnFd && dup3(high[4], report, O_CLOEXEC) == report;
   if (ok) {
-    if (syscall(SYS_close_range, kJobKeptFd + 2, ~0U, 0) != 0)
-      for (int fd = kJobKeptFd + 2; fd < 1024; ++fd) close(fd);
+    if (syscall(SYS_close_range, report + 1, ~0U, 0) != 0)
+      for (int fd = report + 1; fd < 1024; ++fd) close(fd);
     LowerPriority();
     execve(argp[0], argp.data(), envp.data());
   }
   int err = errno;
-  if (write(kJobKeptFd + 1, &err, sizeof err) < 0) _exit(126);
+  if (write(report, &err, sizeof err) < 0) _exit(126);
   _exit(127);
 }
 
-// Starts `argv` as a job's process holding `lock`, `go` and `kept` (see
-// ExecJob); *child once it runs.
-SVNStatus Spawn(std::vector<std::string> argv, int lock, int go, int kept, pid_t* child) {
+// Starts `argv` as a job's process holding `lock`, `go`, `kept` and `own`
+// (see ExecJob); *child once it runs.
+SVNStatus Spawn(std::vector<std::string> argv, int lock, int go, int kept, int own,
+                pid_t* child) {
   std::vector<std::string> env = JobEnvironment();
   std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
   int report[2];
@@ -274,7 +399,7 @@ SVNStatus Spawn(std::vector<std::string> argv, int lock, int go, int kept, pid_t
     return STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
   *child = fork();
   if (*child == 0) {
-    const int from[] = {lock, go, kept, report[1]};
+    const int from[] = {lock, go, kept, own, report[1]};
     ExecJob(argp, envp, from);
   }
   int err = errno;
@@ -295,15 +420,52 @@ SVNStatus Spawn(std::vector<std::string> argv, int lock, int go, int kept, pid_t
                       got > 0 ? strerror(execErr) : "no answer");
 }
 
+// Sends `sig` to the job's process, once it is proven to be the one its
+// record names: the same pid, start time and session.  A pidfd holds the
+// process while it is looked at, so that a process given the pid since
+// is never signalled.
+SVNStatus SignalJob(const SVNJob& job, int sig) {
+  const int pid = static_cast<int>(job.pid);
+  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0 && errno == ESRCH) return SVNStatus();  // gone already
+  if (pidfd < 0 && errno != ENOSYS)
+    return STATUS_ERROR(kFailed, "pidfd_open of process %d failed: %s", pid, strerror(errno));
+  unsigned long long start = 0;
+  pid_t session = 0;
+  SVNStatus status;
+  if (!ProcessIdentity(job.pid, &start, &session)) {
+    if (errno == ENOENT || errno == ESRCH) {  // gone meanwhile
+      if (pidfd >= 0) close(pidfd);
+      return SVNStatus();
+    }
+    status = STATUS_ERROR(kFailed, "Process %d of job %s cannot be looked at: nothing signalled.",
+                          pid, job.id.c_str());
+  } else if (job.pidStart == 0 || start != job.pidStart || session != job.session) {
+    status = STATUS_ERROR(kFailed, "Process %d is not that of job %s (it started at %llu in "
+                          "session %d, the job at %llu in session %d): nothing signalled.",
+                          pid, job.id.c_str(), start, static_cast<int>(session), job.pidStart,
+                          static_cast<int>(job.session));
+  } else if ((pidfd >= 0 ? syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0)
+                         : kill(job.pid, sig)) != 0 &&
+             errno != ESRCH) {
+    status = STATUS_ERROR(kFailed, "Signal job %s (process %d) failed: %s", job.id.c_str(), pid,
+                          strerror(errno));
+  }
+  if (pidfd >= 0) close(pidfd);
+  return status;
+}
+
 }  // namespace
 
 SVNStatus StartJob(const std::string& program, const std::string& kind,
                    const SVNName& name, const std::vector<std::string>& args, int kept,
                    SVNJob* job) {
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   STATUS_TRY(TakeJobLock(name, kind, &lock));
-  STATUS_TRY(CreateJob(kind, name, 0, &lock, job));
+  STATUS_TRY(CreateJob(kind, name, 0, &lock, &own, job));
   std::vector<std::string> argv{program, "--job", job->id};
+  // svn-admin run as root goes on only as the user it is told: this one.
+  if (const struct passwd* pw = getpwuid(geteuid())) argv.insert(argv.end(), {"--user", pw->pw_name});
   argv.insert(argv.end(), args.begin(), args.end());
   int go[2] = {-1, -1};
   pid_t child = -1;
@@ -311,7 +473,7 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
   if (pipe2(go, O_CLOEXEC) != 0) {
     status = STATUS_ERROR(kFailed, "pipe failed: %s", strerror(errno));
   } else {
-    status = Spawn(argv, lock.fd(), go[0], kept, &child);
+    status = Spawn(argv, lock.fd(), go[0], kept, own.fd(), &child);
     close(go[0]);
   }
   if (!status.ok()) {
@@ -322,7 +484,9 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
     SaveJob(*job).Log();
     return status;
   }
-  job->pid = child;
+  // Without its start time a cancel could not prove it is the job's: it
+  // is named all the same, and a cancel then signals nothing.
+  SetJobProcess(child, job).Log();
   status = SaveJob(*job);
   close(go[1]);  // the job may go on
   return status;
@@ -353,9 +517,7 @@ SVNStatus CancelJob(const std::string& id, int millis, SVNJob* job) {
   // The request starting it has yet to say which process runs it.
   if (job->pid <= 0)
     return STATUS_ERROR(kBusy, "Job %s is starting: it cannot be cancelled yet.", id.c_str());
-  if (kill(job->pid, SIGTERM) != 0)
-    return STATUS_ERROR(kFailed, "Signal job %s (process %d) failed: %s", id.c_str(),
-                        static_cast<int>(job->pid), strerror(errno));
-  for (int waited = 0; waited < millis && JobLockHeldBy(job->name, id); waited += 50) usleep(50 * 1000);
+  STATUS_TRY(SignalJob(*job, SIGTERM));
+  for (int waited = 0; waited < millis && OwnLockHeld(id); waited += 50) usleep(50 * 1000);
   return ReadJob(id, job);
 }

@@ -24,6 +24,14 @@ using SVNAccounts = std::map<std::string, std::string>;
 // two names differ only in case (svnserve takes them for one).  Refusals
 // name an account by its position in the list: names and passwords stay
 // out of the log.
-SVNStatus CheckAccounts(const SVNAccountList& list, SVNAccounts* accounts);
+//
+// An entry that is one of `standing` (name and password as the account
+// file holds them) stands as it is: it was read, so it can be written, and
+// a list read can be sent back unchanged whatever a hand put in the file
+// (an empty password, a reserved name).  A new entry of that kind is
+// refused all the same, and so is one differing from a standing one only
+// in case.
+SVNStatus CheckAccounts(const SVNAccountList& list, SVNAccounts* accounts,
+                        const SVNAccounts& standing = SVNAccounts());
 
 #endif  // SVN_STORE_ACCOUNTS_H_

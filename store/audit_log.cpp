@@ -15,7 +15,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 
+#include "nlibc.h"
+#include "store/hook_records.h"
+#include "store/name.h"
 #include "store/package.h"
 
 #define LOG_MODULE "svn_audit"
@@ -200,21 +204,32 @@ bool ParseRecord(const char* text, size_t length, Json::Value* record) {
 // there by hand, and counting on from it would overflow.
 const long long kMaxSeq = 1LL << 53;
 
-// The number ("seq") of the record `text`, 0 when it is none.
-long long SeqOf(const char* text, size_t length) {
-  Json::Value record;
-  if (length == 0 || text[0] != '{' || !ParseRecord(text, length, &record)) return 0;
-  const Json::Value& seq = record["seq"];
+// The number ("seq") of the record `text`, 0 when it is none; *record is
+// the record.
+long long SeqOf(const char* text, size_t length, Json::Value* record) {
+  if (length == 0 || text[0] != '{' || !ParseRecord(text, length, record)) return 0;
+  const Json::Value& seq = (*record)["seq"];
   return seq.isInt64() && seq.asInt64() > 0 && seq.asInt64() <= kMaxSeq ? seq.asInt64() : 0;
 }
 
-// The number of the last numbered record of a file, 0 when it has none.
-long long LastSeq(int fd, off_t size, bool* failed) {
+long long SeqOf(const char* text, size_t length) {
+  Json::Value record;
+  return SeqOf(text, length, &record);
+}
+
+// The number of the last numbered record of a file, 0 when it has none;
+// *last is that record.
+long long LastSeq(int fd, off_t size, bool* failed, Json::Value* last = nullptr) {
   LinesBackward lines(fd, size);
   const char* line;
   size_t length;
-  while (lines.prev(&line, &length))
-    if (long long seq = SeqOf(line, length)) return seq;
+  Json::Value record;
+  while (lines.prev(&line, &length)) {
+    if (long long seq = SeqOf(line, length, &record)) {
+      if (last != nullptr) *last = std::move(record);
+      return seq;
+    }
+  }
   *failed = lines.failed();
   return 0;
 }
@@ -341,23 +356,101 @@ bool Is(const Json::Value& record, const char* key, const std::string& value) {
   return value.empty() || (record[key].isString() && record[key].asString() == value);
 }
 
-}  // namespace
-
-std::string AuditText(const Json::Value& value) {
-  Json::StreamWriterBuilder builder;
-  builder["indentation"] = "";
-  return Json::writeString(builder, value);
+// The text of the member `key` of `value`, "" when it is none.
+std::string TextOf(const Json::Value& value, const char* key) {
+  return value.isObject() && value[key].isString() ? value[key].asString() : "";
 }
 
-SVNStatus AuditAppend(Json::Value record) {
-  int dirFd;
-  STATUS_TRY(OpenStateDir(true, &dirFd));
-  SVNStatus status;
-  Fd dir(dirFd);  // the lock goes with it
-  if (!Lock(dir.fd, LOCK_EX))
+// The names of the repository a filter by name asks for, followed back
+// through the log, newest first: past the rename that gave it its name,
+// its records are those of the name it had before; past the add that
+// made it, there are none (another repository had the name).  A rename
+// away of a name it has is another repository's (it took the name
+// later), once a record of it under that name was met.
+class NameTrail {
+ public:
+  explicit NameTrail(const std::string& name) : active_(!name.empty()) {
+    if (active_) names_.insert(name);
+    texts();
+  }
+  // Whether nothing older can be the repository's.
+  bool ended() const { return active_ && names_.empty(); }
+  // Whether `line` may be a record of it: a cheap look for its names.
+  bool mayMatch(const char* line, size_t length) const {
+    for (const std::string& text : texts_)
+      if (Contains(line, length, text)) return true;
+    return false;
+  }
+  // Whether `record` is one of its, following renames back.
+  bool take(const Json::Value& record) {
+    const std::string name = TextOf(record, "name");
+    const bool done = TextOf(record, "outcome") == "done";
+    if (TextOf(record, "action") == "rename" && done) {
+      const Json::Value& changes = record["changes"];
+      const Json::Value renamed = changes.isObject() ? changes["name"] : Json::Value();
+      const std::string from = TextOf(renamed, "old"), to = TextOf(renamed, "new");
+      if (!to.empty() && names_.erase(to) > 0) {
+        if (!from.empty()) names_.insert(from);
+        texts();
+        return true;
+      }
+      if (!names_.count(name) || !seen_.count(name)) return names_.count(name) > 0;
+      names_.erase(name);
+      texts();
+      return false;
+    }
+    if (!names_.count(name)) return false;
+    seen_.insert(name);
+    if (TextOf(record, "action") == "add" && done) {
+      names_.erase(name);
+      texts();
+    }
+    return true;
+  }
+
+ private:
+  void texts() {
+    texts_.clear();
+    for (const std::string& name : names_)
+      for (const char* key : {"\"name\":", "\"new\":"}) texts_.push_back(key + AuditText(name));
+  }
+
+  const bool active_;
+  std::set<std::string> names_, seen_;
+  std::vector<std::string> texts_;
+};
+
+// One of the log's files as a reader found it.
+struct LogFile {
+  Fd fd;
+  off_t size;
+  int number;
+};
+
+// Opens the log's files, newest first, under the lock (no rotation
+// renames them meanwhile): each is read up to the size it had then.
+SVNStatus OpenLogFiles(int dir, std::vector<LogFile>* files) {
+  if (!Lock(dir, LOCK_SH))
     return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  for (int i = 0; i <= kBuildSettings.auditKeep; ++i) {
+    off_t size = 0;
+    Fd fd(OpenRotated(dir, i, &size));
+    if (fd.fd >= 0) files->push_back({std::move(fd), size, i});
+  }
+  if (flock(dir, LOCK_UN) != 0)
+    return STATUS_ERROR(kFailed, "Unlock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  return SVNStatus();
+}
+
+// Appends `record` to the log of the state directory `dir`, whose lock
+// the caller holds: numbered after the last record, written whole or
+// taken back, synced; the file rotated past its size.  A record a hook
+// left that is the last one already (its merge was killed before the
+// hook's file went) is not written again.
+SVNStatus AppendLocked(int dir, Json::Value record) {
+  SVNStatus status;
   const std::string name = FileName(0);
-  Fd file(openat(dir.fd, name.c_str(),
+  Fd file(openat(dir, name.c_str(),
                  O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
   if (file.fd < 0)
     return STATUS_ERROR(kFailed, "Open %s/%s failed (a link is not followed): %s",
@@ -369,14 +462,17 @@ SVNStatus AuditAppend(Json::Value record) {
   // The number after the last record's, in this file or the newest
   // rotated one that has one.
   bool failed = false;
-  long long last = LastSeq(file.fd, size, &failed);
+  Json::Value lastRecord;
+  long long last = LastSeq(file.fd, size, &failed, &lastRecord);
   for (int i = 1; i <= kBuildSettings.auditKeep && last == 0 && !failed; ++i) {
     off_t rotatedSize = 0;
-    Fd rotated(OpenRotated(dir.fd, i, &rotatedSize));
-    if (rotated.fd >= 0) last = LastSeq(rotated.fd, rotatedSize, &failed);
+    Fd rotated(OpenRotated(dir, i, &rotatedSize));
+    if (rotated.fd >= 0) last = LastSeq(rotated.fd, rotatedSize, &failed, &lastRecord);
   }
   if (failed)
     return STATUS_ERROR(kFailed, "Read the audit log failed: %s", strerror(errno));
+  if (record.isMember("hook") && TextOf(lastRecord, "hook") == TextOf(record, "hook"))
+    return SVNStatus();
   record["seq"] = Json::Int64(last + 1);
   const std::string line = RecordLine(std::move(record));
   ssize_t n = write(file.fd, line.data(), line.size());
@@ -387,37 +483,110 @@ SVNStatus AuditAppend(Json::Value record) {
       STATUS_WITH(status, "Take back the part written failed: %s", strerror(errno));
     return status;
   }
-  if (fdatasync(file.fd) != 0 || (size == 0 && fsync(dir.fd) != 0))
+  if (fdatasync(file.fd) != 0 || (size == 0 && fsync(dir) != 0))
     return STATUS_ERROR(kFailed, "Sync %s/%s failed: %s", Package().stateDir.c_str(), name.c_str(),
                         strerror(errno));
   // The record is kept; a failed rotation is tried again by the next.
-  if (size + n >= kBuildSettings.auditRotateBytes && !(status = Rotate(dir.fd)).ok()) status.Log();
+  if (size + n >= kBuildSettings.auditRotateBytes && !(status = Rotate(dir)).ok()) status.Log();
   return SVNStatus();
+}
+
+// Whether `text` is a time as records give it: "YYYY-MM-DDTHH:MM:SSZ".
+bool IsRecordTime(const std::string& text) {
+  static const char kForm[] = "dddd-dd-ddTdd:dd:ddZ";
+  if (text.size() != sizeof kForm - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (kForm[i] == 'd' ? !(text[i] >= '0' && text[i] <= '9') : text[i] != kForm[i]) return false;
+  return true;
+}
+
+// The audit record of what a hook left (`id`: its file): a log message
+// changed ("log_edit": who, which revision, the old and the new message);
+// null when `left` is not one.
+Json::Value HookRecord(const std::string& id, const Json::Value& left) {
+  const std::string name = TextOf(left, "name"), user = TextOf(left, "user");
+  bool texts = true;
+  for (const char* key : {"user", "old", "new", "time"})
+    texts = texts && left[key].isString() &&
+            NLIBCStrValidUtf8(left[key].asCString(), left[key].asString().size());
+  if (TextOf(left, "kind") != "log_edit" || !IsValidName(name) || !texts || user.empty() ||
+      !left["rev"].isUInt() || !IsRecordTime(TextOf(left, "time")))
+    return Json::Value();
+  Json::Value record;
+  record["time"] = left["time"];
+  record["user"] = user;
+  record["addr"] = "";
+  record["action"] = "log_edit";
+  record["name"] = name;
+  record["outcome"] = "done";
+  record["changes"]["rev"] = left["rev"];
+  record["changes"]["log"]["old"] = left["old"];
+  record["changes"]["log"]["new"] = left["new"];
+  record["hook"] = id;
+  return record;
+}
+
+// The most records of hooks one request moves into the log.
+constexpr size_t kHookRecordsAtOnce = 200;
+
+// Moves what hooks left into the log of the state directory `dir`, whose
+// lock the caller holds.
+void MergeHookRecords(int dir) {
+  TakeHookRecords(kHookRecordsAtOnce, [dir](const std::string& id, const Json::Value& left) {
+    Json::Value record = HookRecord(id, left);
+    if (record.isNull()) {
+      LOG_LINE("The record %s a hook left is not one of a log message changed: dropped.",
+               id.c_str());
+      return true;
+    }
+    SVNStatus status = AppendLocked(dir, std::move(record));
+    if (!status.ok()) STATUS_WITH(status, "The record %s a hook left waits.", id.c_str()).Log();
+    return status.ok();
+  });
+}
+
+// Moves what hooks left into the log, when they left anything: the
+// directory is locked for it only then.
+void MergeWaitingHookRecords() {
+  bool any = false;
+  TakeHookRecords(1, [&any](const std::string&, const Json::Value&) { return !(any = true); });
+  if (!any) return;
+  int dirFd;
+  SVNStatus status = OpenStateDir(true, &dirFd);
+  Fd dir(dirFd);
+  if (status.ok() && !Lock(dir.fd, LOCK_EX))
+    status = STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  if (status.ok()) MergeHookRecords(dir.fd);
+  status.Log();
+}
+
+}  // namespace
+
+std::string AuditText(const Json::Value& value) {
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "";
+  return Json::writeString(builder, value);
+}
+
+SVNStatus AuditAppend(Json::Value record) {
+  int dirFd;
+  STATUS_TRY(OpenStateDir(true, &dirFd));
+  Fd dir(dirFd);  // the lock goes with it
+  if (!Lock(dir.fd, LOCK_EX))
+    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  MergeHookRecords(dir.fd);
+  return AppendLocked(dir.fd, std::move(record));
 }
 
 SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
   *page = SVNAuditPage();
+  MergeWaitingHookRecords();
   int dirFd;
   SVNStatus status = OpenStateDir(false, &dirFd);
   if (!status.ok() || dirFd < 0) return status;
   Fd dir(dirFd);
-  // The files are opened under the lock (no rotation renames them
-  // meanwhile), and read up to the size each had then.
-  if (!Lock(dir.fd, LOCK_SH))
-    return STATUS_ERROR(kFailed, "Lock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
-  struct File {
-    Fd fd;
-    off_t size;
-    int number;
-  };
-  std::vector<File> files;  // newest first
-  for (int i = 0; i <= kBuildSettings.auditKeep; ++i) {
-    off_t size = 0;
-    Fd fd(OpenRotated(dir.fd, i, &size));
-    if (fd.fd >= 0) files.push_back({std::move(fd), size, i});
-  }
-  if (flock(dir.fd, LOCK_UN) != 0)
-    return STATUS_ERROR(kFailed, "Unlock %s failed: %s", Package().stateDir.c_str(), strerror(errno));
+  std::vector<LogFile> files;  // newest first
+  STATUS_TRY(OpenLogFiles(dir.fd, &files));
 
   // Without a filter, the count is each file's last number less its
   // first, plus one: records are numbered without a gap.
@@ -433,27 +602,30 @@ SVNStatus AuditRead(const SVNAuditQuery& query, SVNAuditPage* page) {
   }
   // A filter's text as the record holds it, looked for before a line is
   // parsed.
-  const std::string nameText =
-      query.name.empty() ? "" : "\"name\":" + AuditText(Json::Value(query.name));
+  NameTrail trail(query.name);
   const std::string userText =
       query.user.empty() ? "" : "\"user\":" + AuditText(Json::Value(query.user));
   const size_t end = query.start + query.limit;  // past the page
   size_t matches = 0;
   bool more = false;
-  for (size_t i = 0; i < files.size() && !more; ++i) {
+  for (size_t i = 0; i < files.size() && !more && !trail.ended(); ++i) {
     LinesBackward lines(files[i].fd.fd, files[i].size);
     const char* line;
     size_t length;
-    while (!more && (counted ? matches < end : matches <= end) &&
+    while (!more && !trail.ended() && (counted ? matches < end : matches <= end) &&
            lines.prev(&line, &length)) {
-      if (length == 0 || line[0] != '{' || !Contains(line, length, nameText) ||
-          !Contains(line, length, userText))
+      // With a name, a rename by any administrator moves it: the user is
+      // looked at once a line is parsed.
+      if (length == 0 || line[0] != '{' ||
+          (query.name.empty() ? !Contains(line, length, userText)
+                              : !trail.mayMatch(line, length)))
         continue;
       const bool onPage = matches >= query.start && matches < end;
       if (onPage || filtered) {
         Json::Value record;
-        const bool match = ParseRecord(line, length, &record) &&
-                           Is(record, "name", query.name) && Is(record, "user", query.user);
+        const bool parsed = ParseRecord(line, length, &record);
+        const bool named = parsed && (query.name.empty() || trail.take(record));
+        const bool match = named && Is(record, "user", query.user);
         // Without a filter, lines off the page are counted unparsed: one on
         // it that is no record counts the same (shown as nothing), so that
         // pages neither repeat nor skip a record.

@@ -31,6 +31,7 @@
 constexpr rlim_t kFactsMemory = 1024L * 1024 * 1024;  // address space
 constexpr long kFactsMillis = 5000;
 constexpr size_t kFactsText = 16384;  // a longer author is not given
+constexpr size_t kFactsLog = 1 << 20;  // the longest log message read
 // AddressSanitizer reserves terabytes of address space up front.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kBoundMemory = false;
@@ -109,18 +110,28 @@ svn_error_t* OpenYoungest(const SVNLibrary* lib, const std::string& path, apr_po
   return err != nullptr ? err : lib->youngest(rev, *fs, pool);
 }
 
+// Opens the repository at `path` read-only and reads its UUID and the
+// properties of revision *rev (the youngest for SVN_INVALID_REVNUM, then
+// set); *props stays null when there is no such revision.
+svn_error_t* RevisionProps(const SVNLibrary* lib, const std::string& path, apr_pool_t* pool,
+                           svn_revnum_t* rev, const char** uuid, apr_hash_t** props) {
+  svn_fs_t* fs = nullptr;
+  svn_revnum_t youngest = SVN_INVALID_REVNUM;
+  svn_error_t* err = OpenYoungest(lib, path, pool, &fs, &youngest);
+  if (err == nullptr && *rev == SVN_INVALID_REVNUM) *rev = youngest;
+  if (err == nullptr && *rev > youngest) return nullptr;
+  if (err == nullptr) err = lib->uuid(fs, uuid, pool);
+  return err != nullptr ? err : lib->revisionProplist(props, fs, *rev, TRUE, pool, pool);
+}
+
 std::string Facts(const std::string& path) {
   const SVNLibrary* lib = Library();
   if (lib == nullptr) return "";
   SVNPool pool(lib);
-  svn_fs_t* fs = nullptr;
   svn_revnum_t rev = SVN_INVALID_REVNUM;
   const char* uuid = nullptr;
   apr_hash_t* props = nullptr;
-  svn_error_t* err = OpenYoungest(lib, path, pool.get(), &fs, &rev);
-  if (err == nullptr) err = lib->uuid(fs, &uuid, pool.get());
-  if (err == nullptr)
-    err = lib->revisionProplist(&props, fs, rev, FALSE, pool.get(), pool.get());
+  svn_error_t* err = RevisionProps(lib, path, pool.get(), &rev, &uuid, &props);
   if (err != nullptr) {
     LOG_LINE("Read the history of %s failed: %s", path.c_str(), lib->takeMessage(err).c_str());
     return "";
@@ -236,7 +247,45 @@ std::string FileText(const std::string& repo, const std::string& file) {
   return text;
 }
 
+// ReadRevisionLog's work, in the process that does it: 'y', the UUID, a
+// NUL and the message, or "" on failure.
+std::string LogText(const std::string& path, long rev) {
+  const SVNLibrary* lib = Library();
+  if (lib == nullptr) return "";
+  SVNPool pool(lib);
+  svn_revnum_t wanted = rev;
+  const char* uuid = nullptr;
+  apr_hash_t* props = nullptr;
+  svn_error_t* err = RevisionProps(lib, path, pool.get(), &wanted, &uuid, &props);
+  if (err == nullptr && props == nullptr) {
+    LOG_LINE("%s has no revision %ld.", path.c_str(), rev);
+    return "";
+  }
+  if (err != nullptr) {
+    LOG_LINE("Read the log of revision %ld of %s failed: %s", rev, path.c_str(),
+             lib->takeMessage(err).c_str());
+    return "";
+  }
+  return "y" + std::string(uuid) + '\0' + Prop(lib, props, "svn:log");
+}
+
 }  // namespace
+
+SVNStatus ReadRevisionLog(const std::string& path, long rev, std::string* log,
+                          std::string* uuid) {
+  SVNStatus openable = Openable(path);
+  if (!openable.ok()) return openable;
+  std::string got;
+  const char* why = nullptr;
+  bool ok = Bounded([&] { return LogText(path, rev); }, kFactsLog, &got, &why);
+  const size_t nul = got.find('\0');
+  if (!ok || got.empty() || got[0] != 'y' || nul == std::string::npos || got.size() > kFactsLog)
+    return STATUS_ERROR(kFailed, "Read the log of revision %ld of %s failed: %s.", rev,
+                        path.c_str(), why != nullptr ? why : "no answer");
+  uuid->assign(got, 1, nul - 1);
+  log->assign(got, nul + 1, std::string::npos);
+  return SVNStatus();
+}
 
 SVNStatus ReadHistory(const std::string& path, SVNHistory* facts) {
   SVNStatus openable = Openable(path);  // checked first: loading costs milliseconds
@@ -287,6 +336,24 @@ long ReadRevision(const std::string& path) {
   for (; i < got && text[i] >= '0' && text[i] <= '9'; ++i)
     rev = i < 10 ? rev * 10 + (text[i] - '0') : rev;
   return i > 0 && i <= 10 && rev <= 2147483647 ? rev : -1;
+}
+
+std::string ReadUuid(const std::string& path) {
+  int fd = open((path + "/db/uuid").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return "";
+  char text[37];
+  struct stat st;
+  ssize_t got = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, text, sizeof text) : -1;
+  close(fd);
+  // 8-4-4-4-12 hex digits, then the end of the line or of the file.
+  if (got < 36 || (got == 37 && text[36] != '\n')) return "";
+  for (int i = 0; i < 36; ++i) {
+    const char c = text[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+      return "";
+  }
+  return std::string(text, 36);
 }
 
 namespace {

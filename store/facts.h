@@ -21,6 +21,11 @@ struct SVNHistory {
 // starting a process or loading a library; -1 when it cannot be read.
 long ReadRevision(const std::string& path);
 
+// The UUID of the repository at `path` as its own files say (the first
+// line of db/uuid), read without starting a process or loading a library;
+// empty when it cannot be read or is no UUID.
+std::string ReadUuid(const std::string& path);
+
 // The bytes of every entry of the repository's directory, itself
 // included: the sizes lstat gives (links are not followed; a file with
 // several links counts once), as "du -sb" counts.  Fails when a part
@@ -34,6 +39,12 @@ SVNStatus ReadSize(const std::string& path, long long* bytes);
 // hold a FIFO or a huge file further in).  An empty `updated` or `author`:
 // the revision has none.
 SVNStatus ReadHistory(const std::string& path, SVNHistory* history);
+
+// Reads the log message (svn:log) of revision `rev` of the repository at
+// `path`, and its UUID, under the bounds of ReadHistory; an empty *log
+// when the revision has none.
+SVNStatus ReadRevisionLog(const std::string& path, long rev, std::string* log,
+                          std::string* uuid);
 
 // Reads `file` ("/conf/authz") of the youngest revision of the repository
 // at `repo`, under the bounds of ReadHistory, at most NLIBC_CONF_MAX_SIZE

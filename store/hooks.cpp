@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -19,52 +20,110 @@
 #include <algorithm>
 #include <vector>
 
+#include "store/hook_records.h"
 #include "store/locks.h"
+#include "store/package.h"
 
 #define LOG_MODULE "svn_repo"
 
 namespace {
 
 // The scripts.  Each names itself on its second line, the marker; a
-// hook is ours only when it holds the whole text, byte for byte.  svnserve
-// runs hooks with an empty environment: only the shell's built-ins.
-struct Preset {
+// hook is ours only when it holds the whole text, byte for byte (of this
+// version, or of an earlier one, which an edit that switches its preset
+// on replaces).  svnserve runs hooks with an empty environment: only the
+// shell's built-ins, and programs by their whole path.  No text of a
+// request, nor of a log message, is ever part of a script.
+struct HookFile {
   const char* file;
-  const char* script;
+  std::string script;              // as this version writes it
+  std::vector<std::string> older;  // as earlier versions wrote it
 };
 
 const char kMarker[] = "# svn.cgi preset: ";
 
+const char kLogEditsBefore1[] =
+    "#!/bin/sh\n"
+    "# svn.cgi preset: log-edits 1\n"
+    "# Written by the repository administration page, which knows it by this\n"
+    "# text: changed by hand, it is left to the hand.  svnserve runs it before a\n"
+    "# revision property changes, for a user who may write the repository,\n"
+    "# with REPOS REV USER PROPNAME ACTION (USER is empty for anonymous users;\n"
+    "# ACTION is A, M or D).  It lets an account set or change the log\n"
+    "# message (svn:log), and nothing else.\n"
+    "if [ -n \"$3\" ] && [ \"$4\" = \"svn:log\" ] && { [ \"$5\" = \"M\" ] || [ \"$5\" = \"A\" ]; }; then\n"
+    "  exit 0\n"
+    "fi\n"
+    "echo \"Only the log message (svn:log) of a revision may be changed, by an account.\" >&2\n"
+    "exit 1\n";
 
-const Preset kPresets[kHookPresetCount] = {
-    {"pre-revprop-change",
-     "#!/bin/sh\n"
-     "# svn.cgi preset: log-edits 1\n"
-     "# Written by the repository administration page, which knows it by this\n"
-     "# text: changed by hand, it is left to the hand.  svnserve runs it before a\n"
-     "# revision property changes, for a user who may write the repository,\n"
-     "# with REPOS REV USER PROPNAME ACTION (USER is empty for anonymous users;\n"
-     "# ACTION is A, M or D).  It lets an account set or change the log\n"
-     "# message (svn:log), and nothing else.\n"
-     "if [ -n \"$3\" ] && [ \"$4\" = \"svn:log\" ] && { [ \"$5\" = \"M\" ] || [ \"$5\" = \"A\" ]; }; then\n"
-     "  exit 0\n"
-     "fi\n"
-     "echo \"Only the log message (svn:log) of a revision may be changed, by an account.\" >&2\n"
-     "exit 1\n"},
-    {"start-commit",
-     "#!/bin/sh\n"
-     "# svn.cgi preset: read-only 1\n"
-     "# Written by the repository administration page, which knows it by this\n"
-     "# text: changed by hand, it is left to the hand.  svnserve runs it before\n"
-     "# every commit; it refuses them all.\n"
-     "echo \"This repository is read-only.\" >&2\n"
-     "exit 1\n"},
-};
+const char kLogEditsBefore[] =
+    "#!/bin/sh\n"
+    "# svn.cgi preset: log-edits 2\n"
+    "# Written by the repository administration page, which knows it by this\n"
+    "# text: changed by hand, it is left to the hand.  svnserve runs it before a\n"
+    "# revision property changes, for a user who may write the repository,\n"
+    "# with REPOS REV USER PROPNAME ACTION (USER is empty for anonymous users;\n"
+    "# ACTION is A, M or D) and the new value on its standard input.  It lets\n"
+    "# an account set or change the log message (svn:log) to one that is not\n"
+    "# empty, and nothing else.\n"
+    "if [ -z \"$3\" ] || [ \"$4\" != \"svn:log\" ] || { [ \"$5\" != \"M\" ] && [ \"$5\" != \"A\" ]; }; then\n"
+    "  echo \"Only the log message (svn:log) of a revision may be changed, by an account.\" >&2\n"
+    "  exit 1\n"
+    "fi\n"
+    "while IFS= read -r line || [ -n \"$line\" ]; do\n"
+    "  case \"$line\" in *[![:space:]]*) exit 0 ;; esac\n"
+    "done\n"
+    "echo \"A log message may not be empty.\" >&2\n"
+    "exit 1\n";
 
-// What a script's hook file leaves to the hand, as a sentence.
-std::string Custom(SVNHookPreset p, const char* what) {
-  return std::string("The ") + kPresets[p].file + " hook " + what +
-         ": this page leaves it as it is.";
+const char kReadOnly[] =
+    "#!/bin/sh\n"
+    "# svn.cgi preset: read-only 1\n"
+    "# Written by the repository administration page, which knows it by this\n"
+    "# text: changed by hand, it is left to the hand.  svnserve runs it before\n"
+    "# every commit; it refuses them all.\n"
+    "echo \"This repository is read-only.\" >&2\n"
+    "exit 1\n";
+
+// `text` as one word of the shell, taken as it is.
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The post-revprop-change hook: a changed log message goes to svn-admin
+// (this package's, as this user when svnserve runs as root), which leaves
+// it for the audit log (see hook_records.h).
+std::string LogEditsAfter() {
+  const struct passwd* pw = getpwuid(geteuid());
+  return "#!/bin/sh\n"
+         "# svn.cgi preset: log-edits 2\n"
+         "# Written by the repository administration page, which knows it by this\n"
+         "# text: changed by hand, it is left to the hand.  svnserve runs it after a\n"
+         "# revision property changed, with REPOS REV USER PROPNAME ACTION and the\n"
+         "# old value on its standard input.  A log message changed goes to\n"
+         "# svn-admin, which records the change for the repository's history.\n"
+         "if [ \"$4\" = \"svn:log\" ]; then\n"
+         "  exec " + Quoted(Package().adminProgram) + " --user " +
+         Quoted(pw != nullptr ? pw->pw_name : std::to_string(geteuid())) +
+         " log-edited -- \"$1\" \"$2\" \"$3\"\n"
+         "fi\n"
+         "exit 0\n";
+}
+
+// The hooks of preset p, the one that switches it first.
+std::vector<HookFile> Files(SVNHookPreset p) {
+  if (p == kLogEdits)
+    return {{"pre-revprop-change", kLogEditsBefore, {kLogEditsBefore1}},
+            {"post-revprop-change", LogEditsAfter(), {}}};
+  return {{"start-commit", kReadOnly, {}}};
+}
+
+// What a hook file leaves to the hand, as a sentence.
+std::string Custom(const HookFile& hook, const char* what) {
+  return std::string("The ") + hook.file + " hook " + what + ": this page leaves it as it is.";
 }
 
 // The repository's hooks/ directory, opened without following a link;
@@ -98,53 +157,82 @@ void OpenHooks(const std::string& repoDir, HooksDir* dir) {
   dir->fd = -1;
 }
 
-// What stands at preset p's hook; *seen is what lstat says of an existing
-// one.
-SVNHookState Inspect(int dirFd, SVNHookPreset p, const char* file, struct stat* seen) {
-  SVNHookState state;
-  if (fstatat(dirFd, file, seen, AT_SYMLINK_NOFOLLOW) != 0) {
+// What stands at a hook: nothing, ours (of this version or an earlier
+// one), or something left to the hand.
+struct FileState {
+  SVNHookState::Kind kind = SVNHookState::kOff;
+  bool current = false;  // ours, as this version writes it
+  std::string reason;    // kCustom: why
+};
+
+// What stands at `name` in hooks/ (the hook's file, or a file moved aside
+// from it); *seen is what lstat says of an existing one.
+FileState Inspect(int dirFd, const HookFile& hook, const char* name, struct stat* seen) {
+  FileState state;
+  if (fstatat(dirFd, name, seen, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return state;
     state.kind = SVNHookState::kCustom;
-    state.reason = Custom(p, "cannot be looked at");
+    state.reason = Custom(hook, "cannot be looked at");
     return state;
   }
   state.kind = SVNHookState::kCustom;
   if (S_ISLNK(seen->st_mode)) {
-    state.reason = Custom(p, "is a link");
+    state.reason = Custom(hook, "is a link");
     return state;
   }
   if (!S_ISREG(seen->st_mode)) {
-    state.reason = Custom(p, S_ISDIR(seen->st_mode)    ? "is a directory"
-                             : S_ISFIFO(seen->st_mode) ? "is a FIFO"
-                                                       : "is not a regular file");
+    state.reason = Custom(hook, S_ISDIR(seen->st_mode)    ? "is a directory"
+                                : S_ISFIFO(seen->st_mode) ? "is a FIFO"
+                                                          : "is not a regular file");
     return state;
   }
-  const std::string ours = kPresets[p].script;
+  size_t longest = hook.script.size();
+  for (const std::string& text : hook.older) longest = std::max(longest, text.size());
   std::string text;
-  int fd = openat(dirFd, file, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || st.st_ino != seen->st_ino || !S_ISREG(st.st_mode)) {
     if (fd >= 0) close(fd);
-    state.reason = Custom(p, "cannot be read");
+    state.reason = Custom(hook, "cannot be read");
     return state;
   }
   // Enough to tell ours, or a script that was ours.
   char buf[4096];
-  for (ssize_t n; text.size() <= ours.size() && (n = read(fd, buf, sizeof buf)) != 0;) {
+  for (ssize_t n; text.size() <= longest && (n = read(fd, buf, sizeof buf)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) break;
     text.append(buf, static_cast<size_t>(n));
   }
   close(fd);
-  if (text == ours && (seen->st_mode & S_IXUSR) != 0) {
+  const bool ours = text == hook.script ||
+                    std::find(hook.older.begin(), hook.older.end(), text) != hook.older.end();
+  if (ours && (seen->st_mode & S_IXUSR) != 0) {
     state.kind = SVNHookState::kOn;
+    state.current = text == hook.script;
     return state;
   }
   const std::string marker = std::string(kMarker);
-  state.reason = Custom(p, text.find("\n" + marker) != std::string::npos
-                               ? "was written by this page and changed by hand since"
-                               : "is a script made by hand");
+  state.reason = Custom(hook, text.find("\n" + marker) != std::string::npos
+                                  ? "was written by this page and changed by hand since"
+                                  : "is a script made by hand");
   return state;
+}
+
+// What stands at each hook of preset p; the preset is on when its first
+// hook is ours, custom when any is not ours (*custom: the first such).
+std::vector<FileState> InspectPreset(const HooksDir& dir, const std::vector<HookFile>& files,
+                                     SVNHookState* preset) {
+  std::vector<FileState> states;
+  *preset = SVNHookState();
+  for (const HookFile& hook : files) {
+    struct stat seen;
+    states.push_back(Inspect(dir.fd, hook, hook.file, &seen));
+    if (states.back().kind == SVNHookState::kCustom && preset->kind != SVNHookState::kCustom)
+      *preset = {SVNHookState::kCustom, states.back().reason};
+  }
+  if (preset->kind != SVNHookState::kCustom && states[0].kind == SVNHookState::kOn)
+    preset->kind = SVNHookState::kOn;
+  return states;
 }
 
 // The names of our temporary files beside a hook: hook edits hold the
@@ -152,10 +240,10 @@ SVNHookState Inspect(int dirFd, SVNHookPreset p, const char* file, struct stat* 
 std::string NewName(const char* file) { return std::string(".") + file + ".svn-cgi-new"; }
 std::string OldName(const char* file) { return std::string(".") + file + ".svn-cgi-old"; }
 
-// Writes preset p's script where nothing stands.
-SVNStatus Install(const HooksDir& dir, SVNHookPreset p) {
-  const char* file = kPresets[p].file;
-  const std::string tmp = NewName(file), script = kPresets[p].script;
+// Writes the hook's script where nothing stands.
+SVNStatus Install(const HooksDir& dir, const HookFile& hook) {
+  const char* file = hook.file;
+  const std::string tmp = NewName(file);
   unlinkat(dir.fd, tmp.c_str(), 0);
   int fd = openat(dir.fd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   bool ok = fd >= 0;
@@ -163,7 +251,8 @@ SVNStatus Install(const HooksDir& dir, SVNHookPreset p) {
   // The group of hooks/, whose members (svnserve perhaps) run hooks.
   if (ok && fchown(fd, static_cast<uid_t>(-1), dir.st.st_gid) != 0)
     ok = fstat(fd, &st) == 0 && st.st_gid == dir.st.st_gid;
-  ok = ok && write(fd, script.data(), script.size()) == static_cast<ssize_t>(script.size()) &&
+  ok = ok && write(fd, hook.script.data(), hook.script.size()) ==
+                 static_cast<ssize_t>(hook.script.size()) &&
        fchmod(fd, 0700 | (dir.st.st_mode & 0050)) == 0 && fsync(fd) == 0;
   int err = errno;
   if (fd >= 0 && close(fd) != 0 && ok) {
@@ -176,34 +265,52 @@ SVNStatus Install(const HooksDir& dir, SVNHookPreset p) {
   unlinkat(dir.fd, tmp.c_str(), 0);
   if (err == EEXIST)  // one came meanwhile: not ours
     return STATUS_ERROR(kHandmade, "Hook %s appeared meanwhile.", file)
-        .Reason(Custom(p, "was made meanwhile"));
+        .Reason(Custom(hook, "was made meanwhile"));
   return STATUS_ERROR(kFailed, "Write hook %s failed: %s", file, strerror(err));
 }
 
-// Removes preset p's script, which Inspect found at the hook: it is
-// first moved aside and looked at again there, so that what may have
-// taken its place meanwhile is put back, never removed.
-SVNStatus Uninstall(const HooksDir& dir, SVNHookPreset p) {
-  const char* file = kPresets[p].file;
+// Removes our script (of any version), which Inspect found at the hook:
+// it is first moved aside and looked at again there, so that what may
+// have taken its place meanwhile is put back, never removed.
+SVNStatus Uninstall(const HooksDir& dir, const HookFile& hook) {
+  const char* file = hook.file;
   const std::string aside = OldName(file);
   struct stat st;
   // A killed removal may have left ours there; anything else stays.
   if (fstatat(dir.fd, aside.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      (Inspect(dir.fd, p, aside.c_str(), &st).kind != SVNHookState::kOn ||
+      (Inspect(dir.fd, hook, aside.c_str(), &st).kind != SVNHookState::kOn ||
        unlinkat(dir.fd, aside.c_str(), 0) != 0))
     return STATUS_ERROR(kFailed, "%s is in the way of removing hook %s.", aside.c_str(), file);
   if (renameat2(dir.fd, file, dir.fd, aside.c_str(), RENAME_NOREPLACE) != 0)
     return STATUS_ERROR(kFailed, "Move hook %s aside failed: %s", file, strerror(errno));
-  if (Inspect(dir.fd, p, aside.c_str(), &st).kind == SVNHookState::kOn) {
+  if (Inspect(dir.fd, hook, aside.c_str(), &st).kind == SVNHookState::kOn) {
     if (unlinkat(dir.fd, aside.c_str(), 0) == 0) return SVNStatus();
     return STATUS_ERROR(kFailed, "Remove hook %s failed: %s", file, strerror(errno));
   }
   SVNStatus status = STATUS_ERROR(kHandmade, "Hook %s changed meanwhile.", file)
-                         .Reason(Custom(p, "was changed meanwhile"));
+                         .Reason(Custom(hook, "was changed meanwhile"));
   if (renameat2(dir.fd, aside.c_str(), dir.fd, file, RENAME_NOREPLACE) != 0)
     STATUS_WITH(status, "Put back hook %s failed (it is %s): %s", file, aside.c_str(),
                 strerror(errno));
   return status;
+}
+
+// One step of an edit: a hook's script written (or, undone, removed), or
+// ours removed (or, undone, written as this version writes it).
+struct Step {
+  HookFile hook;
+  bool install;
+};
+
+// The steps that make the hooks of a preset wanted `on` as asked, from
+// their `states`: a script of an earlier version is replaced.
+void StepsOf(const std::vector<HookFile>& files, const std::vector<FileState>& states, bool on,
+             std::vector<Step>* steps) {
+  for (size_t i = 0; i < files.size(); ++i) {
+    const bool ours = states[i].kind == SVNHookState::kOn;
+    if (ours && (!on || !states[i].current)) steps->push_back({files[i], false});
+    if (on && (!ours || !states[i].current)) steps->push_back({files[i], true});
+  }
 }
 
 }  // namespace
@@ -214,10 +321,8 @@ void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]
   HooksDir dir;
   OpenHooks(repoDir, &dir);
   for (int i = 0; i < kHookPresetCount; ++i) {
-    const SVNHookPreset p = static_cast<SVNHookPreset>(i);
-    struct stat seen;
     if (dir.fd >= 0) {
-      states[i] = Inspect(dir.fd, p, kPresets[p].file, &seen);
+      InspectPreset(dir, Files(static_cast<SVNHookPreset>(i)), &states[i]);
     } else {
       states[i] = SVNHookState();
       if (!dir.missing) states[i] = {SVNHookState::kCustom, dir.reason};
@@ -236,33 +341,33 @@ SVNStatus SetHooks(const std::string& repoDir,
   HooksDir dir;
   OpenHooks(repoDir, &dir);
   // Checked, all of them, before the first change.
-  std::vector<SVNHookPreset> changes;
+  std::vector<Step> steps;
   for (int i = 0; i < kHookPresetCount; ++i) {
-    const SVNHookPreset p = static_cast<SVNHookPreset>(i);
     if (!wanted[i]) continue;
-    struct stat seen;
-    SVNHookState state;
-    if (dir.fd >= 0) state = Inspect(dir.fd, p, kPresets[p].file, &seen);
     if (dir.fd < 0 && (*wanted[i] || !dir.missing))
       return STATUS_ERROR(kHandmade, "Hooks of %s: %s", repoDir.c_str(), dir.reason.c_str())
           .Reason(dir.reason);
-    if (state.kind == SVNHookState::kCustom)
-      return STATUS_ERROR(kHandmade, "Hook %s of %s is not ours.", kPresets[p].file,
-                          repoDir.c_str())
-          .Reason(state.reason);
-    if (*wanted[i] != (state.kind == SVNHookState::kOn)) changes.push_back(p);
+    if (dir.fd < 0) continue;
+    const std::vector<HookFile> files = Files(static_cast<SVNHookPreset>(i));
+    SVNHookState preset;
+    const std::vector<FileState> states = InspectPreset(dir, files, &preset);
+    if (preset.kind == SVNHookState::kCustom)
+      return STATUS_ERROR(kHandmade, "A hook of %s is not ours.", repoDir.c_str())
+          .Reason(preset.reason);
+    StepsOf(files, states, *wanted[i], &steps);
   }
-  for (size_t i = 0; i < changes.size(); ++i) {
-    const SVNHookPreset p = changes[i];
-    SVNStatus status = *wanted[p] ? Install(dir, p) : Uninstall(dir, p);
+  // The records the log-edits hooks leave need somewhere to go.
+  if (wanted[kLogEdits].value_or(false) && !steps.empty()) STATUS_TRY(MakeHookRecordsDir());
+  for (size_t i = 0; i < steps.size(); ++i) {
+    SVNStatus status = steps[i].install ? Install(dir, steps[i].hook) : Uninstall(dir, steps[i].hook);
     if (status.ok()) continue;
     for (size_t j = i; j-- > 0;) {
-      SVNStatus back = *wanted[changes[j]] ? Uninstall(dir, changes[j]) : Install(dir, changes[j]);
+      SVNStatus back = steps[j].install ? Uninstall(dir, steps[j].hook) : Install(dir, steps[j].hook);
       if (!back.ok()) back.Log();
     }
     return status;
   }
-  if (!changes.empty() && fsync(dir.fd) != 0)
+  if (!steps.empty() && fsync(dir.fd) != 0)
     LOG_LINE("Sync %s/hooks failed: %s", repoDir.c_str(), strerror(errno));
   return SVNStatus();
 }
@@ -283,7 +388,8 @@ std::vector<std::string> HandMadeHooks(const std::string& repoDir) {
       continue;
     bool ours = false;
     for (int p = 0; p < kHookPresetCount; ++p)
-      ours = ours || (n == kPresets[p].file && states[p].kind == SVNHookState::kOn);
+      for (const HookFile& f : Files(static_cast<SVNHookPreset>(p)))
+        ours = ours || (n == f.file && states[p].kind == SVNHookState::kOn);
     if (!ours) names.push_back(n);
   }
   closedir(d);

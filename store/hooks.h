@@ -20,9 +20,12 @@
 
 enum SVNHookPreset {
   // pre-revprop-change: an account (not an anonymous user) that may write
-  // the repository may set or change a revision's log message (svn:log),
-  // and no other revision property.  Without the hook svnserve changes
-  // none.
+  // the repository may set or change a revision's log message (svn:log)
+  // to one that is not empty (not only blanks), and no other revision
+  // property.  Without the hook svnserve changes none.  With it,
+  // post-revprop-change: each change (the revision, who, the old message
+  // and the new one) goes to svn-admin ("log-edited"), which leaves it for
+  // the audit log (see hook_records.h).
   kLogEdits,
   // start-commit: every commit is refused with "This repository is
   // read-only." (on the hook's stderr, which the client shows).
@@ -40,12 +43,14 @@ struct SVNHookState {
 // "read_only").
 extern const char* const kHookPresetKeys[kHookPresetCount];
 
-// What stands at each preset's hook of the repository whose directory is
-// `repoDir`.
+// What stands at each preset's hooks of the repository whose directory is
+// `repoDir`: a preset is on when its first hook is ours (of this version
+// or an earlier one), custom when any of its hooks is not ours.
 void ReadHooks(const std::string& repoDir, SVNHookState states[kHookPresetCount]);
 
 // Switches each preset `wanted` holds on or off (one it does not hold
-// stays as it is): our script is written where nothing stands (a
+// stays as it is; one switched on is brought to this version's scripts):
+// our script is written where nothing stands (a
 // temporary file in hooks/, synced, renamed into place without replacing
 // anything, mode 0750 with the group's bits only as far as hooks/ grants
 // them, the group of hooks/), or ours is removed.  All or nothing:

@@ -16,8 +16,6 @@
 
 namespace {
 
-const size_t kIdSize = 32;  // of a job's id (see jobs.h)
-
 std::string LocksDir() { return Package().jobsDir + "/locks"; }
 
 std::string LockPath(const std::string& name) { return LocksDir() + "/" + FileNameOf(name); }
@@ -61,17 +59,4 @@ SVNStatus SVNJobLock::mark(const std::string& id) {
 void SVNJobLock::release() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-}
-
-bool JobLockHeldBy(const std::string& name, const std::string& id) {
-  int fd = open(LockPath(name).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct flock probe = {};
-  probe.l_type = F_WRLCK;
-  probe.l_whence = SEEK_SET;
-  char holder[kIdSize + 1] = {0};
-  bool held = fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK &&
-              pread(fd, holder, kIdSize, 0) == static_cast<ssize_t>(kIdSize) && id == holder;
-  close(fd);
-  return held;
 }

@@ -26,7 +26,8 @@ class SVNJobLock {
   // taken before this one, which a new job waits for (see
   // WaitForMoves).
   SVNStatus acquire(const std::string& name, bool create);
-  // Takes over the lock already held on `fd` (a job the program started).
+  // Takes over a lock already held on `fd` (a job the program started,
+  // or a job's own lock, see jobs.h).
   void adopt(int fd) { fd_ = fd; }
   // Names the job `id` as the holder.
   SVNStatus mark(const std::string& id);
@@ -36,8 +37,5 @@ class SVNJobLock {
  private:
   int fd_ = -1;
 };
-
-// Whether the job `id` holds the job lock of `name`.
-bool JobLockHeldBy(const std::string& name, const std::string& id);
 
 #endif  // SVN_STORE_JOB_LOCK_H_

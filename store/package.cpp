@@ -13,6 +13,8 @@ const SVNPackage& Package() {
     p.hiddenLockDir = p.repoRoot + "/..locks";
     p.adminTool = p.dir + "/bin/svnadmin";
     p.stateDir = p.dir + "/var";
+    p.hookRecordsDir = p.dir + "/hook-records";
+    p.hiddenHookRecordsDir = p.repoRoot + "/..hook-records";
     p.backupDir = p.dir + "/backup";
     p.backupSetting = p.dir + "/etc/backup-dir";
     p.jobsDir = p.dir + "/jobs";

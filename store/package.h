@@ -44,6 +44,10 @@ struct SVNPackage {
   // The package's own state, outside the served root and private to the
   // service user (0700): the audit log (see audit_log.h).
   std::string stateDir;
+  // Where hooks of ours leave records for the audit log (see
+  // hook_records.h): in the package directory, or, where none can be made
+  // there, under the root.
+  std::string hookRecordsDir, hiddenHookRecordsDir;
   // Backups go to backupDir, or to the directory whose absolute path is
   // the first line of backupSetting (see backups.h); a job's record lives
   // in jobsDir; svn-admin is installed beside the program (adminProgram).

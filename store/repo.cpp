@@ -305,7 +305,7 @@ bool SVNRepo::usesSasl() const { return SettingOn(settingUsed(kUseSasl)); }
 
 SVNStatus SVNRepo::setAccounts(const SVNAccountList& list) {
   SVNAccounts checked;
-  STATUS_TRY(CheckAccounts(list, &checked));
+  STATUS_TRY(CheckAccounts(list, &checked, accounts));
   return replaceAccounts(checked);
 }
 

@@ -155,7 +155,8 @@ class SVNRepo {
   // Sets or comments out (`value` null) a setting, as setRealm.
   SVNStatus setSetting(SVNSettingId id, const char* value);
 
-  // Replaces the accounts by `list`, checked (see CheckAccounts).
+  // Replaces the accounts by `list`, checked (see CheckAccounts): what the
+  // account file holds may be sent back as it stands.
   SVNStatus setAccounts(const SVNAccountList& list);
   // Replaces the accounts by `checked`.  Activates password-db = passwd
   // when no password-db is active.  Accounts as getAccounts holds them

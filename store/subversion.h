@@ -65,8 +65,11 @@ struct SVNLibrary {
   std::string takeMessage(svn_error_t* err) const;
 };
 
-// Loads the libraries once per process and sets *lib to their functions;
-// a failure (logged as "svn_lib") is given again to every later call.
+// Loads the libraries once per process, with the character class of the
+// UTF-8 locale C.UTF-8 (set for the whole process: Subversion converts
+// paths through it), and sets
+// *lib to their functions; a failure (logged as "svn_lib") is given again
+// to every later call.
 SVNStatus LoadSubversion(const SVNLibrary** lib);
 
 // An APR pool of its own, destroyed with its holder.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -443,3 +444,64 @@ TEST_F(Audit, TheActionReadsOnlyAndChecksItsParameters) {
 }
 
 }  // namespace
+
+// What hooks leave in the drop directory reaches the log once, in order
+// with the requests' records; anything else planted there is removed
+// unread (a link, a FIFO, a directory, a huge file, text that is no such
+// record), and a writer's temporary file is left to its writer.
+TEST_F(Audit, RecordsHooksLeaveAreTakenOnceAndNothingElse) {
+  const std::string drop = sandbox::Dir() + "/hook-records", outside = sandbox::Dir() + "/outside";
+  ASSERT_EQ(0, sandbox::Shell("mkdir -m 3730 '" + drop + "' && echo kept > '" + outside + "'"));
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "proj"}, {"anon", "read"}, {"accounts", "[]"}})
+                  .json["success"].asBool());
+  Json::Value left;
+  left["kind"] = "log_edit";
+  left["time"] = "2026-01-02T03:04:05Z";
+  left["name"] = "proj";
+  left["rev"] = 7;
+  left["user"] = "alice";
+  left["old"] = "before";
+  left["new"] = "after";
+  const std::string good = Json::FastWriter().write(left);
+  Json::Value odd = left;
+  odd["name"] = "../outside";
+  const std::string id = "20260102T030405.000000Z-1-00000000";
+  struct {
+    const char* file;
+    std::string make;  // a shell command in the drop directory
+  } planted[] = {
+      {"", "printf '%s' '" + good + "' > '" + id + ".json'"},
+      {"link", "ln -s '" + outside + "' link.json"},
+      {"fifo", "mkfifo fifo.json"},
+      {"dir", "mkdir dir.json"},
+      {"huge", "head -c 2000000 /dev/zero > huge.json"},
+      {"junk", "echo '{\"kind\":' > junk.json"},
+      {"odd", "printf '%s' '" + Json::FastWriter().write(odd) + "' > odd.json"},
+      {"a writer's", "echo '{}' > .writing"},
+  };
+  for (const auto& p : planted)
+    ASSERT_EQ(0, sandbox::Shell("cd '" + drop + "' && " + p.make)) << p.file;
+  ASSERT_TRUE(Post({{"action", "edit"}, {"name", "proj"}, {"realm", "R"}, {"anon", "read"},
+                    {"accounts", "[]"}})
+                  .json["success"].asBool());
+  std::vector<Json::Value> records = audit_log::Records();
+  ASSERT_EQ(3u, records.size());
+  EXPECT_EQ("log_edit", records[1]["action"].asString()) << records[1];
+  EXPECT_EQ("alice", records[1]["user"].asString());
+  EXPECT_EQ("2026-01-02T03:04:05Z", records[1]["time"].asString());
+  EXPECT_EQ(7, records[1]["changes"]["rev"].asInt());
+  EXPECT_EQ("after", records[1]["changes"]["log"]["new"].asString());
+  EXPECT_EQ("edit", records[2]["action"].asString());
+  EXPECT_EQ(std::vector<std::string>{".writing"}, sandbox::Entries(drop));
+  EXPECT_EQ("kept\n", sandbox::ReadFile(outside));
+  EXPECT_EQ(03730, Mode(drop));
+  // Read back, a record left is taken first; left again (a merge killed
+  // before the file went), it is not taken twice.
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(0, sandbox::Shell("cd '" + drop + "' && " +
+                                std::regex_replace(planted[0].make, std::regex("-00000000"), "-1")));
+    EXPECT_EQ(2, Page("name=proj&user=alice")["total"].asInt()) << i;
+    EXPECT_EQ(4u, audit_log::Records().size()) << i;
+    EXPECT_EQ(std::vector<std::string>{".writing"}, sandbox::Entries(drop)) << i;
+  }
+}

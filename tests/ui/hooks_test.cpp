@@ -148,4 +148,91 @@ TEST_F(Hooks, HooksMadeByHandAreKeptByteForByte) {
   EXPECT_EQ(Parse(R"({"log_edits":false,"read_only":false})"), Shown());
 }
 
+// With log edits on, an empty message is refused, and every change of a
+// log message (the revision, who, the old message, the new one) reaches
+// the audit log, whose directory stays the service user's alone; no text
+// of a message runs anywhere.
+TEST_F(Hooks, LogEditsRefuseEmptyMessagesAndRecordEveryChange) {
+  ASSERT_EQ(kOk, Edit({{"log_edits", "yes"}}).body);
+  const std::string pwned = sandbox::Dir() + "/pwned";
+  struct {
+    const char* name;
+    std::string message;
+    bool taken;
+  } cases[] = {
+      {"a message", "Better words", true},
+      {"an empty one", "", false},
+      {"blanks only", " \n\t\n", false},
+      {"shell text", "$(touch '" + pwned + "') `touch '" + pwned + "'` \"; exit 0 '", true},
+      {"lines beyond ASCII", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\n\nsecond line\n", true},
+  };
+  const std::string file = sandbox::Dir() + "/message";
+  std::string current = "Create standard layout";
+  for (const auto& c : cases) {
+    const long long before = Get("action=audit&name=e2e").json["data"]["total"].asInt64();
+    sandbox::WriteFile(file, c.message);
+    const std::string said =
+        SvnSays("propset --revprop -r 1 svn:log -F '" + file + "'", "alice", "a pw");
+    Json::Value page = Get("action=audit&name=e2e").json["data"];
+    EXPECT_EQ(before + (c.taken ? 1 : 0), page["total"].asInt64()) << c.name << said;
+    if (c.taken) {
+      const Json::Value& r = page["records"][0];
+      EXPECT_EQ("log_edit", r["action"].asString()) << c.name << r;
+      EXPECT_EQ("alice", r["user"].asString()) << c.name;
+      EXPECT_EQ("done", r["outcome"].asString()) << c.name;
+      EXPECT_EQ(1, r["changes"]["rev"].asInt()) << c.name;
+      EXPECT_EQ(current, r["changes"]["log"]["old"].asString()) << c.name;
+      EXPECT_EQ(c.message, r["changes"]["log"]["new"].asString()) << c.name;
+      current = c.message;
+    } else {
+      EXPECT_NE(std::string::npos, said.find("A log message may not be empty.")) << c.name << said;
+    }
+    EXPECT_EQ(current, SvnSays("propget --revprop -r 1 svn:log --strict", "", "")) << c.name;
+  }
+  EXPECT_NE(0, access(pwned.c_str(), F_OK));
+  struct stat st;
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/var").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  ASSERT_EQ(0, stat((sandbox::Dir() + "/hook-records").c_str(), &st));
+  EXPECT_EQ(03730u, st.st_mode & 07777);
+  EXPECT_TRUE(sandbox::Entries(sandbox::Dir() + "/hook-records").empty());
+}
+
+// A log-edits hook of an earlier version is ours: on, and brought up to
+// date when switched on; a post-revprop-change made by hand keeps the
+// preset off and is never replaced.
+TEST_F(Hooks, LogEditsHooksOfEarlierVersionsAndByHand) {
+  const std::string earlier =
+      "#!/bin/sh\n"
+      "# svn.cgi preset: log-edits 1\n"
+      "# Written by the repository administration page, which knows it by this\n"
+      "# text: changed by hand, it is left to the hand.  svnserve runs it before a\n"
+      "# revision property changes, for a user who may write the repository,\n"
+      "# with REPOS REV USER PROPNAME ACTION (USER is empty for anonymous users;\n"
+      "# ACTION is A, M or D).  It lets an account set or change the log\n"
+      "# message (svn:log), and nothing else.\n"
+      "if [ -n \"$3\" ] && [ \"$4\" = \"svn:log\" ] && { [ \"$5\" = \"M\" ] || [ \"$5\" = \"A\" ]; }; then\n"
+      "  exit 0\n"
+      "fi\n"
+      "echo \"Only the log message (svn:log) of a revision may be changed, by an account.\" >&2\n"
+      "exit 1\n";
+  sandbox::WriteFile(Hook("pre-revprop-change"), earlier);
+  ASSERT_EQ(0, chmod(Hook("pre-revprop-change").c_str(), 0750));
+  EXPECT_EQ(Parse(R"({"log_edits":true,"read_only":false})"), Shown());
+  ASSERT_EQ(kOk, Edit({{"log_edits", "yes"}}).body);
+  EXPECT_NE(earlier, sandbox::ReadFile(Hook("pre-revprop-change")));
+  EXPECT_EQ(0, access(Hook("post-revprop-change").c_str(), X_OK));
+  EXPECT_FALSE(Svn("propset --revprop -r 1 svn:log ''", "alice", "a pw"));
+  ASSERT_EQ(kOk, Edit({{"log_edits", "no"}}).body);
+  EXPECT_NE(0, access(Hook("post-revprop-change").c_str(), F_OK));
+
+  sandbox::WriteFile(Hook("post-revprop-change"), "#!/bin/sh\nexit 0\n");
+  const std::string before = Snapshot();
+  const Json::Value shown = Shown();
+  EXPECT_EQ("custom", shown["log_edits"].asString());
+  EXPECT_NE(std::string::npos, shown["reasons"]["log_edits"].asString().find("post-revprop-change"));
+  EXPECT_EQ("handmade", Edit({{"log_edits", "yes"}}).json["errinfo"]["key"].asString());
+  EXPECT_EQ(before, Snapshot());
+}
+
 }  // namespace

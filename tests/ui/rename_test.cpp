@@ -12,6 +12,7 @@
 
 #include <functional>
 
+#include "audit_log.h"
 #include "program.h"
 #include "sandbox.h"
 #include "svnserve_fixture.h"
@@ -195,6 +196,55 @@ TEST_F(Rename, RefusalsAndFailuresChangeNothing) {
     EXPECT_EQ(c.reason, r.json["errinfo"].isMember("reason")) << c.name << ": " << r.body;
   }
   EXPECT_EQ("405 Method Not Allowed", Get("action=rename&name=old&to=new").status);
+}
+
+// The history of a repository is what happened to it under every name it
+// had, through chains of renames by any administrator, and nothing of
+// another repository that had one of those names before or after.
+TEST_F(Rename, TheHistoryFollowsItThroughItsNames) {
+  auto as = [](const std::string& user, const Params& params) {
+    const std::string body = FormEncode(params);
+    CgiEnv env = PostEnv(body);
+    env["REMOTE_USER"] = user;
+    EXPECT_TRUE(RunCgi(SVN_CGI, env, body).json["success"].asBool()) << params[0].second;
+  };
+  auto add = [&](const std::string& name) {
+    as("admin", {{"action", "add"}, {"name", name}, {"anon", "none"}, {"accounts", "[]"}});
+  };
+  auto realm = [&](const std::string& name) {
+    as("admin", {{"action", "edit"}, {"name", name}, {"realm", "R"}, {"anon", "read"},
+                 {"accounts", "[]"}});
+  };
+  add("a");                                                     // 1
+  realm("a");                                                   // 2
+  as("admin", {{"action", "rename"}, {"name", "a"}, {"to", "b"}});  // 3
+  realm("b");                                                   // 4
+  as("other", {{"action", "rename"}, {"name", "b"}, {"to", "c"}});  // 5
+  add("a");                                                     // 6: another repository
+  realm("a");                                                   // 7
+  as("admin", {{"action", "rename"}, {"name", "a"}, {"to", "d"}});  // 8
+  const long long first = audit_log::Records().front()["seq"].asInt64();
+  struct {
+    std::string query;
+    std::vector<long long> seqs;  // from the first record, newest first
+    long long total;
+    bool exact;
+  } cases[] = {
+      {"name=c", {5, 4, 3, 2, 1}, 5, true},
+      {"name=c&user=admin", {4, 3, 2, 1}, 4, true},
+      {"name=c&start=1&limit=2", {4, 3}, 4, false},
+      {"name=d", {8, 7, 6}, 3, true},
+      {"name=a", {8, 7, 6}, 3, true},  // the name's last holder: renamed away
+      {"name=b", {5, 4, 3, 2, 1}, 5, true},
+  };
+  for (const auto& c : cases) {
+    Json::Value page = Get("action=audit&" + c.query).json["data"];
+    std::vector<long long> seqs;
+    for (const Json::Value& r : page["records"]) seqs.push_back(r["seq"].asInt64() - first + 1);
+    EXPECT_EQ(c.seqs, seqs) << c.query << page;
+    EXPECT_EQ(c.total, page["total"].asInt64()) << c.query;
+    EXPECT_EQ(c.exact, page["exact"].asBool()) << c.query;
+  }
 }
 
 }  // namespace

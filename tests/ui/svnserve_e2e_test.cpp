@@ -268,6 +268,52 @@ TEST_F(SvnserveEndToEnd, NoAccountWithoutAPassword) {
   }
 }
 
+// The account list acc_show answers goes back unchanged (to change only
+// the realm), whatever a hand put in the file that the page would not
+// write itself; a new entry of that kind is still refused.
+TEST_F(SvnserveEndToEnd, AnAccountListReadGoesBackAsItStands) {
+  ASSERT_TRUE(Post({{"action", "add"}, {"name", "e2e"}, {"anon", "none"},
+                    {"accounts", Accounts({{"alice", "a pw"}})}}).json["success"].asBool());
+  const std::string passwd = Passwd("e2e");
+  sandbox::WriteFile(passwd, sandbox::ReadFile(passwd) + "guest = \n$anonymous = x pw\n");
+  ASSERT_TRUE(Svn("ls", "guest", ""));
+  auto shown = [] { return Get("action=acc_show&name=e2e").json; };
+  ASSERT_TRUE(shown()["editable"].asBool());
+  auto with = [&](const Params& more) {
+    Json::Value list = shown()["account"];
+    for (const auto& m : more) list.append(AccountList({m})[0]);
+    return Json::FastWriter().write(list);
+  };
+  struct {
+    const char* name;
+    Params more;  // added to the list as shown
+    bool taken;
+  } cases[] = {
+      {"as shown", {}, true},
+      {"with a new account", {{"bob", "b pw"}}, true},
+      {"with a new account without a password", {{"carol", ""}}, false},
+      {"with a new reserved name", {{"$authenticated", "y pw"}}, false},
+      {"with a standing name in other capitals", {{"Guest", "g pw"}}, false},
+      {"with a password for the standing one", {{"guest", "g pw"}}, true},
+  };
+  std::string realm;  // as the last edit taken set it
+  for (const auto& c : cases) {
+    const std::string before = sandbox::ReadFile(passwd), asked = realm + "+";
+    CgiResult r = Post({{"action", "edit"}, {"name", "e2e"}, {"realm", asked}, {"anon", "none"},
+                        {"accounts", with(c.more)}});
+    EXPECT_EQ(c.taken, r.json["success"].asBool()) << c.name << r.body;
+    if (c.taken) realm = asked;
+    EXPECT_EQ(realm, Get("action=show&name=e2e").json["data"]["realm"].asString()) << c.name;
+    if (c.more.empty() || !c.taken) {
+      EXPECT_EQ(before, sandbox::ReadFile(passwd)) << c.name;
+    }
+  }
+  EXPECT_TRUE(Svn("ls", "guest", "g pw"));
+  EXPECT_TRUE(Svn("ls", "bob", "b pw"));
+  EXPECT_TRUE(Svn("ls", "alice", "a pw"));
+  EXPECT_NE(std::string::npos, sandbox::ReadFile(passwd).find("\n$anonymous = x pw\n"));
+}
+
 // Access rules: what rules_show says each account may do where is what
 // svnserve lets it do, and removing every rule restores the access levels.
 TEST_F(SvnserveEndToEnd, AccessRulesAreWhatSvnserveEnforces) {

@@ -665,6 +665,146 @@ test('switches for log messages and read-only; a hook made by hand is left alone
   assert.equal(fs.readFileSync(hook, 'utf8'), '#!/bin/sh\nexit 0\n');
 });
 
+// The switches act at once: they stand apart, before the fields Save and
+// Cancel are for, and say so; Cancel leaves them as they were turned.
+test('switches that take effect at once stand apart from Save and Cancel', async () => {
+  await page.goto('/');
+  let dialog = await edit('hooked');
+  const panel = dialog.getByRole('group', { name: 'Commits and log messages' });
+  await panel.getByText('These switches take effect at once').waitFor();
+  const save = await dialog.getByRole('button', { name: 'Save', exact: true }).boundingBox();
+  const cancel = await dialog.getByRole('button', { name: 'Cancel', exact: true }).boundingBox();
+  const box = await panel.boundingBox();
+  assert.ok(box.y + box.height < Math.min(save.y, cancel.y), 'the switches come before the fields Save is for');
+  assert.ok(await dialog.getByLabel('Realm').evaluate((realm, at) => realm.getBoundingClientRect().top > at,
+    box.y + box.height), 'the fields Save is for come after the switches');
+  const readOnly = dialog.getByRole('switch', { name: 'Read-only' });
+  assert.match(await readOnly.getAttribute('aria-describedby'), /\bhooks-note\b/);
+  fs.rmSync(path.join(SANDBOX_DIR, 'repo/hooked/hooks/start-commit'));
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  dialog = await edit('hooked');
+  await dialog.getByRole('switch', { name: 'Read-only' }).check();
+  await page.getByText('Read-only is on for “hooked”.').waitFor();
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+  dialog = await edit('hooked');
+  assert.equal(await dialog.getByRole('switch', { name: 'Read-only' }).isChecked(), true);
+  await dialog.getByRole('switch', { name: 'Read-only' }).uncheck();
+  await page.getByText('Read-only is off for “hooked”.').waitFor();
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+});
+
+// An account list as the server showed it saves back unchanged, whatever
+// a hand put in the file; a new account without a password is refused.
+test('accounts made by hand are saved back as they stand', async () => {
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-g' }]);
+  assert.equal((await post({ action: 'add', name: 'by-hand', anon: 'none', accounts })).success, true);
+  fs.appendFileSync(confFile('by-hand', 'passwd'), 'guest = \n');
+  await page.goto('/');
+  const dialog = await edit('by-hand');
+  assert.equal(await dialog.getByLabel('Password', { exact: true }).last().inputValue(), '');
+  await dialog.getByLabel('Realm').fill('Kept as it stands');
+  await dialog.getByRole('button', { name: 'Save', exact: true }).click();
+  await page.getByText('Repository “by-hand” saved.').waitFor();
+  assert.equal((await post({ action: 'show', name: 'by-hand' })).data.realm, 'Kept as it stands');
+  assert.match(fs.readFileSync(confFile('by-hand', 'passwd'), 'utf8'), /\nguest = \n/);
+  const again = await edit('by-hand');
+  await again.getByRole('button', { name: 'Add account' }).click();
+  await again.getByLabel('Account', { exact: true }).last().fill('nopw');
+  await again.getByRole('button', { name: 'Save', exact: true }).click();
+  await again.getByText('The account “nopw” needs a password.').waitFor();
+  await again.getByRole('button', { name: 'Cancel' }).click();
+});
+
+// At 375 px, every button of every row shows whole, and no dialog is
+// wider than the screen (what is wider scrolls inside it).
+test('a 375 px screen shows every button whole and every dialog within it', async () => {
+  await page.setViewportSize({ width: 375, height: 740 });
+  await page.goto('/');
+  await page.locator('#repos tbody tr').first().waitFor();
+  const cut = await page.evaluate(() => [...document.querySelectorAll('#repos tbody button')]
+    .filter((b) => {
+      const r = b.getBoundingClientRect();
+      const table = b.closest('table').getBoundingClientRect();
+      return r.width === 0 || r.left < Math.max(table.left, 0) - 0.5 || r.right > Math.min(table.right, 375) + 0.5;
+    }).map((b) => b.getAttribute('aria-label')));
+  assert.deepEqual(cut, []);
+  const within = (dialog) => dialog.evaluate((d) => {
+    const box = d.getBoundingClientRect();
+    const out = [...d.querySelectorAll('*')].filter((e) => {
+      const r = e.getBoundingClientRect();
+      return r.width > 0 && !e.closest('.wide') && (r.left < box.left - 0.5 || r.right > box.right + 0.5);
+    }).map((e) => e.id || e.className || e.tagName);
+    return { left: box.left, right: box.right, out };
+  });
+  const dialogs = [
+    ['New repository', async () => page.getByRole('button', { name: 'New repository' }).click(), 'Cancel'],
+    ['Edit “ruled”', async () => { await edit('ruled'); }, 'Cancel'],
+    [/^Rename “/, async () => page.getByRole('button', { name: /^Rename / }).first().click(), 'Cancel'],
+    [/^Remove “/, async () => page.getByRole('button', { name: /^Remove / }).first().click(), 'Cancel'],
+  ];
+  for (const [name, open, close] of dialogs) {
+    await page.goto('/');
+    await page.locator('#repos tbody tr').first().waitFor();
+    await open();
+    const dialog = page.getByRole('dialog', { name });
+    await dialog.waitFor();
+    await page.waitForTimeout(300);  // what the dialog reads is in
+    const seen = await within(dialog);
+    assert.ok(seen.left >= 0 && seen.right <= 375, `${name}: ${JSON.stringify(seen)}`);
+    assert.deepEqual(seen.out, [], String(name));
+    await dialog.getByRole('button', { name: close, exact: true }).click();
+  }
+  await page.setViewportSize({ width: 1100, height: 760 });
+});
+
+// The history tells every kind of record in words (no key of the
+// program's), a removal says what went, and each job its result,
+// revision and file: joined to the request that started it when both are
+// on the page, on its own otherwise.
+test('the history says every action in words, and each job its result, revision and file', async () => {
+  assert.ok(svn(['propset', '--revprop', '-r', '1', 'svn:log', 'Clearer words', url('hooked')], ['alice', 'pw-h']));
+  const backup = await post({ action: 'backup', name: 'hooked' });
+  const ended = await untilEnded(backup.data.job);
+  assert.equal(ended.state, 'done');
+  // The records svn-admin leaves when a job ends, as the log holds them.
+  const log = path.join(SANDBOX_DIR, 'var/audit.log');
+  const last = JSON.parse(fs.readFileSync(log, 'utf8').trim().split('\n').pop()).seq;
+  const end = (seq, outcome, changes) => JSON.stringify({ action: 'job_end', addr: '', changes, name: 'hooked',
+    outcome, seq, time: new Date().toISOString().replace(/\.\d+Z$/, 'Z'), user: 'admin' });
+  fs.appendFileSync(log, `${end(last + 1, 'done', { job: ended.id, kind: 'backup', file: ended.file, rev: 1 })}\n${
+    end(last + 2, 'failed', { job: '20200101T000000.000000Z-0000abcd', kind: 'verify', rev: 1, error: 'Verifying found problems.' })}\n`);
+  assert.equal((await post({ action: 'add', name: 'fleeting', anon: 'none', accounts: '[]' })).success, true);
+  assert.equal((await post({ action: 'rename', name: 'fleeting', to: 'fleeting-2' })).success, true);
+  assert.equal((await post({ action: 'remove', name: 'fleeting-2' })).success, true);
+
+  await page.goto('/');
+  await page.getByRole('button', { name: 'History' }).click();
+  const shown = async (name) => {
+    await page.getByLabel('Repository', { exact: true }).fill(name);
+    await page.getByRole('button', { name: 'Filter' }).click();
+    await page.locator('#history tbody tr').first().waitFor();
+    await page.waitForTimeout(300);
+    const rows = [];
+    for (const row of await page.locator('#history tbody tr').all()) {
+      rows.push((await row.locator('td').allInnerTexts()).slice(1).map((t) => t.trim()));
+    }
+    return rows;
+  };
+  const rows = await shown('hooked');
+  const action = (words) => rows.find((r) => r[1] === words);
+  for (const r of rows) assert.doesNotMatch(r[1], /_|^[a-z]+$/, JSON.stringify(r));
+  assert.match(action('Log message changed')[3], /^Log message of revision 1: “better” → “Clearer words”$/);
+  assert.match(action('Log message changed')[0], /^alice/);
+  assert.ok(rows.some((r) => r[1] === 'Switches changed' && r[3] === 'Editing log messages: off → on'));
+  assert.match(action('Backup started')[3], new RegExp(`Result: finished\nRevision 1\nBackup file ${ended.file.replace(/\./g, '\\.')}`));
+  assert.equal(rows.filter((r) => r[1] === 'Backup finished').length, 0);  // joined
+  assert.match(action('Verify failed')[3], /Revision 1\nWhy: Verifying found problems\./);
+  const gone = await shown('fleeting-2');
+  assert.deepEqual(gone.map((r) => r[1]), ['Removed', 'Renamed', 'Created']);
+  assert.notEqual(gone[0][3], 'nothing');
+  assert.equal(gone[1][3], 'Name: “fleeting” → “fleeting-2”');
+});
+
 // ---- Backups, restores and verifies ----
 
 // A command as the server's user (www-data when the test runs as root).

@@ -10,7 +10,9 @@
 //   svn-admin scheduled [--now TIME] [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
-// becomes that user before anything else.  Each repository's task is a
+// becomes that user before anything else, in every mode.  The log-edits
+// hook runs it as "svn-admin --user USER log-edited -- REPOS REV USER"
+// (see log_edit.h), as svnserve's user.  Each repository's task is a
 // job with a record the page shows, and one line on standard output; on a
 // terminal, a progress bar on standard error.  Exit status: 0 when every
 // task succeeded, 1 when one failed or was cancelled, 2 for a wrong
@@ -24,6 +26,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <time.h>
@@ -35,11 +38,13 @@
 
 #include "jobs/jobs.h"
 #include "store/backups.h"
+#include "store/package.h"
 #include "store/repo.h"
 #include "store/root.h"
 #include "store/schedule.h"
 #include "store/work_dir.h"
 #include "ui/admin/job_tasks.h"
+#include "ui/admin/log_edit.h"
 #include "ui/admin/scheduled.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
@@ -119,7 +124,12 @@ bool Parse(int argc, char** argv, Options* o) {
     }
   }
   const size_t names = o->all ? 0 : 1;
-  if (o->command == "backup" || o->command == "verify") {
+  if (o->command == "log-edited") {
+    // Run by a hook of ours (see log_edit.h), never as a job.
+    if (o->all || o->keep > 0 || !o->job.empty() || !o->settings.empty() || !o->spool.empty() ||
+        o->args.size() != 3)
+      return Usage("log-edited takes a repository's path, a revision and a user");
+  } else if (o->command == "backup" || o->command == "verify") {
     if (o->args.size() != names) return Usage("name one repository, or --all");
     if (o->keep > 0 && o->command != "backup") return Usage("--keep is for backups");
     if (o->kind != "hotcopy" && o->kind != "dump") return Usage("--kind is hotcopy or dump");
@@ -141,9 +151,11 @@ bool Parse(int argc, char** argv, Options* o) {
 }
 
 // Becomes `user` when run as root; refuses to go on as root otherwise.
-bool BecomeUser(const std::string& user) {
+// `asItself`: a user that is not root goes on as itself (a hook run by an
+// svnserve that runs as a user in the service user's group).
+bool BecomeUser(const std::string& user, bool asItself) {
   if (geteuid() != 0) {
-    if (user.empty()) return true;
+    if (user.empty() || asItself) return true;
     struct passwd* pw = getpwnam(user.c_str());
     if (pw != nullptr && pw->pw_uid == geteuid()) return true;
     fprintf(stderr, "svn-admin: only root can become %s\n", user.c_str());
@@ -176,7 +188,8 @@ double Now() {
 // One repository's task as a job: its record kept up to date (progress
 // at most four times a second), its line printed.  False when it did not
 // succeed.
-bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job) {
+bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock* own,
+            SVNJob* job) {
   const bool bar = o.job.empty() && isatty(STDERR_FILENO);
   double saved = 0;
   SVNProgress progress = [&](long long done, long long total) {
@@ -226,18 +239,35 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJob* job
   RecordJobEnd(*job, changes);
   RecordStanding(*job, c.command == "verify" && !c.file.empty(), o.now != 0 ? o.now : time(nullptr));
   lock->release();
+  own->release();
   if (bar) fputs("\r\033[K", stderr);
   printf("%s: %s\n", name.c_str(), line.c_str());
   fflush(stdout);
   return status.ok();
 }
 
-// A job svn.cgi started: the lock it holds is ours, and the record is
-// complete once the pipe closes.
+// Whether `spool` is the item of the working directory svn.cgi handed
+// this job: a directory directly in the working directory (not a link),
+// the very one open as kJobKeptFd, whose lock that descriptor holds.
+bool HandedOver(const std::string& spool) {
+  struct stat kept, at;
+  const size_t slash = spool.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : spool.substr(0, slash);
+  const std::string item = slash == std::string::npos ? "" : spool.substr(slash + 1);
+  return (dir == Package().workDir || dir == Package().hiddenWorkDir) && !item.empty() &&
+         item != "." && item != ".." && fstat(kJobKeptFd, &kept) == 0 && S_ISDIR(kept.st_mode) &&
+         lstat(spool.c_str(), &at) == 0 && S_ISDIR(at.st_mode) && at.st_dev == kept.st_dev &&
+         at.st_ino == kept.st_ino && flock(kJobKeptFd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// A job svn.cgi started: the locks it holds are ours, and the record is
+// complete once the pipe closes.  What it was handed (--spool) is deleted
+// at the end only when it is the item handed over with it.
 bool RunStartedJob(const Options& o) {
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   lock.adopt(kJobLockFd);
-  for (int fd : {kJobLockFd, kJobKeptFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  own.adopt(kJobOwnFd);
+  for (int fd : {kJobLockFd, kJobKeptFd, kJobOwnFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
   char c;
   while (read(kJobGoFd, &c, 1) > 0 || errno == EINTR) {
   }
@@ -246,13 +276,18 @@ bool RunStartedJob(const Options& o) {
   const std::optional<SVNName> name = SVNName::Of(o.command == "restore" ? o.args[1] : o.args[0]);
   SVNStatus status = ReadJob(o.job, &job);
   if (!status.ok() || !name || job.state != "running" || job.name != name->str() ||
-      job.kind != o.command) {
+      job.kind != o.command || !HoldsOwnLock(o.job, kJobOwnFd)) {
     STATUS_WITH(status, "Job %s is not this one to run.", o.job.c_str()).Log();
-    if (!o.spool.empty()) DeleteTree(o.spool).Log();
     return false;
   }
-  job.pid = getpid();
-  return RunJob(o, *name, &lock, &job);
+  if (!o.spool.empty() && !HandedOver(o.spool)) {
+    STATUS_ERROR(kFailed, "Job %s: %s is not the item handed to it: left alone.", o.job.c_str(),
+                 o.spool.c_str())
+        .Log();
+    return false;
+  }
+  SetJobProcess(getpid(), &job).Log();
+  return RunJob(o, *name, &lock, &own, &job);
 }
 
 // Runs the command on the repository `text` names, as a job of its own;
@@ -260,7 +295,7 @@ bool RunStartedJob(const Options& o) {
 // nothing printed), and the job's end is told there.
 bool RunCommand(const Options& o, const std::string& text, SVNRunOutcome* outcome = nullptr) {
   const std::optional<SVNName> name = SVNName::Of(text);
-  SVNJobLock lock;
+  SVNJobLock lock, own;
   SVNJob job;
   SVNStatus status;
   if (!name)
@@ -272,11 +307,11 @@ bool RunCommand(const Options& o, const std::string& text, SVNRunOutcome* outcom
   const struct passwd* pw = getpwuid(geteuid());
   job.user = pw != nullptr ? pw->pw_name : std::to_string(geteuid());
   job.addr = "local";
-  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &job);
+  if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &own, &job);
   if (status.ok()) RecordJobStart(job);
   if (outcome != nullptr && (outcome->busy = status.code() == SVNStatus::kBusy)) return false;
   if (status.ok()) {
-    const bool ok = RunJob(o, *name, &lock, &job);
+    const bool ok = RunJob(o, *name, &lock, &own, &job);
     if (outcome != nullptr) outcome->job = job;
     return ok;
   }
@@ -300,8 +335,11 @@ int main(int argc, char** argv) {
   Options o;
   if (!Parse(argc, argv, &o)) return 2;
   CatchCancel();
+  // Root becomes the service user in every mode, a job's and a hook's too.
+  const bool hook = o.command == "log-edited";
+  if (!BecomeUser(o.user, hook)) return 2;
+  if (hook) return RecordLogEdit(o.args[0], o.args[1], o.args[2]) ? 0 : 1;
   if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
-  if (!BecomeUser(o.user)) return 2;
   if (o.command == "scheduled") {
     return RunScheduled(o.now != 0 ? o.now : time(nullptr),
                         [&](const SVNJobCommand& c, const std::string& name) {

@@ -2,6 +2,8 @@
 
 #include <syslog.h>
 
+#include "jobs/jobs.h"
+#include "store/facts.h"
 #include "store/rename.h"
 #include "store/root.h"
 #include "store/sharing.h"
@@ -41,5 +43,7 @@ SVNReply RenameAction(SVNRequest& req) {
                               return s;
                             }),
                  "Rename %s to %s failed.", Printable(name).c_str(), Printable(toText).c_str());
+  // Its jobs follow it: the page lists them under the new name.
+  FollowRename(name, *to, ReadUuid(RepoPath(*to)));
   return SVNReply::Data(Json::Value());
 }

@@ -50,26 +50,34 @@ export function relabelAccounts() {
   $('#no-accounts').hidden = rows.length > 0 || !['edit', 'readonly'].includes(edit.accountsMode);
 }
 
-// The form's account list, or an error text and the field to fix.
+// The form's account list, or an error text and the field to fix.  An
+// account as the program showed it goes back as it stands, whatever a hand
+// put in the file (an empty password, say); a new one must be one the
+// file can hold.
 function readAccounts() {
   const accounts = [];
   const seen = new Set();
+  const shown = new Map(((edit.shown && edit.shown.accounts) || []).map((a) => [a.account, a.password]));
   for (const row of $('#accounts').children) {
     const nameField = $('.account-name', row);
     const secretField = $('.account-password', row);
     const account = nameField.value;
     const password = secretField.value;
     const label = `The account name “${account}”`;
+    const asShown = shown.has(account) && shown.get(account) === password;
     let error = '';
     let focus = nameField;
-    if (!account.trim()) {
+    const twice = `The account “${account}” is listed twice (names that differ only in the capitals A–Z are one account).`;
+    if (asShown) {
+      if (seen.has(foldAccount(account))) error = twice;
+    } else if (!account.trim()) {
       error = 'Every account needs a name.';
     } else if ((error = valueProblem(account, label))) {
       // said
     } else if (/^[#[]/.test(account) || /[=:]/.test(account)) {
       error = `${label} may not start with “#” or “[”, or hold “=” or “:”.`;
     } else if (seen.has(foldAccount(account))) {
-      error = `The account “${account}” is listed twice (names that differ only in the capitals A–Z are one account).`;
+      error = twice;
     } else if (!password) {
       error = `The account “${account}” needs a password.`;
       focus = secretField;

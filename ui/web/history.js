@@ -10,27 +10,40 @@ const RECENT_CHANGES = 5;
 
 const trail = { name: '', user: '', start: 0, shown: false, recent: 0 };
 
+// Every action that leaves a record, in words: done, and tried.  Records
+// of hooks (a log message changed) and of jobs' ends are the server's own.
 const ACTION_WORDS = {
   add: 'Created', edit: 'Edited', remove: 'Removed', rules_edit: 'Access rules edited',
-  rename: 'Renamed', backup: 'Backed up', restore: 'Restored', verify: 'Verified',
-  job_cancel: 'Job cancelled', backup_remove: 'Backup removed',
+  rename: 'Renamed', hooks_edit: 'Switches changed', backup: 'Backup started',
+  restore: 'Restore started', verify: 'Verify started', job_cancel: 'Job cancelled',
+  backup_remove: 'Backup removed', log_edit: 'Log message changed',
 };
 const ATTEMPT_WORDS = {
   add: 'Create', edit: 'Edit', remove: 'Remove', rules_edit: 'Access rules edit',
-  rename: 'Rename', backup: 'Backup', restore: 'Restore', verify: 'Verify',
-  job_cancel: 'Job cancel', backup_remove: 'Backup removal',
+  rename: 'Rename', hooks_edit: 'Switch change', backup: 'Backup', restore: 'Restore',
+  verify: 'Verify', job_cancel: 'Job cancel', backup_remove: 'Backup removal',
+  log_edit: 'Log message change',
 };
 const OUTCOME_WORDS = {
   refused: 'refused', failed: 'failed', exist: 'failed: the name is taken',
   nonexist: 'failed: no such repository', busy: 'failed: busy',
   shared: 'refused: it would change other repositories too',
-  handmade: 'refused: edited by hand',
+  handmade: 'refused: edited by hand', cancelled: 'cancelled',
+};
+// A job's kind, and how its end is told.
+const JOB_KINDS = { backup: 'Backup', restore: 'Restore', verify: 'Verify' };
+const JOB_ENDS = { done: 'finished', failed: 'failed', cancelled: 'cancelled' };
+// What a record without changes did, where "nothing" would mislead.
+const DONE_WORDS = {
+  remove: 'The repository, with its history, settings and accounts',
 };
 const SETTING_WORDS = {
   realm: 'Realm', 'anon-access': 'Anonymous access', 'auth-access': 'Account access',
   'password-db': 'Account file', 'authz-db': 'Access rules file', 'groups-db': 'Groups file',
   'force-username-case': 'Logins checked in', 'use-sasl': 'SASL',
+  log_edits: 'Editing log messages', read_only: 'Read-only',
 };
+const SWITCH_WORDS = { on: 'on', off: 'off' };
 const CASE_WORDS = { lower: 'lower case', upper: 'upper case', none: 'the case typed' };
 const LEVEL_WORDS = { read: 'read', write: 'read and write', none: 'no access' };
 const RULE_WORDS = { rw: 'read and write', r: 'read', '': 'no access' };
@@ -47,6 +60,7 @@ function settingValue(key, value) {
   if (key === 'force-username-case') return CASE_WORDS[value || 'none'] || `“${value}”`;
   if (value === null || value === undefined) return 'not set';
   if (key.endsWith('-access')) return LEVEL_WORDS[value] || `“${value}”`;
+  if (key === 'log_edits' || key === 'read_only') return SWITCH_WORDS[value] || `“${value}”`;
   return `“${value}”`;
 }
 
@@ -71,11 +85,20 @@ function changeRank([key, value]) {
 
 // What a record's "changes" say, in sentences.
 function changeWords(record) {
+  if (record.action === 'job_end') {
+    const words = jobFacts(record);
+    if (record.changes && record.changes.job) words.push(`Job ${record.changes.job}`);
+    return words;
+  }
   const changes = Object.entries(record.changes || {});
   changes.sort((a, b) => changeRank(a) - changeRank(b));
   const words = [];
   for (const [key, value] of changes) {
-    if (isSetting(value)) {
+    if (key === 'name' && record.action === 'rename' && isSetting(value)) {
+      words.push(`Name: “${value.old}” → “${value.new}”`);
+    } else if (key === 'log' && record.action === 'log_edit' && isSetting(value)) {
+      words.push(`Log message of revision ${record.changes.rev}: “${value.old}” → “${value.new}”`);
+    } else if (isSetting(value)) {
       words.push(settingWords(key, value, record.action === 'add'));
     } else if (key === 'accounts') {
       if (value.added) words.push(`Accounts added: ${names(value.added)}`);
@@ -106,8 +129,13 @@ function changeWords(record) {
       for (const [where, access] of before) words.push(`Rule removed: ${where} (${RULE_WORDS[access]})`);
     } else if (key === 'layout') {
       words.push(value === 'standard' ? 'Standard layout: trunk, branches, tags' : `Layout: ${value}`);
+    } else if (key === 'rev' && record.action === 'log_edit') {
+      // told with the message
+
     } else if (key === 'job' || key === 'file') {
       words.push(`${key === 'job' ? 'Job' : 'Backup file'} ${value}`);
+    } else if (key === 'result') {
+      words.push(...value);
     } else {
       words.push(`${key}: ${typeof value === 'string' ? value : JSON.stringify(value)}`);
     }
@@ -116,10 +144,53 @@ function changeWords(record) {
   return words;
 }
 
+// An action no word is known for yet, in words of its key.
+const keyWords = (key) => `Change “${String(key).replaceAll('_', ' ')}”`;
+
 function actionWords(record) {
-  if (record.outcome === 'done') return ACTION_WORDS[record.action] || record.action;
-  const attempt = ATTEMPT_WORDS[record.action] || record.action;
+  if (record.action === 'job_end') {
+    const kind = JOB_KINDS[record.changes && record.changes.kind] || 'Job';
+    return `${kind} ${JOB_ENDS[record.outcome] || OUTCOME_WORDS[record.outcome] || record.outcome}`;
+  }
+  if (record.outcome === 'done') return ACTION_WORDS[record.action] || keyWords(record.action);
+  const attempt = ATTEMPT_WORDS[record.action] || keyWords(record.action);
   return `${attempt} ${OUTCOME_WORDS[record.outcome] || record.outcome}`;
+}
+
+// What a job's end record says of it: its revision, its file, why it
+// failed.
+function jobFacts(end) {
+  const changes = end.changes || {};
+  const words = [];
+  if (changes.rev !== undefined && changes.rev !== null) words.push(`Revision ${changes.rev}`);
+  if (changes.file) words.push(`Backup file ${changes.file}`);
+  if (changes.error) words.push(`Why: ${changes.error}`);
+  return words;
+}
+
+// How a job ended, in words, from its end record: its result, revision
+// and file.
+function jobResult(end) {
+  return [`Result: ${JOB_ENDS[end.outcome] || OUTCOME_WORDS[end.outcome] || end.outcome}`, ...jobFacts(end)];
+}
+
+// The records of a page as they are shown: each job's end record joins
+// the record of the request that started it when both are on the page
+// (its result, revision and file told there), and stands on its own
+// otherwise.
+function joinJobEnds(records) {
+  const ends = new Map();
+  for (const r of records) {
+    if (r.action === 'job_end' && r.changes && r.changes.job) ends.set(r.changes.job, r);
+  }
+  const joined = new Set();
+  const shown = records.map((r) => {
+    const end = r.action !== 'job_end' && r.changes && r.changes.job && ends.get(r.changes.job);
+    if (!end || r.action === 'job_cancel') return r;
+    joined.add(end);
+    return { ...r, changes: { ...r.changes, result: jobResult(end) } };
+  });
+  return shown.filter((r) => !joined.has(r));
 }
 
 function timeElement(iso) {
@@ -135,7 +206,8 @@ function wordList(record) {
   if (words.length === 0) {
     const none = document.createElement('span');
     none.className = 'muted';
-    none.textContent = record.outcome === 'done' ? 'nothing' : 'nothing changed';
+    none.textContent = record.outcome !== 'done' ? 'nothing changed'
+      : DONE_WORDS[record.action] || 'nothing';
     return none;
   }
   const list = document.createElement('ul');
@@ -194,7 +266,7 @@ async function loadHistory() {
   }
   const tbody = $('#history tbody');
   tbody.replaceChildren();
-  for (const record of page.records) renderHistoryRow(tbody, record);
+  for (const record of joinJobEnds(page.records)) renderHistoryRow(tbody, record);
   const none = page.records.length === 0 && trail.start === 0;
   $('#history').hidden = none;
   $('#history-empty').hidden = !none;
@@ -238,7 +310,7 @@ export async function showRecent(name) {
   }
   if (token !== trail.recent) return;  // another repository is open by now
   note.textContent = page.records.length === 0 ? 'No changes recorded.' : '';
-  for (const record of page.records) {
+  for (const record of joinJobEnds(page.records)) {
     const item = document.createElement('li');
     item.append(timeElement(record.time), ` ${record.user}: ${actionWords(record)}`);
     const words = changeWords(record);

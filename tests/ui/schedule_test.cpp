@@ -97,12 +97,17 @@ TEST_F(Schedules, SetShownAuditedAndFollowingRenames) {
     ASSERT_TRUE(Json::Reader().parse(s.expected, expected));
     EXPECT_EQ(expected, Get(std::string("action=schedule_show&") + s.query).json["data"]) << s.query;
   }
-  // The repository's schedule goes with it, and with its removal.
-  ASSERT_TRUE(Post({{"action", "rename"}, {"name", "repo"}, {"to", "moved"}}).json["success"].asBool());
-  EXPECT_EQ(6, Get("action=schedule_show&name=moved").json["data"]["every"].asInt());
-  EXPECT_NE(std::string::npos, sandbox::ReadFile(ScheduleFile()).find("\"moved\""));
-  ASSERT_TRUE(Post({{"action", "remove"}, {"name", "moved"}}).json["success"].asBool());
-  EXPECT_EQ(std::string::npos, sandbox::ReadFile(ScheduleFile()).find("\"moved\""));
+  // The repository's schedule goes with it, under a name beyond ASCII with
+  // a backslash, and with its removal.
+  const std::string moved = "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82 \\ \xCE\xB2";  // Проект \ β
+  const std::string as = FormEncode({{"name", moved}});
+  ASSERT_TRUE(Post({{"action", "rename"}, {"name", "repo"}, {"to", moved}}).json["success"].asBool());
+  EXPECT_EQ(6, Get("action=schedule_show&" + as).json["data"]["every"].asInt());
+  EXPECT_FALSE(Get("action=schedule_show&name=repo").json["success"].asBool());
+  EXPECT_FALSE(Get("action=show&" + as).json["data"]["backup"]["next"].isNull());
+  ASSERT_TRUE(Post({{"action", "remove"}, {"name", moved}}).json["success"].asBool());
+  Add(moved);  // a new one of that name has none of its own
+  EXPECT_FALSE(Get("action=schedule_show&" + as).json["data"]["own"].asBool());
   // Back to the default.
   ASSERT_TRUE(Edit({{"name", "other"}, {"every", "off"}}).json["success"].asBool());
   ASSERT_TRUE(Edit({{"name", "other"}, {"default", "yes"}}).json["success"].asBool());

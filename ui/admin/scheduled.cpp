@@ -213,7 +213,10 @@ void Tell(const std::string& to, const Report& report, time_t now) {
 }  // namespace
 
 int RunScheduled(time_t now, const SVNRunJob& run) {
-  if (!TakeRunLock()) return 0;  // another run is under way
+  if (!TakeRunLock()) {
+    printf("scheduled: another run is under way; it runs what is due\n");
+    return 0;
+  }
   LowerPriority();
   SVNSchedules schedules;
   SVNStatus status = ReadSchedules(&schedules);

@@ -9,6 +9,7 @@
 #include <syslog.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "store/backups.h"
 #include "store/package.h"
@@ -66,13 +67,16 @@ void Set(SVNStanding* s, const std::string& key, const std::string& value) {
   else if (key == "mailed") s->mailed = Number(value);
 }
 
-// Reads the fields of one line, [from, to), after its first.
-void ReadFields(const char* from, const char* to, SVNStanding* s) {
+// Reads the fields of one line, [from, to), after its first; with
+// `timesOnly`, its times and flags alone.
+void ReadFields(const char* from, const char* to, bool timesOnly, SVNStanding* s) {
   while (from < to) {
     const char* end = static_cast<const char*>(memchr(from, '\t', static_cast<size_t>(to - from)));
     if (end == nullptr) end = to;
     const char* eq = static_cast<const char*>(memchr(from, '=', static_cast<size_t>(end - from)));
-    if (eq != nullptr) Set(s, std::string(from, eq), Unescape(eq + 1, end));
+    const std::string_view key(from, eq != nullptr ? static_cast<size_t>(eq - from) : 0);
+    const bool text = key == "uuid" || key == "file" || key == "kind" || key == "job" || key == "why";
+    if (eq != nullptr && !(timesOnly && text)) Set(s, std::string(key), Unescape(eq + 1, end));
     from = end + 1;
   }
 }
@@ -114,8 +118,22 @@ std::string Text(const SVNStandings& standings) {
   return out;
 }
 
+// The names of `only` as the file writes them, to find their lines
+// without decoding the others.
+std::set<std::string, std::less<>> Escaped(const std::set<std::string>& only) {
+  std::set<std::string, std::less<>> escaped;
+  for (const std::string& name : only) {
+    std::string e;
+    Escape(name, &e);
+    escaped.insert(std::move(e));
+  }
+  return escaped;
+}
+
 // Reads `text`, the file; false when it is not one.
-bool Parse(const std::string& text, const std::set<std::string>* only, SVNStandings* out) {
+bool Parse(const std::string& text, const std::set<std::string>* only, bool timesOnly,
+           SVNStandings* out) {
+  const std::set<std::string, std::less<>> wanted = only ? Escaped(*only) : decltype(wanted)();
   const char* p = text.data();
   const char* end = p + text.size();
   const char* nl = static_cast<const char*>(memchr(p, '\n', text.size()));
@@ -124,23 +142,25 @@ bool Parse(const std::string& text, const std::set<std::string>* only, SVNStandi
       (p[header] != '\t' && p[header] != '\n'))
     return false;
   SVNStanding first;
-  ReadFields(p + header + 1, nl, &first);
+  ReadFields(p + header + 1, nl, true, &first);
   out->defaultOverdueAt = first.overdueAt;
   for (p = nl + 1; p < end; p = nl + 1) {
     nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
     if (nl == nullptr) return false;  // cut short
     const char* tab = static_cast<const char*>(memchr(p, '\t', static_cast<size_t>(nl - p)));
     if (tab == nullptr) tab = nl;
-    std::string name = Unescape(p, tab);
-    if (only != nullptr && only->count(name) == 0) continue;
-    ReadFields(tab + 1, nl, &out->repos[std::move(name)]);
+    if (only != nullptr &&
+        wanted.find(std::string_view(p, static_cast<size_t>(tab - p))) == wanted.end())
+      continue;
+    ReadFields(tab + 1, nl, timesOnly, &out->repos[Unescape(p, tab)]);
   }
   return true;
 }
 
 }  // namespace
 
-SVNStatus ReadStandings(const std::set<std::string>* only, SVNStandings* standings) {
+SVNStatus ReadStandings(const std::set<std::string>* only, SVNStandings* standings,
+                        bool timesOnly) {
   *standings = SVNStandings();
   const std::string& path = Package().backupStateFile;
   std::string text;
@@ -150,7 +170,7 @@ SVNStatus ReadStandings(const std::set<std::string>* only, SVNStandings* standin
     return STATUS_ERROR(kFailed, "%s is not a file of this user's of at most 64 MiB: not read.",
                         path.c_str());
   }
-  if (Parse(text, only, standings)) return SVNStatus();
+  if (Parse(text, only, timesOnly, standings)) return SVNStatus();
   *standings = SVNStandings();
   return STATUS_ERROR(kFailed, "%s is damaged: read as empty, and written anew with the next "
                       "change.", path.c_str());

@@ -59,9 +59,12 @@ struct SVNStandings {
 };
 
 // Reads the standings: of the repositories in `only` (every one when
-// null).  None without a file; a file that is not ours or not one reads
-// as none, with a failure to log.
-SVNStatus ReadStandings(const std::set<std::string>* only, SVNStandings* standings);
+// null); with `timesOnly`, their times and flags alone (no UUID, file,
+// kind, job or reason: what finding what is due needs).  None without a
+// file; a file that is not ours or not one reads as none, with a failure
+// to log.
+SVNStatus ReadStandings(const std::set<std::string>* only, SVNStandings* standings,
+                        bool timesOnly = false);
 
 // A change of the schedules or the standings: both read under their lock
 // (the lock of the schedule file, see locks.h), changed, and written back.

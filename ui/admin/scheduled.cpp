@@ -74,9 +74,12 @@ bool TakeRunLock() {
 std::vector<Due> FindDue(const std::vector<std::string>& names, const SVNSchedules& schedules,
                          const SVNStandings& standings, time_t now) {
   std::vector<Due> due;
+  // The default's slot once: each is a few conversions of local time.
+  const time_t fallbackSlot = LatestSlot(schedules.fallback, now);
   for (const std::string& name : names) {
-    const SVNSchedule& s = schedules.of(name);
-    const time_t slot = LatestSlot(s, now);
+    auto own = schedules.own.find(name);
+    const SVNSchedule& s = own == schedules.own.end() ? schedules.fallback : own->second;
+    const time_t slot = own == schedules.own.end() ? fallbackSlot : LatestSlot(s, now);
     auto line = standings.repos.find(name);
     const time_t run = line == standings.repos.end() ? 0 : line->second.slot;
     if (slot != 0 && slot > run) due.push_back({name, s, slot});
@@ -217,7 +220,6 @@ int RunScheduled(time_t now, const SVNRunJob& run) {
     printf("scheduled: another run is under way; it runs what is due\n");
     return 0;
   }
-  LowerPriority();
   SVNSchedules schedules;
   SVNStatus status = ReadSchedules(&schedules);
   if (!status.ok()) {
@@ -226,7 +228,7 @@ int RunScheduled(time_t now, const SVNRunJob& run) {
     return 1;
   }
   SVNStandings standings;
-  ReadStandings(nullptr, &standings).Log();
+  ReadStandings(nullptr, &standings, true).Log();
   std::vector<std::string> names;
   WalkRoot("", [&](std::string name, const struct stat&) { names.push_back(std::move(name)); });
   std::sort(names.begin(), names.end());
@@ -238,11 +240,12 @@ int RunScheduled(time_t now, const SVNRunJob& run) {
   }
   Report report;
   const std::vector<Due> due = FindDue(names, schedules, standings, now);
+  if (!due.empty()) LowerPriority();  // finding nothing due is quick; jobs give way
   for (const Due& d : due) {
     if (gCancelled) break;
     if (RunDue(d, run, &report) && !gCancelled) RecordSlot(d);
   }
-  if (!due.empty()) ReadStandings(nullptr, &standings).Log();  // as the jobs left them
+  if (!due.empty()) ReadStandings(nullptr, &standings, true).Log();  // as the jobs left them
   FindOverdue(names, standings, now, !schedules.notify.empty(), &report);
   Tell(schedules.notify, report, now);
   fflush(stdout);

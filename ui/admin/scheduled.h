@@ -33,8 +33,8 @@ using SVNRunJob = std::function<SVNRunOutcome(const SVNJobCommand& c, const std:
 // the default schedule names an address, one mail tells what failed in
 // this run and which repositories are overdue, when either is news.
 // Only one run at a time: another finds it under way and does nothing.
-// Runs at a job's priority (see LowerPriority).  The exit status: 0, or 1
-// when a job failed or the schedules cannot be read.
+// Its jobs run at a job's priority (see LowerPriority).  The exit status:
+// 0, or 1 when a job failed or the schedules cannot be read.
 int RunScheduled(time_t now, const SVNRunJob& run);
 
 // Notes in the standings how `job` (a test restore when `testRestore`)

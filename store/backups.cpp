@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -75,11 +76,6 @@ bool ParseFileName(const std::string& file, std::string* dir, std::string* time,
   return true;
 }
 
-// The file beside a backup that says what it is.
-std::string InfoPath(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".json";
-}
 
 SVNTested ParseTested(const Json::Value& t) {
   SVNTested tested;
@@ -95,13 +91,13 @@ SVNTested ParseTested(const Json::Value& t) {
 void ReadInfo(SVNBackup* b) {
   std::string text;
   Json::Value info;
-  if (!ReadPrivateFile(InfoPath(b->path), 64 * 1024, &text) || !ReadJson(text, &info) ||
+  if (!ReadPrivateFile(BackupInfoPath(b->path), 64 * 1024, &text) || !ReadJson(text, &info) ||
       !info.isObject() || !info["size"].isInt64() || info["size"].asInt64() != b->size)
     return;
   if (info["kind"].isString()) b->kind = info["kind"].asString();
   if (info["sha256"].isString()) b->sha256 = info["sha256"].asString();
   if (info["uuid"].isString()) b->uuid = info["uuid"].asString();
-  if (info["seq"].isInt64() && info["seq"].asInt64() > 0) b->seq = info["seq"].asInt64();
+  if (info["seq"].isInt64() && PlausibleSeq(info["seq"].asInt64())) b->seq = info["seq"].asInt64();
   b->tested = ParseTested(info["tested"]);
 }
 
@@ -177,21 +173,65 @@ std::string IsoTime(time_t when) {
 
 namespace {
 
+// Whether `d` (a directory on the way to the backup directory, its
+// parent when `parent`) is one nobody else may change: root's or ours,
+// writable by no one else, but for a sticky directory (/tmp) above the
+// parent, in which others cannot move what is ours or root's.
+bool SafeStep(const std::string& d, bool parent) {
+  struct stat st;
+  if (stat(d.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (!parent && (st.st_mode & S_ISVTX) != 0);
+}
+
+// Whether every directory from / down to `path` is safe (see SafeStep).
+bool SafeWay(const std::string& path) {
+  if (!SafeStep("/", path == "/")) return false;
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const bool last = end == std::string::npos;
+    if (!SafeStep(last ? path : path.substr(0, end), last)) return false;
+    if (last) return true;
+  }
+}
+
+// Whether `a` is `b` or lies inside it.
+bool Within(const std::string& a, const std::string& b) {
+  return a == b || (a.size() > b.size() && a.compare(0, b.size(), b) == 0 && a[b.size()] == '/');
+}
+
 // Whether the directory holding `dir` is one that nobody else may change
-// (make or replace `dir` in it): root's or ours, not writable by its group
-// or others.
+// (make or replace `dir` in it), on the way it is named and on the way it
+// leads to: root's or ours, not writable by their group or others; and
+// whether `dir` stays clear of the repository root (neither holds the
+// other: the backup directory is made private to us).
 SVNStatus SafeParent(const std::string& dir) {
+  const std::string why = "The backup directory " + dir + " cannot be used.";
+  if (dir.find("/./") != std::string::npos || dir.find("/../") != std::string::npos ||
+      (dir.size() >= 2 && dir.compare(dir.size() - 2, 2, "/.") == 0) ||
+      (dir.size() >= 3 && dir.compare(dir.size() - 3, 3, "/..") == 0))
+    return STATUS_ERROR(kFailed, "%s names . or ..: not used.", dir.c_str()).Reason(why);
   const size_t slash = dir.find_last_of('/');
   const std::string parent = slash == 0 ? "/" : dir.substr(0, slash);
-  struct stat st;
-  if (stat(parent.c_str(), &st) != 0)
-    return STATUS_ERROR(kFailed, "Stat %s failed: %s", parent.c_str(), strerror(errno))
-        .Reason("The backup directory " + dir + " cannot be used.");
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 || (st.st_uid != 0 && st.st_uid != geteuid()))
-    return STATUS_ERROR(kFailed, "%s may be written by others: the backup directory in it is "
+  char* resolved = realpath(parent.c_str(), nullptr);
+  if (resolved == nullptr)
+    return STATUS_ERROR(kFailed, "Resolve %s failed: %s", parent.c_str(), strerror(errno))
+        .Reason(why);
+  const std::string real = resolved;
+  free(resolved);
+  if (!SafeWay(parent) || !SafeWay(real))
+    return STATUS_ERROR(kFailed, "%s may be changed by others: the backup directory in it is "
                         "not used.", parent.c_str())
         .Reason("The backup directory " + dir + " is in a folder others may write to (" +
                 parent + "): it is not used.");
+  const std::string target = real + (real == "/" ? "" : "/") + dir.substr(slash + 1);
+  char* root = realpath(Package().repoRoot.c_str(), nullptr);
+  const bool clash = root != nullptr && (Within(target, root) || Within(root, target));
+  free(root);
+  if (clash)
+    return STATUS_ERROR(kFailed, "%s is the repository root, in it or holds it: not used.",
+                        dir.c_str())
+        .Reason("The backup directory " + dir + " would be the repository root, in it or "
+                "around it: it is not used.");
   return SVNStatus();
 }
 
@@ -283,8 +323,8 @@ SVNStatus MoveBackups(const std::string& from, const std::string& to) {
       all = false;
       continue;
     }
-    renameat2(AT_FDCWD, InfoPath(fromDir + "/" + file).c_str(), AT_FDCWD,
-              InfoPath(toDir + "/" + moved).c_str(), RENAME_NOREPLACE);
+    renameat2(AT_FDCWD, BackupInfoPath(fromDir + "/" + file).c_str(), AT_FDCWD,
+              BackupInfoPath(toDir + "/" + moved).c_str(), RENAME_NOREPLACE);
   }
   SVNStatus synced = SyncDir(toDir);
   if (synced.ok()) synced = SyncDir(fromDir);
@@ -343,6 +383,11 @@ SVNStatus FindBackup(const std::string& name, const std::string& file, SVNBackup
   return SVNStatus();
 }
 
+std::string BackupInfoPath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return path.substr(0, slash + 1) + "." + path.substr(slash + 1) + ".json";
+}
+
 SVNStatus WriteBackupInfo(const SVNBackup& backup) {
   Json::Value info;
   info["kind"] = backup.kind;
@@ -353,7 +398,7 @@ SVNStatus WriteBackupInfo(const SVNBackup& backup) {
   info["seq"] = Json::Int64(backup.seq);
   info["time"] = backup.time;
   info["tested"] = TestedJson(backup.tested);
-  return WritePrivateFile(InfoPath(backup.path), info.toStyledString(), true);
+  return WritePrivateFile(BackupInfoPath(backup.path), info.toStyledString(), true);
 }
 
 long long NextBackupSeq(const std::string& dir) {
@@ -365,7 +410,7 @@ long long NextBackupSeq(const std::string& dir) {
       std::string text;
       Json::Value info;
       if (ReadPrivateFile(dir + "/" + n, 64 * 1024, &text) && ReadJson(text, &info) &&
-          info.isObject() && info["seq"].isInt64())
+          info.isObject() && info["seq"].isInt64() && PlausibleSeq(info["seq"].asInt64()))
         most = std::max<long long>(most, info["seq"].asInt64());
     }
     closedir(d);
@@ -384,7 +429,7 @@ Json::Value TestedJson(const SVNTested& tested) {
 }
 
 SVNStatus RemoveBackup(const SVNBackup& backup) {
-  unlink(InfoPath(backup.path).c_str());
+  unlink(BackupInfoPath(backup.path).c_str());
   if (unlink(backup.path.c_str()) != 0) {
     int err = errno;
     return SVNStatus::Error(err == ENOENT ? SVNStatus::kNotFound : SVNStatus::kFailed,

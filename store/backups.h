@@ -82,6 +82,9 @@ SVNStatus FindBackup(const std::string& name, const std::string& file, SVNBackup
 // old name (logged by the caller).
 SVNStatus MoveBackups(const std::string& from, const std::string& to);
 
+// The file beside the backup at `path` that says what it is.
+std::string BackupInfoPath(const std::string& path);
+
 // What is known of `backup` (kind, sha256, seq, tested), written beside
 // it, durably.
 SVNStatus WriteBackupInfo(const SVNBackup& backup);
@@ -89,6 +92,11 @@ SVNStatus WriteBackupInfo(const SVNBackup& backup);
 // The seq the next backup in the directory `dir` takes: one more than
 // the most any there has.
 long long NextBackupSeq(const std::string& dir);
+
+// Whether `seq` is one a backup can have: positive and below a million
+// million (a backup a second for 30,000 years), so that one written by
+// hand can neither overflow the next nor outrank every later one.
+inline bool PlausibleSeq(long long seq) { return seq > 0 && seq < 1000000000000LL; }
 
 // Removes a backup that FindBackup found, and what is known of it,
 // durably.

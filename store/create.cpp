@@ -56,9 +56,11 @@ namespace {
 
 // Builds the repository `name` with `build` in a new item of the working
 // directory, then `place`s it (given the path it was built at); on any
-// failure the item is deleted.
+// failure the item is deleted.  What `place` leaves in the item is kept
+// for the caller when it gives `kept`.
 SVNStatus BuildAndPlace(const SVNName& name, const char* kind, const SVNBuilder& build,
-                        const std::function<SVNStatus(const std::string&)>& place) {
+                        const std::function<SVNStatus(const std::string&)>& place,
+                        std::string* kept = nullptr) {
   ScopedUmask privateToGroup(S_IWGRP | S_IRWXO);
   SVNWorkItem item;
   STATUS_TRY(item.create(kind));
@@ -68,7 +70,9 @@ SVNStatus BuildAndPlace(const SVNName& name, const char* kind, const SVNBuilder&
   if (!status.ok()) return status.Then(item.discard());
   SyncDir(Package().repoRoot).Log();
   // Empty, or holding the repository replaced.
-  if (rmdir(item.path().c_str()) != 0) item.discard().Log();
+  if (rmdir(item.path().c_str()) == 0) return SVNStatus();
+  if (kept) *kept = item.path();
+  else item.discard().Log();
   return SVNStatus();
 }
 
@@ -92,7 +96,8 @@ SVNStatus TryRepository(const SVNName& name, const char* kind, const SVNBuilder&
   return status.Then(item.discard());
 }
 
-SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build) {
+SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build,
+                            std::string* replaced) {
   if (!RepoExists(name))
     return STATUS_ERROR(kNotFound, "Repository %s is not exist", name.c_str())
         .Reason("There is no such repository.");
@@ -109,7 +114,7 @@ SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuil
     // format file it can no longer be opened there while it is deleted.
     unlink((built + "/format").c_str());
     return SVNStatus();
-  });
+  }, replaced);
 }
 
 SVNStatus BuildNewRepo(const SVNNewRepo& what, const std::string& built, const SVNBuilder& fill) {

@@ -29,10 +29,14 @@ SVNStatus MakeRepository(const SVNName& name, const char* kind, const SVNBuilder
 // Replaces the existing repository `name` by one `build` makes, as
 // MakeRepository makes one: the old one serves, whole, until the new one
 // takes its place in one atomic exchange under the locks of its settings
-// file (updates under way finish first; kBusy when they take too long),
-// and is deleted after.  kNotFound when there is none.  The caller holds
+// file (updates under way finish first; kBusy when they take too long).
+// The old one is left in `*replaced`, an item of the working directory, for the
+// caller to delete (DeleteTree) once it has said the outcome: the exchange
+// ends the replacement, and what a process killed while deleting leaves,
+// later requests delete.  kNotFound when there is none.  The caller holds
 // its job lock.
-SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build);
+SVNStatus ReplaceRepository(const SVNName& name, const char* kind, const SVNBuilder& build,
+                            std::string* replaced);
 
 // Builds the repository `name` with `build` in a new item of the working
 // directory, where nothing serves it, and deletes it again, whether or not

@@ -59,3 +59,9 @@ std::string Format(const char* fmt, ...) {
   out.resize(static_cast<size_t>(n));
   return out;
 }
+
+bool SVNStatus::Mentions(const char* text) const {
+  for (const Line& l : lines_)
+    if (l.text.find(text) != std::string::npos) return true;
+  return false;
+}

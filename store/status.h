@@ -93,6 +93,9 @@ class SVNStatus {
     return *this;
   }
 
+  // Whether one of its log lines holds `text`.
+  bool Mentions(const char* text) const;
+
   // Writes the log lines to syslog (LOG_ERR), oldest first, and forgets
   // them, so that no line is written twice.
   void Log();

@@ -86,7 +86,7 @@ TEST_F(TrustedBackups, EverySetupComesBack) {
                          {"replace", "yes"}});
   ASSERT_EQ("done", job["state"].asString()) << job;
   EXPECT_EQ(settings, sandbox::ReadFile(Conf("team")));
-  EXPECT_TRUE(job["notes"].isNull()) << job;
+  EXPECT_EQ("Replaced the repository at revision 3.", job["notes"].asString());  // no copies
   EXPECT_TRUE(server.Lists("team/trunk", "alice", "a pw"));
 
   // Rules kept in the repository itself (authz-db = ^/...): in its history.
@@ -179,7 +179,19 @@ TEST_F(TrustedBackups, RestoreInPlace) {
     ASSERT_EQ("done", job["state"].asString()) << job;
     EXPECT_EQ("3", Look("youngest", "live"));
     EXPECT_EQ(c.sameUuid, Look("uuid", "live") == uuid);
+    EXPECT_NE(std::string::npos, job["notes"].asString().find("Replaced the repository at"));
   }
+  // Another repository's history takes this one's place only with a UUID
+  // of its own.
+  MakeHistory("other");
+  const std::string others = Run({{"action", "backup"}, {"name", "other"}})["file"].asString();
+  Params over{{"action", "restore"}, {"name", "live"}, {"file", others}, {"replace", "yes"}};
+  Json::Value job = Run(over);
+  EXPECT_EQ("failed", job["state"].asString()) << job;
+  EXPECT_NE(std::string::npos, job["error"].asString().find("another repository")) << job;
+  over.push_back({"uuid", "new"});
+  EXPECT_EQ("done", Run(over)["state"].asString());
+  EXPECT_NE(Look("uuid", "other"), Look("uuid", "live"));
 }
 
 // Test restores and damaged files: every byte is checked, the outcome
@@ -213,6 +225,12 @@ TEST_F(TrustedBackups, DamageIsFoundAndSaid) {
   EXPECT_EQ("hotcopy", Listed("checked")[0]["kind"].asString());
   EXPECT_EQ(64u, Listed("checked")[0]["sha256"].asString().size());
   EXPECT_NE(std::string::npos, job["error"].asString().find("damaged")) << job;
+  // A byte no sum covers (the time in the first member's header).
+  std::string touched = data;
+  touched[4] ^= 1;
+  sandbox::WriteFile(dir + good, touched);
+  job = Run({{"action", "verify"}, {"name", "checked"}, {"file", good}});
+  EXPECT_NE(std::string::npos, job["error"].asString().find("no longer the one made")) << job;
   struct {
     const char* name;
     std::string file;
@@ -244,16 +262,30 @@ TEST_F(TrustedBackups, KeepAndTheBackupDirectory) {
   ASSERT_EQ("done", job["state"].asString()) << job;
   ASSERT_EQ(1u, Listed("r").size());
   EXPECT_EQ(job["file"], Listed("r")[0]["file"]);
+  // A number put there by hand neither overflows nor outranks what comes.
+  const std::string info = dir + "." + job["file"].asString() + ".json";
+  std::string forged = sandbox::ReadFile(info);
+  const size_t seq = forged.find("\"seq\" : ") + 8;
+  forged.replace(seq, forged.find_first_not_of("0123456789", seq) - seq, "9223372036854775807");
+  sandbox::WriteFile(info, forged);
+  job = Run({{"action", "backup"}, {"name", "r"}, {"keep", "1"}});
+  ASSERT_EQ(1u, Listed("r").size());
+  EXPECT_EQ(job["file"], Listed("r")[0]["file"]);
 
   struct stat root;
   ASSERT_EQ(0, stat(sandbox::Root().c_str(), &root));
   const std::string open = sandbox::Dir() + "/open", setting = sandbox::Dir() + "/etc/backup-dir";
-  sandbox::Shell("mkdir -p '" + open + "' '" + sandbox::Dir() + "/etc' && chmod 777 '" + open +
+  sandbox::Shell("mkdir -p '" + open + "/p' '" + sandbox::Dir() + "/etc' && chmod 777 '" + open +
                  "' && ln -s '" + sandbox::Root() + "' '" + sandbox::Dir() + "/link'");
   struct {
     std::string dir;
     const char* says;
-  } cases[] = {{open + "/backups", "others may write"}, {sandbox::Dir() + "/link", "cannot be used"}};
+  } cases[] = {{open + "/backups", "others may write"},
+               {open + "/p/backups", "others may write"},  // p could be swapped
+               {sandbox::Dir() + "/link", "cannot be used"},
+               {sandbox::Dir() + "/etc/../backup2", "cannot be used"},
+               {sandbox::Root(), "repository root"},
+               {sandbox::Root() + "/r/b", "repository root"}};
   for (const auto& c : cases) {
     sandbox::WriteFile(setting, c.dir + "\n");
     job = Run({{"action", "backup"}, {"name", "r"}});
@@ -265,6 +297,45 @@ TEST_F(TrustedBackups, KeepAndTheBackupDirectory) {
   EXPECT_EQ(root.st_mode, after.st_mode);
   EXPECT_EQ(std::vector<std::string>{"r"}, sandbox::Entries(sandbox::Root()));
   unlink(setting.c_str());
+}
+
+// A copy uploaded brings a repository and nothing else: no entry a
+// repository does not hold, no hooks folder that is a file, and never
+// this program's own record of a verify.
+TEST_F(TrustedBackups, UploadedCopiesHoldARepositoryOnly) {
+  MakeHistory("src");
+  Json::Value job = Run({{"action", "backup"}, {"name", "src"}});
+  ASSERT_EQ("done", job["state"].asString()) << job;
+  std::vector<jobs::TarEntry> entries =
+      jobs::ReadTar(sandbox::ReadFile(sandbox::Dir() + "/backup/src/" + job["file"].asString()));
+  entries.pop_back();  // SHA256SUMS, made again for what is changed
+  auto with = [&](jobs::TarEntry extra, const std::string& instead) {
+    std::vector<jobs::TarEntry> e;
+    for (const jobs::TarEntry& t : entries) {
+      if (!instead.empty() && t.path.compare(0, instead.size(), instead) == 0) continue;
+      e.push_back(t);
+      if (t.path == "repository" || t.path == "repository/") e.push_back(extra);
+    }
+    return jobs::MakeTar(jobs::WithSums(e));
+  };
+  const std::string forged = "{\"time\":\"2030-01-01T00:00:00Z\",\"ok\":false,\"error\":\"x\"}";
+  struct {
+    const char* name;
+    std::string file;
+    const char* state;
+  } cases[] = {{"an entry of its own", with({"repository/extra", "x"}, ""), "failed"},
+               {"hooks that are a file", with({"repository/hooks", "#!/bin/sh\n"},
+                                              "repository/hooks"), "failed"},
+               {"a verify's record", with({"repository/verified", forged}, ""), "done"}};
+  for (const auto& c : cases) {
+    job = RunUpload("up", c.file);
+    EXPECT_EQ(c.state, job["state"].asString()) << c.name << job;
+    if (job["state"] == "failed") {
+      EXPECT_NE(std::string::npos, job["error"].asString().find("not part of a repository"))
+          << c.name << job;
+    }
+  }
+  EXPECT_TRUE(Get("action=show&name=up").json["data"]["verified"].isNull());
 }
 
 // The records say what really happened: a job's end with its outcome and

@@ -6,6 +6,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
 import fs from 'node:fs';
 import net from 'node:net';
 import path from 'node:path';
@@ -715,6 +716,19 @@ test('accounts made by hand are saved back as they stand', async () => {
   await again.getByRole('button', { name: 'Cancel' }).click();
 });
 
+// Where a dialog stands, and what in it sticks out of it (what is wider
+// than the screen scrolls within its own .wide box; what is clipped away,
+// such as a table's heads on a narrow screen, is not seen).
+const withinScreen = (dialog) => dialog.evaluate((d) => {
+  const box = d.getBoundingClientRect();
+  const clipped = (e) => e && e !== d && (getComputedStyle(e).clip !== 'auto' || clipped(e.parentElement));
+  const out = [...d.querySelectorAll('*')].filter((e) => {
+    const r = e.getBoundingClientRect();
+    return r.width > 0 && !e.closest('.wide') && !clipped(e) && (r.left < box.left - 0.5 || r.right > box.right + 0.5);
+  }).map((e) => e.id || e.className || e.tagName);
+  return { left: box.left, right: box.right, out, scrolls: d.scrollWidth > d.clientWidth };
+});
+
 // At 375 px, every button of every row shows whole, and no dialog is
 // wider than the screen (what is wider scrolls inside it).
 test('a 375 px screen shows every button whole and every dialog within it', async () => {
@@ -728,14 +742,6 @@ test('a 375 px screen shows every button whole and every dialog within it', asyn
       return r.width === 0 || r.left < Math.max(table.left, 0) - 0.5 || r.right > Math.min(table.right, 375) + 0.5;
     }).map((b) => b.getAttribute('aria-label')));
   assert.deepEqual(cut, []);
-  const within = (dialog) => dialog.evaluate((d) => {
-    const box = d.getBoundingClientRect();
-    const out = [...d.querySelectorAll('*')].filter((e) => {
-      const r = e.getBoundingClientRect();
-      return r.width > 0 && !e.closest('.wide') && (r.left < box.left - 0.5 || r.right > box.right + 0.5);
-    }).map((e) => e.id || e.className || e.tagName);
-    return { left: box.left, right: box.right, out };
-  });
   const dialogs = [
     ['New repository', async () => page.getByRole('button', { name: 'New repository' }).click(), 'Cancel'],
     ['Edit “ruled”', async () => { await edit('ruled'); }, 'Cancel'],
@@ -749,7 +755,7 @@ test('a 375 px screen shows every button whole and every dialog within it', asyn
     const dialog = page.getByRole('dialog', { name });
     await dialog.waitFor();
     await page.waitForTimeout(300);  // what the dialog reads is in
-    const seen = await within(dialog);
+    const seen = await withinScreen(dialog);
     assert.ok(seen.left >= 0 && seen.right <= 375, `${name}: ${JSON.stringify(seen)}`);
     assert.deepEqual(seen.out, [], String(name));
     await dialog.getByRole('button', { name: close, exact: true }).click();
@@ -766,13 +772,14 @@ test('the history says every action in words, and each job its result, revision 
   const backup = await post({ action: 'backup', name: 'hooked' });
   const ended = await untilEnded(backup.data.job);
   assert.equal(ended.state, 'done');
-  // The records svn-admin leaves when a job ends, as the log holds them.
+  // The backup's end is svn-admin's own record; a failed verify's, as the
+  // log holds them.
   const log = path.join(SANDBOX_DIR, 'var/audit.log');
   const last = JSON.parse(fs.readFileSync(log, 'utf8').trim().split('\n').pop()).seq;
   const end = (seq, outcome, changes) => JSON.stringify({ action: 'job_end', addr: '', changes, name: 'hooked',
     outcome, seq, time: new Date().toISOString().replace(/\.\d+Z$/, 'Z'), user: 'admin' });
-  fs.appendFileSync(log, `${end(last + 1, 'done', { job: ended.id, kind: 'backup', file: ended.file, rev: 1 })}\n${
-    end(last + 2, 'failed', { job: '20200101T000000.000000Z-0000abcd', kind: 'verify', rev: 1, error: 'Verifying found problems.' })}\n`);
+  fs.appendFileSync(log, `${
+    end(last + 1, 'failed', { job: '20200101T000000.000000Z-0000abcd', kind: 'verify', rev: 1, error: 'Verifying found problems.' })}\n`);
   assert.equal((await post({ action: 'add', name: 'fleeting', anon: 'none', accounts: '[]' })).success, true);
   assert.equal((await post({ action: 'rename', name: 'fleeting', to: 'fleeting-2' })).success, true);
   assert.equal((await post({ action: 'remove', name: 'fleeting-2' })).success, true);
@@ -796,7 +803,7 @@ test('the history says every action in words, and each job its result, revision 
   assert.match(action('Log message changed')[3], /^Log message of revision 1: “better” → “Clearer words”$/);
   assert.match(action('Log message changed')[0], /^alice/);
   assert.ok(rows.some((r) => r[1] === 'Switches changed' && r[3] === 'Editing log messages: off → on'));
-  assert.match(action('Backup started')[3], new RegExp(`Result: finished\nRevision 1\nBackup file ${ended.file.replace(/\./g, '\\.')}`));
+  assert.match(action('Backup started')[3], new RegExp(`Result: finished\nRevision ${ended.rev}\nBackup file ${ended.file.replace(/\./g, '\\.')}`));
   assert.equal(rows.filter((r) => r[1] === 'Backup finished').length, 0);  // joined
   assert.match(action('Verify failed')[3], /Revision 1\nWhy: Verifying found problems\./);
   const gone = await shown('fleeting-2');
@@ -836,8 +843,11 @@ function makeDump(revisions, bytes) {
   return parts.join('');
 }
 
-// The package's tool with its progress lines slowed down (10 ms each), so
-// that the page can be watched following a dump; or the tool itself again.
+// The package's tool with the copy of a backup slowed down: before the
+// copy, the repository is read and written to /dev/null a little at a
+// time by the tool's own process, whose bytes written are the job's
+// progress (a child's count in only once it has ended); or the tool itself
+// again.
 const toolPath = path.join(SANDBOX_DIR, 'bin/svnadmin');
 const realTool = spawnSync('sh', ['-c', 'command -v svnadmin']).stdout.toString().trim();
 function slowTool(slow) {
@@ -846,14 +856,29 @@ function slowTool(slow) {
     fs.symlinkSync(realTool, toolPath);
     return;
   }
-  fs.writeFileSync(toolPath, `#!/bin/sh
-if [ "$1" = dump ]; then
-  exec 3>&1
-  ${realTool} "$@" 2>&1 >&3 3>&- | while IFS= read -r line; do printf '%s\\n' "$line" >&2; sleep 0.01; done
-  exit 0
-fi
-exec ${realTool} "$@"
-`, { mode: 0o755 });
+  const script = path.join(SANDBOX_DIR, 'slow-svnadmin.cjs');
+  fs.writeFileSync(script, `const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const args = process.argv.slice(2);
+const sink = fs.openSync('/dev/null', 'w');
+const pause = new Int32Array(new SharedArrayBuffer(4));
+const slowly = (dir) => {
+  for (const e of fs.readdirSync(dir, { withFileTypes: true })) {
+    const file = dir + '/' + e.name;
+    if (e.isDirectory()) slowly(file);
+    if (!e.isFile()) continue;
+    const data = fs.readFileSync(file);
+    for (let at = 0; at < data.length; at += 4096) {
+      fs.writeSync(sink, data, at, Math.min(4096, data.length - at));
+      Atomics.wait(pause, 0, 0, 40);
+    }
+  }
+};
+if (args[0] === 'hotcopy') slowly(args[1]);
+const run = spawnSync(${JSON.stringify(realTool)}, args, { stdio: 'inherit' });
+process.exit(run.status === null ? 1 : run.status);
+`);
+  fs.writeFileSync(toolPath, `#!/bin/sh\nexec ${process.execPath} ${script} "$@"\n`, { mode: 0o755 });
 }
 
 async function get(params) {
@@ -872,11 +897,13 @@ async function untilEnded(id) {
   throw new Error(`job ${id} did not end`);
 }
 
+const backupFile = (name, file) => path.join(SANDBOX_DIR, 'backup', name, file);
+
 async function openBackupsOf(name) {
   await page.goto('/');
   await page.getByLabel('Find by name').fill(name);
   await page.getByRole('button', { name: 'Find', exact: true }).click();
-  await page.getByRole('button', { name: `Backups ${name}` }).click();
+  await page.getByRole('button', { name: `Backups ${name}`, exact: true }).click();
   return page.getByRole('dialog', { name: `Backups of “${name}”` });
 }
 
@@ -896,12 +923,17 @@ test('back up with a progress bar, download, verify, remove a backup', async () 
   const seen = new Set();
   while (await bar.count() > 0) {
     try {
-      seen.add(await bar.evaluate((e) => `${e.value}/${e.max}`, null, { timeout: 1000 }));
+      seen.add(await bar.evaluate((e) => `${e.value}/${e.max} ${e.nextElementSibling.textContent}`, null, { timeout: 1000 }));
     } catch { /* redrawn or gone meanwhile */ }
     await page.waitForTimeout(100);
   }
-  const moving = [...seen].filter((v) => v.endsWith('/400') && !['0/400', '400/400'].includes(v));
+  // Filling by bytes, said in bytes.
+  const moving = [...seen].filter((v) => {
+    const [value, max] = v.split(' ')[0].split('/').map(Number);
+    return value > 0 && value < max;
+  });
   assert.ok(moving.length >= 2, `progress seen: ${[...seen]}`);
+  for (const v of moving) assert.match(v, / \d+(\.\d)? (bytes|KiB|MiB) of \d+(\.\d)? (KiB|MiB)$/);
   await dialog.getByText('Backup of “big” done, revision 400.').waitFor();
   slowTool(false);
   const row = dialog.getByRole('row', { name: /400/ });
@@ -953,7 +985,7 @@ test('restore as a new repository: from a listed backup, from a file, and a host
     await dialog.getByRole('button', { name: 'Restore', exact: true }).click();
   };
   await restoreAs('big-copy');  // the newest backup is chosen
-  await page.locator('#jobs').getByText('Restore of “big-copy” done.').waitFor({ timeout: 60000 });
+  await page.locator('#jobs').getByText('Restore of “big-copy” done, revision 400.').waitFor({ timeout: 60000 });
   await page.getByRole('row', { name: /big-copy/ }).waitFor();
   assert.ok(svn(['ls', url('big-copy')], ['alice', 'pw-a']));
   assert.ok(!svn(['ls', url('big-copy')]));
@@ -966,7 +998,7 @@ test('restore as a new repository: from a listed backup, from a file, and a host
     await dialog.getByLabel('File to restore').setInputFiles(plain);
     await dialog.getByLabel('Anonymous read').check();
   });
-  await page.locator('#jobs').getByText('Restore of “from-dump” done.').waitFor({ timeout: 60000 });
+  await page.locator('#jobs').getByText('Restore of “from-dump” done, revision 5.').waitFor({ timeout: 60000 });
   assert.equal(svnRun(['ls', url('from-dump')]).stdout.toString(), 'f1.txt\nf2.txt\nf3.txt\nf4.txt\nf5.txt\n');
 
   const hostile = path.join(SANDBOX_DIR, 'hostile');
@@ -979,7 +1011,140 @@ test('restore as a new repository: from a listed backup, from a file, and a host
   await restoreAs('hostile', (dialog) => dialog.getByLabel('File to restore').setInputFiles(`${hostile}.tar.gz`));
   await page.locator('#jobs').getByText('Restore of “hostile” failed: The file holds “hooks/pre-commit”, which is not part of a backup: nothing is taken from it.').waitFor({ timeout: 60000 });
   assert.ok(!fs.existsSync(path.join(SANDBOX_DIR, 'repo/hostile')));
+
+  // A backup of another server, uploaded: its hook made by hand is left
+  // out, and the job's line says so.
+  const hook = path.join(SANDBOX_DIR, 'repo/hooked/hooks/start-commit');
+  fs.writeFileSync(hook, '#!/bin/sh\nexit 0\n', { mode: 0o755 });
+  const hooked = await post({ action: 'backup', name: 'hooked' });
+  const { file } = await untilEnded(hooked.data.job);
+  fs.rmSync(hook);
+  await restoreAs('hooked-copy', (dialog) => dialog.getByLabel('File to restore').setInputFiles(backupFile('hooked', file)));
+  await page.locator('#jobs').getByText(/^Restore of “hooked-copy” done, revision \d+\. Hooks made by hand were left out .*start-commit/)
+    .waitFor({ timeout: 60000 });
   await page.screenshot({ path: path.join(SHOTS_DIR, 'jobs.png') });
+});
+
+// One backup followed through the dialog: its kind and checksum, a test
+// restore, a restore over the repository after a later commit, and the
+// reasons of a failed test restore and a failed verify.
+test('a backup’s kind, checksum and test restore, a restore over the repository, and failures in words', async () => {
+  const alice = ['alice', 'pw-a'];
+  const accounts = JSON.stringify([{ account: 'alice', password: 'pw-a' }]);
+  assert.equal((await post({ action: 'add', name: 'over', anon: 'none', accounts })).success, true);
+  for (const dir of ['one', 'two']) assert.ok(svn(['mkdir', '-m', dir, `${url('over')}/${dir}`], alice));
+  let dialog = await openBackupsOf('over');
+  await dialog.getByLabel('Kind of backup').selectOption('dump');
+  await dialog.getByRole('button', { name: 'Back up now' }).click();
+  await dialog.getByText('Backup of “over” done, revision 2.').waitFor();
+  const row = dialog.getByRole('row', { name: /Dump/ });
+  await row.waitFor();
+  const [file] = fs.readdirSync(path.join(SANDBOX_DIR, 'backup/over')).filter((f) => !f.startsWith('.'));
+  const sum = createHash('sha256').update(fs.readFileSync(backupFile('over', file))).digest('hex');
+  const code = row.locator('td.sum code');
+  assert.equal(await code.textContent(), sum.slice(0, 12));
+  assert.equal(await code.getAttribute('title'), sum);
+  await row.getByRole('button', { name: /^Whole SHA-256/ }).click();
+  assert.equal(await code.textContent(), sum);
+  await row.getByText('Never tested.').waitFor();
+
+  await row.getByRole('button', { name: /^Test restore of the backup/ }).click();
+  await dialog.getByText('Test restore of “over” passed, revision 2.').waitFor();
+  await row.getByText(/^Passed .*, revision 2\.$/).waitFor();
+
+  // A commit after the backup goes with the restore over the repository.
+  assert.ok(svn(['mkdir', '-m', 'three', `${url('over')}/three`], alice));
+  const youngest = () => asServer('svnlook', ['youngest', path.join(SANDBOX_DIR, 'repo/over')]).stdout.toString().trim();
+  assert.equal(youngest(), '3');
+  await row.getByRole('button', { name: /over “over”$/ }).click();
+  const confirm = page.getByRole('dialog', { name: 'Restore over “over”?' });
+  const said = await confirm.locator('p').textContent();
+  for (const part of ['“over” will be replaced by its backup of', 'revision 2', 'current history', 'settings, accounts',
+    'hooks', 'unavailable only for the moment']) assert.ok(said.includes(part), said);
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'restore-over.png') });
+  await confirm.getByRole('button', { name: 'Restore over it' }).click();
+  await dialog.getByText('Restore of “over” done, revision 2.').waitFor({ timeout: 60000 });
+  assert.equal(youngest(), '2');
+  assert.ok(svn(['ls', `${url('over')}/two`], alice));
+  assert.ok(!svn(['ls', `${url('over')}/three`], alice));
+
+  // Damage on disk, said with its reason: a byte of the backup, then a
+  // revision of the repository.
+  const rewrite = (where, data) => asServer('sh', ['-c', 'chmod u+w "$0" && cat > "$0"', where], { input: data });
+  const whole = fs.readFileSync(backupFile('over', file));
+  const damaged = Buffer.from(whole);
+  damaged[damaged.length - 8] ^= 0xff;  // the last gzip member's CRC
+  rewrite(backupFile('over', file), damaged);
+  await row.getByRole('button', { name: /^Test restore of the backup/ }).click();
+  await dialog.getByText(/^Test restore of “over” failed: .+/s).waitFor();
+  assert.match(await row.locator('td.tested').textContent(), /^Failed .+: .*damaged/is);
+  rewrite(backupFile('over', file), whole);
+  const rev = path.join(SANDBOX_DIR, 'repo/over/db/revs/0/2');
+  const broken = fs.readFileSync(rev);
+  broken.fill(0x21, 10, 40);
+  rewrite(rev, broken);
+  await dialog.getByRole('button', { name: 'Verify', exact: true }).click();
+  await dialog.getByText(/^Verify of “over” failed: .+/s).waitFor();
+  await dialog.getByText(/^Last verified .*: problems found: .+\.$/s).waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'backups-failed.png') });
+  await dialog.getByRole('button', { name: 'Close' }).click();
+  await page.getByRole('row', { name: /over/ }).getByText('last verify failed').waitFor();
+});
+
+// Opened from the Backups dialog, the restore dialog takes its place and
+// asks only what applies to a listed backup; both fit a 375 px screen.
+test('the restore dialog from a backup: in place of the Backups dialog, without the dump fields', async () => {
+  for (const width of [1100, 375]) {
+    await page.setViewportSize({ width, height: 760 });
+    const dialog = await openBackupsOf('over');
+    await dialog.getByRole('row', { name: /Dump/ }).waitFor();
+    let seen = await withinScreen(dialog);
+    assert.ok(seen.left >= 0 && seen.right <= width && !seen.scrolls, JSON.stringify(seen));
+    assert.deepEqual(seen.out, []);
+    await page.screenshot({ path: path.join(SHOTS_DIR, `backups-${width}.png`) });
+    await dialog.getByRole('button', { name: /as a new repository$/ }).first().click();
+    const restore = page.getByRole('dialog', { name: 'Restore as a new repository' });
+    await restore.waitFor();
+    assert.equal(await page.locator('dialog[open]').count(), 1);
+    assert.ok(!(await restore.getByLabel('Realm').isVisible()));
+    assert.ok(!(await restore.getByLabel('Anonymous read').isVisible()));
+    seen = await withinScreen(restore);
+    assert.ok(seen.left >= 0 && seen.right <= width && !seen.scrolls, JSON.stringify(seen));
+    assert.deepEqual(seen.out, []);
+    await page.screenshot({ path: path.join(SHOTS_DIR, `restore-${width}.png`) });
+    await restore.getByText('A file from this computer').click();
+    assert.ok(await restore.getByLabel('Realm').isVisible());
+    await restore.getByText('A backup listed here').click();
+    assert.ok(!(await restore.getByLabel('Realm').isVisible()));
+    if (width === 375) {
+      await restore.getByRole('button', { name: 'Cancel' }).click();
+      continue;
+    }
+    await restore.getByLabel('Name of the new repository').fill('over-twin');
+    await restore.getByLabel('With a new UUID').check();
+    await restore.getByRole('button', { name: 'Restore', exact: true }).click();
+    await page.locator('#jobs').getByText('Restore of “over-twin” done, revision 2.').waitFor({ timeout: 60000 });
+    const uuid = async (name) => (await post({ action: 'show', name })).data.uuid;
+    assert.notEqual(await uuid('over-twin'), await uuid('over'));
+  }
+  await page.setViewportSize({ width: 1100, height: 760 });
+});
+
+test('the job bar counts bytes, and old records revisions', async () => {
+  const MiB = 1 << 20;
+  const cases = [
+    [{ done: 120 * MiB, total: 250 * MiB, unit: 'bytes' }, '120 MiB of 250 MiB', { max: 250 * MiB, value: 120 * MiB }],
+    [{ done: 120 * MiB, total: null, unit: 'bytes' }, '120 MiB so far', null],
+    [{ done: 0, total: null, unit: 'bytes' }, 'Starting…', null],
+    [{ done: 23, total: 2000, unit: 'revisions' }, 'revision 23 of 2000', { max: 2000, value: 23 }],
+    [{ done: 7, total: null, unit: 'revisions' }, '7 revisions so far', null],
+    [{ done: 0, total: null, unit: 'revisions' }, 'Starting…', null],
+  ];
+  const said = await page.evaluate(async (all) => {
+    const { progressWords } = await import(new URL('jobs.js', location.href).href);
+    return all.map((p) => progressWords(p));
+  }, cases.map(([progress]) => progress));
+  assert.deepEqual(said, cases.map(([, words, fill]) => [words, fill]));
 });
 
 // ---- Schedules ----
@@ -1030,7 +1195,7 @@ test('a schedule set in the edit dialog, and a banner of its failed backup until
   await banner.getByText('“nightly”: the backup failed').waitFor();
   await page.getByLabel('Find by name').fill('nightly');
   await page.getByRole('button', { name: 'Find', exact: true }).click();
-  await page.getByRole('row', { name: /nightly/ }).getByText('Backup failed').waitFor();
+  await page.getByRole('row', { name: /nightly/ }).getByText('last backup failed').waitFor();
   await page.screenshot({ path: path.join(SHOTS_DIR, 'alerts.png') });
   await banner.getByRole('button', { name: 'Dismiss' }).click();
   let answered = alerted();

@@ -10,6 +10,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "store/backups.h"
 #include "store/private_file.h"
 
 #define LOG_MODULE "svn_backup"
@@ -214,7 +215,7 @@ bool SVNManifest::parse(const std::string& text) {
   uuid = m["uuid"].asString();
   rev = static_cast<long>(youngest.asInt64());
   time = m["time"].asString();
-  seq = m["seq"].isInt64() && m["seq"].asInt64() > 0 ? m["seq"].asInt64() : 0;
+  seq = m["seq"].isInt64() && PlausibleSeq(m["seq"].asInt64()) ? m["seq"].asInt64() : 0;
   size = m["size"].isInt64() && m["size"].asInt64() > 0 ? m["size"].asInt64() : 0;
   version = m["version"].asString();
   return SetupFiles(m["setup"], &setup) && Links(m["links"], &links) &&

@@ -264,15 +264,21 @@ SVNStatus BackupRepository(const SVNName& name, const SVNBackupOptions& options,
   struct stat st;
   if (status.ok() && fstat(fd, &st) == 0) made.size = st.st_size;
   if (status.ok()) made.sha256 = FileSha256(temp);
-  if (status.ok() && !(status = MoveNoReplace(temp, made.path)).ok())
+  // What the listing and retention know of it comes first: a backup
+  // under its final name always has it.
+  if (status.ok()) status = WriteBackupInfo(made);
+  if (status.ok() && !(status = MoveNoReplace(temp, made.path)).ok()) {
     STATUS_WITH(status, "Name the backup of %s failed.", name.c_str());
+    unlink(BackupInfoPath(made.path).c_str());
+  }
   if (!status.ok()) unlink(temp.c_str());
   close(fd);
   if (!status.ok()) {
+    if (status.reason().empty() && status.Mentions(strerror(ENOSPC)))
+      status.Reason("The backup could not be written: there is not enough free disk space.");
     if (status.reason().empty()) status.Reason("The backup could not be written.");
     return status;
   }
-  WriteBackupInfo(made).Log();
   SyncDir(dir).Log();
   *result = {final, made.path, made.rev, made.size, made.sha256};
   const long long total = plan.manifest.size * (options.kind == "hotcopy" ? 2 : 1);

@@ -50,7 +50,14 @@ SVNStatus TestRestore(const SVNJobCommand& c, const SVNName& name, const SVNProg
   SVNRestoreResult result;
   SVNStatus status = RestoreRepository(c.file, *settings, o, progress, &result);
   SVNBackup backup;
-  if (o.trusted && FindBackup("", Base(c.file), &backup).ok()) {
+  const bool listed = o.trusted && FindBackup("", Base(c.file), &backup).ok();
+  // Damage where no sum reaches (a member's header) still changes the file.
+  if (status.ok() && listed && !backup.sha256.empty() && backup.sha256 != result.sha256)
+    status = STATUS_ERROR(kFailed, "%s has SHA-256 %s, recorded %s.", c.file.c_str(),
+                          result.sha256.c_str(), backup.sha256.c_str())
+                 .Reason("The file is damaged: it is no longer the one made (its SHA-256 "
+                         "differs from the one recorded then).");
+  if (listed) {
     backup.tested.time = IsoTime(time(nullptr));
     backup.tested.ok = status.ok();
     backup.tested.rev = result.rev;
@@ -68,7 +75,7 @@ SVNStatus TestRestore(const SVNJobCommand& c, const SVNName& name, const SVNProg
 }
 
 SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress& progress,
-                  SVNJob* job, std::string* line, Json::Value* changes) {
+                  SVNJob* job, std::string* line, Json::Value* changes, std::string* leftover) {
   std::optional<SVNNewRepo> settings;
   STATUS_TRY(ReadRestoreSettings(c.settings, name, &settings));
   SVNRestoreOptions o;
@@ -81,7 +88,9 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   (*changes)["size"] = Json::Int64(result.size);
   (*changes)["sha256"] = result.sha256;
   if (c.replace) (*changes)["replaced"] = true;
+  *leftover = result.replaced;
   if (!status.ok()) return status;
+  if (result.replacedRev >= 0) (*changes)["replaced_rev"] = Json::Int64(result.replacedRev);
   (*changes)["uuid"] = result.uuid;
   (*changes)["rev"] = Json::Int64(result.rev);
   job->rev = result.rev;
@@ -96,6 +105,9 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
   }
   for (const std::string& made : result.created)
     notes += (notes.empty() ? "" : " ") + std::string("Made ") + made + ".";
+  if (result.replacedRev >= 0)
+    notes += (notes.empty() ? "" : " ") + std::string("Replaced the repository at revision ") +
+             std::to_string(result.replacedRev) + ".";
   job->notes = notes;
   *line = "restored revision " + std::to_string(result.rev) + " from " + c.file;
   return status;
@@ -104,11 +116,12 @@ SVNStatus Restore(const SVNJobCommand& c, const SVNName& name, const SVNProgress
 }  // namespace
 
 SVNStatus RunTask(const SVNJobCommand& c, const SVNName& name, const SVNProgress& progress,
-                  SVNJob* job, std::string* line, Json::Value* changes) {
+                  SVNJob* job, std::string* line, Json::Value* changes,
+                  std::string* leftover) {
   (*changes)["job"] = job->id;
   (*changes)["kind"] = job->kind;
   if (c.command == "backup") return Backup(c, name, progress, job, line, changes);
-  if (c.command == "restore") return Restore(c, name, progress, job, line, changes);
+  if (c.command == "restore") return Restore(c, name, progress, job, line, changes, leftover);
   if (!c.file.empty()) return TestRestore(c, name, progress, job, line, changes);
   long rev = 0;
   SVNStatus status = VerifyRepository(name, progress, &rev);

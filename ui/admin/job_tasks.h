@@ -26,9 +26,12 @@ struct SVNJobCommand {
 };
 
 // Runs `c` on `name` as the job `job`: *line says how it ended, for the
-// command's output; *changes what the end's record says it did.
+// command's output; *changes what the end's record says it did;
+// *leftover what to delete once the end is recorded (a repository
+// replaced).
 SVNStatus RunTask(const SVNJobCommand& c, const SVNName& name, const SVNProgress& progress,
-                  SVNJob* job, std::string* line, Json::Value* changes);
+                  SVNJob* job, std::string* line, Json::Value* changes,
+                  std::string* leftover);
 
 // Appends the record of the start of a job the command line asked for
 // (the page's requests leave their own), or of the end of any job, with

@@ -219,7 +219,8 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock*
   c.newUuid = o.newUuid;
   std::string line;
   Json::Value changes(Json::objectValue);
-  SVNStatus status = RunTask(c, name, progress, job, &line, &changes);
+  std::string leftover;
+  SVNStatus status = RunTask(c, name, progress, job, &line, &changes, &leftover);
   // What the program handed over goes before the end is recorded.
   if (!o.spool.empty()) DeleteTree(o.spool).Log();
   job->finished = IsoTime(time(nullptr));
@@ -240,6 +241,8 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock*
   RecordStanding(*job, c.command == "verify" && !c.file.empty(), o.now != 0 ? o.now : time(nullptr));
   lock->release();
   own->release();
+  // Deleting a repository replaced takes long: the job is over before.
+  if (!leftover.empty()) DeleteTree(leftover).Log();
   if (bar) fputs("\r\033[K", stderr);
   printf("%s: %s\n", name.c_str(), line.c_str());
   fflush(stdout);

@@ -161,8 +161,25 @@ SVNStatus Restore::writeEntry(const std::string& path, const SVNBackupEntry& e) 
   return status;
 }
 
-// Writes the copy a backup holds (repository/...) at `dir`; for a backup
-// that is not ours, without its hooks.
+namespace {
+
+// Whether `rel` ("/format", "/db/current", ...; "" for the top) has its
+// place in a repository's copy, as a folder or a file as `directory` says.
+bool InRepositoryLayout(const std::string& rel, bool directory) {
+  if (rel.empty()) return directory;
+  const size_t end = rel.find('/', 1);
+  const std::string top = rel.substr(1, end == std::string::npos ? end : end - 1);
+  const bool folder = top == "conf" || top == "db" || top == "hooks" || top == "locks";
+  if (end != std::string::npos) return folder;
+  return folder ? directory : !directory && (top == "format" || top == "README.txt");
+}
+
+}  // namespace
+
+// Writes the copy a backup holds (repository/...) at `dir`: never what
+// this program keeps beside a repository (its last verify: the copy is
+// not verified yet); for a backup that is not ours, only what a
+// repository holds, and without its hooks.
 SVNStatus Restore::extract(const std::string& dir) {
   for (;;) {
     SVNBackupEntry e;
@@ -174,6 +191,11 @@ SVNStatus Restore::extract(const std::string& dir) {
       continue;
     }
     const std::string rel = e.path.substr(sizeof "repository" - 1);  // "" or "/..."
+    if (rel == "/verified") continue;
+    if (!o_.trusted && !InRepositoryLayout(rel, e.directory))
+      return STATUS_ERROR(kFailed, "%s is no part of a repository.", e.path.c_str())
+          .Reason("The file holds “" + e.path + "”, which is not part of a repository: nothing "
+                  "is taken from it.");
     if (!o_.trusted && !e.directory && rel.compare(0, 7, "/hooks/") == 0) continue;
     STATUS_TRY(writeEntry(dir + rel, e));
     if (gCancelled) return UnlessCancelled(SVNStatus());
@@ -257,7 +279,19 @@ SVNStatus Restore::run(int fd) {
       return Cancelled(std::move(verified));
     });
   } else if (o_.replace) {
-    status = ReplaceRepository(name, "restore", builder);
+    status = ReplaceRepository(name, "restore", [&](const std::string& dir) {
+      STATUS_TRY(builder(dir));
+      // What the swap is about to replace, for the record; and never
+      // another repository's history under this one's UUID.
+      SVNHistory old;
+      if (!ReadHistory(RepoPath(name), &old).ok()) return SVNStatus();
+      result_->replacedRev = old.rev;
+      if (o_.newUuid || old.uuid == result_->uuid) return SVNStatus();
+      return STATUS_ERROR(kFailed, "%s has UUID %s, the restored copy %s.", name.c_str(),
+                          old.uuid.c_str(), result_->uuid.c_str())
+          .Reason("The file holds another repository (UUID " + result_->uuid + "; this one's is " +
+                  old.uuid + "): restore it under a new name, or over this one with a new UUID.");
+    }, &result_->replaced);
   } else {
     status = MakeRepository(name, "restore", builder);
   }
@@ -316,6 +350,8 @@ SVNStatus RestoreRepository(const std::string& source, const SVNNewRepo& setting
   if (status.code() == SVNStatus::kExists) status.Reason("A repository of that name exists.");
   if (!status.ok()) {
     status = Cancelled(std::move(status));
+    if (status.reason().empty() && status.Mentions(strerror(ENOSPC)))
+      status.Reason("The repository could not be restored: there is not enough free disk space.");
     if (status.reason().empty()) status.Reason("The repository could not be restored.");
     return status;
   }

@@ -60,6 +60,8 @@ struct SVNRestoreResult {
   std::string sha256;    // of the file
   std::vector<std::string> created;  // private copies of shared files
   std::vector<std::string> leftOut;  // hooks made by hand not restored
+  long replacedRev = -1;  // the youngest revision of the repository replaced
+  std::string replaced;   // the item holding it, to delete after the end is said
 };
 
 // What the repository `name` made from a plain dump gets, as "add" takes

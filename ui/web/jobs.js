@@ -2,18 +2,20 @@
 // starts one and answers with its id; the page asks how they stand while
 // any runs, and lists them with their progress.
 
-import { $, call, failure, say, visible } from './common.js';
+import { $, call, failure, humanSize, say, visible } from './common.js';
 import { loadPage } from './list.js';
 
 const JOB_WORDS = {
   backup: ['Backing up', 'Backup of'],
   restore: ['Restoring', 'Restore of'],
   verify: ['Verifying', 'Verify of'],
+  test: ['Test-restoring a backup of', 'Test restore of'],
 };
 
 const jobs = {
   list: [],          // as the server last said, newest first
   watched: new Set(),  // ids started or seen running here: their end is shown
+  tests: new Map(),  // ids of test restores started here: the backup's file
   timer: null,
 };
 
@@ -26,42 +28,76 @@ export const jobsDialog = {
   reload: async () => {},
 };
 
+// A verify of one backup (a test restore) rather than of the repository:
+// its record names the file once it has ended; one started here is known
+// from the start.
+function jobKind(job) {
+  return job.kind === 'verify' && (job.file || jobs.tests.has(job.id)) ? 'test' : job.kind;
+}
+
+// How far a running job is, in words, and how full its bar is (null: not
+// known, the bar moves without filling).  Work is counted in bytes; old
+// records counted revisions.
+export function progressWords({ done, total, unit }) {
+  const known = Number.isInteger(total) && total >= 0;
+  const fill = known ? { max: Math.max(total, 1), value: Math.min(done, Math.max(total, 1)) } : null;
+  if (unit === 'revisions') {
+    if (known) return [`revision ${done} of ${total}`, fill];
+    return [done > 0 ? `${done} revisions so far` : 'Starting…', null];
+  }
+  const amount = unit === 'bytes' ? humanSize : (n) => `${n} ${unit}`;
+  if (known) return [`${amount(done)} of ${amount(total)}`, fill];
+  return [done > 0 ? `${amount(done)} so far` : 'Starting…', null];
+}
+
+// What an ended job came to, in words.
+function endWords(job, kind) {
+  const rev = Number.isInteger(job.rev) ? job.rev
+    : job.progress.unit === 'revisions' && kind === 'backup' ? job.progress.done : null;
+  const at = rev === null ? '' : `, revision ${rev}`;
+  if (job.state === 'cancelled') return 'cancelled; nothing was left half-made.';
+  if (job.state === 'failed') return `failed: ${job.error || 'the system log says why.'}`;
+  if (kind === 'verify') return 'no problems found.';
+  if (kind === 'test') return `passed${at}.`;
+  return `done${at}.`;
+}
+
+function runningLine(li, job, doing, name) {
+  const bar = document.createElement('progress');
+  bar.setAttribute('aria-label', `${doing} “${name}”`);
+  const [words, fill] = progressWords(job.progress);
+  if (fill) Object.assign(bar, fill);  // without a value the bar is indeterminate
+  const count = document.createElement('span');
+  count.className = 'count';
+  count.textContent = words;
+  const cancel = document.createElement('button');
+  cancel.type = 'button';
+  cancel.textContent = 'Cancel';
+  cancel.setAttribute('aria-label', `Cancel: ${doing.toLowerCase()} “${name}”`);
+  cancel.addEventListener('click', () => cancelJob(job, cancel));
+  li.append(bar, count, cancel);
+}
+
 function jobLine(job) {
-  const [doing, of] = JOB_WORDS[job.kind] || [job.kind, job.kind];
+  const kind = jobKind(job);
+  const [doing, of] = JOB_WORDS[kind] || [job.kind, job.kind];
   const li = document.createElement('li');
   li.className = `job ${job.state}`;
   const what = document.createElement('span');
   what.className = 'what';
   const name = visible(job.name);
+  li.append(what);
   if (job.state === 'running') {
     what.textContent = `${doing} “${name}”`;
-    const bar = document.createElement('progress');
-    bar.setAttribute('aria-label', `${doing} “${name}”`);
-    const count = document.createElement('span');
-    count.className = 'count';
-    const { done, total } = job.progress;
-    if (Number.isInteger(total)) {
-      bar.max = Math.max(total, 1);
-      bar.value = Math.min(done, bar.max);
-      count.textContent = `revision ${done} of ${total}`;
-    } else {
-      count.textContent = `${done} revisions so far`;  // a plain dump does not say
-    }
-    const cancel = document.createElement('button');
-    cancel.type = 'button';
-    cancel.textContent = 'Cancel';
-    cancel.setAttribute('aria-label', `Cancel: ${doing.toLowerCase()} “${name}”`);
-    cancel.addEventListener('click', () => cancelJob(job, cancel));
-    li.append(what, bar, count, cancel);
+    runningLine(li, job, doing, name);
   } else {
-    const ended = {
-      done: job.kind === 'backup' ? `done, revision ${job.progress.done}.`
-        : job.kind === 'verify' ? 'no problems found.' : 'done.',
-      cancelled: 'cancelled; nothing was left half-made.',
-      failed: `failed: ${job.error || 'the system log says why.'}`,
-    }[job.state];
-    what.textContent = `${of} “${name}” ${ended}`;
-    li.append(what);
+    what.textContent = `${of} “${name}” ${endWords(job, kind)}`;
+    if (job.notes) {
+      const notes = document.createElement('span');
+      notes.className = 'notes';
+      notes.textContent = ` ${job.notes}`;  // a blank between, read as one text
+      li.append(notes);
+    }
   }
   return li;
 }
@@ -93,7 +129,9 @@ export async function pollJobs() {
   for (const job of jobs.list) {
     if (job.state === 'running') {
       jobs.watched.add(job.id);
-    } else if (before.get(job.id) === 'running') {
+    } else if (before.get(job.id) === 'running' || (jobs.watched.has(job.id) && !before.has(job.id))) {
+      // Ended since the last look, or before the first look at a job
+      // started here (a short one).
       ended = true;
       say(jobLine(job).textContent);
     }
@@ -115,6 +153,7 @@ export function watchJob(id) {
 export async function startJob(params, name, doing) {
   const answer = await call(params, { change: true });
   watchJob(answer.data.job);
+  if (params.action === 'verify' && params.file) jobs.tests.set(answer.data.job, params.file);
   say(`${doing} “${visible(name)}” …`);
   await pollJobs();
 }

@@ -17,7 +17,7 @@ const list = {
 export const afterLoad = [];
 
 // The marks of a repository the listing gives, in words.
-const MARKS = [['overdue', 'Overdue'], ['backup_failed', 'Backup failed'], ['verify_failed', 'Verify failed']];
+const MARKS = [['overdue', 'overdue'], ['backup_failed', 'last backup failed'], ['verify_failed', 'last verify failed']];
 
 function renderRow(tbody, repo) {
   const row = tbody.insertRow();
@@ -26,6 +26,7 @@ function renderRow(tbody, repo) {
   name.dataset.label = 'Name';
   name.append(nameElement(repo.name));
   for (const [key, words] of MARKS) {
+    // Said in words, not by colour alone.
     if (repo[key] !== true) continue;
     const mark = document.createElement('span');
     mark.className = 'flag';

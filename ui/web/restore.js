@@ -1,5 +1,7 @@
 // The restore dialog: a new repository from a backup listed here, or
-// from a file uploaded from this computer (a backup or a dump).
+// from a file uploaded from this computer (a backup or a dump); the
+// settings of a new repository are asked only for a file, which may be a
+// plain dump (a backup brings its own).
 
 import {
   $, ENDPOINT, RequestError, call, closeDialog, failure, humanSize, humanTime, nameProblem, openDialog, say,
@@ -11,6 +13,11 @@ function showRestoreError(text) {
   const box = $('#restore-error');
   box.textContent = text;
   box.hidden = !text;
+}
+
+// Shows the fields that apply to the source chosen.
+function showSourceFields() {
+  $('#r-plain').hidden = $('#restore-form').elements.source.value !== 'file';
 }
 
 // Opens the dialog with the backup `file` chosen ('': the first listed).
@@ -31,6 +38,7 @@ export async function openRestore(file, opener) {
   }
   if (file) select.value = file;
   if (select.options.length === 0) form.elements.source.value = 'file';
+  showSourceFields();
   openDialog($('#restore'), opener);
   $('#restore-name').focus();
 }
@@ -75,7 +83,7 @@ async function restore(event) {
   const problem = nameProblem(name) ||
     (fromFile && !file ? 'Choose the file to restore.' : '') ||
     (!fromFile && !$('#r-backup').value ? 'Choose a backup to restore.' : '') ||
-    (realm && valueProblem(realm, 'The realm'));
+    (fromFile && realm && valueProblem(realm, 'The realm'));
   if (problem) {
     showRestoreError(problem);
     return;
@@ -84,12 +92,13 @@ async function restore(event) {
   button.disabled = true;
   try {
     let answer;
+    const uuid = $('#r-uuid').checked ? { uuid: 'new' } : {};
     if (fromFile) {
-      const fields = { action: 'restore', name, anon: form.elements['r-anon'].value };
+      const fields = { action: 'restore', name, ...uuid, anon: form.elements['r-anon'].value };
       if (realm) fields.realm = realm;
       answer = await upload(fields, file);
     } else {
-      answer = await call({ action: 'restore', name, file: $('#r-backup').value }, { change: true });
+      answer = await call({ action: 'restore', name, file: $('#r-backup').value, ...uuid }, { change: true });
     }
     watchJob(answer.data.job);
     closeDialog($('#restore'));
@@ -106,6 +115,11 @@ export function startRestore() {
   $('#restore-open').addEventListener('click', (event) => openRestore('', event.currentTarget));
   $('#restore-cancel').addEventListener('click', () => closeDialog($('#restore')));
   $('#restore-form').addEventListener('submit', restore);
-  $('#r-file').addEventListener('change', () => { $('#restore-form').elements.source.value = 'file'; });
-  $('#r-backup').addEventListener('change', () => { $('#restore-form').elements.source.value = 'listed'; });
+  const choose = (source) => {
+    $('#restore-form').elements.source.value = source;
+    showSourceFields();
+  };
+  $('#r-file').addEventListener('change', () => choose('file'));
+  $('#r-backup').addEventListener('change', () => choose('listed'));
+  for (const radio of $('#restore-form').elements.source) radio.addEventListener('change', showSourceFields);
 }

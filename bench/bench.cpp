@@ -505,6 +505,81 @@ void CareFigures(const std::string& pkg, const std::string& cgi, const std::stri
 
 }  // namespace
 
+// ---- Schedules ----
+
+std::string IsoTime(time_t t) {
+  struct tm utc;
+  char text[32];
+  gmtime_r(&t, &utc);
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// The schedule files of PACKAGE_DIR/var for a root of n repositories
+// "repoI" at `now`: a daily default begun a week before, whose latest slot
+// every repository has run; each backed up an hour before `now`, but every
+// tenth one whose backup failed then and every twentieth whose last good
+// backup is three days old (overdue).  Then svn-admin works out when each
+// is overdue, as it does after a change of the schedules.
+void ScheduleFiles(const std::string& pkg, const std::string& admin, const std::string& user,
+                   int n, time_t now) {
+  const std::string var = pkg + "/var";
+  Sh("mkdir -p '" + var + "' && chmod 700 '" + var + "' && rm -f '" + var + "/schedule.json' '" +
+     var + "/backup-state'");
+  std::ofstream(var + "/schedule.json")
+      << R"({"format":1,"default":{"every":24,"at":"02:30","keep":7,"since":")"
+      << IsoTime(now - 7 * 86400) << "\"}}\n";
+  std::ofstream state(var + "/backup-state");
+  state << "svn-admin backup state 1\n";
+  for (int i = 0; i < n; ++i) {
+    const time_t good = i % 20 == 0 ? now - 3 * 86400 : now - 3600;
+    state << "repo" << i << "\tgood=" << good << "\trev=" << i % 1000 << "\tfile=repo" << i
+          << "-0001.svnbackup\tslot=" << now - 3600;
+    if (i % 10 == 0)
+      state << "\tfailed=" << now - 3600 << "\tkind=backup\tjob=bench" << i
+            << "\twhy=The repository's history cannot be read.\tbfail=1";
+    state << "\n";
+  }
+  state.close();
+  Sh("chmod 600 '" + var + "/schedule.json' '" + var + "/backup-state'");
+  Spawn({admin, "--user", user, "scheduled", "--now", IsoTime(now)}, {"PATH=/usr/bin:/bin"});
+}
+
+// Among 10,000 repositories with the schedule files above: "svn-admin
+// scheduled" with nothing due against the listing's floor, and a page of
+// the listing with its marks against the same listing without the files
+// (no schedule, as before schedules), each alternating with the other.
+void ScheduleFigures(const std::string& pkg, const std::string& cgi,
+                     const std::string& floorListing, const std::string& admin, int runs) {
+  const struct passwd* me = getpwuid(geteuid());
+  const std::string user = me != nullptr ? me->pw_name : "root";
+  const time_t now = time(nullptr);
+  const int n = 10000;
+  UseRoot(pkg, Root(pkg, n));
+  ScheduleFiles(pkg, admin, user, n, now);
+  Compare("scheduled, nothing due, 10000", runs,
+          [&] {
+            return Spawn({admin, "--user", user, "scheduled", "--now", IsoTime(now)},
+                         {"PATH=/usr/bin:/bin"});
+          },
+          [&] { return Spawn({floorListing, pkg + "/repo", "0", "50"}, {}); }, "<= 1.5x", 1.5);
+  const std::string var = pkg + "/var", aside = pkg + "/var-aside";
+  Sh("rm -rf '" + aside + "'");
+  Compare("load, 50 of 10000, marks/without", runs,
+          [&] {
+            rename(aside.c_str(), var.c_str());
+            return Spawn({cgi}, CgiEnv("action=load&start=0&limit=50"));
+          },
+          [&] {
+            rename(var.c_str(), aside.c_str());
+            return Spawn({cgi}, CgiEnv("action=load&start=0&limit=50"));
+          },
+          "<= 1.1x", 1.1);
+  rename(aside.c_str(), var.c_str());
+  Sh("rm -f '" + var + "/schedule.json' '" + var + "/backup-state'");
+  UseRoot(pkg, "");
+}
+
 int main(int argc, char** argv) {
   if (argc < 6) {
     fprintf(stderr,
@@ -528,6 +603,10 @@ int main(int argc, char** argv) {
   }
   if (only != nullptr && std::string(only) == "backup" && admin != nullptr) {
     BackupFigures(pkg, admin, runs);
+    return 0;
+  }
+  if (only != nullptr && std::string(only) == "schedule" && admin != nullptr) {
+    ScheduleFigures(pkg, cgi, floorListing, admin, runs);
     return 0;
   }
 
@@ -587,6 +666,7 @@ int main(int argc, char** argv) {
   Sh("rm -rf '" + fresh + "' '" + work + "'");
   AuditFigures(pkg, cgi, floorCgi, runs);
   CareFigures(pkg, cgi, floorListing, runs);
+  if (admin != nullptr) ScheduleFigures(pkg, cgi, floorListing, admin, runs);
   if (admin != nullptr) BackupFigures(pkg, admin, runs);
   return 0;
 }

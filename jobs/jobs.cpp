@@ -380,9 +380,7 @@ SVNStatus TakeJobLock(const SVNName& name, const std::string& kind, SVNJobLock* 
   if (ok) {
     if (syscall(SYS_close_range, report + 1, ~0U, 0) != 0)
       for (int fd = report + 1; fd < 1024; ++fd) close(fd);
-    // Backups give way to the server's own work.
-    setpriority(PRIO_PROCESS, 0, 10);
-    syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
+    LowerPriority();
     execve(argp[0], argp.data(), envp.data());
   }
   int err = errno;
@@ -492,6 +490,11 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
   status = SaveJob(*job);
   close(go[1]);  // the job may go on
   return status;
+}
+
+void LowerPriority() {
+  setpriority(PRIO_PROCESS, 0, 10);
+  syscall(SYS_ioprio_set, kIoprioWhoProcess, 0, kIoprioBestEffortLowest);
 }
 
 std::vector<char*> Pointers(std::vector<std::string>& strings) {

@@ -124,6 +124,11 @@ SVNStatus StartJob(const std::string& program, const std::string& kind,
 // (repository names may be any UTF-8).
 std::vector<std::string> JobEnvironment();
 
+// Lowers this process's CPU and I/O priority to a job's (nice 10, the
+// lowest best-effort I/O level): backups give way to the server's own
+// work.  What it starts inherits them.
+void LowerPriority();
+
 // Pointers to `strings` (which must outlive them), ending in a null: an
 // argv or an envp.
 std::vector<char*> Pointers(std::vector<std::string>& strings);

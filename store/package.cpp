@@ -19,6 +19,9 @@ const SVNPackage& Package() {
     p.backupSetting = p.dir + "/etc/backup-dir";
     p.jobsDir = p.dir + "/jobs";
     p.adminProgram = p.dir + "/ui/svn-admin";
+    p.scheduleFile = p.stateDir + "/schedule.json";
+    p.backupStateFile = p.stateDir + "/backup-state";
+    p.sendmail = kBuildSettings.sendmail;
     return p;
   }();
   return package;

@@ -17,6 +17,7 @@ struct SVNBuildSettings {
   const char* packageDir;  // the package directory, absolute
   long auditRotateBytes;   // the size past which the audit log is rotated
   int auditKeep;           // how many rotated audit files are kept
+  const char* sendmail;    // the mail program svn-admin hands its mails to
 };
 
 // Defined once per program (store/package_dir.cpp).
@@ -51,6 +52,13 @@ struct SVNPackage {
   // the first line of backupSetting (see backups.h); a job's record lives
   // in jobsDir; svn-admin is installed beside the program (adminProgram).
   std::string backupDir, backupSetting, jobsDir, adminProgram;
+  // In the package's state: the backup schedules (see schedule.h) and
+  // where each repository stands with its backups (see backup_state.h).
+  std::string scheduleFile, backupStateFile;
+  // The mail program (sendmail's interface: "-t -i", the mail on its
+  // input) that svn-admin tells of failed scheduled jobs through; a
+  // setting of the build, never of a request.
+  std::string sendmail;
 };
 
 // The paths of this program's package directory.

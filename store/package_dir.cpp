@@ -16,4 +16,10 @@
 #define SVN_AUDIT_KEEP 5
 #endif
 
-const SVNBuildSettings kBuildSettings = {SVN_PACKAGE_DIR, SVN_AUDIT_ROTATE_BYTES, SVN_AUDIT_KEEP};
+// Mails go to the system's sendmail; a test build gives a stand-in.
+#ifndef SVN_SENDMAIL
+#define SVN_SENDMAIL "/usr/sbin/sendmail"
+#endif
+
+const SVNBuildSettings kBuildSettings = {SVN_PACKAGE_DIR, SVN_AUDIT_ROTATE_BYTES, SVN_AUDIT_KEEP,
+                                         SVN_SENDMAIL};

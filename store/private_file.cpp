@@ -78,6 +78,7 @@ bool ReadSmallFile(const std::string& path, size_t limit, bool own, std::string*
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!own || st.st_uid == geteuid()) &&
             static_cast<unsigned long long>(st.st_size) <= limit;
   text->clear();
+  if (ok) text->reserve(static_cast<size_t>(st.st_size) + 1);  // one read more finds the end
   char buf[4096];
   while (ok) {
     ssize_t n = read(fd, buf, sizeof buf);

@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "nlibc.h"
+#include "store/backup_state.h"
 #include "store/backups.h"
 #include "store/conf_file.h"
 #include "store/package.h"
@@ -409,6 +410,7 @@ SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
                 name.c_str(), to.c_str());
     backups.Log();
   }
+  MoveScheduled(name, to);
   if (!mine.empty() && NLIBCConfSave(rules->file(), 0) < 0)
     LOG_LINE("%s is renamed to %s, but its old rules sections stay in %s as well.[0x%04X]",
              name.c_str(), to.c_str(), repo->rulesFile().c_str(), NLIBCErrGet());

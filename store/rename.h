@@ -60,8 +60,8 @@ struct SVNRenameReach {
 // file is written with the sections renamed in place, every other byte as
 // it was.  If that last write fails the repository is renamed all the
 // same and the old sections stay beside the new ones (logged).  Its
-// backups follow it (see MoveBackups), or stay under the old name
-// (logged).
+// backups follow it (see MoveBackups), and so do its schedule and backup
+// standing (see MoveScheduled), or they stay under the old name (logged).
 SVNStatus RenameRepo(SVNRepo* repo, const SVNName& to,
                      const std::function<SVNStatus(const SVNRenameReach&)>& consent);
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "nlibc.h"
+#include "store/backup_state.h"
 #include "store/job_lock.h"
 #include "store/locks.h"
 #include "store/package.h"
@@ -180,6 +181,7 @@ SVNStatus RemoveRepo(const SVNName& name) {
   struct stat st;
   if (lstat(moved.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) unlink((moved + "/format").c_str());
   SyncDir(Package().repoRoot).Log();
+  ForgetScheduled(name);
   SVNStatus deleted = DeleteTree(trash.path());
   if (!deleted.ok()) {
     STATUS_WITH(deleted, "Remains of %s are kept in %s for a later try.", name.c_str(),

@@ -62,7 +62,8 @@ SVNStatus WaitForMoves(const SVNName& name);
 
 // Takes the existing repository `name` off the root with one rename (its
 // name is then free and nothing serves it) and deletes it, after updates
-// under way are done (see locks.h).  Succeeds once it has left the root:
+// under way are done (see locks.h); its schedule and backup standing go
+// (see ForgetScheduled).  Succeeds once it has left the root:
 // what cannot be deleted is logged and retried by later requests, never
 // listed or served.  Fails (nothing changed) when it cannot be moved, or
 // with kBusy when updates under way keep it waiting too long, or while a

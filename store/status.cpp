@@ -20,6 +20,7 @@ const char* SVNStatus::key() const {
     case kBusy: return "busy";
     case kShared: return "shared";
     case kHandmade: return "handmade";
+    case kInvalid: return "invalid";
     case kOk:
     case kFailed: break;
   }

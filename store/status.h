@@ -39,6 +39,7 @@ class SVNStatus {
     kBusy,      // "busy": another request holds what this one needs
     kShared,    // "shared": the change would reach other repositories
     kHandmade,  // "handmade": a hand-made setup this program leaves alone
+    kInvalid,   // "invalid": a value the request gives is refused (see field())
   };
 
   SVNStatus() = default;  // success
@@ -77,6 +78,13 @@ class SVNStatus {
     return *this;
   }
 
+  // The parameter whose value was refused ("invalid"); empty unless set.
+  const std::string& field() const { return field_; }
+  SVNStatus& Field(std::string name) {
+    field_ = std::move(name);
+    return *this;
+  }
+
   // The other repositories a refused change would reach ("shared"), in
   // byte order of their names.
   const std::vector<std::string>& repositories() const { return repositories_; }
@@ -101,6 +109,7 @@ class SVNStatus {
   Code code_ = kOk;
   std::vector<Line> lines_;
   std::string reason_;
+  std::string field_;
   std::vector<std::string> repositories_;
 };
 

@@ -38,12 +38,14 @@ inline CgiResult Get(const std::string& query) {
 #endif
 
 // A "show", listing or account view answer with the facts of the
-// repositories' history, size, format and last verify, and what they share
-// with others, taken out: what tests of the settings and accounts compare.
+// repositories' history, size, format, last verify and backups, and what
+// they share with others, taken out: what tests of the settings and
+// accounts compare.
 inline Json::Value WithoutFacts(Json::Value answer) {
   auto strip = [](Json::Value& entry) {
-    for (const char* fact : {"rev", "uuid", "updated", "author", "size", "verified", "shared",
-                             "sasl", "auth_access", "realm_set", "editable", "reason", "format"})
+    for (const char* fact : {"rev", "uuid", "updated", "author", "size", "verified", "backup",
+                             "shared", "sasl", "auth_access", "realm_set", "editable", "reason",
+                             "format"})
       if (entry.isObject()) entry.removeMember(fact);
   };
   if (answer.isMember("account")) {  // the account view's bare body

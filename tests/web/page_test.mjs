@@ -1235,6 +1235,81 @@ test('disk use: the totals at the top, the repositories largest first on request
   assert.equal(await view.isVisible(), false);
 });
 
+// ---- Schedules ----
+
+// svn-admin "scheduled" as the server's user, by the clock `when` (ms):
+// its exit status (once the server's own call each minute, if under way,
+// let it run).
+function scheduled(when) {
+  const now = new Date(when).toISOString().replace(/\.\d+Z$/, 'Z');
+  const admin = path.join(SANDBOX_DIR, 'ui/svn-admin');
+  const args = ['scheduled', '--now', now];
+  for (;;) {
+    const run = process.getuid() === 0
+      ? spawnSync('setpriv', ['--reuid=www-data', '--regid=www-data', '--clear-groups', admin, ...args], { encoding: 'utf8' })
+      : spawnSync(admin, args, { encoding: 'utf8' });
+    if (!/another run is under way/.test(run.stdout)) return run.status;
+    spawnSync('sleep', ['0.2']);
+  }
+}
+
+test('a schedule set in the edit dialog, and a banner of its failed backup until dismissed', async () => {
+  assert.equal((await post({ action: 'add', name: 'nightly', anon: 'none', layout: 'standard', accounts: '[]' })).success, true);
+  await page.goto('/');
+  let dialog = await edit('nightly');
+  const part = dialog.getByRole('group', { name: 'Schedule' });
+  await part.getByText('No good backup yet.').waitFor();
+  await part.getByLabel('Follow the default schedule').uncheck();
+  await part.getByLabel('Back up on a schedule').check();
+  await part.getByLabel('Hours between backups').fill('24');
+  const later = new Date(Date.now() + 12 * 3600e3);  // the scheduler of the test's server leaves it
+  const at = [later.getHours(), later.getMinutes()].map((n) => String(n).padStart(2, '0')).join(':');
+  await part.getByLabel('First backup of the day at').fill(at);
+  await part.getByLabel('Backups to keep').fill('3');
+  await part.getByRole('button', { name: 'Save schedule' }).click();
+  await page.getByText('The schedule of “nightly” is saved.').waitFor();
+  await part.getByText(/^Next scheduled backup: /).waitFor();
+  const shown = (await get({ action: 'schedule_show', name: 'nightly' })).data;
+  assert.deepEqual(shown, { every: 24, at, keep: 3, kind: 'hotcopy', verify: false, own: true });
+  await dialog.getByRole('button', { name: 'Cancel' }).click();
+
+  // Its backups fail (a damaged repository): the banner says so, and the row.
+  asServer('rm', [path.join(SANDBOX_DIR, 'repo/nightly/db/current')]);
+  assert.equal(scheduled(Date.now() + 25 * 3600e3), 1);
+  // The banner is asked for after each load of the list.
+  const alerted = () => page.waitForResponse((r) => r.url().includes('action=backup_alerts'));
+  await page.goto('/');
+  const banner = page.getByRole('region', { name: 'Backups need attention' });
+  await banner.getByText('“nightly”: the backup failed').waitFor();
+  await page.getByLabel('Find by name').fill('nightly');
+  await page.getByRole('button', { name: 'Find', exact: true }).click();
+  await page.getByRole('row', { name: /nightly/ }).getByText('last backup failed').waitFor();
+  await page.screenshot({ path: path.join(SHOTS_DIR, 'alerts.png') });
+  await banner.getByRole('button', { name: 'Dismiss' }).click();
+  let answered = alerted();
+  await page.reload();
+  await answered;
+  await page.waitForTimeout(200);
+  assert.equal(await banner.isVisible(), false);
+  // A newer failure brings it back.
+  assert.equal(scheduled(Date.now() + 49 * 3600e3), 1);
+  answered = alerted();
+  await page.reload();
+  await answered;
+  await banner.getByText('“nightly”: the backup failed').waitFor();
+
+  // The default schedule: one address for mails, nothing a header could take for more.
+  await page.getByRole('button', { name: 'Default schedule…' }).click();
+  dialog = page.getByRole('dialog', { name: 'Default schedule' });
+  await dialog.getByLabel('Mail failed and overdue backups to').fill('ops@example.com, spy@example.net');
+  await dialog.getByRole('button', { name: 'Save' }).click();
+  await dialog.getByText('Give one mail address, such as admin@example.com.').waitFor();
+  await dialog.getByLabel('Mail failed and overdue backups to').fill('ops@example.com');
+  await dialog.getByRole('button', { name: 'Save' }).click();
+  await page.getByText('The default schedule is saved.').waitFor();
+  assert.equal((await get({ action: 'schedule_show', all: 'yes' })).data.notify, 'ops@example.com');
+});
+
 test('the page ran under its policy without an error', () => {
   assert.deepEqual(problems, []);
 });

@@ -225,6 +225,13 @@ void KeepNewest(const SVNName& name, const std::string& uuid, int keep, const st
 
 }  // namespace
 
+void KeepNewestBackups(const SVNName& name, int keep, const std::string& made) {
+  SVNBackup backup;
+  SVNStatus status = FindBackup(name, made, &backup);
+  if (status.ok()) KeepNewest(name, UuidOf(backup), keep, made);
+  STATUS_WITH(status, "The backups of %s past the newest %d stay.", name.c_str(), keep).Log();
+}
+
 SVNStatus BackupRepository(const SVNName& name, const SVNBackupOptions& options,
                            const SVNProgress& progress, SVNBackupResult* result) {
   if (!RepoExists(name))

@@ -9,6 +9,7 @@
 //   svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid] [--user USER]
 //   svn-admin pack NAME|--all [--user USER]
 //   svn-admin upgrade NAME [--user USER]
+//   svn-admin scheduled [--now TIME] [--user USER]
 //
 // It runs as the service user; run as root, it needs --user USER and
 // becomes that user before anything else, in every mode.  The log-edits
@@ -42,10 +43,12 @@
 #include "store/package.h"
 #include "store/repo.h"
 #include "store/root.h"
+#include "store/schedule.h"
 #include "store/work_dir.h"
 #include "ui/admin/job_tasks.h"
 #include "ui/admin/log_edit.h"
 #include "ui/admin/maintenance.h"
+#include "ui/admin/scheduled.h"
 #include "ui/admin/tasks.h"
 #include "ui/admin/tool.h"
 
@@ -60,7 +63,9 @@ const char kUsage[] =
     "       svn-admin restore FILE NAME [--settings FILE] [--replace] [--new-uuid]\n"
     "                 [--user USER]\n"
     "       svn-admin pack NAME|--all [--user USER]\n"
-    "       svn-admin upgrade NAME [--user USER]\n";
+    "       svn-admin upgrade NAME [--user USER]\n"
+    "       svn-admin scheduled [--now TIME] [--user USER]   (what the schedules make due;\n"
+    "                 --now YYYY-MM-DDTHH:MM:SSZ, in UTC, is for tests: the clock it runs by)\n";
 
 struct Options {
   std::string command;
@@ -69,6 +74,7 @@ struct Options {
   int keep = 0;
   std::string user, job, settings, spool, kind = "hotcopy", file, source;
   bool replace = false, newUuid = false;
+  time_t now = 0;  // the clock of "scheduled" (--now); 0: the real one
 };
 
 bool Usage(const char* why) {
@@ -100,6 +106,9 @@ bool Parse(int argc, char** argv, Options* o) {
       if (keep.empty() || keep.size() > 6 || keep.find_first_not_of("0123456789") != std::string::npos ||
           (o->keep = atoi(keep.c_str())) < 1)
         return Usage("--keep takes a number of backups, at least 1");
+    } else if (a == "--now") {
+      if (!value(&keep) || !ParseIsoTime(keep, &o->now))
+        return Usage("--now takes a time in UTC: YYYY-MM-DDTHH:MM:SSZ");
     } else if (a == "--replace" || a == "--new-uuid") {
       (a == "--replace" ? o->replace : o->newUuid) = true;
     } else if (a == "--user" || a == "--job" || a == "--settings" || a == "--spool" ||
@@ -134,10 +143,13 @@ bool Parse(int argc, char** argv, Options* o) {
       return Usage("--file names a backup of one repository to test-restore");
   } else if (o->command == "restore") {
     if (o->all || o->args.size() != 2) return Usage("restore takes a file and a new name");
+  } else if (o->command == "scheduled") {
+    if (o->all || !o->args.empty() || !o->job.empty()) return Usage("scheduled takes no name");
   } else {
     return Usage(o->command.empty() ? "no command" : "unknown command");
   }
   if (!o->job.empty() && !IsJobId(o->job)) return Usage("not a job id");
+  if (o->now != 0 && o->command != "scheduled") return Usage("--now is for scheduled");
   // What the page hands a job (its upload, deleted at the end) is no
   // option for a command line.
   if (!o->spool.empty() && o->job.empty()) return Usage("--spool is for jobs the page starts");
@@ -232,6 +244,7 @@ bool RunJob(const Options& o, const SVNName& name, SVNJobLock* lock, SVNJobLock*
   status.Log();
   SaveJob(*job).Log();
   RecordJobEnd(*job, changes);
+  RecordStanding(*job, c.command == "verify" && !c.file.empty(), o.now != 0 ? o.now : time(nullptr));
   lock->release();
   own->release();
   // Deleting a repository replaced takes long: the job is over before.
@@ -286,8 +299,10 @@ bool RunStartedJob(const Options& o) {
   return RunJob(o, *name, &lock, &own, &job);
 }
 
-// Runs the command on the repository `text` names, as a job of its own.
-bool RunCommand(const Options& o, const std::string& text) {
+// Runs the command on the repository `text` names, as a job of its own;
+// with `outcome`, a repository another job holds is left as it is (busy,
+// nothing printed), and the job's end is told there.
+bool RunCommand(const Options& o, const std::string& text, SVNRunOutcome* outcome = nullptr) {
   const std::optional<SVNName> name = SVNName::Of(text);
   SVNJobLock lock, own;
   SVNJob job;
@@ -303,8 +318,15 @@ bool RunCommand(const Options& o, const std::string& text) {
   job.addr = "local";
   if (status.ok()) status = CreateJob(o.command, *name, getpid(), &lock, &own, &job);
   if (status.ok()) RecordJobStart(job);
-  if (status.ok()) return RunJob(o, *name, &lock, &own, &job);
+  if (outcome != nullptr && (outcome->busy = status.code() == SVNStatus::kBusy)) return false;
+  if (status.ok()) {
+    const bool ok = RunJob(o, *name, &lock, &own, &job);
+    if (outcome != nullptr) outcome->job = job;
+    return ok;
+  }
   std::string why = status.reason().empty() ? "the job could not be started" : status.reason();
+  if (outcome != nullptr) outcome->job.state = "failed";
+  if (outcome != nullptr) outcome->job.error = why;
   status.Log();
   printf("%s: failed: %s\n", text.c_str(), why.c_str());
   fflush(stdout);
@@ -327,6 +349,19 @@ int main(int argc, char** argv) {
   if (!BecomeUser(o.user, hook)) return 2;
   if (hook) return RecordLogEdit(o.args[0], o.args[1], o.args[2]) ? 0 : 1;
   if (!o.job.empty()) return RunStartedJob(o) ? 0 : 1;
+  if (o.command == "scheduled") {
+    return RunScheduled(o.now != 0 ? o.now : time(nullptr),
+                        [&](const SVNJobCommand& c, const std::string& name) {
+                          Options each = o;
+                          each.command = c.command;
+                          each.kind = c.kind;
+                          each.keep = c.keep;
+                          each.file = c.file;
+                          SVNRunOutcome outcome;
+                          RunCommand(each, name, &outcome);
+                          return outcome;
+                        });
+  }
   std::vector<std::string> names;
   if (o.all) {
     WalkRoot("", [&](std::string name, const struct stat&) { names.push_back(std::move(name)); });

@@ -43,6 +43,11 @@ struct SVNBackupResult {
 SVNStatus BackupRepository(const SVNName& name, const SVNBackupOptions& options,
                            const SVNProgress& progress, SVNBackupResult* result);
 
+// Removes the backups of `name` past its newest `keep`, never `made` (the
+// file of one just made, which counts first), as BackupRepository does
+// with `keep`: for a backup that had to pass its test restore first.
+void KeepNewestBackups(const SVNName& name, int keep, const std::string& made);
+
 // Verifies `name` (`svnadmin verify`) and records when and how it ended
 // (see ReadVerified); fails when problems were found.
 SVNStatus VerifyRepository(const SVNName& name, const SVNProgress& progress, long* rev);

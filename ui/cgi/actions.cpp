@@ -35,6 +35,9 @@ const SVNAction kActions[] = {
     {"usage", UsageAction, 0},
     {"pack", PackAction, kChangesState | kRunsJob},
     {"upgrade", UpgradeAction, kChangesState | kRunsJob},
+    {"schedule_show", ScheduleShowAction, 0},
+    {"schedule_edit", ScheduleEditAction, kChangesState},
+    {"backup_alerts", BackupAlertsAction, 0},
 };
 
 }  // namespace

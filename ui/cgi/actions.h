@@ -81,5 +81,12 @@ SVNReply TxnRemoveAction(SVNRequest& req);     // txn_remove
 SVNReply UsageAction(SVNRequest& req);         // usage
 SVNReply PackAction(SVNRequest& req);          // pack
 SVNReply UpgradeAction(SVNRequest& req);       // upgrade
+// Backup schedules and how the repositories stand (schedule_actions.cpp).
+SVNReply ScheduleShowAction(SVNRequest& req);  // schedule_show
+SVNReply ScheduleEditAction(SVNRequest& req);  // schedule_edit
+SVNReply BackupAlertsAction(SVNRequest& req);  // backup_alerts
+// What "show" tells of the backups of the repository `name` (its UUID
+// `uuid`: see StandingJson).
+Json::Value BackupStanding(const std::string& name, const std::string& uuid);
 
 #endif  // SVN_UI_CGI_ACTIONS_H_

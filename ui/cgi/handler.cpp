@@ -68,6 +68,7 @@ void SVNHandler::answer(const SVNAction& action, SVNReply reply) {
   if (const char* key = reply.status.key()) {
     SetFormErrInfo("error", key, reply.line);
     if (!reply.status.reason().empty()) AddFormErrInfo("reason", reply.status.reason());
+    if (!reply.status.field().empty()) AddFormErrInfo("field", reply.status.field());
     if (reply.status.code() == SVNStatus::kShared) {
       Json::Value names(Json::arrayValue);
       for (const std::string& n : reply.status.repositories()) names.append(n);

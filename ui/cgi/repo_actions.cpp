@@ -5,11 +5,16 @@
 #include <stdlib.h>
 #include <syslog.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <queue>
+#include <set>
 #include <vector>
 
 #include "nlibc.h"
 #include "store/access.h"
+#include "store/backup_state.h"
 #include "store/backups.h"
 #include "store/create.h"
 #include "store/facts.h"
@@ -26,8 +31,10 @@
 namespace {
 
 // "name", "realm" and "rev" of one repository of the listing (a name the
-// walk of the root found); nothing (logged) when it cannot be opened.
-void Summarize(const std::string& name, Json::Value* data) {
+// walk of the root found), and its marks; nothing (logged) when it cannot
+// be opened.
+void Summarize(const std::string& name, const SVNStandings& standings, time_t now,
+               Json::Value* data) {
   std::unique_ptr<SVNRepo> repo;
   SVNStatus status = SVNRepo::open(*SVNName::Of(name), SVNRepo::kSettings, &repo);
   if (!status.ok()) {
@@ -44,6 +51,8 @@ void Summarize(const std::string& name, Json::Value* data) {
   // Marked when its last verify found problems.
   const Json::Value verified = ReadVerified(repo->getPath());
   if (verified.isObject() && !verified["ok"].asBool()) summary["verify_failed"] = true;
+  // Marked when it is overdue, or its last backup failed.
+  AddStandingMarks(standings, name, now, &summary);
   data->append(std::move(summary));
 }
 
@@ -121,10 +130,10 @@ SVNReply ListAction(SVNRequest& req) {
   // rest are just counted, or in name order collected first: the first
   // start + limit names, the greatest on top, so that a page near the
   // start needs little memory however large the root.
-  Json::Value data(Json::arrayValue);
   long count = 0;
   const size_t keep = static_cast<size_t>(start) + static_cast<size_t>(limit);
   std::priority_queue<std::string> first;
+  std::vector<std::string> page;  // the page's names (in name order: last first)
   const bool byName = sort == "name";
   WalkRoot(query, [&](std::string name, const struct stat&) {
     if (byName) {
@@ -135,16 +144,22 @@ SVNReply ListAction(SVNRequest& req) {
         first.push(std::move(name));
       }
     } else if (count >= start && count - start < limit) {
-      Summarize(name, &data);
+      page.push_back(std::move(name));
     }
     ++count;
   });
-  std::vector<std::string> page;  // the page's names, last first
   while (first.size() > static_cast<size_t>(start)) {
     page.push_back(first.top());
     first.pop();
   }
-  for (auto name = page.rbegin(); name != page.rend(); ++name) Summarize(*name, &data);
+  if (byName) std::reverse(page.begin(), page.end());
+  // The page's backup standings, in one read.
+  SVNStandings standings;
+  const std::set<std::string> shown(page.begin(), page.end());
+  ReadStandings(&shown, &standings).Log();
+  const time_t now = time(nullptr);
+  Json::Value data(Json::arrayValue);
+  for (const std::string& name : page) Summarize(name, standings, now, &data);
   Json::Value resp;
   resp["data"] = std::move(data);
   resp["total"] = static_cast<int>(std::min(count, long(INT_MAX)));
@@ -173,6 +188,7 @@ SVNReply ShowAction(SVNRequest& req) {
   ShowFacts(*repo, &resp);
   resp["realm_set"] = repo->setting(kRealm).has_value();
   resp["verified"] = ReadVerified(repo->getPath());
+  resp["backup"] = BackupStanding(repo->getName(), resp["uuid"].asString());
   resp["auth_access"] = AccessWord(repo->settingUsed(kAuthAccess));
   resp["sasl"] = repo->usesSasl();
   const SVNSharing sharing = FindSharing(*repo);

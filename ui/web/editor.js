@@ -11,6 +11,7 @@ import { edit } from './edit-state.js';
 import { addAccountRow, relabelAccounts, setAccountsMode, loadAccounts, accountsToSend } from './accounts.js';
 import { loadRules } from './rules.js';
 import { loadHooks } from './hooks.js';
+import { loadSchedule } from './schedule.js';
 import { showRecent } from './history.js';
 import { loadCare } from './care.js';
 import { loadPage } from './list.js';
@@ -122,6 +123,7 @@ export async function openEditor(name, opener) {
   $('#f-name').readOnly = editing;
   $('#access').hidden = !editing;
   $('#hooks').hidden = !editing;
+  $('#schedule').hidden = !editing;
   $('#facts').hidden = !editing;
   $('#recent').hidden = true;
   $('#care').hidden = true;
@@ -144,6 +146,7 @@ export async function openEditor(name, opener) {
       const accounts = await loadAccounts(name);
       await loadRules(name, accounts.map((a) => a.account));
       await loadHooks(name);
+      await loadSchedule(name, shown.data.backup);
     } catch (error) {
       say(failure(error, name, 'opened'));
       if (error.key === 'nonexist') loadPage();

@@ -12,18 +12,26 @@ const list = {
   actions: [],     // each row's buttons: [label, handler(name, button)]
 };
 
+// What else is shown again whenever the page of repositories is (the
+// banner of failed and overdue backups): functions called after each load.
+export const afterLoad = [];
+
+// The marks of a repository the listing gives, in words.
+const MARKS = [['overdue', 'overdue'], ['backup_failed', 'last backup failed'], ['verify_failed', 'last verify failed']];
+
 function renderRow(tbody, repo) {
   const row = tbody.insertRow();
   const name = row.insertCell();
   name.className = 'name';
   name.dataset.label = 'Name';
   name.append(nameElement(repo.name));
-  if (repo.verify_failed) {
+  for (const [key, words] of MARKS) {
     // Said in words, not by colour alone.
-    const flag = document.createElement('span');
-    flag.className = 'flag';
-    flag.textContent = 'last verify failed';
-    name.append(' ', flag);
+    if (repo[key] !== true) continue;
+    const mark = document.createElement('span');
+    mark.className = 'flag';
+    mark.textContent = words;
+    name.append(' ', mark);
   }
   // No realm: svnserve announces the repository's UUID.
   const realm = cell(row, repo.realm || 'UUID (server default)', repo.realm ? '' : 'muted');
@@ -92,6 +100,7 @@ export async function loadPage() {
   $('#next').disabled = last >= list.total;
   $('.pager').hidden = list.total <= PAGE_SIZE && list.start === 0;
   $('#clear').hidden = !list.query;
+  for (const then of afterLoad) then();
 }
 
 // Wires the search and the pager; `actions` are the buttons of each row.

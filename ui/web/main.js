@@ -17,6 +17,7 @@ import { startHistory } from './history.js';
 import { openCommits, startCommits } from './commits.js';
 import { startUsage } from './usage.js';
 import { startCare } from './care.js';
+import { startSchedule } from './schedule.js';
 
 async function start() {
   await loadConfig();
@@ -31,6 +32,7 @@ async function start() {
   startCommits();
   startUsage();
   startCare();
+  startSchedule();
   await loadPage();
   await pollJobs();
 }

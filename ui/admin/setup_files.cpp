@@ -45,22 +45,7 @@ std::string Shown(std::string text) {
 // `rel` joined to `base` and made plain ("." and ".." worked out) without
 // looking at the disk.
 std::string Lexical(const std::string& base, const std::string& rel) {
-  std::vector<std::string> parts;
-  const std::string all = rel[0] == '/' ? rel : base + "/" + rel;
-  for (size_t b = 0; b <= all.size();) {
-    size_t e = all.find('/', b);
-    if (e == std::string::npos) e = all.size();
-    const std::string p = all.substr(b, e - b);
-    if (p == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!p.empty() && p != ".") {
-      parts.push_back(p);
-    }
-    b = e + 1;
-  }
-  std::string out;
-  for (const std::string& p : parts) out += "/" + p;
-  return out.empty() ? "/" : out;
+  return LexicalPath(rel[0] == '/' ? rel : base + "/" + rel);
 }
 
 // Whether `file` is a plain file in `dir` (or below), reached without a

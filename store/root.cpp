@@ -37,15 +37,17 @@ std::string RepoPath(const std::string& name) {
 
 namespace {
 
-// RepoExists, with what stat says of the settings file in *settings.
-bool Exists(const std::string& name, bool isDirectory, struct stat* settings) {
+// RepoExists, with what stat says of the settings file in *settings: of
+// the repository at `path`, relative to the directory `at` (the root, in
+// a walk: no lookup of the root's own path per entry) or AT_FDCWD.
+bool Exists(int at, std::string path, const std::string& name, bool isDirectory,
+            struct stat* settings) {
   if (!IsValidName(name)) return false;
-  // One string for both looks: the listing asks this of every entry.
-  std::string file = RepoPath(name);
   struct stat st;
-  if (!isDirectory && (stat(file.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return false;
-  file += kSettingsFile;
-  return stat(file.c_str(), settings) == 0;
+  if (!isDirectory && (fstatat(at, path.c_str(), &st, 0) != 0 || !S_ISDIR(st.st_mode)))
+    return false;
+  path += kSettingsFile;
+  return fstatat(at, path.c_str(), settings, 0) == 0;
 }
 
 }  // namespace
@@ -56,7 +58,7 @@ bool RepoExists(const std::string& name, bool isDirectory) {
     return false;
   }
   struct stat settings;
-  return Exists(name, isDirectory, &settings);
+  return Exists(AT_FDCWD, RepoPath(name), name, isDirectory, &settings);
 }
 
 void WalkRoot(const std::string& part,
@@ -71,7 +73,7 @@ void WalkRoot(const std::string& part,
     // entry when the directory itself says it is a directory.
     if (!part.empty() && strstr(name, part.c_str()) == nullptr) continue;
     struct stat settings;
-    if (!Exists(name, entry->d_type == DT_DIR, &settings)) continue;
+    if (!Exists(dirfd(dir), name, name, entry->d_type == DT_DIR, &settings)) continue;
     visit(name, settings);
   }
   closedir(dir);
